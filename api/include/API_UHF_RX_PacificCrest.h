@@ -1,0 +1,15 @@
+/* Supply of the receiver's internal UHF radio, switched through the PMU. */
+#ifndef API_UHF_RX_PACIFICCREST_H
+#define API_UHF_RX_PACIFICCREST_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+int API_UHF_RX_PacificCrest_TurnOn(int on);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,41 @@
+/* The platform seam: the only place that touches device paths, ioctls, device
+ * nodes, the shell, presence tests and sleeping.  Paths are always the
+ * receiver's own ("/dev/pmu", "/etc/ts9_api.cfg"); a backend decides where they
+ * really are.  Two backends exist: the Linux board (plain system calls) and the
+ * simulated receiver (paths inside a sandbox, device models behind them).
+ *
+ * Every call behaves like the system call it is named after: -1 and errno on
+ * failure. */
+#ifndef BOARD_H
+#define BOARD_H
+
+#include <stddef.h>
+#include <sys/types.h>
+#include <time.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+int Board_Open(const char *path, int flags, mode_t mode);
+int Board_Close(int fd);
+ssize_t Board_Read(int fd, void *buffer, size_t size);
+ssize_t Board_Write(int fd, const void *data, size_t size);
+off_t Board_Lseek(int fd, off_t offset, int whence);
+int Board_Ioctl(int fd, unsigned long request, void *argument);
+
+/* Creates a device node (character or block, from `mode`). */
+int Board_Mknod(const char *path, mode_t mode, dev_t device);
+/* 1 when the path exists (a successful stat), else 0. */
+int Board_Exists(const char *path);
+int Board_Unlink(const char *path);
+/* Runs a command line through the system shell; the result of system(3). */
+int Board_System(const char *command);
+/* nanosleep(2): may return -1 with EINTR and the time left in `remaining`. */
+int Board_Nanosleep(const struct timespec *request, struct timespec *remaining);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

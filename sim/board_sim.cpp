@@ -1,0 +1,91 @@
+// The board backend of the simulated receiver: device paths are served inside
+// the sandbox and by the device models of the current sim::Receiver.
+#include "board.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "sim/receiver.h"
+
+namespace {
+
+sim::Receiver &Current()
+{
+    sim::Receiver *receiver = sim::Receiver::Current();
+    if (!receiver) {
+        // Running against the host's real devices is never what a test wants.
+        fputs("simulated board used without a simulated receiver\n", stderr);
+        abort();
+    }
+    return *receiver;
+}
+
+}  // namespace
+
+extern "C" {
+
+int Board_Open(const char *path, int flags, mode_t mode) { return Current().Open(path, flags, mode); }
+
+int Board_Close(int fd) { return Current().Close(fd); }
+
+ssize_t Board_Read(int fd, void *buffer, size_t size)
+{
+    if (sim::Device *device = Current().DeviceForFd(fd))
+        return device->Read(buffer, size);
+    return read(fd, buffer, size);
+}
+
+ssize_t Board_Write(int fd, const void *data, size_t size)
+{
+    if (sim::Device *device = Current().DeviceForFd(fd))
+        return device->Write(data, size);
+    return write(fd, data, size);
+}
+
+off_t Board_Lseek(int fd, off_t offset, int whence)
+{
+    if (sim::Device *device = Current().DeviceForFd(fd))
+        return device->Lseek(offset, whence);
+    return lseek(fd, offset, whence);
+}
+
+int Board_Ioctl(int fd, unsigned long request, void *argument)
+{
+    // No Current(): this runs inside signal handlers and must not print or abort there.
+    sim::Receiver *receiver = sim::Receiver::Current();
+    if (receiver) {
+        if (sim::Device *device = receiver->DeviceForFd(fd))
+            return device->Ioctl(request, argument);
+    }
+    return ioctl(fd, request, argument);
+}
+
+int Board_Mknod(const char *path, mode_t mode, dev_t device) { return Current().Mknod(path, mode, device); }
+
+int Board_Exists(const char *path)
+{
+    sim::Receiver *receiver = sim::Receiver::Current();
+    if (!receiver)
+        return 0;
+    // Presence tests run inside signal handlers: no allocation here.
+    char host[4096];
+    if (!receiver->HostPathInto(path, host, sizeof host))
+        return 0;
+    struct stat status;
+    return stat(host, &status) == 0;
+}
+
+int Board_Unlink(const char *path) { return unlink(Current().HostPath(path).c_str()); }
+
+int Board_System(const char *command) { return Current().System(command); }
+
+int Board_Nanosleep(const struct timespec *request, struct timespec *remaining)
+{
+    return Current().Nanosleep(request, remaining);
+}
+
+}

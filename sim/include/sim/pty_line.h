@@ -1,0 +1,55 @@
+// A serial line of the simulated receiver: a real pseudo-terminal whose slave
+// stands at a board path (a symlink in the sandbox) and whose master is the far
+// end, where a simulated peer reads and writes.
+#ifndef SIM_PTY_LINE_H
+#define SIM_PTY_LINE_H
+
+#include <termios.h>
+
+#include <string>
+
+namespace sim {
+
+class Receiver;
+
+class PtyLine {
+public:
+    // Opens the pty, puts the slave in raw mode and links the board path to it.
+    PtyLine(Receiver &receiver, const std::string &boardPath);
+    ~PtyLine();
+    PtyLine(const PtyLine &) = delete;
+    PtyLine &operator=(const PtyLine &) = delete;
+
+    const std::string &BoardPath() const { return m_boardPath; }
+    const std::string &SlaveName() const { return m_slaveName; }
+    int MasterFd() const { return m_master; }
+
+    // The settings the program under test last applied to its end of the line
+    // (every descriptor of a slave shares them).
+    termios HostSettings() const;
+    // The host's output speed as a number of bit/s (0 for B0 or unknown codes).
+    unsigned HostBitRate() const;
+
+    // Writes all bytes to the host (the peer's transmit side).
+    bool Send(const void *data, size_t size);
+    bool Send(const std::string &text) { return Send(text.data(), text.size()); }
+    // Waits up to `timeoutMs` for bytes from the host; returns the count (0 on
+    // time-out, -1 on error).
+    long Receive(void *buffer, size_t size, int timeoutMs);
+
+private:
+    std::string m_boardPath;
+    std::string m_linkPath;
+    std::string m_slaveName;
+    int m_master = -1;
+    // Held for the line's whole life, so the master never sees EIO when the
+    // program closes and reopens its end.
+    int m_slave = -1;
+};
+
+// Speed code to bit/s and back; 0 for codes and rates outside the usual set.
+unsigned BitRateOfSpeed(speed_t speed);
+
+}  // namespace sim
+
+#endif

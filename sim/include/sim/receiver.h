@@ -1,0 +1,114 @@
+// The simulated receiver: the board's paths rebased into a sandbox directory,
+// driver models behind device paths, a recorder for shell commands and sleeps.
+// While a Receiver exists, the simulated board backend routes every Board_*
+// call through it.
+#ifndef SIM_RECEIVER_H
+#define SIM_RECEIVER_H
+
+#include <sys/types.h>
+#include <time.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/device.h"
+
+namespace sim {
+
+struct ReceiverOptions {
+    // Sandbox directory; empty: a fresh directory under $TMPDIR (or /tmp),
+    // removed again with the receiver unless keepSandbox is set.
+    std::string sandbox;
+    bool keepSandbox = false;
+    // Factor applied to every sleep of the program under test.  Receive
+    // time-outs (idle reads on serial lines) are never scaled.
+    double timeScale = 1.0;
+};
+
+struct MknodRecord {
+    std::string path;
+    mode_t mode;
+    dev_t device;
+};
+
+class Receiver {
+public:
+    explicit Receiver(ReceiverOptions options = {});
+    ~Receiver();
+    Receiver(const Receiver &) = delete;
+    Receiver &operator=(const Receiver &) = delete;
+
+    // The receiver the board backend uses; null when none exists.
+    static Receiver *Current();
+
+    const std::string &Root() const { return m_root; }
+    double TimeScale() const { return m_options.timeScale; }
+    // Scales a duration in milliseconds of the receiver's time to host time.
+    double ScaledMs(double ms) const { return ms * m_options.timeScale; }
+
+    // Where a board path lives on the host.  Absolute paths under the board's
+    // system directories (/dev, /etc, /var, /tmp, /sys, /mnt, /proc, /root) are
+    // rebased into the sandbox; everything else is left as it is.
+    std::string HostPath(const std::string &boardPath) const;
+    // The same without allocating, for signal handlers; false when it does not fit.
+    bool HostPathInto(const char *boardPath, char *buffer, size_t size) const;
+
+    // Files in the sandbox, by board path (parent directories are made).
+    void CreateFile(const std::string &boardPath, const std::string &contents = "");
+    void RemoveFile(const std::string &boardPath);
+    bool FileExists(const std::string &boardPath) const;
+    std::string ReadFile(const std::string &boardPath) const;
+
+    // Puts a model behind a board path; a placeholder file makes the path
+    // exist.  Removing the model removes the file too.
+    void AddDevice(const std::string &boardPath, std::shared_ptr<Device> device);
+    void RemoveDevice(const std::string &boardPath);
+    std::shared_ptr<Device> DeviceAt(const std::string &boardPath) const;
+
+    // Makes every open of a board path fail with `error` until cleared.
+    void FailOpen(const std::string &boardPath, int error);
+    void ClearOpenFault(const std::string &boardPath);
+    // Counts the opens of a board path (successful or not).
+    int OpenCount(const std::string &boardPath) const;
+
+    // Shell commands in the order they were run; the handler, when set, plays
+    // a command's effect and gives its status (default: 0, no effect).
+    void SetShellHandler(std::function<int(const std::string &)> handler);
+    std::vector<std::string> ShellCommands() const;
+
+    // Device nodes created through the board; the sim makes plain files.
+    std::vector<MknodRecord> Mknods() const;
+
+    // Sleeps requested by the program under test, unscaled.
+    std::vector<timespec> Sleeps() const;
+
+    // Used by the board backend.
+    int Open(const char *path, int flags, mode_t mode);
+    int Close(int fd);
+    Device *DeviceForFd(int fd) const;
+    int Mknod(const char *path, mode_t mode, dev_t device);
+    int System(const char *command);
+    int Nanosleep(const timespec *request, timespec *remaining);
+
+private:
+    ReceiverOptions m_options;
+    std::string m_root;
+    bool m_ownsRoot = false;
+
+    mutable std::mutex m_mutex;
+    std::map<std::string, std::shared_ptr<Device>> m_devices;
+    std::map<std::string, int> m_openFaults;
+    std::map<std::string, int> m_openCounts;
+    std::function<int(const std::string &)> m_shellHandler;
+    std::vector<std::string> m_shellCommands;
+    std::vector<MknodRecord> m_mknods;
+    std::vector<timespec> m_sleeps;
+};
+
+}  // namespace sim
+
+#endif

@@ -1,0 +1,115 @@
+#include "sim/pty_line.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "sim/receiver.h"
+
+namespace sim {
+
+unsigned BitRateOfSpeed(speed_t speed)
+{
+    switch (speed) {
+    case B1200: return 1200;
+    case B2400: return 2400;
+    case B4800: return 4800;
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B38400: return 38400;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    case B230400: return 230400;
+    default: return 0;
+    }
+}
+
+PtyLine::PtyLine(Receiver &receiver, const std::string &boardPath) : m_boardPath(boardPath)
+{
+    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
+        throw std::runtime_error("cannot open a pseudo-terminal: " + std::string(strerror(errno)));
+    char name[128];
+    if (ptsname_r(m_master, name, sizeof name) != 0)
+        throw std::runtime_error("cannot name the pseudo-terminal");
+    m_slaveName = name;
+    m_slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_slave < 0)
+        throw std::runtime_error("cannot open the pseudo-terminal's slave");
+    // A new pty echoes and cooks; the line must be quiet until the program sets it.
+    termios raw;
+    tcgetattr(m_slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(m_slave, TCSANOW, &raw);
+
+    m_linkPath = receiver.HostPath(boardPath);
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(m_linkPath).parent_path());
+    std::filesystem::remove(m_linkPath, ignored);
+    std::filesystem::create_symlink(m_slaveName, m_linkPath);
+}
+
+PtyLine::~PtyLine()
+{
+    std::error_code ignored;
+    std::filesystem::remove(m_linkPath, ignored);
+    if (m_slave >= 0)
+        close(m_slave);
+    if (m_master >= 0)
+        close(m_master);
+}
+
+termios PtyLine::HostSettings() const
+{
+    termios settings{};
+    tcgetattr(m_slave, &settings);
+    return settings;
+}
+
+unsigned PtyLine::HostBitRate() const
+{
+    termios settings = HostSettings();
+    return BitRateOfSpeed(cfgetospeed(&settings));
+}
+
+bool PtyLine::Send(const void *data, size_t size)
+{
+    const unsigned char *bytes = static_cast<const unsigned char *>(data);
+    while (size > 0) {
+        ssize_t written = write(m_master, bytes, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+long PtyLine::Receive(void *buffer, size_t size, int timeoutMs)
+{
+    pollfd waiting{m_master, POLLIN, 0};
+    int ready;
+    do {
+        ready = poll(&waiting, 1, timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0)
+        return -1;
+    if (ready == 0)
+        return 0;
+    ssize_t count;
+    do {
+        count = read(m_master, buffer, size);
+    } while (count < 0 && errno == EINTR);
+    return count;
+}
+
+}  // namespace sim

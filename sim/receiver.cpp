@@ -1,0 +1,308 @@
+#include "sim/receiver.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace sim {
+
+namespace {
+
+std::atomic<Receiver *> g_current{nullptr};
+
+// Descriptors of open device models, looked up without a lock: the GPIO
+// event query runs inside signal handlers.
+constexpr int kMaxFd = 4096;
+std::atomic<Device *> g_fdDevices[kMaxFd];
+
+const char *const kBoardDirectories[] = {"/dev/", "/etc/", "/var/", "/tmp/", "/sys/", "/mnt/", "/proc/", "/root/"};
+
+bool IsBoardPath(const char *path)
+{
+    for (const char *directory : kBoardDirectories) {
+        size_t length = strlen(directory);
+        if (strncmp(path, directory, length) == 0)
+            return true;
+        if (strncmp(path, directory, length - 1) == 0 && path[length - 1] == '\0')
+            return true;
+    }
+    return false;
+}
+
+std::string MakeTempRoot()
+{
+    const char *tmp = getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/orva-sim-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (!mkdtemp(name.data()))
+        throw std::runtime_error("cannot create the simulated receiver's sandbox: " + std::string(strerror(errno)));
+    return name.data();
+}
+
+}  // namespace
+
+Receiver::Receiver(ReceiverOptions options) : m_options(std::move(options))
+{
+    if (m_options.sandbox.empty()) {
+        m_root = MakeTempRoot();
+        m_ownsRoot = !m_options.keepSandbox;
+    } else {
+        m_root = fs::absolute(m_options.sandbox).lexically_normal().string();
+        if (m_root.size() > 1 && m_root.back() == '/')
+            m_root.pop_back();
+        fs::create_directories(m_root);
+    }
+    for (const char *directory : kBoardDirectories)
+        fs::create_directories(m_root + directory);
+    fs::create_directories(m_root + "/sys/class/tty");
+    Receiver *expected = nullptr;
+    if (!g_current.compare_exchange_strong(expected, this))
+        throw std::logic_error("only one simulated receiver may exist at a time");
+}
+
+Receiver::~Receiver()
+{
+    g_current.store(nullptr);
+    for (auto &slot : g_fdDevices)
+        slot.store(nullptr);
+    if (m_ownsRoot) {
+        std::error_code ignored;
+        fs::remove_all(m_root, ignored);
+    }
+}
+
+Receiver *Receiver::Current() { return g_current.load(); }
+
+std::string Receiver::HostPath(const std::string &boardPath) const
+{
+    if (boardPath.compare(0, m_root.size() + 1, m_root + "/") == 0 || !IsBoardPath(boardPath.c_str()))
+        return boardPath;
+    return m_root + boardPath;
+}
+
+bool Receiver::HostPathInto(const char *boardPath, char *buffer, size_t size) const
+{
+    size_t length = strlen(boardPath);
+    bool rebase = IsBoardPath(boardPath) &&
+                  !(strncmp(boardPath, m_root.c_str(), m_root.size()) == 0 && boardPath[m_root.size()] == '/');
+    size_t prefix = rebase ? m_root.size() : 0;
+    if (prefix + length + 1 > size)
+        return false;
+    memcpy(buffer, m_root.data(), prefix);
+    memcpy(buffer + prefix, boardPath, length + 1);
+    return true;
+}
+
+void Receiver::CreateFile(const std::string &boardPath, const std::string &contents)
+{
+    std::string host = HostPath(boardPath);
+    fs::create_directories(fs::path(host).parent_path());
+    std::ofstream(host, std::ios::binary | std::ios::trunc) << contents;
+}
+
+void Receiver::RemoveFile(const std::string &boardPath)
+{
+    std::error_code ignored;
+    fs::remove(HostPath(boardPath), ignored);
+}
+
+bool Receiver::FileExists(const std::string &boardPath) const
+{
+    struct stat status;
+    return stat(HostPath(boardPath).c_str(), &status) == 0;
+}
+
+std::string Receiver::ReadFile(const std::string &boardPath) const
+{
+    std::ifstream in(HostPath(boardPath), std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+void Receiver::AddDevice(const std::string &boardPath, std::shared_ptr<Device> device)
+{
+    CreateFile(boardPath);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_devices[boardPath] = std::move(device);
+}
+
+void Receiver::RemoveDevice(const std::string &boardPath)
+{
+    RemoveFile(boardPath);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_devices.erase(boardPath);
+}
+
+std::shared_ptr<Device> Receiver::DeviceAt(const std::string &boardPath) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto found = m_devices.find(boardPath);
+    return found == m_devices.end() ? nullptr : found->second;
+}
+
+void Receiver::FailOpen(const std::string &boardPath, int error)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_openFaults[boardPath] = error;
+}
+
+void Receiver::ClearOpenFault(const std::string &boardPath)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_openFaults.erase(boardPath);
+}
+
+int Receiver::OpenCount(const std::string &boardPath) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto found = m_openCounts.find(boardPath);
+    return found == m_openCounts.end() ? 0 : found->second;
+}
+
+void Receiver::SetShellHandler(std::function<int(const std::string &)> handler)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_shellHandler = std::move(handler);
+}
+
+std::vector<std::string> Receiver::ShellCommands() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_shellCommands;
+}
+
+std::vector<MknodRecord> Receiver::Mknods() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_mknods;
+}
+
+std::vector<timespec> Receiver::Sleeps() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_sleeps;
+}
+
+int Receiver::Open(const char *path, int flags, mode_t mode)
+{
+    std::shared_ptr<Device> device;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_openCounts[path]++;
+        auto fault = m_openFaults.find(path);
+        if (fault != m_openFaults.end()) {
+            errno = fault->second;
+            return -1;
+        }
+        auto found = m_devices.find(path);
+        if (found != m_devices.end())
+            device = found->second;
+    }
+    std::string host = HostPath(path);
+    if (!device)
+        return open(host.c_str(), flags, mode);
+
+    // The descriptor is a real one on the placeholder file, so numbers stay
+    // unique; its operations are served by the model.
+    int fd = open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (fd >= kMaxFd) {
+        close(fd);
+        errno = EMFILE;
+        return -1;
+    }
+    if (device->Open(flags) < 0) {
+        int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    g_fdDevices[fd].store(device.get());
+    return fd;
+}
+
+int Receiver::Close(int fd)
+{
+    if (fd >= 0 && fd < kMaxFd) {
+        Device *device = g_fdDevices[fd].exchange(nullptr);
+        if (device)
+            device->Close();
+    }
+    return close(fd);
+}
+
+Device *Receiver::DeviceForFd(int fd) const
+{
+    if (fd < 0 || fd >= kMaxFd)
+        return nullptr;
+    return g_fdDevices[fd].load();
+}
+
+int Receiver::Mknod(const char *path, mode_t mode, dev_t device)
+{
+    std::string host = HostPath(path);
+    // Never a real node: a character node with the receiver's numbers would
+    // open one of the host's own devices.
+    int fd = open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return -1;
+    close(fd);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_mknods.push_back({path, mode, device});
+    return 0;
+}
+
+int Receiver::System(const char *command)
+{
+    std::function<int(const std::string &)> handler;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_shellCommands.push_back(command);
+        handler = m_shellHandler;
+    }
+    return handler ? handler(command) : 0;
+}
+
+int Receiver::Nanosleep(const timespec *request, timespec *remaining)
+{
+    if (request->tv_nsec < 0 || request->tv_nsec > 999999999 || request->tv_sec < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_sleeps.push_back(*request);
+    }
+    double scale = m_options.timeScale;
+    double seconds = (static_cast<double>(request->tv_sec) + request->tv_nsec / 1e9) * scale;
+    timespec scaled;
+    scaled.tv_sec = static_cast<time_t>(seconds);
+    scaled.tv_nsec = static_cast<long>((seconds - static_cast<double>(scaled.tv_sec)) * 1e9);
+    timespec left{};
+    int result = nanosleep(&scaled, &left);
+    if (result != 0 && remaining) {
+        // Report what is left in the receiver's time, not the host's.
+        double leftSeconds = scale > 0 ? (static_cast<double>(left.tv_sec) + left.tv_nsec / 1e9) / scale : 0;
+        remaining->tv_sec = static_cast<time_t>(leftSeconds);
+        remaining->tv_nsec = static_cast<long>((leftSeconds - static_cast<double>(remaining->tv_sec)) * 1e9);
+    }
+    return result;
+}
+
+}  // namespace sim
