@@ -2,6 +2,11 @@
 
 namespace sim {
 
-StandardBoard::StandardBoard(Receiver &receiver_) : receiver(receiver_) {}
+StandardBoard::StandardBoard(Receiver &receiver_) : receiver(receiver_)
+{
+    receiver.AddDevice("/dev/gpio", gpio);
+    receiver.AddDevice("/dev/mtd3", nor);
+    receiver.AddDevice("/dev/pps", pps);
+}
 
 }  // namespace sim

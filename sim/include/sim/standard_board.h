@@ -6,6 +6,9 @@
 
 #include <memory>
 
+#include "sim/gpio_driver.h"
+#include "sim/nor_flash.h"
+#include "sim/pps.h"
 #include "sim/receiver.h"
 
 namespace sim {
@@ -15,6 +18,9 @@ struct StandardBoard {
 
     Receiver &receiver;
     // Device models are added here as members, one per driver.
+    std::shared_ptr<GpioDriver> gpio = std::make_shared<GpioDriver>();  // "/dev/gpio"
+    std::shared_ptr<NorFlash> nor = std::make_shared<NorFlash>();       // "/dev/mtd3"
+    std::shared_ptr<PpsDevice> pps = std::make_shared<PpsDevice>();     // "/dev/pps"
 };
 
 }  // namespace sim
