@@ -1,0 +1,23 @@
+// State shared by the UART unit and the serial log and dump switches.
+#ifndef API_INTERNAL_UART_H
+#define API_INTERNAL_UART_H
+
+#include <termios.h>
+
+#include "API_Uart.h"
+
+// Descriptor per interface number; 0 when not open.
+extern int ai_fd[API_UART_COUNT];
+// The settings block each interface was last given by a speed or configuration
+// change, as built (a pty drops some flags, such as PARENB, when applying).
+extern struct termios a_uartSettings[API_UART_COUNT];
+
+// Switches per interface, 1 when on: mirror to the debug port, append to the log.
+extern int ab_dbgEnabled[API_UART_COUNT];
+extern int ab_logEnabled[API_UART_COUNT];
+// Log file descriptor per interface; 0 when none.
+extern int ai_logFd[API_UART_COUNT];
+// 1 while the debug port is open on behalf of the dump switches.
+extern int b_ttyS0open;
+
+#endif
