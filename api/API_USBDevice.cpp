@@ -1,0 +1,132 @@
+#include "API_USBDevice.h"
+
+#include <mutex>
+
+#include "API_Errors.h"
+#include "API_NOR.h"
+#include "board.h"
+#include "internal/API_USBDevice.h"
+
+volatile sig_atomic_t device_state = 0;
+volatile sig_atomic_t host_state = 0;
+int device_mode = USB_Mode_None;
+std::atomic<void (*)(int)> p_usbcallback{nullptr};
+
+namespace {
+
+const unsigned s_MODE_ADDRESS = API_NOR_PARAM_BASE;
+const char s_USB_DISK[] = "/dev/sda1";
+
+const char s_LOAD_SERIAL_GADGET[] = "insmod /lib/modules/2.6.19/kernel/drivers/usb/gadget/g_serial.ko";
+const char s_LOAD_STORAGE_GADGET[] = "insmod /lib/modules/2.6.19/kernel/drivers/usb/gadget/g_storage.ko";
+const char s_UNLOAD_SERIAL_GADGET[] = "rmmod g_serial";
+const char s_UNLOAD_STORAGE_GADGET[] = "rmmod g_storage";
+
+// Mode changes are check, load and store in one go.
+std::mutex usb_mutex;
+
+// Signal context: only a load of the pointer and the call.
+void s_NotifyUser(int event)
+{
+    void (*callback)(int) = p_usbcallback.load();
+    if (callback)
+        callback(event);
+}
+
+void s_LoadGadgetFor(unsigned mode)
+{
+    switch (mode) {
+    case USB_Mode_Serial:
+        Board_System(s_LOAD_SERIAL_GADGET);
+        break;
+    case USB_Mode_MassStorage:
+        Board_System(s_LOAD_STORAGE_GADGET);
+        break;
+    default:
+        Board_System(s_UNLOAD_SERIAL_GADGET);
+        Board_System(s_UNLOAD_STORAGE_GADGET);
+        break;
+    }
+}
+
+int s_StoreMode(int mode)
+{
+    const char digit = static_cast<char>('0' + mode);
+    int written = 0;
+    return API_Flash_WriteData(s_MODE_ADDRESS, &digit, 1, &written);
+}
+
+}  // namespace
+
+extern "C" {
+
+int API_USB_Initialize(void) { return API_ERR_NONE; }
+
+int API_USB_Cleanup(void) { return API_ERR_NONE; }
+
+int API_USB_Init(void (*callback)(int))
+{
+    if (callback)
+        p_usbcallback.store(callback);
+    if (Board_Exists(s_USB_DISK)) {
+        host_state = 1;
+        s_NotifyUser(API_USB_EVENT_DISK_ADDED);
+    }
+    return API_ERR_NONE;
+}
+
+int API_USB_SetDeviceMode(unsigned mode)
+{
+    if (mode > USB_Mode_MassStorage)
+        return API_ERR_INVALID_MODE;
+    std::lock_guard<std::mutex> lock(usb_mutex);
+    if (device_mode != USB_Mode_None && mode != USB_Mode_None) {
+        // One gadget at a time: switching needs USB_Mode_None first.  Asking
+        // again for the loaded one only stores it again.
+        if (static_cast<unsigned>(device_mode) != mode)
+            return API_ERR_CURRENT_MODE_NOT_USB_MODE_NONE;
+    } else {
+        device_mode = static_cast<int>(mode);
+        s_LoadGadgetFor(mode);
+    }
+    return s_StoreMode(device_mode);
+}
+
+int API_USB_GetDeviceMode(int *mode)
+{
+    *mode = device_mode;
+    return API_ERR_NONE;
+}
+
+int API_USB_GetDeviceState(int *state)
+{
+    *state = device_state;
+    return API_ERR_NONE;
+}
+
+int API_USB_GetHostState(int *state)
+{
+    *state = host_state;
+    return API_ERR_NONE;
+}
+
+int API_USB_DeviceSignalHandler(void)
+{
+    s_NotifyUser(API_USB_EVENT_DEVICE);
+    return API_ERR_NONE;
+}
+
+int API_USB_HostSignalHandler(void)
+{
+    const int disk_present = Board_Exists(s_USB_DISK);
+    if (host_state == 0 && disk_present) {
+        host_state = 1;
+        s_NotifyUser(API_USB_EVENT_DISK_ADDED);
+    } else if (host_state == 1 && !disk_present) {
+        host_state = 0;
+        s_NotifyUser(API_USB_EVENT_DISK_REMOVED);
+    }
+    return API_ERR_NONE;
+}
+
+}  // extern "C"
