@@ -7,6 +7,8 @@ StandardBoard::StandardBoard(Receiver &receiver_) : receiver(receiver_)
     receiver.AddDevice("/dev/gpio", gpio);
     receiver.AddDevice("/dev/mtd3", nor);
     receiver.AddDevice("/dev/pps", pps);
+    receiver.AddDevice("/dev/pushbuttons", pushbuttons);
+    receiver.AddDevice("/dev/watchdog", watchdog);
 }
 
 }  // namespace sim

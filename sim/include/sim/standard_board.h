@@ -9,7 +9,9 @@
 #include "sim/gpio_driver.h"
 #include "sim/nor_flash.h"
 #include "sim/pps.h"
+#include "sim/pushbuttons.h"
 #include "sim/receiver.h"
+#include "sim/watchdog.h"
 
 namespace sim {
 
@@ -21,6 +23,9 @@ struct StandardBoard {
     std::shared_ptr<GpioDriver> gpio = std::make_shared<GpioDriver>();  // "/dev/gpio"
     std::shared_ptr<NorFlash> nor = std::make_shared<NorFlash>();       // "/dev/mtd3"
     std::shared_ptr<PpsDevice> pps = std::make_shared<PpsDevice>();     // "/dev/pps"
+    std::shared_ptr<PushButtons> pushbuttons = std::make_shared<PushButtons>();  // "/dev/pushbuttons"
+    // Sandboxed: the host's own watchdog is never opened.
+    std::shared_ptr<Watchdog> watchdog = std::make_shared<Watchdog>(receiver.TimeScale());  // "/dev/watchdog"
 };
 
 }  // namespace sim
