@@ -28,7 +28,8 @@ std::atomic<Receiver *> g_current{nullptr};
 constexpr int kMaxFd = 4096;
 std::atomic<Device *> g_fdDevices[kMaxFd];
 
-const char *const kBoardDirectories[] = {"/dev/", "/etc/", "/var/", "/tmp/", "/sys/", "/mnt/", "/proc/", "/root/"};
+// /usr/local/ holds the receiver's own scripts and the result files they write.
+const char *const kBoardDirectories[] = {"/dev/", "/etc/", "/var/", "/tmp/", "/sys/", "/mnt/", "/proc/", "/root/", "/usr/local/"};
 
 bool IsBoardPath(const char *path)
 {

@@ -51,8 +51,8 @@ public:
     double ScaledMs(double ms) const { return ms * m_options.timeScale; }
 
     // Where a board path lives on the host.  Absolute paths under the board's
-    // system directories (/dev, /etc, /var, /tmp, /sys, /mnt, /proc, /root) are
-    // rebased into the sandbox; everything else is left as it is.
+    // system directories (/dev, /etc, /var, /tmp, /sys, /mnt, /proc, /root,
+    // /usr/local) are rebased into the sandbox; everything else is left as it is.
     std::string HostPath(const std::string &boardPath) const;
     // The same without allocating, for signal handlers; false when it does not fit.
     bool HostPathInto(const char *boardPath, char *buffer, size_t size) const;
