@@ -4,6 +4,8 @@ namespace sim {
 
 StandardBoard::StandardBoard(Receiver &receiver_) : receiver(receiver_)
 {
+    receiver.AddDevice("/dev/pmu", pmu);
+    receiver.AddDevice("/dev/extender", extender);
     receiver.AddDevice("/dev/gpio", gpio);
     receiver.AddDevice("/dev/mtd3", nor);
     receiver.AddDevice("/dev/pps", pps);

@@ -6,4 +6,8 @@
 
 extern pthread_mutex_t s_spi_mutex;
 
+// The short pause some PMU exchanges need between request and reply (and
+// between two requests); taken through the board's sleep.
+void API_SPI_PauseMicroseconds(unsigned microseconds);
+
 #endif

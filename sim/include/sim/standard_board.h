@@ -6,8 +6,10 @@
 
 #include <memory>
 
+#include "sim/extender.h"
 #include "sim/gpio_driver.h"
 #include "sim/nor_flash.h"
+#include "sim/pmu.h"
 #include "sim/pps.h"
 #include "sim/pushbuttons.h"
 #include "sim/receiver.h"
@@ -20,6 +22,8 @@ struct StandardBoard {
 
     Receiver &receiver;
     // Device models are added here as members, one per driver.
+    std::shared_ptr<Pmu> pmu = std::make_shared<Pmu>();                 // "/dev/pmu"
+    std::shared_ptr<Extender> extender = std::make_shared<Extender>();  // "/dev/extender"
     std::shared_ptr<GpioDriver> gpio = std::make_shared<GpioDriver>();  // "/dev/gpio"
     std::shared_ptr<NorFlash> nor = std::make_shared<NorFlash>();       // "/dev/mtd3"
     std::shared_ptr<PpsDevice> pps = std::make_shared<PpsDevice>();     // "/dev/pps"
