@@ -27,9 +27,16 @@ extern "C" {
 #define API_INIT_USB_SERIAL 0x40000
 #define API_INIT_ETHERNET 0x80000
 
+/* Version of the device API, printed in the start-up banner. */
+#define API_VERSION "1.0.0"
+
 int API_Initialize(int flags);
 void API_Finalize(void);
 int API_IsInitialized(int mask);
+
+/* Sets every interface path back to its compiled-in default, rewrites
+ * "/etc/ts9_api.cfg" and creates missing device nodes.  Always 0. */
+int API_RevertAPIConfigToDefault(void);
 
 #ifdef __cplusplus
 }

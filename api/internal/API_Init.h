@@ -2,8 +2,14 @@
 #ifndef API_INTERNAL_INIT_H
 #define API_INTERNAL_INIT_H
 
+#include <stdint.h>
+
 #define API_DEVNAME_COUNT 18
 #define API_DEVNAME_FIELD 64
+// The serial interfaces (rows 0 to 10) come first in the table.
+#define API_DEVNAME_SERIAL_COUNT 11
+// Longest name or path taken from the configuration file.
+#define API_CONFIG_TOKEN_MAX 29
 
 // One row of the interface table; the row index is the interface's identity.
 struct API_DevName {
@@ -18,5 +24,15 @@ extern API_DevName a_devnames[API_DEVNAME_COUNT];
 // Set once "/sys/class/tty/ttyUSB4" was seen at start-up: five USB serial ports.
 extern int FullttyUSB;
 extern int ifd_pps;
+
+// Features requested since the last API_Finalize, and whether start-up ran to
+// its end.
+extern uint32_t i_API_Initialized;
+extern int b_IsInitialized;
+
+// 1 when the file was written, 0 when it could not be created.
+int create_config_file(void);
+// Creates every missing device node of the table; always 1.
+int make_device_descriptors(void);
 
 #endif

@@ -3,6 +3,14 @@
 #ifndef API_INTERNAL_SIGNAL_H
 #define API_INTERNAL_SIGNAL_H
 
+#include <signal.h>
+
 extern int sigiofd;
+
+// Request of the GPIO driver that returns the pending-event word (32 bits).
+#define API_GPIO_GET_EVENTS 0x8004FF19UL
+
+extern "C" void SIGUSR2_handler(int signal, siginfo_t *info, void *context);
+extern "C" void SIGIO_handler(int signal, siginfo_t *info, void *context);
 
 #endif
