@@ -1,0 +1,149 @@
+// Start-up and shut-down: order, result rule, early return, lock file.
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <regex>
+
+#include "API_NOR.h"
+#include "API_SYS.h"
+#include "frame_fixture.h"
+#include "internal/API_Signal.h"
+
+namespace {
+
+using StartUp = FrameTest;
+
+constexpr int kLoaderMask = 0x2D7E7;
+
+size_t Find(const std::string &text, const std::string &part) { return text.find(part); }
+
+TEST_F(StartUp, EmptyMaskStartsOnlyTheAlwaysSteps)
+{
+    int result = -1;
+    std::string out = Stdout([&] { result = API_Initialize(0); });
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(std::regex_search(out, std::regex("^Orva device API version [0-9.]+, built "
+                                                  "[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9:]{8}\n")))
+        << out;
+    EXPECT_NE(Find(out, "make_device_descriptors skipped\n"), std::string::npos);
+    EXPECT_TRUE(receiver.Mknods().empty());
+    EXPECT_FALSE(receiver.FileExists("/etc/ts9_api.cfg"));
+    EXPECT_EQ(board.pps->OpenDescriptors(), 1);
+    EXPECT_EQ(receiver.ReadFile("/var/ts9.pid"), std::to_string(getpid()) + "\n");
+    EXPECT_EQ(b_IsInitialized, 1);
+    EXPECT_EQ(API_IsInitialized(0), 1);
+    EXPECT_EQ(API_IsInitialized(API_INIT_NOR), 0);
+}
+
+TEST_F(StartUp, MissingPpsDeviceGives41AndStartUpGoesOn)
+{
+    receiver.RemoveDevice("/dev/pps");
+    int result = -1;
+    std::string out = Stdout([&] { result = API_Initialize(API_INIT_NOR | API_INIT_SIGNALS); });
+    EXPECT_EQ(result, API_ERR_OPEN_PPS);
+    EXPECT_NE(Find(out, "open PPS_DEVICE error (41)\n"), std::string::npos);
+    EXPECT_EQ(board.gpio->OpenDescriptors(), 1);
+    EXPECT_EQ(board.nor->OpenDescriptors(), 1);
+    // Auto-start runs after the PPS step, on the NOR store opened before it.
+    EXPECT_EQ(board.nor->Peek(API_SYS_AUTOSTART_ADDRESS, 1), std::vector<uint8_t>{1});
+    EXPECT_TRUE(receiver.FileExists("/var/ts9.pid"));
+}
+
+TEST_F(StartUp, TheLastFailingStepGivesTheResult)
+{
+    receiver.FailOpen("/dev/gpio", ENOENT);
+    receiver.FailOpen("/dev/mtd3", ENOENT);
+    int result = -1;
+    std::string out = Stdout([&] { result = API_Initialize(API_INIT_SIGNALS | API_INIT_NOR); });
+    EXPECT_EQ(result, API_ERR_NOR_FLASH_INITIALIZATION);
+    size_t signals = Find(out, "API_Signal_Initialize error (3)\n");
+    size_t nor = Find(out, "API_NOR_Init error (77)\n");
+    ASSERT_NE(signals, std::string::npos);
+    ASSERT_NE(nor, std::string::npos);
+    EXPECT_LT(signals, nor);
+    // Every request is recorded, failed or not.
+    EXPECT_EQ(API_IsInitialized(API_INIT_SIGNALS | API_INIT_NOR), 1);
+
+    API_Finalize();
+    receiver.RemoveDevice("/dev/pps");
+    out = Stdout([&] { result = API_Initialize(API_INIT_NOR); });
+    EXPECT_EQ(result, API_ERR_OPEN_PPS) << "the PPS step comes after the units";
+
+    API_Finalize();
+    receiver.FailOpen("/var/ts9.pid", EROFS);
+    out = Stdout([&] { result = API_Initialize(API_INIT_NOR); });
+    EXPECT_EQ(result, API_ERR_CREATE_FILE) << "the lock file comes last";
+    EXPECT_NE(Find(out, "Unable to create lock file '/var/ts9.pid'\n"), std::string::npos);
+    EXPECT_EQ(b_IsInitialized, 1);
+}
+
+TEST_F(StartUp, ConfigurationFileThatCannotBeCreatedEndsStartUpWithZero)
+{
+    receiver.FailOpen("/etc/ts9_api.cfg", EROFS);
+    int result = -1;
+    Stdout([&] { result = API_Initialize(API_INIT_CONFIG | API_INIT_NOR | API_INIT_SIGNALS); });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(b_IsInitialized, 0);
+    EXPECT_EQ(API_IsInitialized(API_INIT_CONFIG | API_INIT_NOR), 1);
+    EXPECT_EQ(receiver.OpenCount("/dev/mtd3"), 0);
+    EXPECT_EQ(receiver.OpenCount("/dev/gpio"), 0);
+    EXPECT_EQ(receiver.OpenCount("/dev/pps"), 0);
+    EXPECT_TRUE(receiver.Mknods().empty());
+    EXPECT_FALSE(receiver.FileExists("/var/ts9.pid"));
+}
+
+TEST_F(StartUp, AutoStartFlagFollowsItsFeatureBit)
+{
+    Stdout([] { API_Initialize(API_INIT_NOR); });
+    EXPECT_EQ(board.nor->Peek(API_SYS_AUTOSTART_ADDRESS, 1), std::vector<uint8_t>{1});
+    Stdout([] { API_Initialize(API_INIT_NOR | API_INIT_NO_AUTOSTART); });
+    EXPECT_EQ(board.nor->Peek(API_SYS_AUTOSTART_ADDRESS, 1), std::vector<uint8_t>{0});
+    // The store is opened once per start-up; the second start-up adds its bits.
+    EXPECT_EQ(API_IsInitialized(API_INIT_NOR | API_INIT_NO_AUTOSTART), 1);
+}
+
+TEST_F(StartUp, LoaderMaskStartsEveryUnitAndFinalizeStopsThem)
+{
+    int result = -1;
+    Stdout([&] { result = API_Initialize(kLoaderMask); });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(board.gpio->OpenDescriptors(), 1);
+    EXPECT_EQ(board.nor->OpenDescriptors(), 1);
+    EXPECT_EQ(board.pps->OpenDescriptors(), 1);
+    EXPECT_EQ(API_IsInitialized(API_INIT_DISPLAY), 1);
+    EXPECT_EQ(API_IsInitialized(API_INIT_GSM), 0);
+
+    Stdout([] { API_Finalize(); });
+    EXPECT_EQ(board.gpio->OpenDescriptors(), 0);
+    EXPECT_EQ(board.nor->OpenDescriptors(), 0);
+    EXPECT_EQ(board.pps->OpenDescriptors(), 0);
+    EXPECT_FALSE(receiver.FileExists("/var/ts9.pid"));
+    EXPECT_EQ(API_IsInitialized(API_INIT_DISPLAY), 0);
+    EXPECT_EQ(b_IsInitialized, 0);
+}
+
+TEST_F(StartUp, RepeatedShutDownClosesNothingThatIsNotOurs)
+{
+    Stdout([] { API_Initialize(API_INIT_SIGNALS); });
+    Stdout([] { API_Finalize(); });
+    // Descriptor numbers the API held are free again and may be reused.
+    int first = open("/dev/null", O_RDONLY);
+    int second = open("/dev/null", O_RDONLY);
+    int third = open("/dev/null", O_RDONLY);
+    Stdout([] { API_Finalize(); });
+    for (int fd : {first, second, third}) {
+        EXPECT_NE(fcntl(fd, F_GETFD), -1) << "descriptor " << fd << " was closed";
+        close(fd);
+    }
+}
+
+TEST_F(StartUp, SecondStartUpDoesNotLeakThePpsDescriptor)
+{
+    Stdout([] { API_Initialize(0); });
+    Stdout([] { API_Initialize(0); });
+    EXPECT_EQ(board.pps->Opens(), 2);
+    EXPECT_EQ(board.pps->OpenDescriptors(), 1);
+}
+
+}  // namespace
