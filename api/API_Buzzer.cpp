@@ -4,15 +4,9 @@
 
 #include "API_SPI.h"
 #include "internal/API_PM.h"
+#include "internal/API_PMU_Commands.h"
 
 namespace {
-
-enum : unsigned char {
-    kCmdBuzzerOff = 0xF2,
-    kCmdBeep = 0xF3,
-    kCmdSetTone = 0xF4,
-    kCmdSetDuration = 0xF5,
-};
 
 const unsigned int s_freq[6] = {305, 480, 625, 1086, 2222, 4651};
 const unsigned char s_period[6] = {255, 160, 128, 80, 32, 16};
@@ -42,11 +36,11 @@ extern "C" int API_Buzzer_Init(void) { return 0; }
 extern "C" int API_Buzzer_Beep(unsigned int frequency, int duration)
 {
     pthread_mutex_lock(&buzzer_mutex);
-    int result = API_SPI_SendRecv(ifd_pmu, kCmdSetTone, s_ToneValue(frequency));
+    int result = API_SPI_SendRecv(ifd_pmu, PMU_CMD_BUZZER_TONE, s_ToneValue(frequency));
     if (result == 0)
-        result = API_SPI_SendRecv(ifd_pmu, kCmdSetDuration, static_cast<unsigned char>(duration & 0xFF));
+        result = API_SPI_SendRecv(ifd_pmu, PMU_CMD_BUZZER_DURATION, static_cast<unsigned char>(duration & 0xFF));
     if (result == 0)
-        result = API_SPI_SendRecv(ifd_pmu, kCmdBeep, 0);
+        result = API_SPI_SendRecv(ifd_pmu, PMU_CMD_BUZZER_BEEP, 0);
     pthread_mutex_unlock(&buzzer_mutex);
     return result;
 }
@@ -54,7 +48,7 @@ extern "C" int API_Buzzer_Beep(unsigned int frequency, int duration)
 extern "C" int API_Buzzer_Cleanup(void)
 {
     pthread_mutex_lock(&buzzer_mutex);
-    int result = API_SPI_SendRecv(ifd_pmu, kCmdBuzzerOff, 0);
+    int result = API_SPI_SendRecv(ifd_pmu, PMU_CMD_BUZZER_OFF, 0);
     pthread_mutex_unlock(&buzzer_mutex);
     return result;
 }

@@ -7,23 +7,10 @@
 #include "API_Errors.h"
 #include "API_SPI.h"
 #include "internal/API_PM.h"
+#include "internal/API_PMU_Commands.h"
 #include "internal/API_SPI.h"
 
 namespace {
-
-enum : unsigned char {
-    kCmdSetWakeup = 0x92,
-    kCmdBootLow = 0x94,
-    kCmdBootHigh = 0x95,
-    kCmdSetReset = 0x96,
-    kCmdPowerOff = 0x98,
-    kCmdPowerOn = 0x99,
-    kCmdGetPower = 0x9A,
-    kCmdGetSourceClk = 0x9B,
-    kCmdGetWakeup = 0x9E,
-    kCmdGetReset = 0x9F,
-    kCmdGetBoot = 0xA0,
-};
 
 // Read inside the SIGUSR2 handler: an atomic pointer is safe there.
 std::atomic<API_GNSS_PPSFunction> p_FuncPtr{nullptr};
@@ -56,40 +43,40 @@ int s_GnssQuery(unsigned char command, int *value)
 
 }  // namespace
 
-extern "C" int API_GNSS_GetSourceClk(int *value) { return s_GnssQuery(kCmdGetSourceClk, value); }
+extern "C" int API_GNSS_GetSourceClk(int *value) { return s_GnssQuery(PMU_CMD_GNSS_CLOCK_SOURCE, value); }
 
-extern "C" int API_GNSS_GetPowerState(int *value) { return s_GnssQuery(kCmdGetPower, value); }
+extern "C" int API_GNSS_GetPowerState(int *value) { return s_GnssQuery(PMU_CMD_GNSS_POWER_STATE, value); }
 
-extern "C" int API_GNSS_GetWakeupPinLevel(int *value) { return s_GnssQuery(kCmdGetWakeup, value); }
+extern "C" int API_GNSS_GetWakeupPinLevel(int *value) { return s_GnssQuery(PMU_CMD_GNSS_WAKEUP_LEVEL, value); }
 
-extern "C" int API_GNSS_GetBootPinLevel(int *value) { return s_GnssQuery(kCmdGetBoot, value); }
+extern "C" int API_GNSS_GetBootPinLevel(int *value) { return s_GnssQuery(PMU_CMD_GNSS_BOOT_LEVEL, value); }
 
-extern "C" int API_GNSS_GetResetPinLevel(int *value) { return s_GnssQuery(kCmdGetReset, value); }
+extern "C" int API_GNSS_GetResetPinLevel(int *value) { return s_GnssQuery(PMU_CMD_GNSS_RESET_LEVEL, value); }
 
 extern "C" int API_GNSS_SetPowerState(int state)
 {
-    return s_GnssExchange(state == 1 ? kCmdPowerOn : kCmdPowerOff, 1, nullptr);
+    return s_GnssExchange(state == 1 ? PMU_CMD_GNSS_POWER_ON : PMU_CMD_GNSS_POWER_OFF, 1, nullptr);
 }
 
 extern "C" int API_GNSS_SetWakeupPinLevel(unsigned int level)
 {
     if (level > 1)
         return API_ERR_INVALID_PIN_LEVEL_SETTINGS_GNSS;
-    return s_GnssExchange(kCmdSetWakeup, static_cast<unsigned char>(level), nullptr);
+    return s_GnssExchange(PMU_CMD_GNSS_SET_WAKEUP, static_cast<unsigned char>(level), nullptr);
 }
 
 extern "C" int API_GNSS_SetBootPinLevel(int level)
 {
     if (level != 0 && level != 1)
         return API_ERR_INVALID_PIN_LEVEL_SETTINGS_GNSS;
-    return s_GnssExchange(level == 1 ? kCmdBootHigh : kCmdBootLow, 0, nullptr);
+    return s_GnssExchange(level == 1 ? PMU_CMD_GNSS_BOOT_HIGH : PMU_CMD_GNSS_BOOT_LOW, 0, nullptr);
 }
 
 extern "C" int API_GNSS_SetResetPinLevel(unsigned int level)
 {
     if (level > 1)
         return API_ERR_INVALID_PIN_LEVEL_SETTINGS_GNSS;
-    return s_GnssExchange(kCmdSetReset, static_cast<unsigned char>(level), nullptr);
+    return s_GnssExchange(PMU_CMD_GNSS_SET_RESET, static_cast<unsigned char>(level), nullptr);
 }
 
 extern "C" int API_GNSS_PPSCallback(API_GNSS_PPSFunction function)
