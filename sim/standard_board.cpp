@@ -10,6 +10,7 @@ StandardBoard::StandardBoard(Receiver &receiver_) : receiver(receiver_)
     receiver.AddDevice("/dev/mtd3", nor);
     receiver.AddDevice("/dev/pps", pps);
     receiver.AddDevice("/dev/pushbuttons", pushbuttons);
+    receiver.AddDevice("/dev/display", display);
     receiver.AddDevice("/dev/watchdog", watchdog);
 }
 

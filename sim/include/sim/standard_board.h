@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "sim/display.h"
 #include "sim/extender.h"
 #include "sim/gpio_driver.h"
 #include "sim/nor_flash.h"
@@ -28,6 +29,7 @@ struct StandardBoard {
     std::shared_ptr<NorFlash> nor = std::make_shared<NorFlash>();       // "/dev/mtd3"
     std::shared_ptr<PpsDevice> pps = std::make_shared<PpsDevice>();     // "/dev/pps"
     std::shared_ptr<PushButtons> pushbuttons = std::make_shared<PushButtons>();  // "/dev/pushbuttons"
+    std::shared_ptr<Display> display = std::make_shared<Display>();     // "/dev/display"
     // Sandboxed: the host's own watchdog is never opened.
     std::shared_ptr<Watchdog> watchdog = std::make_shared<Watchdog>(receiver.TimeScale());  // "/dev/watchdog"
 };
