@@ -14,6 +14,7 @@
 
 #include "API_Buzzer.h"
 #include "API_Debug.h"
+#include "API_Display.h"
 #include "API_Errors.h"
 #include "API_Ethernet.h"
 #include "API_Extender.h"
@@ -236,9 +237,10 @@ void s_StartUnits(uint32_t flags, int &result)
     if (flags & API_INIT_BUZZER)
         s_Check(result, API_Buzzer_Init(), "API_Buzzer_Init error (%d)\n");
     if (flags & API_INIT_DISPLAY) {
-        // Display unit: API_Display_Reset(), then API_Display_Initialize() when the
-        // reset succeeded ("API_Display_Reset error (%d)\n" /
-        // "API_Display_Initialize error (%d)\n").
+        int code = API_Display_Reset();
+        s_Check(result, code, "API_Display_Reset error (%d)\n");
+        if (code == API_ERR_NONE)
+            s_Check(result, API_Display_Initialize(), "API_Display_Initialize error (%d)\n");
     }
     if (flags & API_INIT_GSM) {
         // GSM unit: API_GSM_Initialize() ("API_GSM_Initialize error (%d)\n").
@@ -355,9 +357,8 @@ extern "C" void API_Finalize(void)
     const uint32_t started = i_API_Initialized;
     if (started & API_INIT_BUZZER)
         API_Buzzer_Cleanup();
-    if (started & API_INIT_DISPLAY) {
-        // Display unit: API_Display_Cleanup().
-    }
+    if (started & API_INIT_DISPLAY)
+        API_Display_Cleanup();
     if (started & API_INIT_MMI)
         API_MMI_Cleanup();
     if (started & API_INIT_NOR)
