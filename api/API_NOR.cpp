@@ -96,6 +96,10 @@ extern "C" int API_NOR_Init(void)
     int fd = Board_Open("/dev/mtd3", O_RDWR, 0);
     if (fd < 0)
         return API_ERR_NOR_FLASH_INITIALIZATION;
+    // A second start-up replaces the descriptor rather than leaking it.
+    NorLock lock;
+    if (norfd > 0)
+        Board_Close(norfd);
     norfd = fd;
     return API_ERR_NONE;
 }

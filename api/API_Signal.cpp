@@ -97,6 +97,9 @@ extern "C" int API_Signal_Initialize(void)
     int fd = Board_Open("/dev/gpio", O_RDWR, 0);
     if (fd < 0)
         return API_ERR_OPEN_FILE;
+    // A second start-up replaces the descriptor rather than leaking it.
+    if (sigiofd > 0)
+        Board_Close(sigiofd);
     sigiofd = fd;
     s_Install(SIGIO, SIGIO_handler);
     return API_ERR_NONE;

@@ -4,6 +4,7 @@
 
 #include "API_Buzzer.h"
 #include "API_Debug.h"
+#include "API_Display.h"
 #include "API_Errors.h"
 #include "API_Ethernet.h"
 #include "API_Extender.h"

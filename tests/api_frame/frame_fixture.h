@@ -23,6 +23,7 @@ protected:
     {
         API_Finalize();
         memcpy(a_devnames, m_table, sizeof m_table);
+        FullttyUSB = 0;
     }
 
     static sim::ReceiverOptions Options()
