@@ -59,8 +59,10 @@ void s_Mirror(int number, const char *data, int count)
     if (count <= 0)
         return;
     int errorBefore = errno;
-    if (number != kDebugPort && ab_dbgEnabled[number] == 1 && ai_fd[kDebugPort] > 0)
-        s_WriteAll(ai_fd[kDebugPort], data, static_cast<size_t>(count));
+    // Read once: the switching thread may close the port meanwhile.
+    int debugFd = ai_fd[kDebugPort];
+    if (number != kDebugPort && ab_dbgEnabled[number] == 1 && debugFd > 0)
+        s_WriteAll(debugFd, data, static_cast<size_t>(count));
     if (ab_logEnabled[number])
         writeLogFile(number, data, count);
     // The caller sees the transfer's errno, not the copies'.
