@@ -33,10 +33,13 @@ TEST_F(Config, MissingFileIsWrittenFromTheTable)
 }
 
 struct ParseCase {
+    const char *label;
     const char *file;
     int row;
     const char *path;
 };
+
+void PrintTo(const ParseCase &c, std::ostream *out) { *out << c.label; }
 
 class ConfigParse : public FrameTest, public ::testing::WithParamInterface<ParseCase> {};
 
@@ -49,25 +52,25 @@ TEST_P(ConfigParse, SetsThePathOfTheNamedRow)
 
 INSTANTIATE_TEST_SUITE_P(
     Syntax, ConfigParse,
-    ::testing::Values(ParseCase{"gsm_iface = \"/dev/ttyUSB1\"\n", 1, "/dev/ttyUSB1"},
-                      ParseCase{"gsm_iface \"/dev/ttyUSB1\"\n", 1, "/dev/ttyUSB1"},
-                      ParseCase{"gsm_iface=\"/dev/ttyUSB1\"\n", 1, "/dev/ttyUSB1"},
-                      ParseCase{"gsm_iface = \"/dev/ttyUSB1\"\r\ngnss_iface = \"/dev/ttyUSB2\"\r\n", 2, "/dev/ttyUSB2"},
-                      ParseCase{"gsm_iface = \"/dev/ttyUSB1\"\r\n", 1, "/dev/ttyUSB1"},
+    ::testing::Values(ParseCase{"spaced", "gsm_iface = \"/dev/ttyUSB1\"\n", 1, "/dev/ttyUSB1"},
+                      ParseCase{"no_equals", "gsm_iface \"/dev/ttyUSB1\"\n", 1, "/dev/ttyUSB1"},
+                      ParseCase{"no_blanks", "gsm_iface=\"/dev/ttyUSB1\"\n", 1, "/dev/ttyUSB1"},
+                      ParseCase{"crlf_next_line", "gsm_iface = \"/dev/ttyUSB1\"\r\ngnss_iface = \"/dev/ttyUSB2\"\r\n", 2, "/dev/ttyUSB2"},
+                      ParseCase{"crlf", "gsm_iface = \"/dev/ttyUSB1\"\r\n", 1, "/dev/ttyUSB1"},
                       // Unquoted: the next line's value goes to the first name.
-                      ParseCase{"gsm_iface = /dev/ttyUSB1\ngnss_iface = \"/dev/ttyUSB2\"\n", 1, "/dev/ttyUSB2"},
-                      ParseCase{"gsm_iface = /dev/ttyUSB1\ngnss_iface = \"/dev/ttyUSB2\"\n", 2, "/dev/ttyS2"},
+                      ParseCase{"unquoted_first", "gsm_iface = /dev/ttyUSB1\ngnss_iface = \"/dev/ttyUSB2\"\n", 1, "/dev/ttyUSB2"},
+                      ParseCase{"unquoted_second", "gsm_iface = /dev/ttyUSB1\ngnss_iface = \"/dev/ttyUSB2\"\n", 2, "/dev/ttyS2"},
                       // A blank ends the value and its last character is dropped.
-                      ParseCase{"gsm_iface = \"/dev/tty S1\"\n", 1, "/dev/tt"},
+                      ParseCase{"blank_in_value", "gsm_iface = \"/dev/tty S1\"\n", 1, "/dev/tt"},
                       // Text after the blank is the next entry's name.
-                      ParseCase{"gsm_iface = \"/dev/ttyUSB1\" bt_iface \"/dev/ttyUSB3\"\n", 3, "/dev/ttyUSB3"},
-                      ParseCase{"foo = \"/dev/ttyUSB1\"\n", 1, "/dev/ttyS1"},
-                      ParseCase{"GSM_IFACE = \"/dev/ttyUSB1\"\n", 1, "/dev/ttyS1"},
-                      ParseCase{"gsm_iface = \"/dev/a\"\ngsm_iface = \"/dev/b\"\n", 1, "/dev/b"},
+                      ParseCase{"text_after_blank", "gsm_iface = \"/dev/ttyUSB1\" bt_iface \"/dev/ttyUSB3\"\n", 3, "/dev/ttyUSB3"},
+                      ParseCase{"unknown_name", "foo = \"/dev/ttyUSB1\"\n", 1, "/dev/ttyS1"},
+                      ParseCase{"case_sensitive", "GSM_IFACE = \"/dev/ttyUSB1\"\n", 1, "/dev/ttyS1"},
+                      ParseCase{"later_wins", "gsm_iface = \"/dev/a\"\ngsm_iface = \"/dev/b\"\n", 1, "/dev/b"},
                       // Running into the end keeps all but the last character.
-                      ParseCase{"gsm_iface = \"/dev/ttyUSB1", 1, "/dev/ttyUSB"},
-                      ParseCase{"gsm_iface = \"\"\n", 1, ""},
-                      ParseCase{"gsm_iface = ", 1, "/dev/ttyS1"}));
+                      ParseCase{"runs_into_end", "gsm_iface = \"/dev/ttyUSB1", 1, "/dev/ttyUSB"},
+                      ParseCase{"empty_value", "gsm_iface = \"\"\n", 1, ""},
+                      ParseCase{"no_quote", "gsm_iface = ", 1, "/dev/ttyS1"}));
 
 TEST_F(Config, OnlyTheFirst1024BytesAreRead)
 {
