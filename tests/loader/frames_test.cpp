@@ -1,5 +1,4 @@
 // Bootloader frames and the acknowledgement check.
-#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -12,44 +11,31 @@ namespace {
 using loader_test::B;
 using loader_test::Bytes;
 
-Bytes FrameBytes(const unsigned char *frame, unsigned long length)
-{
-    return Bytes(reinterpret_cast<const char *>(frame), length);
-}
+Bytes Frame(const unsigned char *frame, unsigned long length) { return Bytes(reinterpret_cast<const char *>(frame), length); }
 
-TEST(Frames, FixedFramesCarryTheirSumsAndAskForEightBytes)
+TEST(Frames, CommandFramesCarryTheirPayloadAndSum)
 {
     unsigned char frame[MAX_FRAME_LENGTH];
     unsigned long length = 0;
-
     EXPECT_EQ(FormatPOCcommand(frame, length), 8u);
-    EXPECT_EQ(FrameBytes(frame, length), B({0x02, 0x02, 0x00, 0x00, 0x00, 0x02, 0x03}));
+    EXPECT_EQ(Frame(frame, length), B({0x02, 0x02, 0x00, 0x00, 0x00, 0x02, 0x03}));
     EXPECT_EQ(FormatRESETcommand(frame, length), 8u);
-    EXPECT_EQ(FrameBytes(frame, length), B({0x02, 0x04, 0x00, 0x00, 0x00, 0x04, 0x03}));
+    EXPECT_EQ(Frame(frame, length), B({0x02, 0x04, 0x00, 0x00, 0x00, 0x04, 0x03}));
     EXPECT_EQ(FormatSETBAUDRATEcommand(frame, length, 115200), 8u);
-    EXPECT_EQ(FrameBytes(frame, length), B({0x02, 0x07, 0x00, 0x05, 0x00, 0x00, 0x01, 0xC2, 0x00, 0x00, 0xCF, 0x03}));
+    EXPECT_EQ(Frame(frame, length), B({0x02, 0x07, 0x00, 0x05, 0x00, 0x00, 0x01, 0xC2, 0x00, 0x00, 0xCF, 0x03}));
     FormatSETBAUDRATEcommand(frame, length, 9600);
-    EXPECT_EQ(FrameBytes(frame, length), B({0x02, 0x07, 0x00, 0x05, 0x00, 0x00, 0x00, 0x25, 0x80, 0x00, 0xB1, 0x03}));
-}
+    EXPECT_EQ(Frame(frame, length), B({0x02, 0x07, 0x00, 0x05, 0x00, 0x00, 0x00, 0x25, 0x80, 0x00, 0xB1, 0x03}));
 
-TEST(Frames, CreateFileAnnouncesBlockCountAndChecksum)
-{
     LOADER_ENV env = loader_test::FreshRecord();
     env.block_count = 2;
     env.checksum = 0x0A0B0C0D;
-    unsigned char frame[MAX_FRAME_LENGTH];
-    unsigned long length = 0;
     EXPECT_EQ(FormatCREATEFILEcommand(frame, length, &env), 8u);
-    EXPECT_EQ(FrameBytes(frame, length),
-              B({0x02, 0x0B, 0x00, 0x07, 0x00, 0x00, 0x02, 0x0A, 0x0B, 0x0C, 0x0D, 0x00, 0x42, 0x03}));
-
-    // Sums beyond 16 bits travel as their low 16 bits.
+    EXPECT_EQ(Frame(frame, length), B({0x02, 0x0B, 0x00, 0x07, 0x00, 0x00, 0x02, 0x0A, 0x0B, 0x0C, 0x0D, 0x00, 0x42, 0x03}));
+    // A sum beyond 8 bits fills both check bytes.
     env.block_count = 0xFFFF;
     env.checksum = 0xFFFFFFFF;
     FormatCREATEFILEcommand(frame, length, &env);
-    unsigned sum = 0x0B + 0x07 + 6 * 0xFF;
-    EXPECT_EQ(frame[11], (sum >> 8) & 0xFF);
-    EXPECT_EQ(frame[12], sum & 0xFF);
+    EXPECT_EQ(Frame(frame + 11, 3), B({0x06, 0x0C, 0x03}));  // 0x0B + 0x07 + 6 * 0xFF
 }
 
 TEST(Frames, WriteFileBlocksNumberFromOneAndFillTheLastBlock)
@@ -63,52 +49,38 @@ TEST(Frames, WriteFileBlocksNumberFromOneAndFillTheLastBlock)
     env.block_count = 3;
 
     unsigned char frame[MAX_FRAME_LENGTH];
-    for (unsigned long block = 1; block <= 3; block++) {
+    for (int block = 1; block <= 3; block++) {
         SCOPED_TRACE(block);
         unsigned long length = 0;
         EXPECT_EQ(FormatWRITEFILEBLOCK(frame, length, &env, block), 8u);
         ASSERT_EQ(length, 268u);
-        EXPECT_EQ(FrameBytes(frame, 9), B({0x02, 0x0C, 0x01, 0x05, 0x00, 0x00, static_cast<int>(block), 0x00, 0x03}));
-        size_t offset = (block - 1) * 256;
-        size_t present = std::min<size_t>(256, image.size() - offset);
-        EXPECT_EQ(FrameBytes(frame + 9, present), FrameBytes(image.data() + offset, present));
+        EXPECT_EQ(Frame(frame, 9), B({0x02, 0x0C, 0x01, 0x05, 0x00, 0x00, block, 0x00, 0x03}));
+        size_t present = std::min<size_t>(256, image.size() - (block - 1) * 256);
+        EXPECT_EQ(Frame(frame + 9, present), Frame(image.data() + (block - 1) * 256, present));
         unsigned sum = 0;
         for (int i = 1; i < 265; i++)
             sum += frame[i];
-        EXPECT_EQ(frame[265], (sum >> 8) & 0xFF);
-        EXPECT_EQ(frame[266], sum & 0xFF);
-        EXPECT_EQ(frame[267], 0x03);
+        EXPECT_EQ(Frame(frame + 265, 3), B({static_cast<int>((sum >> 8) & 0xFF), static_cast<int>(sum & 0xFF), 0x03}));
     }
-    // Block 3 holds the image's last byte; the rest is filler that the image
-    // checksum does not cover.
+    // Block 3: the image's last byte, then filler.
     EXPECT_EQ(frame[9], image[512]);
-    EXPECT_EQ(FrameBytes(frame + 10, 255), Bytes(255, static_cast<char>(0xFF)));
+    EXPECT_EQ(Frame(frame + 10, 255), Bytes(255, '\xFF'));
 }
 
-TEST(Frames, ChecksumIsThePlainByteSum)
+TEST(Frames, AnAcknowledgementIsEightBytesWithTheCommandAndAck)
 {
-    unsigned char bytes[300];
-    for (unsigned char &byte : bytes)
-        byte = 0xFF;
-    EXPECT_EQ(ComputeChecksum(bytes, 0), 0u);
-    EXPECT_EQ(ComputeChecksum(bytes, 300), 300u * 0xFF);
-}
-
-TEST(Frames, AnAcknowledgementNeedsEightBytesTheCommandAndAck)
-{
-    auto acknowledged = [](const Bytes &answer, unsigned long count, unsigned char command) {
-        Bytes padded = answer + Bytes(16, '\0');
-        return IsAcknowledged(reinterpret_cast<const unsigned char *>(padded.data()), count, command);
+    auto acknowledges = [](Bytes answer, unsigned long count) {
+        answer.resize(16);
+        return IsAcknowledged(reinterpret_cast<const unsigned char *>(answer.data()), count, COMMAND_CREATEFILE);
     };
-    EXPECT_TRUE(acknowledged(B({0x02, 0x0B, 0x00, 0x01, 0x06, 0x00, 0x12, 0x03}), 8, COMMAND_CREATEFILE));
-    // Length and check bytes are not examined.
-    EXPECT_TRUE(acknowledged(B({0x02, 0x0B, 0x55, 0x66, 0x06, 0x77, 0x88, 0x03}), 8, COMMAND_CREATEFILE));
-    EXPECT_FALSE(acknowledged(B({0x02, 0x0B, 0x00, 0x01, 0x15, 0x00, 0x21, 0x03}), 8, COMMAND_CREATEFILE));
-    EXPECT_FALSE(acknowledged(B({0x02, 0x07, 0x00, 0x01, 0x06, 0x00, 0x0E, 0x03}), 8, COMMAND_CREATEFILE));
-    EXPECT_FALSE(acknowledged(B({0x03, 0x0B, 0x00, 0x01, 0x06, 0x00, 0x12, 0x03}), 8, COMMAND_CREATEFILE));
-    EXPECT_FALSE(acknowledged(B({0x02, 0x0B, 0x00, 0x01, 0x06, 0x00, 0x12, 0x02}), 8, COMMAND_CREATEFILE));
-    EXPECT_FALSE(acknowledged(B({0x02, 0x0B, 0x00, 0x01, 0x06, 0x00, 0x12, 0x03}), 7, COMMAND_CREATEFILE));
-    EXPECT_FALSE(acknowledged(B({0x02, 0x0B, 0x00, 0x01, 0x06, 0x00, 0x12, 0x03, 0x00}), 9, COMMAND_CREATEFILE));
+    EXPECT_TRUE(acknowledges(B({0x02, 0x0B, 0x00, 0x01, 0x06, 0x00, 0x12, 0x03}), 8));
+    EXPECT_TRUE(acknowledges(B({0x02, 0x0B, 0x55, 0x66, 0x06, 0x77, 0x88, 0x03}), 8));  // length and sum unchecked
+    EXPECT_FALSE(acknowledges(B({0x02, 0x0B, 0x00, 0x01, 0x15, 0x00, 0x21, 0x03}), 8));
+    EXPECT_FALSE(acknowledges(B({0x02, 0x07, 0x00, 0x01, 0x06, 0x00, 0x0E, 0x03}), 8));
+    EXPECT_FALSE(acknowledges(B({0x03, 0x0B, 0x00, 0x01, 0x06, 0x00, 0x12, 0x03}), 8));
+    EXPECT_FALSE(acknowledges(B({0x02, 0x0B, 0x00, 0x01, 0x06, 0x00, 0x12, 0x02}), 8));
+    EXPECT_FALSE(acknowledges(B({0x02, 0x0B, 0x00, 0x01, 0x06, 0x00, 0x12, 0x03}), 7));
+    EXPECT_FALSE(acknowledges(B({0x02, 0x0B, 0x00, 0x01, 0x06, 0x00, 0x12, 0x03}), 9));
 }
 
 }  // namespace
