@@ -17,7 +17,8 @@ extern "C" {
 #define API_DISPLAY_USER_CHAR_FIRST 0x90
 #define API_DISPLAY_USER_CHAR_LAST 0x9F
 
-/* Device and frame buffer. */
+/* Device and frame buffer.  While "/dev/display" is not open, the operations
+ * that write to it return 56 and write nothing. */
 int API_Display_Reset(void);
 int API_Display_Initialize(void);
 int API_Display_Cleanup(void);
@@ -42,7 +43,7 @@ int API_Display_DrawCircle(int radius, int cx, int cy);
 int API_Display_PrintText(int x, int y, unsigned int size, const char *text);
 /* Proportional font, 15 rows high, one to one. */
 int API_Display_PrintText2(int x, int y, const char *text);
-/* Proportional font stretched by `scale` (at least 1.0). */
+/* Proportional font stretched by `scale` (1.0 to 1000.0). */
 int API_Display_PrintText3(int x, int y, float scale, const char *text);
 
 /* Defines character `code` (0x90 to 0x9F) for text size `size`.  `bits` holds

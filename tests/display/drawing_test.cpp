@@ -1,9 +1,7 @@
 // Lines, rectangles and circles, as they arrive on the panel.
 #include <math.h>
 
-#include <map>
 #include <random>
-#include <utility>
 
 #include "display_fixture.h"
 
@@ -199,11 +197,6 @@ TEST_F(Drawing, CircleBoundsAndClipping)
     EXPECT_EQ(API_Display_Update(), API_ERR_NONE);
     EXPECT_TRUE(panel().Pixel(118, 63));
     EXPECT_TRUE(panel().Pixel(127, 54));
-    int lit = 0;
-    for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 128; ++x)
-            lit += panel().Pixel(x, y);
-    EXPECT_GT(lit, 8);
     EXPECT_EQ(panel().Render(0, 0, 110, 64), BlankArt(110, 64));
     EXPECT_EQ(API_Display_DrawCircle(140, 0, 0), API_ERR_NONE);
 }
