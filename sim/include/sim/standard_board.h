@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "sim/bluetooth_module.h"
 #include "sim/display.h"
 #include "sim/extender.h"
 #include "sim/gpio_driver.h"
@@ -32,6 +33,8 @@ struct StandardBoard {
     std::shared_ptr<Display> display = std::make_shared<Display>();     // "/dev/display"
     // Sandboxed: the host's own watchdog is never opened.
     std::shared_ptr<Watchdog> watchdog = std::make_shared<Watchdog>(receiver.TimeScale());  // "/dev/watchdog"
+    // On a pseudo-terminal at "/dev/ttyS3"; it sees the PMU's reset requests.
+    std::shared_ptr<BluetoothModule> bluetooth = std::make_shared<BluetoothModule>(receiver, pmu);
 };
 
 }  // namespace sim
