@@ -26,13 +26,12 @@ using loader_test::Bytes;
 
 uint32_t ZlibAdler(const Bytes &data)
 {
-    return static_cast<uint32_t>(
-        adler32(1L, reinterpret_cast<const Bytef *>(data.data()), static_cast<uInt>(data.size())));
+    return static_cast<uint32_t>(adler32(1L, reinterpret_cast<const Bytef *>(data.data()), static_cast<uInt>(data.size())));
 }
 
-Bytes Random(size_t size, unsigned seed = 1)
+Bytes Random(size_t size)
 {
-    std::mt19937 random(seed);
+    std::mt19937 random(static_cast<unsigned>(size));
     Bytes bytes(size, '\0');
     for (char &byte : bytes)
         byte = static_cast<char>(random());
@@ -40,7 +39,7 @@ Bytes Random(size_t size, unsigned seed = 1)
 }
 
 Bytes Application(size_t size) { return (B({0xCA, 0xFE}) + Random(size)).substr(0, size); }
-Bytes WithBootloader(const Bytes &application) { return B({0xDE, 0xAD}) + Random(BOOTLOADER_PART_SIZE - 2, 7) + application; }
+Bytes WithBootloader(const Bytes &application) { return B({0xDE, 0xAD}) + Random(BOOTLOADER_PART_SIZE - 2) + application; }
 
 class ImageFile : public ::testing::Test {
 protected:
@@ -49,7 +48,6 @@ protected:
         free(env.image);
         gl_debug_level = 2;
     }
-
     int Load(const Bytes &contents)
     {
         free(env.image);
@@ -61,6 +59,10 @@ protected:
         return result;
     }
     Bytes Image() const { return Bytes(reinterpret_cast<char *>(env.image), env.image_size); }
+    bool Ends(const std::string &ending) const
+    {
+        return output.size() >= ending.size() && output.compare(output.size() - ending.size(), ending.size(), ending) == 0;
+    }
 
     sim::Receiver receiver;
     LOADER_ENV env = loader_test::FreshRecord();
@@ -70,26 +72,22 @@ protected:
 TEST_F(ImageFile, KeepsTheApplicationImageWithBlockCountAndChecksum)
 {
     for (auto [size, blocks] : {std::pair{2, 1}, {255, 1}, {256, 1}, {257, 2}, {513, 3}}) {
-        SCOPED_TRACE(size);
         Bytes file = Application(size);
         ASSERT_EQ(Load(file), 0) << output;
-        EXPECT_EQ(Image(), file);
-        EXPECT_EQ(env.block_count, static_cast<uint32_t>(blocks));
-        EXPECT_EQ(env.checksum, ZlibAdler(file));
+        EXPECT_EQ(Image(), file) << size;
+        EXPECT_EQ(env.block_count, static_cast<uint32_t>(blocks)) << size;
+        EXPECT_EQ(env.checksum, ZlibAdler(file)) << size;
     }
-
     gl_debug_level = 4;
     ASSERT_EQ(Load(Application(512)), 0);
     char checksum[32];
     snprintf(checksum, sizeof checksum, "0x%08X", env.checksum);
-    EXPECT_EQ(output, "File /mnt/usbdisk/adl_fw.bin:\n\tloaded...\nApplication Image in .bin file\n"
-                      "\tblock count : 0x0002 (2)\n\tchecksum : " + std::string(checksum) +
-                      "\n\timage size : 0x00000200 (512)\n");
+    EXPECT_EQ(output, "File /mnt/usbdisk/adl_fw.bin:\n\tloaded...\nApplication Image in .bin file\n\tblock count : "
+                      "0x0002 (2)\n\tchecksum : " + std::string(checksum) + "\n\timage size : 0x00000200 (512)\n");
 
     Bytes application = Application(300);
     ASSERT_EQ(Load(WithBootloader(application)), 0);
-    EXPECT_NE(output.find("Bootloader image in .bin file AND Application Image in .bin file\n\tcount++...\n"),
-              std::string::npos);
+    EXPECT_NE(output.find("Bootloader image in .bin file AND Application Image in .bin file\n\tcount++...\n"), std::string::npos);
     EXPECT_EQ(Image(), application);
     EXPECT_EQ(env.block_count, 2u);
     EXPECT_EQ(env.checksum, ZlibAdler(application));
@@ -98,20 +96,12 @@ TEST_F(ImageFile, KeepsTheApplicationImageWithBlockCountAndChecksum)
 TEST_F(ImageFile, RefusesFilesWithoutAnApplicationImage)
 {
     const std::string none = "NO Application Image in .bin file";
-    const std::string behind = "Bootloader image in .bin file BUT NO Application Image in .bin file";
-    const std::pair<Bytes, std::string> cases[] = {
-        {"", none},
-        {B({0xCA}), none},
-        {B({0xCA, 0x00}) + Random(300), none},
-        {WithBootloader(B({0xCA, 0xFF, 1})), behind},
-        {WithBootloader(B({0xCA})), behind},
-    };
-    for (const auto &[contents, ending] : cases) {
-        SCOPED_TRACE(contents.size());
+    const std::string behind = "Bootloader image in .bin file BUT " + none;
+    for (const auto &[contents, ending] : {std::pair{Bytes(), none}, {B({0xCA}), none}, {B({0xCA, 0x00, 1}), none},
+                                           {WithBootloader(B({0xCA, 0xFF, 1})), behind}, {WithBootloader(B({0xCA})), behind}}) {
         EXPECT_EQ(Load(contents), -1);
+        EXPECT_TRUE(Ends(ending)) << output;
         EXPECT_EQ(env.image, nullptr);
-        ASSERT_GE(output.size(), ending.size());
-        EXPECT_EQ(output.substr(output.size() - ending.size()), ending);
     }
     receiver.RemoveFile(DEFAULT_FILE);
     testing::internal::CaptureStdout();
@@ -125,10 +115,8 @@ TEST_F(ImageFile, RefusesImagesOfMoreThan65535Blocks)
     Bytes largest = Application(MAX_IMAGE_SIZE);
     ASSERT_EQ(Load(largest), 0);
     EXPECT_EQ(env.block_count, 0xFFFFu);
-
     EXPECT_EQ(Load(largest + "x"), -1);
     EXPECT_NE(output.find("Image too large: 16776961 bytes"), std::string::npos) << output;
-    EXPECT_EQ(env.image, nullptr);
     // A file too long for any image is not even read.
     EXPECT_EQ(Load(WithBootloader(largest + "x")), -1);
     EXPECT_NE(output.find("Image too large: 16826369 bytes"), std::string::npos) << output;
@@ -159,8 +147,7 @@ TEST_F(ImageFile, ReportsAShortRead)
     testing::internal::CaptureStdout();
     EXPECT_EQ(LoadImageFile(&env), -1);
     output = testing::internal::GetCapturedStdout();
-    EXPECT_NE(output.find("Read error on file /mnt/usbdisk/adl_fw.bin: 600 of 1000 bytes read\n"), std::string::npos)
-        << output;
+    EXPECT_TRUE(Ends("Read error on file /mnt/usbdisk/adl_fw.bin: 600 of 1000 bytes read\n")) << output;
     EXPECT_EQ(env.image, nullptr);
 }
 
@@ -184,17 +171,9 @@ void LoadWithoutRoom(LOADER_ENV *env)
     _exit(3);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define LOADER_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define LOADER_TEST_ASAN 1
-#endif
-#endif
-
 TEST_F(ImageFile, ReportsAFailedAllocation)
 {
-#ifdef LOADER_TEST_ASAN
+#if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the sanitizer's allocator cannot run under an address-space limit";
 #endif
     receiver.AddDevice(DEFAULT_FILE, std::make_shared<ShortFile>(MAX_IMAGE_SIZE, MAX_IMAGE_SIZE));
@@ -207,13 +186,10 @@ TEST_F(ImageFile, ReportsAFailedAllocation)
 TEST(Adler32, AgreesWithZlib)
 {
     EXPECT_EQ(ComputeAdler32(reinterpret_cast<const unsigned char *>("abc"), 3), 0x024D0127u);
-    // Lengths around the points where the sums are reduced; all-0xFF bytes
-    // give the largest sums.
+    // Lengths around the points where the sums are reduced; 0xFF bytes give the largest sums.
     for (size_t size : {0u, 5551u, 5552u, 5553u, 100000u, 1u << 20}) {
-        for (const Bytes &data : {Random(size, static_cast<unsigned>(size)), Bytes(size, '\xFF')}) {
-            EXPECT_EQ(ComputeAdler32(reinterpret_cast<const unsigned char *>(data.data()), size), ZlibAdler(data))
-                << size;
-        }
+        for (const Bytes &data : {Random(size), Bytes(size, '\xFF')})
+            EXPECT_EQ(ComputeAdler32(reinterpret_cast<const unsigned char *>(data.data()), size), ZlibAdler(data)) << size;
     }
 }
 
