@@ -12,6 +12,7 @@
 
 #include <initializer_list>
 
+#include "API_Bluetooth.h"
 #include "API_Buzzer.h"
 #include "API_Debug.h"
 #include "API_Display.h"
@@ -329,9 +330,8 @@ extern "C" int API_Initialize(int flags)
     if (int code = s_OpenPps())
         result = code;
     s_Check(result, API_USB_Initialize(), "API_USB_Initialize error (%d)\n");
-    if (requested & API_INIT_BLUETOOTH) {
-        // Bluetooth unit: API_Bluetooth_Initialize() ("API_Bluetooth_init error (%d)\n").
-    }
+    if (requested & API_INIT_BLUETOOTH)
+        s_Check(result, API_Bluetooth_Initialize(), "API_Bluetooth_init error (%d)\n");
     if (requested & API_INIT_POWER_EVENTS)
         s_Check(result, API_PM_EnablePowerEvents(), "API_PM_EnablePowerEvents error (%d)\n");
     API_SYS_AutoStart((requested & API_INIT_NO_AUTOSTART) ? 0 : 1);
@@ -366,9 +366,8 @@ extern "C" void API_Finalize(void)
     if (started & API_INIT_GSM) {
         // GSM unit: API_GSM_Cleanup().
     }
-    if (started & API_INIT_BLUETOOTH) {
-        // Bluetooth unit: API_Bluetooth_Cleanup().
-    }
+    if (started & API_INIT_BLUETOOTH)
+        API_Bluetooth_Cleanup();
     if (started & API_INIT_EXTENDER)
         API_Extender_Cleanup();
     if (started & API_INIT_USB_SERIAL)
