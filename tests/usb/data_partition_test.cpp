@@ -128,29 +128,6 @@ TEST_F(DataPartitionTest, AnySelectionOtherThanZeroIsTheUsbPartition)
     EXPECT_NE(output.find("mount_task Selection = 2\r\n"), std::string::npos);
     EXPECT_NE(output.find("\r\nCheck if /mnt/usbdatas is mount\n"), std::string::npos);
     EXPECT_EQ(Occurrences(output, "Waiting /mnt/usbdatas Partition Mounted\n"), 1u);
-
-    // Selection 256 has a low byte of 0: the internal partition.
-    shell.When(kCheck1).WritesFile(kResult1, "1");
-    MountAndWait(0x100);
-    EXPECT_EQ(shell.RunCount(kInternalMount[0]), 1u);
-}
-
-TEST_F(DataPartitionTest, MissingResultFileIsPolledEverySecond)
-{
-    receiver.CreateFile(kScript);
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(API_PART_Data_Mount(0), 0);
-    // The script's result shows up only after the task has polled for it.
-    ASSERT_TRUE(usbtest::WaitUntil([this] { return SleepsMs().size() >= 3; }));
-    receiver.CreateFile(kResult, "1");
-    API_PART_Data_IsReady();
-    std::string output = testing::internal::GetCapturedStdout();
-
-    std::vector<long> sleeps = SleepsMs();
-    for (long sleep : sleeps)
-        EXPECT_EQ(sleep, 1000);
-    EXPECT_EQ(Occurrences(output, "Waiting Data Partition Mounted result\n"), sleeps.size());
-    EXPECT_EQ(shell.RunCount(kCheck), 1u);
 }
 
 TEST_F(DataPartitionTest, IsReadyReturnsOnlyOnceTheTaskHasSignalled)

@@ -1,5 +1,5 @@
-// A simulated receiver with its standard drivers and scripted shell, the USB
-// units' state reset, and a recorder for callbacks that run in signal context.
+// A simulated receiver with its standard drivers and a scripted shell, and a
+// recorder for callbacks that run in signal context.
 #ifndef TESTS_USB_USB_BOARD_H
 #define TESTS_USB_USB_BOARD_H
 
@@ -16,7 +16,7 @@
 
 namespace usbtest {
 
-// Callback arguments, stored with atomics only: they arrive in signal handlers.
+// Atomics only: the values arrive in signal handlers.
 class EventRecorder {
 public:
     void Record(int value)
@@ -42,15 +42,8 @@ private:
     std::atomic<int> m_count{0};
 };
 
-inline sim::ReceiverOptions FastReceiver()
-{
-    sim::ReceiverOptions options;
-    options.timeScale = 0.001;
-    return options;
-}
-
-// Signals raised at this process are normally handled before kill() returns;
-// the wait covers a signal taken by another thread.
+// A signal raised at this process is normally handled before kill() returns;
+// the wait covers one taken by another thread.
 template <typename Condition>
 bool WaitUntil(Condition condition)
 {
@@ -59,12 +52,19 @@ bool WaitUntil(Condition condition)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return condition();
+    return false;
 }
 
 class UsbBoardTest : public ::testing::Test {
 protected:
-    sim::Receiver receiver{FastReceiver()};
+    static sim::ReceiverOptions Fast()
+    {
+        sim::ReceiverOptions options;
+        options.timeScale = 0.001;
+        return options;
+    }
+
+    sim::Receiver receiver{Fast()};
     sim::StandardBoard board{receiver};
     sim::ShellScript shell{receiver};
 };
