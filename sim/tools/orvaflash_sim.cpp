@@ -69,7 +69,7 @@ const char kHelp[] =
     "  --radio-ignore-poc N   the first N POC frames go unanswered\n"
     "  --radio-pacing         every byte takes 10 bit times at the line's speed\n"
     "  --radio-program-ms MS  programming time of each block\n"
-    "  --radio-discard        keep no copy of the received image\n"
+    "  --radio-discard        keep no copy of the received image and log blocks in summary\n"
     "  --radio-fault FAULT:COMMAND[:WHICH[:MS]]  (repeatable)\n"
     "      FAULT: refuse, wrong-code, short, garble, extra, drop, delay,\n"
     "             fail-reopen (the port's next opening fails), stop (answers\n"
@@ -243,6 +243,7 @@ ToolOptions ParseOptions(int argc, char **argv)
             options.radio.programMsPerBlock = static_cast<unsigned>(number(arg, 0, 3600000));
         } else if (arg == "--radio-discard") {
             options.radio.keepImage = false;
+            options.radio.logEveryBlock = false;
         } else if (arg == "--radio-fault") {
             sim::RadioRule rule;
             std::string error;

@@ -78,6 +78,8 @@ struct RadioOptions {
     std::vector<RadioRule> rules;
     // Keep every received block (else only what the verification needs).
     bool keepImage = true;
+    // One log line per block and per answer (else the first and last block only).
+    bool logEveryBlock = true;
     // Guard periods of the escape and the bootloader's window after power-up,
     // in the receiver's time: scaled by the receiver's time scale.
     double guardBeforeMs = 1000;
@@ -161,16 +163,17 @@ private:
     void ReadChunk();
     void Advance();
     Time NextWakeup() const;
+    size_t BytesToFrameEnd() const;
     void Feed(const RxByte &byte);
     void FeedData(const RxByte &byte);
     void FeedCommand(const RxByte &byte);
     void FeedFrame(const RxByte &byte);
-    void EnterCommandMode(Time when);
-    void HandleQuery(const std::vector<unsigned char> &query, Time when);
+    void EnterCommandMode();
+    void HandleQuery(const std::vector<unsigned char> &query);
     void HandleFrame(const std::vector<unsigned char> &frame, Time when);
     bool HandleBlock(const std::vector<unsigned char> &frame, Output &output);
-    void Answer(RadioCommand command, unsigned long which, std::vector<unsigned char> bytes, Time when,
-                Output output);
+    // Applies the fault rules and queues the answer.
+    void Answer(RadioCommand command, unsigned long which, std::vector<unsigned char> bytes, Output output);
     void Transmit(Output &output);
     void StartFirmware();
     void StartBootloader(const char *why);
