@@ -1,6 +1,28 @@
+// GSM modem: the AT command channel, the receive task with its payload ring,
+// the command/data mode switches, start-up, power and SIM PIN.
 #include "API_GSM.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <semaphore.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <termios.h>
+
+#include "API_Errors.h"
+#include "API_SPI.h"
+#include "API_SYS.h"
+#include "API_Uart.h"
+#include "board.h"
+#include "internal/API_GSM.h"
+#include "internal/API_PM.h"
+#include "internal/API_PMU_Commands.h"
+#include "internal/API_SPI.h"
+#include "internal/API_Signal.h"
+#include "internal/API_Uart.h"
 
 // Modem answers may carry zero bytes (binary data in socket mode), so strstr
 // cannot be used.
@@ -17,3 +39,1074 @@ extern "C" char *MyStrStr(char *data, unsigned long length, char *pattern)
     }
     return nullptr;
 }
+
+pthread_mutex_t gsm_mutex = PTHREAD_MUTEX_INITIALIZER;
+sem_t sem_gsm_id;
+sem_t sem_gsm_write_id;
+sem_t sem_gsm_power_id;
+
+char Buffer_Cmd[GSM_ANSWER_SIZE];
+std::atomic<int32_t> Buffer_Cmd_Length{0};
+
+std::atomic<int32_t> b_CommandMode{1};
+std::atomic<int32_t> b_ExitDataMode{0};
+std::atomic<int32_t> b_switchToCommandModeRequested{0};
+std::atomic<int32_t> bCloseSocketRequested{0};
+std::atomic<int32_t> b_PSD_ConnectionStatus{0};
+std::atomic<int32_t> b_CSD_ConnectionStatus{0};
+std::atomic<int32_t> b_PSD_BearerConnected{0};
+std::atomic<int32_t> GSMprotocol{1};
+std::atomic<int32_t> PSDprotocol{0};
+std::atomic<int32_t> bCheckStatus{1};
+std::atomic<int32_t> b_PSD_WaitForData{0};
+
+std::atomic<int32_t> b_GSM_API_Initialized{0};
+std::atomic<int32_t> b_GSM_Power_ON{0};
+std::atomic<int32_t> b_GSM_DCD_Stable{0};
+std::atomic<int32_t> b_GSM_DCD_Enabled{0};
+std::atomic<int32_t> b_GSM_PIN_Initialized{0};
+
+WipSocketRecord WipSocket[GSM_SOCKET_COUNT];
+std::atomic<API_GSM_ConnectionCallback> p_gsmcallback{nullptr};
+
+std::atomic<int32_t> i_WPtr{0};
+std::atomic<int32_t> i_RPtr{0};
+
+namespace {
+
+constexpr int kScratchSize = 4096;
+constexpr unsigned long kGpioGetDcdLevel = 0x8004FF18UL;
+constexpr unsigned kPmuPauseMicroseconds = 10;
+constexpr int kReadyPolls = 200;
+constexpr int kStartupReadyPasses = 60;
+constexpr int kPinQueries = 5;
+
+// Buffer_Cmd, Buffer_Ptr and Buffer_Cmd_Length change together under this
+// lock, so a search never sees half of an answer being replaced.
+pthread_mutex_t s_answer_mutex = PTHREAD_MUTEX_INITIALIZER;
+char *Buffer_Ptr = Buffer_Cmd;
+
+// The ring's storage and indices, and the reader's wait flag, change under
+// this lock, so a reader going to sleep cannot miss the task's wake-up.
+pthread_mutex_t s_ring_mutex = PTHREAD_MUTEX_INITIALIZER;
+char *p_IncomingData = nullptr;
+
+// The task and the start-up may both create the power semaphore.
+pthread_mutex_t s_semaphore_mutex = PTHREAD_MUTEX_INITIALIZER;
+std::atomic<int32_t> b_GSM_sem_gsm{0};
+std::atomic<int32_t> b_GSM_sem_write{0};
+std::atomic<int32_t> b_GSM_Power_sem_init{0};
+
+char *s_Text(const char *text) { return const_cast<char *>(text); }
+
+void s_WaitSemaphore(sem_t *semaphore)
+{
+    while (sem_wait(semaphore) != 0 && errno == EINTR) {
+    }
+}
+
+// ---- Answer buffer --------------------------------------------------------
+
+void s_ClearAnswer(void)
+{
+    pthread_mutex_lock(&s_answer_mutex);
+    memset(Buffer_Cmd, 0, sizeof Buffer_Cmd);
+    Buffer_Ptr = Buffer_Cmd;
+    Buffer_Cmd_Length = 0;
+    pthread_mutex_unlock(&s_answer_mutex);
+}
+
+// Caller holds s_answer_mutex.
+void s_SetAnswerWord(const char *word)
+{
+    size_t size = strlen(word) + 1;
+    memcpy(Buffer_Cmd, word, size);
+    Buffer_Ptr = Buffer_Cmd + size;
+    Buffer_Cmd_Length = static_cast<int32_t>(size);
+}
+
+// Caller holds s_answer_mutex.  What does not fit behind the earlier answer
+// starts the buffer afresh.
+void s_AppendAnswer(const char *data, size_t count)
+{
+    size_t space = sizeof Buffer_Cmd - static_cast<size_t>(Buffer_Ptr - Buffer_Cmd);
+    if (count >= space)
+        Buffer_Ptr = Buffer_Cmd;
+    if (count > sizeof Buffer_Cmd)
+        count = sizeof Buffer_Cmd;
+    memcpy(Buffer_Ptr, data, count);
+    Buffer_Ptr += count;
+    Buffer_Cmd_Length = static_cast<int32_t>(Buffer_Ptr - Buffer_Cmd);
+}
+
+bool s_AnswerHolds(const char *text) { return s_GsmFindInAnswer(text) != nullptr; }
+
+bool s_Holds(char *data, int count, const char *text)
+{
+    return MyStrStr(data, static_cast<unsigned long>(count), s_Text(text)) != nullptr;
+}
+
+// ---- Payload ring ---------------------------------------------------------
+
+// Caller holds s_ring_mutex.  Unread bytes are never overwritten: what does
+// not fit is dropped and reported.
+void s_PutPayload(const char *data, int count)
+{
+    if (p_IncomingData == nullptr || count <= 0)
+        return;
+    int write = i_WPtr, read = i_RPtr;
+    int room = (read - write - 1 + GSM_RING_SIZE) % GSM_RING_SIZE;
+    int kept = count < room ? count : room;
+    if (kept < count) {
+        printf("###### Overflow on GSM ########\n");
+        fflush(stdout);
+    }
+    int first = kept < GSM_RING_SIZE - write ? kept : GSM_RING_SIZE - write;
+    memcpy(p_IncomingData + write, data, static_cast<size_t>(first));
+    memcpy(p_IncomingData, data + first, static_cast<size_t>(kept - first));
+    i_WPtr = (write + kept) % GSM_RING_SIZE;
+}
+
+// Caller holds s_ring_mutex.
+void s_WakeReader(void)
+{
+    if (b_PSD_WaitForData == 1) {
+        sem_post(&sem_gsm_id);
+        b_PSD_WaitForData = 0;
+    }
+}
+
+// Caller holds s_ring_mutex.
+void s_ClearConnections(void)
+{
+    b_CSD_ConnectionStatus = 0;
+    b_PSD_ConnectionStatus = 0;
+}
+
+// Payload of a data read.  At the end of a stream a drained ring closes the
+// connection; an escape only pauses the stream, so it leaves it open.
+void s_Deliver(const char *data, int count, bool streamMayEnd)
+{
+    pthread_mutex_lock(&s_ring_mutex);
+    s_PutPayload(data, count);
+    if (count > 0 || streamMayEnd)
+        s_WakeReader();
+    if (streamMayEnd && b_ExitDataMode == 1 && i_RPtr == i_WPtr) {
+        i_RPtr = 0;
+        i_WPtr = 0;
+        s_ClearConnections();
+        s_WakeReader();
+    }
+    pthread_mutex_unlock(&s_ring_mutex);
+}
+
+// ---- Receive task ---------------------------------------------------------
+
+// The escape's "OK" seen in a data read, for the escape's answer wait.
+void s_RecordEscapeAnswer(void)
+{
+    pthread_mutex_lock(&s_answer_mutex);
+    if (sizeof Buffer_Cmd - static_cast<size_t>(Buffer_Ptr - Buffer_Cmd) < 3)
+        Buffer_Ptr = Buffer_Cmd;
+    memcpy(Buffer_Ptr, "OK", 3);
+    Buffer_Ptr += 3;
+    Buffer_Cmd_Length = static_cast<int32_t>(Buffer_Ptr - Buffer_Cmd);
+    pthread_mutex_unlock(&s_answer_mutex);
+}
+
+void s_RecordAnswer(char *data, int count)
+{
+    pthread_mutex_lock(&s_answer_mutex);
+    if (b_switchToCommandModeRequested == 1 || bCloseSocketRequested == 1) {
+        // Only the result words matter while the line is being switched.
+        if (s_Holds(data, count, "OK"))
+            s_SetAnswerWord("OK");
+        if (s_Holds(data, count, "ERROR"))
+            s_SetAnswerWord("ERROR");
+    } else {
+        s_AppendAnswer(data, static_cast<size_t>(count));
+    }
+    pthread_mutex_unlock(&s_answer_mutex);
+}
+
+// "CONNECT" and its CR LF are followed by the stream's first payload.
+void s_StartStream(char *data, int count, char *connect)
+{
+    b_ExitDataMode = 0;
+    if (GSMprotocol == 1)
+        b_PSD_ConnectionStatus = 1;
+    else
+        b_CSD_ConnectionStatus = 1;
+    pthread_mutex_lock(&s_ring_mutex);
+    i_WPtr = 0;
+    i_RPtr = 0;
+    if (p_IncomingData != nullptr)
+        memset(p_IncomingData, 0, GSM_RING_SIZE);
+    long payloadStart = (connect - data) + 9;
+    int first = payloadStart <= count ? count - static_cast<int>(payloadStart) : 0;
+    if (first > 0) {
+        s_PutPayload(connect + 9, first);
+        s_WakeReader();
+    }
+    pthread_mutex_unlock(&s_ring_mutex);
+    bCheckStatus = 1;
+    b_CommandMode = 0;
+    if (API_GSM_ConnectionCallback callback = p_gsmcallback.load())
+        callback();
+}
+
+void s_HandleCommandRead(char *data, int count)
+{
+    s_RecordAnswer(data, count);
+    if (s_Holds(data, count, "+WIPPEERCLOSE:"))
+        WipSocket[0].state = 1;
+    if (s_Holds(data, count, "NO CARRIER")) {
+        b_CSD_ConnectionStatus = 0;
+        b_PSD_ConnectionStatus = 0;
+        b_CommandMode = 1;
+    }
+    if (char *connect = MyStrStr(data, static_cast<unsigned long>(count), s_Text("CONNECT")))
+        s_StartStream(data, count, connect);
+    if (s_Holds(data, count, "RING"))
+        bCheckStatus = 0;
+}
+
+// Payload bytes in front of a modem text, without the text's CR LF framing:
+// the peer never sent those two bytes.
+int s_PayloadBefore(const char *data, const char *answer)
+{
+    int count = static_cast<int>(answer - data);
+    if (count >= 2 && answer[-2] == '\r' && answer[-1] == '\n')
+        count -= 2;
+    return count;
+}
+
+void s_HandleDataRead(char *data, int count)
+{
+    static const char *const kStreamEnds[] = {"NO CARRIER", "SHUTDOWN", "ERROR", "+WIPPEERCLOSE:"};
+    for (const char *end : kStreamEnds) {
+        char *found = MyStrStr(data, static_cast<unsigned long>(count), s_Text(end));
+        if (found == nullptr)
+            continue;
+        b_ExitDataMode = 1;
+        if (end == kStreamEnds[3])
+            WipSocket[0].state = 1;
+        s_Deliver(data, s_PayloadBefore(data, found), true);
+        return;
+    }
+    if (b_switchToCommandModeRequested == 1) {
+        if (char *ok = MyStrStr(data, static_cast<unsigned long>(count), s_Text("OK"))) {
+            // From now on the task reads the way command answers are read.
+            b_ExitDataMode = 1;
+            s_RecordEscapeAnswer();
+            s_Deliver(data, s_PayloadBefore(data, ok), false);
+            return;
+        }
+    }
+    s_Deliver(data, count, true);
+}
+
+bool s_PortOpen(void) { return ai_fd[GSM_UART] > 0; }
+
+// A line that reports errors must not keep the task spinning.
+void s_AfterFailedRead(int count)
+{
+    if (count < 0 && b_GSM_Power_ON == 1 && s_PortOpen())
+        API_Sleep(100);
+}
+
+// One read of the line; false once the port is closed.
+bool s_ServeLine(char *scratch)
+{
+    if (!s_PortOpen())
+        return false;
+    bool commandRead = b_CommandMode == 1 || b_ExitDataMode == 1;
+    if (commandRead)
+        memset(scratch, 0, kScratchSize + 1);
+    int count = API_UartRead(GSM_UART, scratch, kScratchSize);
+    if (count <= 0) {
+        s_AfterFailedRead(count);
+        return true;
+    }
+    scratch[count] = '\0';
+    if (commandRead || b_CommandMode == 1)
+        s_HandleCommandRead(scratch, count);
+    else
+        s_HandleDataRead(scratch, count);
+    return true;
+}
+
+bool s_CreateSemaphore(sem_t *semaphore, std::atomic<int32_t> &created, unsigned count)
+{
+    pthread_mutex_lock(&s_semaphore_mutex);
+    bool ok = created == 1 || sem_init(semaphore, 0, count) == 0;
+    if (ok)
+        created = 1;
+    pthread_mutex_unlock(&s_semaphore_mutex);
+    return ok;
+}
+
+// ---- Escape ---------------------------------------------------------------
+
+bool s_MayRetryEscape(int code) { return code == API_ERR_GSM_ACK || code == API_ERR_TIME_OUT; }
+
+// One escape attempt: "+++", then a look for its echo, then a plain "AT".
+// 0 on success, a retryable 92 or 24, or a code that ends the escape.
+int s_EscapeAttempt(void)
+{
+    int result = s_GsmSendCmd("+++");
+    if (result != API_ERR_NONE)
+        return result;
+    result = s_GsmVerifyAnswer("OK", 3);
+    if (!s_MayRetryEscape(result))
+        return result;
+    result = s_GsmVerifyAnswer("+++", 1);
+    if (!s_MayRetryEscape(result))
+        return result;
+    result = s_GsmSendCmd("AT\r");
+    if (result != API_ERR_NONE)
+        return result;
+    return s_GsmVerifyAnswer("OK", 2);
+}
+
+// ---- PMU ------------------------------------------------------------------
+
+// One exchange with the bus lock already held: 27 for the request, 26 for
+// any failed reply.
+int s_PmuExchangeLocked(unsigned char command, unsigned char parameter, unsigned char *data)
+{
+    if (API_SPI_Sendmsg(ifd_pmu, command, parameter) != API_ERR_NONE)
+        return API_ERR_WRITING_SPI;
+    API_SPI_PauseMicroseconds(kPmuPauseMicroseconds);
+    unsigned char reply[PMU_MSG_SIZE] = {0, 0, 0, 0};
+    if (API_SPI_Receivemsg(ifd_pmu, reply, command) != API_ERR_NONE)
+        return API_ERR_READING_FROM_SPI;
+    if (data != nullptr)
+        *data = reply[2];
+    return API_ERR_NONE;
+}
+
+// ---- Start-up -------------------------------------------------------------
+
+void s_ConfigureLine(int fd)
+{
+    termios settings;
+    if (tcgetattr(fd, &settings) != 0)
+        memset(&settings, 0, sizeof settings);
+    speed_t speed = cfgetospeed(&settings);
+    settings.c_iflag = IGNBRK | IGNPAR;
+    settings.c_oflag = 0;
+    settings.c_cflag = CLOCAL | CREAD | CS8;
+    settings.c_lflag = NOFLSH;
+    memset(settings.c_cc, 0, sizeof settings.c_cc);
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+    // The control flags also hold the speed just set: keep it.
+    cfsetospeed(&settings, speed);
+    cfsetispeed(&settings, speed);
+    tcsetattr(fd, TCSANOW, &settings);
+    tcflush(fd, TCIOFLUSH);
+}
+
+void s_FreeRing(void)
+{
+    pthread_mutex_lock(&s_ring_mutex);
+    free(p_IncomingData);
+    p_IncomingData = nullptr;
+    i_WPtr = 0;
+    i_RPtr = 0;
+    // A reader blocked on the ring learns that it is gone.
+    if (b_PSD_WaitForData == 1) {
+        sem_post(&sem_gsm_id);
+        b_PSD_WaitForData = 0;
+    }
+    pthread_mutex_unlock(&s_ring_mutex);
+}
+
+bool s_AllocateRing(void)
+{
+    char *ring = static_cast<char *>(calloc(GSM_RING_SIZE, 1));
+    if (ring == nullptr)
+        return false;
+    pthread_mutex_lock(&s_ring_mutex);
+    free(p_IncomingData);
+    p_IncomingData = ring;
+    i_WPtr = 0;
+    i_RPtr = 0;
+    pthread_mutex_unlock(&s_ring_mutex);
+    return true;
+}
+
+int s_PowerSequence(void)
+{
+    if (API_GSM_SetPowerState(0) != API_ERR_NONE)
+        return API_ERR_SET_GSM_POWER_FALSE;
+    if (API_GSM_SetPowerState(1) != API_ERR_NONE)
+        return API_ERR_SET_GSM_POWER_TRUE;
+    if (API_GSM_Mod_ON_OFF(1) != API_ERR_NONE)
+        return API_ERR_SET_GSM_MODULE_SIGNAL_TRUE;
+    if (API_GSM_Mod_ON_OFF(0) != API_ERR_NONE)
+        return API_ERR_SET_GSM_MODULE_SIGNAL_FALSE;
+    return API_ERR_NONE;
+}
+
+struct StartupCommand {
+    const char *command;
+    int sendFailure;
+    int answerFailure;
+};
+
+int s_StartupCommands(void)
+{
+    static const StartupCommand kCommands[] = {
+        {"ATE0\r", API_ERR_SEND_ATE0, API_ERR_ATE0_NOT_ACKNOWLEDGED},
+        {"AT&F0\r", API_ERR_SEND_AT_F0, API_ERR_AT_F0_NOT_ACKNOWLEDGED},
+        {"AT+CFUN=1\r", API_ERR_SEND_AT_CFUNC, API_ERR_AT_CFUNC_NOT_ACKNOWLEDGED},
+    };
+    for (const StartupCommand &step : kCommands) {
+        if (s_GsmSendCmd(step.command) != API_ERR_NONE)
+            return step.sendFailure;
+        if (s_GsmVerifyAnswer("OK", 10) != API_ERR_NONE)
+            return step.answerFailure;
+    }
+    return API_ERR_NONE;
+}
+
+// Every pass counts, so a modem that never reports its status cannot hold
+// the start-up for ever.
+int s_StartupReadiness(void)
+{
+    for (int pass = 0; pass < kStartupReadyPasses; ++pass) {
+        int result = s_GsmSendCmd("AT+WSTR=1\r");
+        if (result == API_ERR_NONE)
+            result = s_GsmVerifyAnswer("OK", 10);
+        if (result != API_ERR_NONE)
+            return result;
+        const char *status = s_GsmFindInAnswer("+WSTR: ");
+        if (status == nullptr)
+            continue;
+        unsigned value = 0;
+        if (s_CharToInt(static_cast<char>(s_GsmAnswerByte(status, 9)), &value) != API_ERR_NONE)
+            return API_ERR_CHAR_NOT_DIGIT;
+        if (value > 2)
+            return API_ERR_GSM_INVALID_INIT_SEQUENCE_STATUS;
+        if (value == 2) {
+            printf("Modem ready\r");
+            fflush(stdout);
+            return API_ERR_NONE;
+        }
+        API_Sleep(1000);
+    }
+    return API_ERR_NONE;
+}
+
+int s_Startup(bool *portOpened)
+{
+    if (!s_AllocateRing())
+        return API_ERR_ALLOCATION;
+    b_CommandMode = 1;
+    if (API_UartOpen(GSM_UART, O_RDWR | O_NOCTTY) != API_ERR_NONE)
+        return API_ERR_OPEN_GSM_PORT;
+    *portOpened = true;
+    if (API_UartSetBaudRate(GSM_UART, B115200) != API_ERR_NONE)
+        return API_ERR_SETTING_UART_BAUDRATE;
+    s_ConfigureLine(ai_fd[GSM_UART]);
+    if (!s_CreateSemaphore(&sem_gsm_id, b_GSM_sem_gsm, 0) || !s_CreateSemaphore(&sem_gsm_write_id, b_GSM_sem_write, 1) ||
+        !s_CreateSemaphore(&sem_gsm_power_id, b_GSM_Power_sem_init, 0))
+        return API_ERR_GSM_CREATE_SEMAPHORE;
+    s_ClearAnswer();
+    if (int result = s_PowerSequence())
+        return result;
+    b_GSM_Power_ON = 1;
+    sem_post(&sem_gsm_power_id);
+    tcflush(ai_fd[GSM_UART], TCIOFLUSH);
+    if (int result = s_StartupCommands())
+        return result;
+    return s_StartupReadiness();
+}
+
+// ---- PIN ------------------------------------------------------------------
+
+bool s_IsWellFormedPin(const char *pin)
+{
+    if (pin == nullptr)
+        return false;
+    size_t length = strlen(pin);
+    if (length < 4 || length > 8)
+        return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (pin[i] < '0' || pin[i] > '9')
+            return false;
+    }
+    return true;
+}
+
+// "+CPIN: SIM PIN2" asks for the second PIN, which is not what is entered here.
+bool s_SimAsksForPin(void)
+{
+    const char *asked = s_GsmFindInAnswer("+CPIN: SIM PIN");
+    return asked != nullptr && s_GsmAnswerByte(asked, 14) != '2';
+}
+
+int s_SendPin(const char *pin)
+{
+    if (!s_IsWellFormedPin(pin))
+        return API_ERR_GSM_PIN_CODE;
+    char command[24];
+    snprintf(command, sizeof command, "AT+CPIN=%s\r", pin);
+    int result = s_GsmSendCmd(command);
+    if (result != API_ERR_NONE)
+        return result;
+    result = s_GsmVerifyAnswer("OK", 10);
+    // A refused PIN is a PIN error, not a failure of the channel.
+    if (result == API_ERR_GSM_ACK)
+        return API_ERR_GSM_PIN_CODE;
+    if (result == API_ERR_NONE)
+        b_GSM_PIN_Initialized = 1;
+    return result;
+}
+
+enum class PinStep { Done, QueryAgain };
+
+// After a "+CME" answer: 192 for no SIM, another query for a busy SIM (191
+// once the queries are used up), else `otherwise`.
+PinStep s_SimErrorStep(int query, bool sendFailed, int otherwise, int *result)
+{
+    bool cme = s_GsmVerifyAnswer("+CME", 10) == API_ERR_NONE;
+    if (cme && s_AnswerHolds("+CME ERROR: 10")) {
+        *result = API_ERR_SIM_CARD_NOT_INSERTED;
+        return PinStep::Done;
+    }
+    if (cme && s_AnswerHolds("+CME ERROR: 515")) {
+        bool last = query == kPinQueries;
+        if (!last)
+            API_Sleep(1000);
+        if (last || sendFailed) {
+            *result = API_ERR_SIM_CARD_NOT_READY;
+            return PinStep::Done;
+        }
+        return PinStep::QueryAgain;
+    }
+    *result = otherwise;
+    return PinStep::Done;
+}
+
+// The SIM state queries; `answered` tells whether the modem's answers were
+// heard (the extended errors are then switched off with one retry).
+int s_QuerySim(const char *pin, bool *answered)
+{
+    int result = API_ERR_GSM_PIN_CODE;
+    for (int query = 1; query <= kPinQueries; ++query) {
+        int sent = s_GsmSendCmd("AT+CPIN?\r");
+        if (sent != API_ERR_NONE) {
+            s_SimErrorStep(query, true, sent, &result);
+            return result;
+        }
+        int waited = s_GsmVerifyAnswer("+CPIN:", 10);
+        if (waited != API_ERR_NONE) {
+            if (s_SimErrorStep(query, false, waited, &result) == PinStep::QueryAgain)
+                continue;
+            *answered = result != waited;
+            return result;
+        }
+        *answered = true;
+        if (s_AnswerHolds("+CPIN: READY")) {
+            b_GSM_PIN_Initialized = 1;
+            return API_ERR_NONE;
+        }
+        if (s_SimAsksForPin())
+            return s_SendPin(pin);
+        // A SIM blocked on its PUK cannot be unlocked with the PIN.
+        if (s_AnswerHolds("+CPIN: SIM PUK") && !s_AnswerHolds("+CPIN: SIM PUK2"))
+            return API_ERR_GSM_PIN_CODE;
+        return API_ERR_NONE;
+    }
+    return result;
+}
+
+void s_ExtendedErrorsOff(bool retry)
+{
+    for (int attempt = 0; attempt < (retry ? 2 : 1); ++attempt) {
+        if (s_GsmSendCmd("AT+CMEE=0\r") == API_ERR_NONE && s_GsmVerifyAnswer("OK", 10) == API_ERR_NONE)
+            return;
+    }
+}
+
+int s_EnterPinLocked(const char *pin)
+{
+    int result = s_GsmCmdMode();
+    if (result != API_ERR_NONE)
+        return result;
+    result = s_GsmSendCmd("AT+CPAS\r");
+    if (result != API_ERR_NONE)
+        return result;
+    if (s_GsmVerifyAnswer("OK", 10) != API_ERR_NONE || !s_AnswerHolds("+CPAS: 0"))
+        return API_ERR_GSM_PIN_CODE;
+    result = s_GsmSendCmd("AT+CMEE=1\r");
+    if (result == API_ERR_NONE)
+        result = s_GsmVerifyAnswer("OK", 10);
+    if (result != API_ERR_NONE)
+        return result;
+    bool answered = false;
+    result = s_QuerySim(pin, &answered);
+    s_ExtendedErrorsOff(answered);
+    if (result == API_ERR_NONE)
+        return s_GsmDataMode();
+    return result;
+}
+
+}  // namespace
+
+// ---- Command channel --------------------------------------------------------
+
+char *s_GsmFindInAnswer(const char *text)
+{
+    pthread_mutex_lock(&s_answer_mutex);
+    char *found = MyStrStr(Buffer_Cmd, static_cast<unsigned long>(Buffer_Cmd_Length.load()), s_Text(text));
+    pthread_mutex_unlock(&s_answer_mutex);
+    return found;
+}
+
+int s_GsmAnswerByte(const char *position, int offset)
+{
+    if (position == nullptr)
+        return -1;
+    uintptr_t start = reinterpret_cast<uintptr_t>(Buffer_Cmd);
+    uintptr_t at = reinterpret_cast<uintptr_t>(position);
+    if (at < start || at >= start + sizeof Buffer_Cmd)
+        return -1;
+    long index = static_cast<long>(at - start) + offset;
+    pthread_mutex_lock(&s_answer_mutex);
+    int value = index >= 0 && index < Buffer_Cmd_Length ? static_cast<unsigned char>(Buffer_Cmd[index]) : -1;
+    pthread_mutex_unlock(&s_answer_mutex);
+    return value;
+}
+
+int s_GsmCopyAnswer(char *copy, int size)
+{
+    if (copy == nullptr || size <= 0)
+        return 0;
+    pthread_mutex_lock(&s_answer_mutex);
+    int length = Buffer_Cmd_Length < size - 1 ? Buffer_Cmd_Length.load() : size - 1;
+    memcpy(copy, Buffer_Cmd, static_cast<size_t>(length));
+    copy[length] = '\0';
+    pthread_mutex_unlock(&s_answer_mutex);
+    return length;
+}
+
+int s_GsmUartWrite(const void *data, int length)
+{
+    if (b_GSM_sem_write == 0) {
+        errno = EBADF;
+        return -1;
+    }
+    s_WaitSemaphore(&sem_gsm_write_id);
+    int written = API_UartWrite(GSM_UART, data, length);
+    sem_post(&sem_gsm_write_id);
+    return written;
+}
+
+int s_GsmSendCmd(const char *command)
+{
+    if (command == nullptr)
+        return API_ERR_INVALID_PARAMETERS;
+    bool alwaysAllowed = strcmp(command, "+++") == 0 || strcmp(command, "AT\r") == 0;
+    if (!alwaysAllowed && b_CommandMode == 0)
+        return API_ERR_GSM_INVALID_MODE;
+    s_ClearAnswer();
+    int length = static_cast<int>(strlen(command));
+    return s_GsmUartWrite(command, length) == length ? API_ERR_NONE : API_ERR_GSM_WRITE;
+}
+
+int s_GsmVerifyAnswer(const char *expected, int seconds)
+{
+    if (seconds < 0)
+        return API_ERR_TIME_OUT;
+    long long passes = 10LL * seconds + 1;
+    for (long long pass = 0; pass < passes; ++pass) {
+        if (seconds != 0)
+            API_Sleep(100);
+        if (expected != nullptr && s_AnswerHolds(expected))
+            return API_ERR_NONE;
+        if (s_AnswerHolds("ERROR"))
+            return API_ERR_GSM_ACK;
+    }
+    return API_ERR_TIME_OUT;
+}
+
+int s_CharToInt(char c, unsigned *value)
+{
+    int digit = static_cast<unsigned char>(c) - '0';
+    if (digit < 0 || digit > 9)
+        return API_ERR_CHAR_NOT_DIGIT;
+    if (value == nullptr)
+        return API_ERR_INVALID_PARAMETERS;
+    *value = static_cast<unsigned>(digit);
+    return API_ERR_NONE;
+}
+
+int s_GsmCheckErrorInfo(int code)
+{
+    struct WipError {
+        const char *number;
+        int code;
+    };
+    static const WipError kWipErrors[] = {
+        {"800", API_ERR_WIP_INVALID_OPTION},
+        {"801", API_ERR_WIP_INVALID_OPTION_VALUE},
+        {"802", API_ERR_WIP_NOT_ENOUGH_MEMORY},
+        {"803", API_ERR_WIP_OPERATION_NOT_ALLOWED_STACK},
+        {"804", API_ERR_WIP_ALREADY_OPEN},
+        {"805", API_ERR_WIP_NETWORK_INTERFACE_NOT_AVAILABLE},
+        {"806", API_ERR_WIP_BEARER_OPERATION_NOT_ALLOWED},
+        {"807", API_ERR_WIP_BEARER_LINE_BUSY},
+        {"808", API_ERR_WIP_BEARER_NO_ANSWER},
+        {"809", API_ERR_WIP_BEARER_NO_CARRIER},
+        {"810", API_ERR_WIP_BEARER_NO_SIM_PRESENT},
+        {"811", API_ERR_WIP_BEARER_SIM_NOT_READY},
+        {"812", API_ERR_WIP_BEARER_GPRS_NETWORK},
+        {"813", API_ERR_WIP_BEARER_PPP_LCP_NEGOCIATION},
+        {"814", API_ERR_WIP_BEARER_PPP_AUTHENTIFICATION},
+        {"815", API_ERR_WIP_BEARER_PPP_IPCP_NEGOCIATION},
+        {"816", API_ERR_WIP_BEARER_PPP_PEER_TERMINATES_SESSION},
+        {"817", API_ERR_WIP_BEARER_PPP_PEER_NO_ANSWER_ECHO},
+        {"818", API_ERR_WIP_INCOMING_CALL_REFUSED},
+        {"819", API_ERR_WIP_PING_CHANNEL},
+        {"820", API_ERR_WIP_WRITING_CONFIGURATION_FLASH},
+        {"821", API_ERR_WIP_READING_CONFIGURATION_FLASH},
+        {"830", API_ERR_WIP_BAD_INDEX},
+        {"831", API_ERR_WIP_BAD_STATE},
+        {"832", API_ERR_WIP_BAD_PORT_NUMBER},
+        {"833", API_ERR_WIP_BAD_PORT_STATE},
+        {"835", API_ERR_WIP_OPTION_NOT_SUPPORTED},
+        {"836", API_ERR_WIP_MEMORY_ALLOCATION},
+        {"837", API_ERR_WIP_BAD_PROTOCOL},
+        {"838", API_ERR_WIP_NO_MORE_FREE_SOCKET},
+        {"839", API_ERR_WIP_CHANNEL_CREATION},
+        {"840", API_ERR_WIP_FTP_SESSION_ALREADY_ACTIVE},
+        {"841", API_ERR_WIP_PEER_CLOSE},
+        {"842", API_ERR_DESTINATION_UNREACHABLE},
+        {"843", API_ERR_WIP_CONNECTION_RESET_PEER},
+        {"844", API_ERR_WIP_STACK_ALREADY_STARTED},
+        {"850", API_ERR_WIP_CONFIG_STACK_IP},
+        {"851", API_ERR_WIP_BAD_STATE},
+    };
+    if (code != API_ERR_GSM_ACK)
+        return code;
+    for (const WipError &error : kWipErrors) {
+        if (s_AnswerHolds(error.number))
+            return error.code;
+    }
+    return code;
+}
+
+int s_GsmWaitForReady(void)
+{
+    for (int poll = 0; poll < kReadyPolls; ++poll) {
+        int result = s_GsmSendCmd("AT+WSTR=1\r");
+        if (result != API_ERR_NONE)
+            return result;
+        result = s_GsmVerifyAnswer("OK", 1);
+        if (result != API_ERR_NONE)
+            return result;
+        if (s_AnswerHolds("+WSTR: 1,2"))
+            return API_ERR_NONE;
+        API_Sleep(250);
+    }
+    return API_ERR_GSM_INIT_SEQUENCE_NOT_FINISHED;
+}
+
+// ---- Modes ------------------------------------------------------------------
+
+int s_GsmCmdMode(void)
+{
+    if (b_CommandMode == 1) {
+        b_switchToCommandModeRequested = 0;
+        return API_ERR_NONE;
+    }
+    b_switchToCommandModeRequested = 1;
+    // The modem takes "+++" as an escape only after a silence.
+    API_Sleep(1000);
+    int result = API_ERR_NONE;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        result = s_EscapeAttempt();
+        if (!s_MayRetryEscape(result))
+            break;
+    }
+    if (result == API_ERR_NONE) {
+        b_CommandMode = 1;
+        s_GsmSendCmd("AT\r");
+        s_GsmVerifyAnswer("OK", 2);
+    } else {
+        b_CommandMode = 0;
+    }
+    b_switchToCommandModeRequested = 0;
+    return result;
+}
+
+int s_GsmPsdDataMode(void)
+{
+    if (b_CommandMode == 0)
+        return API_ERR_NONE;
+    char command[32];
+    if (PSDprotocol == 1)
+        snprintf(command, sizeof command, "AT+WIPDATA=1,%d,1\r", 1);
+    else
+        snprintf(command, sizeof command, "AT+WIPDATA=2,%d,2\r", 1);
+    int result = s_GsmSendCmd(command);
+    if (result == API_ERR_NONE)
+        result = s_GsmVerifyAnswer("CONNECT", 10);
+    if (result != API_ERR_NONE)
+        return result;
+    b_CommandMode = 0;
+    if (b_PSD_ConnectionStatus == 0) {
+        if (API_GSM_ConnectionCallback callback = p_gsmcallback.load())
+            callback();
+    }
+    return API_ERR_NONE;
+}
+
+int s_GsmCsdDataMode(void)
+{
+    if (b_CSD_ConnectionStatus == 0 || b_CommandMode == 0)
+        return API_ERR_NONE;
+    int result = s_GsmSendCmd("ATO\r");
+    if (result == API_ERR_NONE)
+        result = s_GsmVerifyAnswer("OK", 10);
+    if (result == API_ERR_NONE)
+        b_CommandMode = 0;
+    return result;
+}
+
+int s_GsmDataMode(void)
+{
+    if (b_PSD_ConnectionStatus == 1)
+        return s_GsmPsdDataMode();
+    if (b_CSD_ConnectionStatus == 1)
+        return s_GsmCsdDataMode();
+    return API_ERR_NONE;
+}
+
+// ---- Payload ----------------------------------------------------------------
+
+int s_GsmRead(char *destination, int wanted, int *received)
+{
+    if (destination == nullptr || received == nullptr || wanted < 0)
+        return API_ERR_INVALID_PARAMETERS;
+    *received = 0;
+    if (wanted == 0)
+        return API_ERR_NONE;
+    pthread_mutex_lock(&s_ring_mutex);
+    while (i_RPtr == i_WPtr) {
+        if (b_ExitDataMode == 1 || p_IncomingData == nullptr) {
+            b_CSD_ConnectionStatus = 0;
+            b_PSD_ConnectionStatus = 0;
+            i_WPtr = 0;
+            i_RPtr = 0;
+            pthread_mutex_unlock(&s_ring_mutex);
+            return API_ERR_GSM_CONNEXION;
+        }
+        b_PSD_WaitForData = 1;
+        pthread_mutex_unlock(&s_ring_mutex);
+        s_WaitSemaphore(&sem_gsm_id);
+        pthread_mutex_lock(&s_ring_mutex);
+    }
+    int read = i_RPtr, write = i_WPtr;
+    int available = read < write ? write - read : write - read + GSM_RING_SIZE;
+    int taken = wanted < available ? wanted : available;
+    int first = taken < GSM_RING_SIZE - read ? taken : GSM_RING_SIZE - read;
+    memcpy(destination, p_IncomingData + read, static_cast<size_t>(first));
+    memcpy(destination + first, p_IncomingData, static_cast<size_t>(taken - first));
+    i_RPtr = (read + taken) % GSM_RING_SIZE;
+    if (b_ExitDataMode == 1 && i_RPtr == i_WPtr) {
+        i_WPtr = 0;
+        i_RPtr = 0;
+    }
+    pthread_mutex_unlock(&s_ring_mutex);
+    *received = taken;
+    return API_ERR_NONE;
+}
+
+void s_GsmResetRing(void)
+{
+    pthread_mutex_lock(&s_ring_mutex);
+    i_WPtr = 0;
+    i_RPtr = 0;
+    pthread_mutex_unlock(&s_ring_mutex);
+}
+
+// ---- Task -------------------------------------------------------------------
+
+extern "C" void *gsm_task(void *)
+{
+    char *scratch = static_cast<char *>(malloc(kScratchSize + 1));
+    if (scratch == nullptr)
+        return nullptr;
+    if (!s_CreateSemaphore(&sem_gsm_power_id, b_GSM_Power_sem_init, 0)) {
+        free(scratch);
+        return nullptr;
+    }
+    for (;;) {
+        s_WaitSemaphore(&sem_gsm_power_id);
+        // A closed port parks the task until the next start-up posts again.
+        while (b_GSM_Power_ON == 1 && s_ServeLine(scratch)) {
+        }
+    }
+}
+
+// ---- Public operations --------------------------------------------------------
+
+extern "C" int API_GSM_Initialize(void)
+{
+    if (b_GSM_API_Initialized == 1)
+        return API_ERR_NONE;
+    for (int i = 0; i < GSM_SOCKET_COUNT; ++i) {
+        WipSocket[i].number = i + 1;
+        WipSocket[i].reserved = 0;
+        WipSocket[i].state = -1;
+    }
+    b_GSM_DCD_Stable = 0;
+    b_GSM_DCD_Enabled = 0;
+
+    pthread_mutex_lock(&gsm_mutex);
+    bool portOpened = false;
+    int result = s_Startup(&portOpened);
+    if (result != API_ERR_NONE) {
+        s_FreeRing();
+        if (portOpened)
+            API_UartClose(GSM_UART);
+        pthread_mutex_unlock(&gsm_mutex);
+        API_GSM_SetPowerState(0);
+        return result;
+    }
+    b_CSD_ConnectionStatus = 0;
+    b_PSD_ConnectionStatus = 0;
+    pthread_mutex_unlock(&gsm_mutex);
+    b_GSM_API_Initialized = 1;
+    return API_ERR_NONE;
+}
+
+extern "C" int API_GSM_Cleanup(void)
+{
+    b_PSD_BearerConnected = 0;
+    b_CSD_ConnectionStatus = 0;
+    b_PSD_ConnectionStatus = 0;
+    b_ExitDataMode = 0;
+    b_GSM_API_Initialized = 0;
+    b_GSM_PIN_Initialized = 0;
+    b_GSM_DCD_Stable = 0;
+    b_GSM_DCD_Enabled = 0;
+    b_CommandMode = 1;
+    s_FreeRing();
+    API_UartClose(GSM_UART);
+    return API_ERR_NONE;
+}
+
+extern "C" int API_GSM_SendCmd(const char *command)
+{
+    if (command == nullptr)
+        return API_ERR_INVALID_PARAMETERS;
+    int result = s_GsmCmdMode();
+    if (result == API_ERR_NONE)
+        result = s_GsmSendCmd(command);
+    if (result == API_ERR_NONE)
+        result = s_GsmVerifyAnswer("OK", 10);
+    return result;
+}
+
+extern "C" int API_GSM_SetPowerState(int state)
+{
+    pthread_mutex_lock(&s_spi_mutex);
+    int result;
+    if (state == 1) {
+        b_GSM_DCD_Stable = 0;
+        result = s_PmuExchangeLocked(PMU_CMD_GSM_POWER_ON, 1, nullptr);
+    } else {
+        result = s_PmuExchangeLocked(PMU_CMD_GSM_POWER_OFF, 1, nullptr);
+    }
+    if (result != API_ERR_NONE) {
+        pthread_mutex_unlock(&s_spi_mutex);
+        return result;
+    }
+    if (state == 1) {
+        pthread_mutex_unlock(&s_spi_mutex);
+        API_Sleep(1000);
+        return API_ERR_NONE;
+    }
+    b_GSM_Power_ON = 0;
+    pthread_mutex_unlock(&s_spi_mutex);
+    if (state == 0) {
+        API_Sleep(500);
+        b_GSM_DCD_Stable = 0;
+    } else {
+        API_Sleep(1000);
+    }
+    return API_ERR_NONE;
+}
+
+extern "C" int API_GSM_GetPowerState(int *state)
+{
+    if (state == nullptr)
+        return API_ERR_INVALID_PARAMETERS;
+    unsigned char data = 0;
+    pthread_mutex_lock(&s_spi_mutex);
+    int result = s_PmuExchangeLocked(PMU_CMD_GSM_POWER_STATE, 0, &data);
+    pthread_mutex_unlock(&s_spi_mutex);
+    if (result == API_ERR_NONE)
+        *state = data == 1 ? 1 : 0;
+    return result;
+}
+
+extern "C" int API_GSM_Mod_ON_OFF(int level)
+{
+    if (level != 0 && level != 1)
+        return API_ERR_INVALID_PARAMETERS;
+    unsigned char current = 0;
+    pthread_mutex_lock(&s_spi_mutex);
+    int result = s_PmuExchangeLocked(PMU_CMD_GSM_MODULE_SIGNAL, 0, &current);
+    bool already = result == API_ERR_NONE && (current != 0) == (level == 1);
+    if (result == API_ERR_NONE && !already)
+        result = s_PmuExchangeLocked(PMU_CMD_GSM_SET_MODULE_SIGNAL, static_cast<unsigned char>(level), nullptr);
+    pthread_mutex_unlock(&s_spi_mutex);
+    if (result != API_ERR_NONE || already || level == 0)
+        return result;
+    // The modem needs the line held while it starts.
+    API_Sleep(8000);
+    b_GSM_DCD_Stable = 1;
+    return API_ERR_NONE;
+}
+
+extern "C" int API_GSM_GetDCDPinLevel(int *level)
+{
+    if (level == nullptr)
+        return API_ERR_INVALID_PARAMETERS;
+    if (!s_PortOpen())
+        return API_ERR_OPEN_GSM_PORT;
+    int value = 0;
+    if (sigiofd <= 0 || Board_Ioctl(sigiofd, kGpioGetDcdLevel, &value) < 0)
+        return API_ERR_IOCTL_GPIO_DRIVER;
+    *level = value == 1 ? 1 : 0;
+    return API_ERR_NONE;
+}
+
+extern "C" int API_GSM_EnterPIN(const char *pin)
+{
+    if (b_GSM_PIN_Initialized == 1)
+        return API_ERR_NONE;
+    pthread_mutex_lock(&gsm_mutex);
+    int result = s_EnterPinLocked(pin);
+    pthread_mutex_unlock(&gsm_mutex);
+    return result;
+}
+
+extern "C" int API_GSM_DSCCallback(API_GSM_ConnectionCallback callback)
+{
+    if (callback == nullptr)
+        return API_ERR_GSM_CALL_NULL;
+    p_gsmcallback = callback;
+    return API_ERR_NONE;
+}
+
+// Carrier changes need no action of their own: the end of a stream is seen
+// in the modem's texts.
+extern "C" void API_GSM_DSCSignalHandler(void) {}

@@ -19,9 +19,8 @@ namespace {
 
 constexpr size_t kGsmTaskStack = 50000;
 
-// Switched on by the GSM unit once it defines gsm_task; until then task 1
-// cannot be started and its creation fails as any failed creation does.
-#define API_SYS_GSM_TASK_BUILT 0
+// The GSM unit defines gsm_task.
+#define API_SYS_GSM_TASK_BUILT 1
 
 int s_StartGsmTask(pthread_attr_t *attributes, int priority)
 {

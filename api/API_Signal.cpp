@@ -17,6 +17,7 @@
 #include "API_USBDevice.h"
 #include "API_Usbserial.h"
 #include "board.h"
+#include "internal/API_GSM.h"
 #include "internal/API_Signal.h"
 #include "internal/API_USBDevice.h"
 
@@ -72,7 +73,8 @@ extern "C" void SIGUSR2_handler(int, siginfo_t *info, void *context)
         API_USB_DeviceSignalHandler();
     }
     if (events & API_EVENT_GSM_DCD) {
-        // GSM unit: API_GSM_DSCSignalHandler() while b_GSM_DCD_Stable and b_GSM_DCD_Enabled.
+        if (b_GSM_DCD_Stable != 0 && b_GSM_DCD_Enabled != 0)
+            API_GSM_DSCSignalHandler();
     }
     if (events & API_EVENT_POWER)
         API_PM_NotifyUser();

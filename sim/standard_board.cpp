@@ -12,6 +12,7 @@ StandardBoard::StandardBoard(Receiver &receiver_) : receiver(receiver_)
     receiver.AddDevice("/dev/pushbuttons", pushbuttons);
     receiver.AddDevice("/dev/display", display);
     receiver.AddDevice("/dev/watchdog", watchdog);
+    gsm->SetPowerProbe([pmu = pmu] { return pmu->State().gsmPower; });
 }
 
 }  // namespace sim

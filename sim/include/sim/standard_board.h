@@ -10,6 +10,7 @@
 #include "sim/display.h"
 #include "sim/extender.h"
 #include "sim/gpio_driver.h"
+#include "sim/gsm_modem.h"
 #include "sim/nor_flash.h"
 #include "sim/pmu.h"
 #include "sim/pps.h"
@@ -33,6 +34,8 @@ struct StandardBoard {
     std::shared_ptr<Display> display = std::make_shared<Display>();     // "/dev/display"
     // Sandboxed: the host's own watchdog is never opened.
     std::shared_ptr<Watchdog> watchdog = std::make_shared<Watchdog>(receiver.TimeScale());  // "/dev/watchdog"
+    // On a pseudo-terminal at "/dev/ttyS1"; powered by the PMU's GSM supply.
+    std::shared_ptr<GsmModem> gsm = std::make_shared<GsmModem>(receiver);
     // On a pseudo-terminal at "/dev/ttyS3"; it sees the PMU's reset requests.
     std::shared_ptr<BluetoothModule> bluetooth = std::make_shared<BluetoothModule>(receiver, pmu);
 };

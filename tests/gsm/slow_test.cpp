@@ -1,0 +1,30 @@
+// Readiness polls that run their whole course.
+#include "gsm_fixture.h"
+
+namespace {
+
+class SlowReadiness : public GsmTest {
+protected:
+    SlowReadiness() : GsmTest(0.05) {}
+};
+
+TEST_F(SlowReadiness, WaitGivesUpAfterTwoHundredPolls)
+{
+    StartModem();
+    modem.SetInitStatus({1});
+    EXPECT_EQ(s_GsmWaitForReady(), API_ERR_GSM_INIT_SEQUENCE_NOT_FINISHED);
+    EXPECT_EQ(modem.Commands().size(), 200u);
+}
+
+TEST_F(SlowReadiness, StartUpCarriesOnAfterSixtyPasses)
+{
+    modem.SetInitStatus({1});
+    ::testing::internal::CaptureStdout();
+    int result = API_GSM_Initialize();
+    std::string printed = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(result, API_ERR_NONE);
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(SleepsOf(1000), 60 + 1);  // one sleep per pass, and the supply's
+}
+
+}  // namespace

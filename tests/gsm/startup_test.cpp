@@ -1,0 +1,157 @@
+// Start-up on the wire (PMU power sequence, line settings, command sequence),
+// its failures, the power operations, the carrier line and the clean-up.
+#include <termios.h>
+
+#include "API_Signal.h"
+#include "internal/API_Init.h"
+#include "internal/API_Signal.h"
+#include "gsm_fixture.h"
+
+namespace {
+
+using Startup = GsmTest;
+
+std::vector<uint8_t> PowerCycle() { return {0xA5, 0xA4, 0xA1, 0xA2, 0xA1, 0xA2}; }
+
+TEST_F(Startup, PowersTheModemAndBringsItsFirmwareUp)
+{
+    modem.SetEcho(true);  // as a modem fresh from the factory would
+    modem.SetInitStatus({1, 2});
+    ::testing::internal::CaptureStdout();
+    int result = API_GSM_Initialize();
+    std::string printed = ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(result, API_ERR_NONE);
+
+    EXPECT_EQ(pmu.Commands(), PowerCycle());
+    std::vector<std::string> requests = pmu.Log().Lines();
+    EXPECT_EQ(requests[3], "02 A2 01 A1");  // line asserted, then released
+    EXPECT_EQ(requests[5], "02 A2 00 A0");
+    EXPECT_TRUE(pmu.State().gsmPower);
+    EXPECT_EQ(SleepsOf(500), 1);
+    EXPECT_EQ(SleepsOf(8000), 1);
+    EXPECT_EQ(modem.Commands(),
+              (std::vector<std::string>{"ATE0", "AT&F0", "AT+CFUN=1", "AT+WSTR=1", "AT+WSTR=1"}));
+    EXPECT_FALSE(modem.Echo());
+    EXPECT_EQ(printed, "Modem ready\r");
+
+    termios line = modem.Line().HostSettings();
+    EXPECT_EQ(modem.Line().HostBitRate(), 115200u);
+    EXPECT_EQ(line.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(line.c_cflag & (CLOCAL | CREAD | CSIZE), static_cast<tcflag_t>(CLOCAL | CREAD | CS8));
+    EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(line.c_cc[VMIN], 1);
+    EXPECT_EQ(line.c_cc[VTIME], 0);
+    EXPECT_EQ(b_GSM_Power_ON, 1);
+    EXPECT_EQ(b_GSM_DCD_Stable, 1);
+    EXPECT_EQ(b_CommandMode, 1);
+
+    // Started once: a second call touches nothing.
+    EXPECT_EQ(API_GSM_Initialize(), API_ERR_NONE);
+    EXPECT_EQ(pmu.RequestCount(), 6);
+    EXPECT_EQ(modem.Commands().size(), 5u);
+}
+
+TEST_F(Startup, FailuresLeaveThePortClosedAndTheSupplyOff)
+{
+    sim::GsmOverride silent;
+    silent.silent = true;
+    struct Case {
+        const char *what;
+        std::function<void()> arrange;
+        int code;
+    };
+    const Case cases[] = {
+        {"port", [&] { receiver.FailOpen("/dev/ttyS1", EIO); }, API_ERR_OPEN_GSM_PORT},
+        {"speed", [&] { receiver.CreateFile("/dev/gsm_plain"); snprintf(a_devnames[1].path, API_DEVNAME_FIELD, "/dev/gsm_plain"); },
+         API_ERR_SETTING_UART_BAUDRATE},
+        {"supply", [&] { pmu.FailCommand(0xA4); }, API_ERR_SET_GSM_POWER_TRUE},
+        {"line", [&] { pmu.FailCommand(0xA2, sim::PmuFault::ShortRead); }, API_ERR_SET_GSM_MODULE_SIGNAL_TRUE},
+        {"echo", [&] { modem.Override("ATE0", silent); }, API_ERR_ATE0_NOT_ACKNOWLEDGED},
+        {"firmware", [&] { modem.Override("AT+CFUN", sim::GsmOverride{"ERROR"}); }, API_ERR_AT_CFUNC_NOT_ACKNOWLEDGED},
+        {"status", [&] { modem.SetInitStatus({3}); }, API_ERR_GSM_INVALID_INIT_SEQUENCE_STATUS},
+        {"digit", [&] { modem.Override("AT+WSTR", sim::GsmOverride{"+WSTR: 1,x\nOK"}); }, API_ERR_CHAR_NOT_DIGIT},
+    };
+    char savedPath[API_DEVNAME_FIELD];
+    memcpy(savedPath, a_devnames[1].path, sizeof savedPath);
+    for (const Case &c : cases) {
+        c.arrange();
+        EXPECT_EQ(API_GSM_Initialize(), c.code) << c.what;
+        EXPECT_EQ(ai_fd[GSM_UART], 0) << c.what;
+        EXPECT_FALSE(pmu.State().gsmPower) << c.what;
+        EXPECT_EQ(b_GSM_API_Initialized, 0) << c.what;
+        int received = 0;
+        char byte;
+        EXPECT_EQ(s_GsmRead(&byte, 1, &received), API_ERR_GSM_CONNEXION) << c.what << ": ring released";
+        receiver.ClearOpenFault("/dev/ttyS1");
+        memcpy(a_devnames[1].path, savedPath, sizeof savedPath);
+        pmu.ClearFaults();
+        modem.ClearOverrides();
+        modem.SetInitStatus({2});
+    }
+    EXPECT_EQ(API_GSM_Initialize(), API_ERR_NONE);
+}
+
+TEST_F(Startup, PowerOperationsOverThePmu)
+{
+    int state = -1;
+    ASSERT_EQ(API_GSM_SetPowerState(1), API_ERR_NONE);
+    ASSERT_EQ(API_GSM_GetPowerState(&state), API_ERR_NONE);
+    EXPECT_EQ(state, 1);
+    ASSERT_EQ(API_GSM_SetPowerState(0), API_ERR_NONE);
+    ASSERT_EQ(API_GSM_GetPowerState(&state), API_ERR_NONE);
+    EXPECT_EQ(state, 0);
+
+    // Already asserted: nothing is sent and the 8 s hold is skipped.
+    sim::PmuState asserted = pmu.State();
+    asserted.gsmModuleSignal = true;
+    pmu.SetState(asserted);
+    pmu.Log().Clear();
+    EXPECT_EQ(API_GSM_Mod_ON_OFF(1), API_ERR_NONE);
+    EXPECT_EQ(pmu.Log().Lines(), std::vector<std::string>{"02 A1 00 A3"});
+    EXPECT_EQ(SleepsOf(8000), 0);
+    EXPECT_EQ(API_GSM_Mod_ON_OFF(2), API_ERR_INVALID_PARAMETERS);
+
+    pmu.FailCommand(0xA4, sim::PmuFault::ShortWrite);
+    EXPECT_EQ(API_GSM_SetPowerState(1), API_ERR_WRITING_SPI);
+    pmu.FailCommand(0xA6, sim::PmuFault::BadChecksum);
+    EXPECT_EQ(API_GSM_GetPowerState(&state), API_ERR_READING_FROM_SPI);
+    pmu.FailCommand(0xA1, sim::PmuFault::FailureAnswer);
+    EXPECT_EQ(API_GSM_Mod_ON_OFF(0), API_ERR_READING_FROM_SPI);
+}
+
+TEST_F(Startup, CarrierLineIsReadThroughTheGpioDriver)
+{
+    ASSERT_EQ(API_Signal_Initialize(), API_ERR_NONE);
+    int level = -1;
+    EXPECT_EQ(API_GSM_GetDCDPinLevel(&level), API_ERR_OPEN_GSM_PORT);  // port not open
+    StartModem();
+    for (int driverLevel : {1, 0, 5}) {
+        board.gpio->SetDcdLevel(driverLevel);
+        ASSERT_EQ(API_GSM_GetDCDPinLevel(&level), API_ERR_NONE);
+        EXPECT_EQ(level, driverLevel == 1 ? 1 : 0);
+    }
+    board.gpio->FailIoctl(sim::GpioDriver::kGetDcdLevel, EIO);
+    EXPECT_EQ(API_GSM_GetDCDPinLevel(&level), API_ERR_IOCTL_GPIO_DRIVER);
+
+    // A carrier change is only announced; the handler runs in signal context.
+    b_GSM_DCD_Enabled = 1;
+    board.gpio->RaiseEvents(API_EVENT_GSM_DCD);
+    EXPECT_TRUE(Eventually([&] { return board.gpio->EventReads() == 1; }));
+    API_Signal_Cleanup();
+}
+
+TEST_F(Startup, CleanupReleasesTheLineButLeavesTheSupply)
+{
+    StartModem();
+    ConnectFromModem();
+    EXPECT_EQ(API_GSM_Cleanup(), API_ERR_NONE);
+    EXPECT_EQ(ai_fd[GSM_UART], 0);
+    EXPECT_EQ(b_GSM_API_Initialized, 0);
+    EXPECT_EQ(b_PSD_ConnectionStatus, 0);
+    EXPECT_EQ(b_CommandMode, 1);
+    EXPECT_TRUE(pmu.State().gsmPower);
+    EXPECT_TRUE(pmu.Log().Lines().empty());
+    EXPECT_TRUE(modem.Commands().empty());
+}
+
+}  // namespace
