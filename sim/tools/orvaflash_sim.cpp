@@ -392,6 +392,9 @@ void Finish()
         logs.push_back(&session->board->gpio->Log());
         logs.push_back(&session->board->extender->Log());
         logs.push_back(&session->board->watchdog->Log());
+        logs.push_back(&session->board->display->Log());
+        logs.push_back(&session->board->bluetooth->Log());
+        logs.push_back(&session->board->gsm->Log());
         for (sim::EventLog *log : logs) {
             out << "== " << log->Name() << " ==\n";
             for (const std::string &line : log->StampedLines())
