@@ -115,6 +115,8 @@ void s_ApplyEntry(const char *name, size_t name_length, const char *value, size_
     }
 }
 
+}  // namespace
+
 // Entries: a name, anything up to a double quote, and the value up to the next
 // blank or control character, whose last character (the closing quote) is dropped.
 void s_ParseConfig(const char *data, size_t size)
@@ -149,6 +151,8 @@ void s_ParseConfig(const char *data, size_t size)
         s_ApplyEntry(data + name_start, name_length, data + value_start, value_length);
     }
 }
+
+namespace {
 
 // Reads and applies the file; false when it cannot be opened.
 bool s_ReadConfigFile(void)

@@ -292,6 +292,9 @@ int Receiver::Nanosleep(const timespec *request, timespec *remaining)
     }
     double scale = m_options.timeScale;
     double seconds = (static_cast<double>(request->tv_sec) + request->tv_nsec / 1e9) * scale;
+    // Nothing to wait: a system call would still give the processor away.
+    if (seconds <= 0)
+        return 0;
     timespec scaled;
     scaled.tv_sec = static_cast<time_t>(seconds);
     scaled.tv_nsec = static_cast<long>((seconds - static_cast<double>(scaled.tv_sec)) * 1e9);

@@ -2,6 +2,7 @@
 #ifndef API_INTERNAL_INIT_H
 #define API_INTERNAL_INIT_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #define API_DEVNAME_COUNT 18
@@ -34,5 +35,7 @@ extern int b_IsInitialized;
 int create_config_file(void);
 // Creates every missing device node of the table; always 1.
 int make_device_descriptors(void);
+// Applies the configuration file's text to the table's paths.
+void s_ParseConfig(const char *data, size_t size);
 
 #endif
