@@ -102,6 +102,18 @@ std::atomic<bool> s_taskRunning{false};
 
 unsigned char a_FlashBuf[kFlashBufSize];
 
+// The answer buffer is filled by the task and cleared and searched by the
+// command side; the lock keeps each of those whole.
+pthread_mutex_t s_answer_mutex = PTHREAD_MUTEX_INITIALIZER;
+
+class AnswerLock {
+public:
+    AnswerLock() { pthread_mutex_lock(&s_answer_mutex); }
+    ~AnswerLock() { pthread_mutex_unlock(&s_answer_mutex); }
+    AnswerLock(const AnswerLock &) = delete;
+    AnswerLock &operator=(const AnswerLock &) = delete;
+};
+
 char *s_Text(const char *text) { return const_cast<char *>(text); }
 
 int s_Held()
@@ -110,10 +122,15 @@ int s_Held()
     return std::clamp(held, 0, BT_BUFFER_SIZE);
 }
 
-bool s_AnswerHas(const char *pattern) { return MyStrStr(Buffer_Cmd, static_cast<unsigned long>(s_Held()), s_Text(pattern)) != nullptr; }
+bool s_AnswerHas(const char *pattern)
+{
+    AnswerLock lock;
+    return MyStrStr(Buffer_Cmd, static_cast<unsigned long>(s_Held()), s_Text(pattern)) != nullptr;
+}
 
 void s_ClearAnswers()
 {
+    AnswerLock lock;
     memset(Buffer_Cmd, 0, sizeof Buffer_Cmd);
     Buffer_Ptr = Buffer_Cmd;
 }
@@ -122,6 +139,7 @@ void s_ClearAnswers()
 // beginning (older text is overwritten).
 void s_AppendAnswer(const unsigned char *data, int length)
 {
+    AnswerLock lock;
     length = std::min(length, BT_BUFFER_SIZE);
     char *at = Buffer_Ptr.load();
     int held = static_cast<int>(at - Buffer_Cmd);
@@ -152,6 +170,7 @@ const char *s_After(const char *marker, const char **end)
 // once its end has arrived: a line still being received is not read yet.
 bool s_ReadWordAfter(const char *marker, char *field, int most, int *length)
 {
+    AnswerLock lock;
     const char *end = nullptr;
     const char *p = s_After(marker, &end);
     if (!p)
@@ -185,6 +204,7 @@ int s_HexDigit(char c)
 // the line's end has arrived.
 bool s_ReadAddressAfter(const char *marker, unsigned char *address)
 {
+    AnswerLock lock;
     const char *end = nullptr;
     const char *p = s_After(marker, &end);
     if (!p)

@@ -25,7 +25,12 @@ constexpr double kGuardTolerance = 0.8;
 constexpr auto kPmuLookInterval = std::chrono::milliseconds(5);
 constexpr size_t kLongestCommand = 1024;
 
-bool StartsWith(const std::string &text, const std::string &prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+bool StartsWith(const std::string &text, const std::string &prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::chrono::microseconds Micros(double ms) { return std::chrono::microseconds(static_cast<long long>(ms * 1000)); }
 
 std::string Printable(const unsigned char *bytes, size_t count, size_t most = 40)
 {
@@ -248,7 +253,7 @@ void BluetoothModule::FeedData(const unsigned char *bytes, size_t count, Time no
             }
         }
         if (m_pluses > 0)
-            m_plusDeadline = now + std::chrono::microseconds(static_cast<long long>(ScaledMs(m_options.guardMs) * 1000));
+            m_plusDeadline = now + Micros(ScaledMs(m_options.guardMs));
         m_heardData = true;
         m_lastRx = now;
     }
@@ -309,7 +314,7 @@ void BluetoothModule::Command(const std::string &received, Time now)
         m_auth = !pin.empty();
         if (m_auth)
             m_pin = pin;
-    } else if (StartsWith(line, profilePrefix) && (line.size() == profilePrefix.size() || line[profilePrefix.size()] == ' ')) {
+    } else if (line == profilePrefix || StartsWith(line, profilePrefix + " ")) {
         std::string name = line.substr(profilePrefix.size());
         name.erase(0, name.find_first_not_of(' '));
         m_profile = !name.empty();
@@ -344,8 +349,8 @@ void BluetoothModule::Command(const std::string &received, Time now)
 
 std::string BluetoothModule::Banner() const
 {
-    return std::string("Orva serial Bluetooth module") + kCrLf + "Firmware version " + m_options.firmwareVersion + kCrLf +
-           "READY." + kCrLf;
+    return std::string("Orva serial Bluetooth module") + kCrLf + "Firmware version " + m_options.firmwareVersion +
+           kCrLf + "READY." + kCrLf;
 }
 
 std::string BluetoothModule::Listing() const
@@ -374,7 +379,7 @@ void BluetoothModule::Answer(const std::string &text, Time now)
     m_log.Add("< " + Printable(reinterpret_cast<const unsigned char *>(text.data()), text.size(), 200));
     unsigned pieces = std::max(1u, std::min<unsigned>(m_options.answerPieces, static_cast<unsigned>(text.size())));
     size_t size = (text.size() + pieces - 1) / pieces;
-    auto gap = std::chrono::microseconds(static_cast<long long>(m_options.pieceGapMs * 1000));
+    auto gap = Micros(m_options.pieceGapMs);
     Time due = now;
     for (size_t at = 0; at < text.size(); at += size, due += gap)
         m_output.push_back({text.substr(at, size), due});
@@ -401,7 +406,7 @@ void BluetoothModule::Restart(const char *why, Time now)
     m_commandLine.clear();
     m_output.clear();
     m_restarting = true;
-    m_restartAt = now + std::chrono::microseconds(static_cast<long long>(ScaledMs(m_options.restartMs) * 1000));
+    m_restartAt = now + Micros(ScaledMs(m_options.restartMs));
     ++m_restarts;
     m_changed.notify_all();
     Wake();
@@ -556,13 +561,15 @@ bool BluetoothModule::WaitForCommand(const std::string &line, int timeoutMs) con
 bool BluetoothModule::WaitForRemoteBytes(size_t count, int timeoutMs) const
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_remoteReceived.size() >= count; });
+    auto enough = [&] { return m_remoteReceived.size() >= count; };
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), enough);
 }
 
 bool BluetoothModule::WaitForRestarts(int count, int timeoutMs) const
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_restarts >= count && !m_restarting; });
+    auto restarted = [&] { return m_restarts >= count && !m_restarting; };
+    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), restarted);
 }
 
 }  // namespace sim

@@ -1,0 +1,95 @@
+// Start-up on the wire, hardware reset, clean-up and restart.
+#include <termios.h>
+
+#include "API_Init.h"
+#include "bluetooth_fixture.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class BluetoothStartUp : public BluetoothTest {};
+
+TEST_F(BluetoothStartUp, ConfiguresTheLineAndRunsTheSetUpSequenceInOrder)
+{
+    Start();
+    EXPECT_EQ(module.Commands(),
+              (Lines{"INFO", "SET CONTROL ECHO 5", "SET BT PAGEMODE 3 2000 1", "SET BT ROLE 0 f 7d00", "RESET",
+                     "SET PROFILE SPP Bluetooth Serial Port", "SET", "RESET"}));
+
+    termios line = module.Line().HostSettings();
+    EXPECT_EQ(module.Line().HostBitRate(), 115200u);
+    EXPECT_EQ(line.c_iflag, tcflag_t(IGNBRK));
+    EXPECT_EQ(line.c_oflag, 0u);
+    EXPECT_EQ(line.c_lflag, tcflag_t(NOFLSH));
+    EXPECT_EQ(line.c_cflag & (CRTSCTS | CLOCAL | CREAD), tcflag_t(CRTSCTS | CLOCAL | CREAD));
+    EXPECT_EQ(line.c_cc[VMIN], 1);
+    EXPECT_EQ(line.c_cc[VTIME], 0);
+
+    // The server is open, no link is up, and the listing filled the cache.
+    EXPECT_TRUE(module.ProfileOpen());
+    EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
+    EXPECT_EQ(b_GotBTParameters, 1);
+    EXPECT_EQ(b_GotProfile, 1);
+    EXPECT_STREQ(a_DeviceName, "Orva");
+}
+
+TEST_F(BluetoothStartUp, ASilentModuleIsResetThroughThePmuAndReportedNotReady)
+{
+    module.SetSilent(true);
+    EXPECT_EQ(API_Bluetooth_Init(), API_ERR_BLUETOOTH_MODULE_NOT_READY);
+    EXPECT_EQ(board.pmu->State().bluetoothResets, 1);
+    EXPECT_TRUE(board.pmu->Log().Contains("02 D3 00 D1"));
+    // Only the first "INFO" went out: the set-up is not tried again without an answer.
+    EXPECT_EQ(module.Commands(), Lines{"INFO"});
+}
+
+TEST_F(BluetoothStartUp, StartUpFailureIsTheApiStartUpsResultAndItGoesOn)
+{
+    module.SetSilent(true);
+    testing::internal::CaptureStdout();
+    int result = API_Initialize(API_INIT_BLUETOOTH);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(result, API_ERR_BLUETOOTH_MODULE_NOT_READY);
+    EXPECT_NE(out.find("API_Bluetooth_init error (50)\n"), std::string::npos) << out;
+    EXPECT_TRUE(receiver.FileExists("/var/ts9.pid"));
+    API_Finalize();
+}
+
+TEST_F(BluetoothStartUp, HardResetGoesThroughThePmuAndTheModuleAnnouncesItself)
+{
+    Start();
+    Connect();
+    memset(Buffer_Cmd, 0, sizeof Buffer_Cmd);  // forget the start-up's "READY."
+    ASSERT_EQ(API_Bluetooth_Reset(), API_ERR_NONE);
+    EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
+    EXPECT_EQ(s_BluetoothGetAnswer("READY.", 10), API_ERR_NONE);
+    EXPECT_TRUE(module.WaitForRestarts(3, 2000));  // two during the start-up, one now
+
+    Board_Close(ifd_pmu);
+    ifd_pmu = 0;
+    EXPECT_EQ(API_Bluetooth_Reset(), API_ERR_WRITING_SPI);
+}
+
+TEST_F(BluetoothStartUp, CleanUpStopsTheTaskAndASecondStartUpWorks)
+{
+    Start();
+    Connect("before");
+    EXPECT_EQ(API_Bluetooth_Cleanup(), API_ERR_NONE);
+    EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
+    EXPECT_EQ(p_IncomingData, nullptr);
+    int count = -1;
+    char buffer[16];
+    EXPECT_EQ(API_Bluetooth_ReadData(buffer, sizeof buffer, &count), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
+    // Nobody reads the line any more; the module's bytes do no harm.
+    module.SendData("after");
+    usleep(20000);
+
+    ASSERT_TRUE(module.Disconnect());
+    Start();
+    EXPECT_EQ(module.Commands().size(), 16u);
+    Connect("again");
+    EXPECT_EQ(ReadAll(5), "again");
+}
+
+}  // namespace
