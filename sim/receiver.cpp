@@ -112,7 +112,14 @@ void Receiver::CreateFile(const std::string &boardPath, const std::string &conte
 {
     std::string host = HostPath(boardPath);
     fs::create_directories(fs::path(host).parent_path());
-    std::ofstream(host, std::ios::binary | std::ios::trunc) << contents;
+    // Written aside and renamed into place: a driver thread polling for the
+    // file must never find it created but still empty.
+    std::string temporary = host + ".new";
+    std::ofstream(temporary, std::ios::binary | std::ios::trunc) << contents;
+    std::error_code failed;
+    fs::rename(temporary, host, failed);
+    if (failed)
+        fs::remove(temporary, failed);
 }
 
 void Receiver::RemoveFile(const std::string &boardPath)
