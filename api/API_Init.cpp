@@ -19,6 +19,7 @@
 #include "API_Errors.h"
 #include "API_Ethernet.h"
 #include "API_Extender.h"
+#include "API_GSM.h"
 #include "API_MMI.h"
 #include "API_NOR.h"
 #include "API_PART.h"
@@ -247,9 +248,8 @@ void s_StartUnits(uint32_t flags, int &result)
         if (code == API_ERR_NONE)
             s_Check(result, API_Display_Initialize(), "API_Display_Initialize error (%d)\n");
     }
-    if (flags & API_INIT_GSM) {
-        // GSM unit: API_GSM_Initialize() ("API_GSM_Initialize error (%d)\n").
-    }
+    if (flags & API_INIT_GSM)
+        s_Check(result, API_GSM_Initialize(), "API_GSM_Initialize error (%d)\n");
     if (flags & API_INIT_NOR)
         s_Check(result, API_NOR_Init(), "API_NOR_Init error (%d)\n");
 }
@@ -367,9 +367,8 @@ extern "C" void API_Finalize(void)
         API_MMI_Cleanup();
     if (started & API_INIT_NOR)
         API_NOR_Cleanup();
-    if (started & API_INIT_GSM) {
-        // GSM unit: API_GSM_Cleanup().
-    }
+    if (started & API_INIT_GSM)
+        API_GSM_Cleanup();
     if (started & API_INIT_BLUETOOTH)
         API_Bluetooth_Cleanup();
     if (started & API_INIT_EXTENDER)

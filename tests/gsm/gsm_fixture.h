@@ -68,7 +68,8 @@ protected:
         GSMprotocol = 1;
         PSDprotocol = 0;
         bCheckStatus = 1;
-        Board_Close(ifd_pmu);
+        if (ifd_pmu > 0)
+            Board_Close(ifd_pmu);
         ifd_pmu = 0;
     }
 

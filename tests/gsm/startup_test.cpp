@@ -2,6 +2,7 @@
 // its failures, the power operations, the carrier line and the clean-up.
 #include <termios.h>
 
+#include "API_Init.h"
 #include "API_Signal.h"
 #include "internal/API_Init.h"
 #include "internal/API_Signal.h"
@@ -152,6 +153,17 @@ TEST_F(Startup, CleanupReleasesTheLineButLeavesTheSupply)
     EXPECT_TRUE(pmu.State().gsmPower);
     EXPECT_TRUE(pmu.Log().Lines().empty());
     EXPECT_TRUE(modem.Commands().empty());
+}
+
+TEST_F(Startup, RunsUnderItsFeatureBitOfTheApiStartUp)
+{
+    ASSERT_EQ(API_Initialize(API_INIT_GSM), API_ERR_NONE);
+    EXPECT_EQ(b_GSM_API_Initialized, 1);
+    EXPECT_EQ(modem.Commands().front(), "ATE0");
+    API_Finalize();
+    EXPECT_EQ(b_GSM_API_Initialized, 0);
+    EXPECT_EQ(ai_fd[GSM_UART], 0);
+    EXPECT_TRUE(pmu.State().gsmPower);
 }
 
 }  // namespace
