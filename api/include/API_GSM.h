@@ -12,8 +12,9 @@ extern "C" {
  * `length`.  Also used by the Bluetooth unit and the firmware loader. */
 char *MyStrStr(char *data, unsigned long length, char *pattern);
 
-/* Called when a data connection (socket or call) comes up; it carries no
- * values and may run in the GSM task. */
+/* Called when a data connection (socket or call) comes up.  It carries no
+ * values and runs in the GSM task, or in the thread of the GSM operation that
+ * returned the line to data mode: it must not call GSM operations itself. */
 typedef void (*API_GSM_ConnectionCallback)(void);
 
 /* Start-up (feature bit 0x10): opens the modem's port, cycles its supply,
