@@ -54,4 +54,7 @@ void API_GSM_DSCSignalHandler(void);
 }
 #endif
 
+/* Packet data, calls, status queries and settings. */
+#include "API_GSM_Services.h"
+
 #endif
