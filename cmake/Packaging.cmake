@@ -1,0 +1,45 @@
+# What `cmake --install` puts on the receiver (or into a package): the tool,
+# its manual page, and the device API with its headers, CMake package and
+# pkg-config file.  The tool and the libraries install from their own
+# directories; this adds the package descriptions and the Debian package.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(ORVA_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/orva_api)
+install(EXPORT orva_api NAMESPACE orva:: FILE orva_apiTargets.cmake DESTINATION ${ORVA_CMAKE_PACKAGE_DIR})
+configure_file(${CMAKE_CURRENT_LIST_DIR}/orva_apiConfig.cmake.in
+               ${CMAKE_CURRENT_BINARY_DIR}/orva_apiConfig.cmake @ONLY)
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/orva_apiConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/orva_apiConfig.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/orva_apiConfigVersion.cmake
+        DESTINATION ${ORVA_CMAKE_PACKAGE_DIR})
+
+# The pkg-config file finds its prefix from where it lies, so the installed
+# tree can be moved (a staging prefix, a package root) and stay usable.
+file(RELATIVE_PATH ORVA_PC_PREFIX_FROM_PCDIR /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" ORVA_PC_PREFIX_FROM_PCDIR "${ORVA_PC_PREFIX_FROM_PCDIR}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/orva_api.pc.in ${CMAKE_CURRENT_BINARY_DIR}/orva_api.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/orva_api.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+install(FILES ${PROJECT_SOURCE_DIR}/man/orvaflash.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# `cpack` in a build directory makes the Debian package of that build's
+# target (armel in the arm preset).
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME orvaflash)
+set(CPACK_PACKAGE_VENDOR "orvaflash maintainers")
+set(CPACK_PACKAGE_CONTACT "orvaflash maintainers <maintainers@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "UHF radio firmware loader and device API of the GNSS receiver")
+set(CPACK_PACKAGE_DESCRIPTION
+    "orvaflash writes a new firmware image into the receiver's internal UHF radio over the radio's serial bootloader. The package also carries the receiver's device API, shared and static, with its headers, CMake package (find_package(orva_api)) and pkg-config file (orva_api).")
+set(CPACK_DEBIAN_PACKAGE_SECTION embedded)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+if(DEFINED ORVA_DEBIAN_ARCHITECTURE)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${ORVA_DEBIAN_ARCHITECTURE})
+endif()
+# dpkg-shlibdeps cannot see a cross toolchain's libraries, so the run-time
+# dependencies are stated: the C and C++ libraries the cross compiler links.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12)")
+set(CPACK_STRIP_FILES TRUE)
+include(CPack)
