@@ -31,12 +31,21 @@ const BearerType kBearerTypes[kModeCount] = {
     {"68,0,1\r", "68"},  {"70,0,1\r", "70"},  {"71,0,1\r", "71"},  {"75,0,1\r", "75"},
 };
 
+// Set while a dial waits for its answer: only then can the answer buffer
+// hold a dial result.
+std::atomic<int32_t> s_DialPending{0};
+
 bool s_Holds(const char *text) { return s_GsmFindInAnswer(text) != nullptr; }
 
 // The call is up: the line carries its payload.  The stream is the call's
 // even when the task marked it as a socket's (modem class packet).
 int s_CallConnected(void)
 {
+    // The task marks the connection just after recording "CONNECT"; let it
+    // finish first, so that its marking cannot come after this one.
+    for (int wait = 0; wait < 100 && b_CommandMode == 1 && s_Holds("CONNECT"); ++wait)
+        API_Sleep(1);
+    s_DialPending = 0;
     b_CommandMode = 0;
     b_PSD_ConnectionStatus = 0;
     if (b_CSD_ConnectionStatus.exchange(1) == 0) {
@@ -59,6 +68,7 @@ bool s_LookForDialResult(int *result)
         *result = API_ERR_GSM_CSD_NO_ANSWER;
     else
         return false;
+    s_DialPending = 0;
     return true;
 }
 
@@ -70,6 +80,7 @@ int s_AbandonCall(void)
         result = s_GsmCommand("ATH\r", 10);
     if (result != API_ERR_NONE)
         return result;
+    s_DialPending = 0;
     b_CSD_ConnectionStatus = 0;
     return API_ERR_GSM_CSD_DIAL_TIMEOUT;
 }
@@ -98,7 +109,9 @@ int s_SendDial(const char *number)
         return result;
     char command[kNumberMax + 8];
     snprintf(command, sizeof command, "ATD%s\r", number);
-    return s_GsmSendCmd(command);
+    result = s_GsmSendCmd(command);
+    s_DialPending = result == API_ERR_NONE ? 1 : 0;
+    return result;
 }
 
 int s_Dial(const char *number, bool waitForResult)
@@ -129,7 +142,7 @@ int s_SetAutoPickupLocked(int on)
     if (result == API_ERR_NONE)
         result = s_GsmStoreDigit(API_GSM_NOR_AUTO_PICKUP, on >= 0 && on <= 9 ? on : 0);
     if (result == API_ERR_NONE)
-        result = s_GsmDataMode();
+        result = s_GsmResumeData();
     return result;
 }
 
@@ -145,7 +158,7 @@ int s_GetAutoPickupLocked(int *on)
     if (s_GsmCopyAnswer(answer, sizeof answer) < 3)
         return API_ERR_GSM_OTHER;
     *on = s_Holds("001") ? 1 : 0;
-    return s_GsmDataMode();
+    return s_GsmResumeData();
 }
 
 // Caller holds gsm_mutex.
@@ -169,7 +182,7 @@ int s_GetModeLocked(int *index)
             return API_ERR_GSM_OTHER;
         *index = static_cast<int>(match);
     }
-    return s_GsmDataMode();
+    return s_GsmResumeData();
 }
 
 // Caller holds gsm_mutex.
@@ -193,12 +206,23 @@ int s_ReDialLocked(int count)
 
 }  // namespace
 
+int s_GsmResumeData(void)
+{
+    // "ATO" is answered "OK", not "CONNECT", so nothing else tells the task
+    // that the call's stream goes on after an escape.
+    bool call = b_CommandMode == 1 && b_PSD_ConnectionStatus == 0 && b_CSD_ConnectionStatus == 1;
+    int result = s_GsmDataMode();
+    if (call && result == API_ERR_NONE && b_CommandMode == 0)
+        b_ExitDataMode = 0;
+    return result;
+}
+
 int s_GsmCsdEnsureDataMode(void)
 {
     if (b_CommandMode == 0)
         return API_ERR_NONE;
     pthread_mutex_lock(&gsm_mutex);
-    int result = b_CSD_ConnectionStatus == 1 ? s_GsmCsdDataMode() : API_ERR_GSM_CSD_NO_ACTIVE_CONNECTION_PRESENT;
+    int result = b_CSD_ConnectionStatus == 1 ? s_GsmResumeData() : API_ERR_GSM_CSD_NO_ACTIVE_CONNECTION_PRESENT;
     pthread_mutex_unlock(&gsm_mutex);
     return result;
 }
@@ -209,6 +233,9 @@ extern "C" int API_GSM_CSD_DialWithoutCheckResult(const char *number) { return s
 
 extern "C" int API_GSM_CSD_CheckDialResult(int give_up)
 {
+    // Without a dial on its way, whatever the buffer holds is no dial's answer.
+    if (s_DialPending == 0)
+        return API_ERR_GSM_CSD_NO_ACTIVE_CONNECTION_PRESENT;
     int result = API_ERR_NONE;
     if (s_LookForDialResult(&result))
         return result;
@@ -245,7 +272,7 @@ extern "C" int API_GSM_CSD_SetMode(unsigned index)
     if (result == API_ERR_NONE)
         result = s_GsmCommand(command, 10);
     if (result == API_ERR_NONE)
-        result = s_GsmDataMode();
+        result = s_GsmResumeData();
     pthread_mutex_unlock(&gsm_mutex);
     return result;
 }
@@ -292,7 +319,7 @@ extern "C" int API_GSM_CSD_SetAutoDial(int on)
             result = s_DialResultWait();
     }
     if (result == API_ERR_NONE)
-        result = s_GsmDataMode();
+        result = s_GsmResumeData();
     pthread_mutex_unlock(&gsm_mutex);
     return result;
 }

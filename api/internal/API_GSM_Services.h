@@ -28,6 +28,10 @@ void s_GsmEndStream(void);
 // non-digit or a position outside the answer.
 int s_GsmAnswerDigit(const char *prefix, int offset, unsigned *value);
 
+// Back to data mode when a connection is up, at the end of an operation
+// that escaped (s_GsmDataMode, with a call's stream marked as going on).
+int s_GsmResumeData(void);
+
 // While the line is in command mode with a connection up, returns to data
 // mode under gsm_mutex (for the payload operations, which run without it).
 int s_GsmPsdEnsureDataMode(void);

@@ -1,0 +1,147 @@
+// A fresh simulated receiver per test: the NOR store open, the GSM task
+// running (started once per process, parked again after each test), the
+// modem started and its network side attached with loopback peers.
+#ifndef GSM_SERVICES_FIXTURE_H
+#define GSM_SERVICES_FIXTURE_H
+
+#include <fcntl.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "API_Errors.h"
+#include "API_GSM.h"
+#include "API_NOR.h"
+#include "API_SYS.h"
+#include "board.h"
+#include "internal/API_GSM.h"
+#include "internal/API_PM.h"
+#include "sim/gsm_services.h"
+#include "sim/receiver.h"
+#include "sim/standard_board.h"
+
+inline bool Eventually(const std::function<bool()> &condition)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// Every byte value, several times over: no modem text hides in it.
+inline std::string AllBytes(size_t size)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(i % 256);
+    return bytes;
+}
+
+// Time scale: with a connection up, queries escape with "+++", whose 1 s
+// silence (scaled) must stay longer than the modem's guard (0.8 s scaled)
+// on a busy machine; 0.05 leaves 10 ms.  Without a connection 0.02 does.
+class ServicesTest : public ::testing::Test {
+protected:
+    explicit ServicesTest(double timeScale = 0.02, sim::GsmServicesOptions options = {})
+        : receiver(Options(timeScale)), board(receiver), services(*board.gsm, std::move(options))
+    {
+    }
+
+    static sim::ReceiverOptions Options(double timeScale)
+    {
+        sim::ReceiverOptions options;
+        options.timeScale = timeScale;
+        return options;
+    }
+
+    static void SetUpTestSuite()
+    {
+        static const int started = API_SYS_CreateTask(API_TASK_GSM, 10);
+        ASSERT_EQ(started, API_ERR_NONE);
+    }
+
+    void SetUp() override
+    {
+        ifd_pmu = Board_Open("/dev/pmu", O_RDWR, 0);
+        ASSERT_EQ(API_NOR_Init(), API_ERR_NONE);
+        ASSERT_EQ(API_GSM_Initialize(), API_ERR_NONE);
+        modem.ClearCommands();
+    }
+
+    void TearDown() override
+    {
+        API_GSM_Cleanup();
+        b_GSM_Power_ON = 0;
+        p_gsmcallback = nullptr;
+        GSMprotocol = 1;
+        bCheckStatus = 1;
+        API_NOR_Cleanup();
+        Board_Close(ifd_pmu);
+        ifd_pmu = 0;
+    }
+
+    void SetAccess(const char *apn = "internet.orva", const char *login = "user", const char *password = "secret")
+    {
+        ASSERT_EQ(API_GSM_PSD_SetAPN(apn), API_ERR_NONE);
+        ASSERT_EQ(API_GSM_PSD_SetLogin(login), API_ERR_NONE);
+        ASSERT_EQ(API_GSM_PSD_SetPassword(password), API_ERR_NONE);
+    }
+
+    bool Sent(const std::string &command) const
+    {
+        for (const std::string &line : modem.Commands())
+            if (line == command)
+                return true;
+        return false;
+    }
+
+    bool SentStartingWith(const std::string &prefix) const
+    {
+        for (const std::string &line : modem.Commands())
+            if (line.compare(0, prefix.size(), prefix) == 0)
+                return true;
+        return false;
+    }
+
+    int CountSent(const std::string &command) const
+    {
+        int count = 0;
+        for (const std::string &line : modem.Commands())
+            count += line == command;
+        return count;
+    }
+
+    // Reads until `size` bytes came or the reader reports an end.
+    template <typename Reader>
+    std::string ReadAll(Reader read, size_t size, int *result = nullptr)
+    {
+        std::string data;
+        int code = API_ERR_NONE;
+        char chunk[700];
+        while (data.size() < size && code == API_ERR_NONE) {
+            int received = 0;
+            code = read(chunk, static_cast<int>(sizeof chunk), &received);
+            data.append(chunk, static_cast<size_t>(received));
+        }
+        if (result)
+            *result = code;
+        return data;
+    }
+
+    std::string Nor(unsigned address, unsigned length) const { return board.nor->PeekText(address, length); }
+
+    sim::Receiver receiver;
+    sim::StandardBoard board;
+    sim::GsmModem &modem = *board.gsm;
+    sim::GsmServices services;
+};
+
+#endif
