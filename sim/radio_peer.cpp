@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <stdio.h>
@@ -307,6 +309,12 @@ double RadioPeer::ScaledMs(double ms) const { return ms * m_receiver.TimeScale()
 
 void RadioPeer::Run()
 {
+    // A UART hears every byte as it comes: the program's flush of its output
+    // ("+++" is followed by one) must not find bytes the radio has not read
+    // yet, so the radio runs ahead of ordinary threads where it may.
+    sched_param priority{};
+    priority.sched_priority = 10;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
     // Paced bytes are due every 87 us at 115200 bit/s: the default 50 us of
     // timer slack would be felt.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);

@@ -45,7 +45,7 @@ const char kHelp[] =
     "  --keep-sandbox         keep the temporary sandbox\n"
     "  --report FILE          write the report and every device log to FILE\n"
     "                         (default: SANDBOX/sim/report.txt when the sandbox is kept)\n"
-    "  --time-scale X         factor on every sleep of the program (default 0.02;\n"
+    "  --time-scale X         factor on every sleep of the program (default 0.05;\n"
     "                         1 = real time); serial time-outs are never scaled\n"
     "  --fail-open PATH[:ERRNO]  every opening of the board path PATH fails\n"
     "\n"
@@ -86,7 +86,7 @@ struct ToolOptions {
     std::string sandbox;
     bool keepSandbox = false;
     std::string reportPath;
-    double timeScale = 0.02;
+    double timeScale = 0.05;
     std::vector<std::pair<std::string, int>> failOpen;
     long long imageSize = -1;
     bool bootloaderImage = false;
