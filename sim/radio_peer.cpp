@@ -910,8 +910,6 @@ void RadioPeer::Transmit(Output &output)
         bool routine = output.command == RadioCommand::WriteFileBlock && output.note == "WRITEFILEBLOCK ACK";
         if (m_options.logEveryBlock || !routine)
             m_log.Addf("tx @%u: %s (%s)", rate, Hex(output.bytes).c_str(), output.note.c_str());
-        ++m_answers;
-        m_answered.notify_all();
     }
     if (output.command == RadioCommand::WriteFileBlock && m_downloadStarted)
         m_downloadEnd = Clock::now();
@@ -1022,12 +1020,6 @@ std::vector<unsigned char> RadioPeer::ReceivedBlocks() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_image;
-}
-
-bool RadioPeer::WaitForAnswers(unsigned count, int timeoutMs) const
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    return m_answered.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_answers >= count; });
 }
 
 }  // namespace sim

@@ -156,15 +156,5 @@ TEST(Load, AnUnidentifiedRadioIsPowerCycledOnTheInternalPortOnly)
     EXPECT_NE(slowBootloader.out.find("\n...COM-Port"), std::string::npos) << "three POC attempts";
 }
 
-TEST(Load, DemoLoadsAGeneratedImageWithTheDefaultArguments)
-{
-    Runs runs;
-    SimRun &demo = *runs.Add({"--demo"});
-    runs.RunAll();
-    EXPECT_EQ(demo.status, 0) << demo.out << demo.err;
-    EXPECT_NE(demo.out.find("\nEND of Download with return code 0\r\n"), std::string::npos);
-    EXPECT_NE(demo.err.find("sim: radio: image verified (282 blocks"), std::string::npos) << demo.err;
-}
-
 }  // namespace
 }  // namespace e2e

@@ -7,7 +7,6 @@
 #define SIM_RADIO_PEER_H
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -133,8 +132,6 @@ public:
     RadioReport Report() const;
     // The data of every accepted block, in order, filler included.
     std::vector<unsigned char> ReceivedBlocks() const;
-    // Waits until `count` answers have gone out; false on time-out.
-    bool WaitForAnswers(unsigned count, int timeoutMs) const;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -190,7 +187,6 @@ private:
     EventLog m_log;
 
     mutable std::mutex m_mutex;
-    mutable std::condition_variable m_answered;
     std::thread m_thread;
     int m_wake[2] = {-1, -1};
     bool m_stopping = false;
@@ -233,7 +229,6 @@ private:
     std::map<RadioCommand, unsigned> m_occurrences;
     std::map<std::string, unsigned> m_frameCounts;
     unsigned m_pocIgnored = 0;
-    unsigned m_answers = 0;
     std::vector<std::string> m_problems;
     double m_rxWireMs = 0;
     double m_txWireMs = 0;
