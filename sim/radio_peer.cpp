@@ -254,8 +254,6 @@ void RadioPeer::Start()
         return;
     if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::runtime_error("radio: cannot create its wake-up pipe");
-    // The line is open from the start, so the radio is not disturbed by the
-    // master's non-blocking state either way.
     if (m_options.startInBootloader)
         StartBootloader("no valid firmware");
     else
@@ -276,6 +274,7 @@ void RadioPeer::Stop()
     ssize_t ignored = write(m_wake[1], &byte, 1);
     (void)ignored;
     m_thread.join();
+    std::lock_guard<std::mutex> lock(m_mutex);
     close(m_wake[0]);
     close(m_wake[1]);
     m_wake[0] = m_wake[1] = -1;
