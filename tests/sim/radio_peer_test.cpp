@@ -309,7 +309,7 @@ TEST(RadioFirmware, AnswersQueriesOnlyAfterTheEscapeGuardsAndHardResetsIntoTheBo
     options.versionMajor = 2;
     options.versionMinor = 10;
     options.versionBuild = 300;
-    Bench bench(options, 0.05);  // guards: 50 ms before, 25 ms after
+    Bench bench(options, 0.05);  // guards: 50 ms before, 12.5 ms after
     Host host(bench.line, 38400);
     const Bytes model{0x01, 0x34, 0xCB}, version{0x01, 0x33, 0xCC}, hardReset{0x01, 0x1D, 0x02, 0xE0};
 

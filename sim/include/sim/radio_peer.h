@@ -80,9 +80,11 @@ struct RadioOptions {
     // One log line per block and per answer (else the first and last block only).
     bool logEveryBlock = true;
     // Guard periods of the escape and the bootloader's window after power-up,
-    // in the receiver's time: scaled by the receiver's time scale.
+    // in the receiver's time: scaled by the receiver's time scale.  The guard
+    // after "+++" ends halfway to the flush the loader makes 500 ms after it,
+    // so an escape reply lands well before that flush.
     double guardBeforeMs = 1000;
-    double guardAfterMs = 500;
+    double guardAfterMs = 250;
     double bootWindowMs = 3000;
     // When set and false, the receiver's side of the line is not in the mode
     // the radio speaks (RS-232): what it sends arrives as garbage.
