@@ -65,6 +65,7 @@ std::atomic<int32_t> b_GSM_Power_ON{0};
 std::atomic<int32_t> b_GSM_DCD_Stable{0};
 std::atomic<int32_t> b_GSM_DCD_Enabled{0};
 std::atomic<int32_t> b_GSM_PIN_Initialized{0};
+std::atomic<int32_t> b_GSM_TaskParked{0};
 
 WipSocketRecord WipSocket[GSM_SOCKET_COUNT];
 std::atomic<API_GSM_ConnectionCallback> p_gsmcallback{nullptr};
@@ -947,7 +948,9 @@ extern "C" void *gsm_task(void *)
         return nullptr;
     }
     for (;;) {
+        b_GSM_TaskParked = 1;
         s_WaitSemaphore(&sem_gsm_power_id);
+        b_GSM_TaskParked = 0;
         // A closed port parks the task until the next start-up posts again.
         while (b_GSM_Power_ON == 1 && s_ServeLine(scratch)) {
         }

@@ -90,6 +90,9 @@ extern std::atomic<int32_t> b_GSM_Power_ON;
 extern std::atomic<int32_t> b_GSM_DCD_Stable;
 extern std::atomic<int32_t> b_GSM_DCD_Enabled;
 extern std::atomic<int32_t> b_GSM_PIN_Initialized;
+// 1 while the task waits for the modem's power, away from the line: only
+// then may a test close the line under it without racing its read.
+extern std::atomic<int32_t> b_GSM_TaskParked;
 
 // ---- Sockets ----------------------------------------------------------------
 

@@ -87,7 +87,7 @@ TEST_F(Channel, ErrorsTimeOutsAndPositionsOutsideTheAnswer)
 TEST_F(Channel, AnAnswerLongerThanTheBufferStartsItAfresh)
 {
     std::string table(5000, 'x');
-    modem.SetHandler("AT+BIG", [&](sim::GsmModem &, const std::string &) {
+    modem.SetHandler("AT+BIG", [table](sim::GsmModem &, const std::string &) {
         return sim::GsmReply{table + "\nOK", false};
     });
     EXPECT_EQ(Exchange("AT+BIG\r", "OK"), API_ERR_NONE);
@@ -109,6 +109,7 @@ TEST_F(Channel, DataModeLetsOnlyTheEscapeWordsThrough)
     EXPECT_EQ(API_GSM_SendCmd("AT+NOSUCH\r"), API_ERR_GSM_ACK);
     EXPECT_EQ(API_GSM_SendCmd(nullptr), API_ERR_INVALID_PARAMETERS);
 
+    ParkTask();
     API_UartClose(GSM_UART);
     EXPECT_EQ(s_GsmSendCmd("AT\r"), API_ERR_GSM_WRITE);
 }

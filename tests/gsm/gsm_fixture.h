@@ -62,8 +62,8 @@ protected:
 
     void TearDown() override
     {
+        ParkTask();
         API_GSM_Cleanup();
-        b_GSM_Power_ON = 0;
         p_gsmcallback = nullptr;
         GSMprotocol = 1;
         PSDprotocol = 0;
@@ -71,6 +71,17 @@ protected:
         if (ifd_pmu > 0)
             Board_Close(ifd_pmu);
         ifd_pmu = 0;
+    }
+
+    // Sends the task back to wait for the modem's power, so that closing the
+    // line cannot race its read; a byte from the modem ends a read in progress.
+    void ParkTask()
+    {
+        b_GSM_Power_ON = 0;
+        if (b_GSM_TaskParked == 1)
+            return;
+        modem.SendRaw("\r\n");
+        ASSERT_TRUE(Eventually([] { return b_GSM_TaskParked == 1; }));
     }
 
     // Starts the modem and forgets the start-up's traffic.

@@ -145,6 +145,7 @@ TEST_F(Startup, CleanupReleasesTheLineButLeavesTheSupply)
 {
     StartModem();
     ConnectFromModem();
+    ParkTask();
     EXPECT_EQ(API_GSM_Cleanup(), API_ERR_NONE);
     EXPECT_EQ(ai_fd[GSM_UART], 0);
     EXPECT_EQ(b_GSM_API_Initialized, 0);
@@ -160,6 +161,7 @@ TEST_F(Startup, RunsUnderItsFeatureBitOfTheApiStartUp)
     ASSERT_EQ(API_Initialize(API_INIT_GSM), API_ERR_NONE);
     EXPECT_EQ(b_GSM_API_Initialized, 1);
     EXPECT_EQ(modem.Commands().front(), "ATE0");
+    ParkTask();
     API_Finalize();
     EXPECT_EQ(b_GSM_API_Initialized, 0);
     EXPECT_EQ(ai_fd[GSM_UART], 0);
