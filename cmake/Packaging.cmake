@@ -39,7 +39,8 @@ if(DEFINED ORVA_DEBIAN_ARCHITECTURE)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${ORVA_DEBIAN_ARCHITECTURE})
 endif()
 # dpkg-shlibdeps cannot see a cross toolchain's libraries, so the run-time
-# dependencies are stated: the C and C++ libraries the cross compiler links.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12)")
+# dependencies are stated: the libraries the tool and the shared API load,
+# at the versions their newest symbols ask for (GLIBC_2.34, GLIBCXX_3.4.11).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1, libstdc++6 (>= 4.4)")
 set(CPACK_STRIP_FILES TRUE)
 include(CPack)
