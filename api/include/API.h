@@ -2,6 +2,7 @@
 #ifndef API_H
 #define API_H
 
+#include "API_Bluetooth.h"
 #include "API_Buzzer.h"
 #include "API_Debug.h"
 #include "API_Display.h"
