@@ -72,6 +72,27 @@ bool s_LookForDialResult(int *result)
     return true;
 }
 
+// Caller holds gsm_mutex.  Back to the call after an escape.  "ATO" is
+// answered "OK", which the task does not take for the start of a stream the
+// way it takes "CONNECT"; so the line is marked as carrying the call as soon
+// as the command is out, and the task's read after the answer is a data read.
+int s_CallDataMode(void)
+{
+    if (b_CSD_ConnectionStatus == 0 || b_CommandMode == 0)
+        return API_ERR_NONE;
+    int result = s_GsmSendCmd("ATO\r");
+    if (result != API_ERR_NONE)
+        return result;
+    b_ExitDataMode = 0;
+    b_CommandMode = 0;
+    result = s_GsmVerifyAnswer("OK", 10);
+    if (result != API_ERR_NONE) {
+        b_CommandMode = 1;
+        b_ExitDataMode = 1;
+    }
+    return result;
+}
+
 // Caller holds gsm_mutex.
 int s_AbandonCall(void)
 {
@@ -208,13 +229,11 @@ int s_ReDialLocked(int count)
 
 int s_GsmResumeData(void)
 {
-    // "ATO" is answered "OK", not "CONNECT", so nothing else tells the task
-    // that the call's stream goes on after an escape.
-    bool call = b_CommandMode == 1 && b_PSD_ConnectionStatus == 0 && b_CSD_ConnectionStatus == 1;
-    int result = s_GsmDataMode();
-    if (call && result == API_ERR_NONE && b_CommandMode == 0)
-        b_ExitDataMode = 0;
-    return result;
+    if (b_PSD_ConnectionStatus == 1)
+        return s_GsmPsdDataMode();
+    if (b_CSD_ConnectionStatus == 1)
+        return s_CallDataMode();
+    return API_ERR_NONE;
 }
 
 int s_GsmCsdEnsureDataMode(void)
@@ -222,7 +241,7 @@ int s_GsmCsdEnsureDataMode(void)
     if (b_CommandMode == 0)
         return API_ERR_NONE;
     pthread_mutex_lock(&gsm_mutex);
-    int result = b_CSD_ConnectionStatus == 1 ? s_GsmResumeData() : API_ERR_GSM_CSD_NO_ACTIVE_CONNECTION_PRESENT;
+    int result = b_CSD_ConnectionStatus == 1 ? s_CallDataMode() : API_ERR_GSM_CSD_NO_ACTIVE_CONNECTION_PRESENT;
     pthread_mutex_unlock(&gsm_mutex);
     return result;
 }

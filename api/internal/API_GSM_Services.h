@@ -29,7 +29,8 @@ void s_GsmEndStream(void);
 int s_GsmAnswerDigit(const char *prefix, int offset, unsigned *value);
 
 // Back to data mode when a connection is up, at the end of an operation
-// that escaped (s_GsmDataMode, with a call's stream marked as going on).
+// that escaped: the socket first, else the call (whose stream is marked as
+// going on again, which "ATO" does not do by itself).
 int s_GsmResumeData(void);
 
 // While the line is in command mode with a connection up, returns to data
