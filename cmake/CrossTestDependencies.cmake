@@ -6,6 +6,12 @@
 # stand-in of that one call.  The find_package() calls of tests/ are redirected
 # to both.
 
+if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  # The test programs are listed and run through the emulator.
+  message(FATAL_ERROR "No emulator for the target's test programs: install qemu-user "
+                      "(qemu-arm), or configure with -DORVA_BUILD_TESTS=OFF")
+endif()
+
 set(ORVA_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH
     "GoogleTest sources built for the target when cross-compiling")
 if(NOT EXISTS ${ORVA_GOOGLETEST_SOURCE}/CMakeLists.txt)
@@ -35,12 +41,12 @@ file(WRITE ${CMAKE_FIND_PACKAGE_REDIRECTS_DIR}/zlib-config.cmake
 #   cannot exec another ARM program (the host kernel does not know the
 #   format), but it can exec a host shell script, so they are given a launcher
 #   that runs orvaflash-sim under the emulator.
-# - The cross compiler (GCC 12, 32-bit target) reports out-of-bounds reads and writes
-#   inside libstdc++'s vector::insert of a small vector that are not there;
-#   test code is spared those diagnostics, product code keeps them.
+# - The cross compiler (GCC 12, 32-bit target) reports out-of-bounds reads and
+#   writes inside libstdc++'s inlined vector code that are not there; test
+#   code is spared those diagnostics, product code keeps them.
 function(orva_adapt_tests_for_cross_build)
   set(launcher ${CMAKE_BINARY_DIR}/orvaflash-sim-emulated)
-  if(CMAKE_CROSSCOMPILING_EMULATOR AND TARGET orvaflash-sim)
+  if(TARGET orvaflash-sim)
     list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " emulator)
     file(GENERATE OUTPUT ${launcher}
          CONTENT "#!/bin/sh\nexec ${emulator} \"$<TARGET_FILE:orvaflash-sim>\" \"$@\"\n"
@@ -59,7 +65,7 @@ function(orva_adapt_tests_for_cross_build)
       endif()
       target_compile_options(${target} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-Wno-array-bounds;-Wno-stringop-overread;-Wno-stringop-overflow>)
       get_target_property(definitions ${target} COMPILE_DEFINITIONS)
-      if(definitions AND CMAKE_CROSSCOMPILING_EMULATOR)
+      if(definitions)
         string(REPLACE "ORVAFLASH_SIM=\"$<TARGET_FILE:orvaflash-sim>\"" "ORVAFLASH_SIM=\"${launcher}\""
                definitions "${definitions}")
         set_target_properties(${target} PROPERTIES COMPILE_DEFINITIONS "${definitions}")
