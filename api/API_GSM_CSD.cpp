@@ -43,7 +43,7 @@ int s_CallConnected(void)
 {
     // The task marks the connection just after recording "CONNECT"; let it
     // finish first, so that its marking cannot come after this one.
-    for (int wait = 0; wait < 100 && b_CommandMode == 1 && s_Holds("CONNECT"); ++wait)
+    for (int wait = 0; wait < 1000 && b_CommandMode == 1 && s_Holds("CONNECT"); ++wait)
         API_Sleep(1);
     s_DialPending = 0;
     b_CommandMode = 0;
@@ -273,6 +273,7 @@ extern "C" int API_GSM_CSD_HangUp(void)
     if (result == API_ERR_NONE)
         result = s_GsmCommand("ATH\r", 10);
     if (result == API_ERR_NONE) {
+        s_DialPending = 0;
         b_CSD_ConnectionStatus = 0;
         s_GsmEndStream();
     }
