@@ -92,9 +92,11 @@ TEST_F(Call, IncomingCallIsPickedUpAndEndsWhenTheRemotePartyHangsUp)
     EXPECT_EQ(bCheckStatus, 1);
     Exchange("from the field\n");
 
-    auto pending = std::async(std::launch::async, [this] {
-        int result = API_ERR_NONE;
-        return ReadAll(ReadCsd, 1, &result).empty() ? result : -1;
+    auto pending = std::async(std::launch::async, [] {
+        char byte;
+        int received = -1;
+        int result = API_GSM_CSD_ReadData(&byte, 1, &received);
+        return received == 0 ? result : -1;
     });
     ASSERT_TRUE(Eventually([] { return b_PSD_WaitForData == 1; }));
     services.RemoteHangUp();

@@ -119,7 +119,9 @@ protected:
         return count;
     }
 
-    // Reads until `size` bytes came or the reader reports an end.
+    // Reads until `size` bytes came or the reader reports an end.  A read is
+    // made only once there is something to take, so a failing test fails
+    // instead of blocking for good.
     template <typename Reader>
     std::string ReadAll(Reader read, size_t size, int *result = nullptr)
     {
@@ -127,6 +129,10 @@ protected:
         int code = API_ERR_NONE;
         char chunk[700];
         while (data.size() < size && code == API_ERR_NONE) {
+            if (!Eventually([] { return i_WPtr != i_RPtr || b_ExitDataMode == 1 || b_CommandMode == 1; })) {
+                ADD_FAILURE() << "nothing to read after " << data.size() << " of " << size << " bytes";
+                break;
+            }
             int received = 0;
             code = read(chunk, static_cast<int>(sizeof chunk), &received);
             data.append(chunk, static_cast<size_t>(received));
