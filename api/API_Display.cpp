@@ -646,15 +646,19 @@ extern "C" int API_Display_PrintText3(int x, int y, float scale, const char *tex
     // Not a number, infinite or absurdly large: the sizes below would overflow.
     if (!(fabsf(scale) <= s_max_text_scale))
         return API_ERR_SET_CLEAR_PIXEL;
+    // Wider than int: a negative scale walks the position down over unknown
+    // characters.  A glyph is drawn only at a scale of 1 or more, where the
+    // position has only grown from x, so it is an int again there.
+    long long position = x;
     for (const unsigned char *at = reinterpret_cast<const unsigned char *>(text); *at; ++at) {
         const unsigned char *record = s_FindWideGlyph(*at);
         if (record) {
             if (!(scale >= 1.0f))
                 return API_ERR_SET_CLEAR_PIXEL;
-            result = s_DrawStretchedGlyph(x, y, scale, record, result);
+            result = s_DrawStretchedGlyph(static_cast<int>(position), y, scale, record, result);
         }
-        x += s_Stretched(scale, s_AdvanceWidth(record)) + 1;
-        if (x > s_last_column)
+        position += s_Stretched(scale, s_AdvanceWidth(record)) + 1;
+        if (position > s_last_column)
             break;
     }
     return result;

@@ -13,7 +13,7 @@
 #include "API_Display.h"
 #include "fuzz_support.h"
 #include "sim/receiver.h"
-#include "sim/standard_board.h"
+#include "sim/display.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ void StartDisplay()
         fuzz::SilenceStandardOutput();
         sim::ReceiverOptions options = fuzz::FastReceiverOptions();
         static sim::Receiver receiver(options);
-        static sim::StandardBoard board(receiver);
+        receiver.AddDevice("/dev/display", std::make_shared<sim::Display>());
         if (API_Display_Reset() != 0)
             abort();
         return true;

@@ -1,0 +1,103 @@
+// A serial line whose far end is played by the fuzz target, for units whose
+// receive task reads the line.  Every chunk handed to the task is waited for
+// until the task has dealt with it and asks for more, so a run is the same
+// sequence of events every time it is replayed.
+//
+// The line stands at the board path in front of a real pseudo-terminal, so the
+// unit's terminal settings apply; reads and writes are the model's.
+#ifndef FUZZ_SCRIPTED_LINE_H
+#define FUZZ_SCRIPTED_LINE_H
+
+#include <string.h>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/device.h"
+#include "sim/pty_line.h"
+#include "sim/receiver.h"
+
+namespace fuzz {
+
+class ScriptedLine : public sim::Device {
+public:
+    // What the far end answers to each write: the chunks, in order.
+    using Answerer = std::function<std::vector<std::string>(const std::string &written)>;
+
+    // The model at `boardPath`; the pseudo-terminal's link then takes the
+    // place of the model's placeholder file, so opening the path gives a
+    // terminal whose reads and writes the receiver routes to the model.
+    static std::shared_ptr<ScriptedLine> At(sim::Receiver &receiver, const std::string &boardPath)
+    {
+        auto line = std::make_shared<ScriptedLine>();
+        receiver.AddDevice(boardPath, line);
+        line->m_pty = std::make_unique<sim::PtyLine>(receiver, boardPath);
+        return line;
+    }
+
+    void SetAnswerer(Answerer answerer)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_answerer = std::move(answerer);
+    }
+
+    // Hands `chunk` to the task and returns once the task has taken all of
+    // it and is reading again.  Never called from the task itself.
+    void Deliver(const std::string &chunk)
+    {
+        if (chunk.empty())
+            return;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_chunks.push_back(chunk);
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return m_chunks.empty() && m_readerWaiting; });
+    }
+
+    // The task's read: blocks until a chunk is delivered (a line with VMIN 1).
+    ssize_t Read(void *buffer, size_t size) override
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_readerWaiting = true;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return !m_chunks.empty(); });
+        m_readerWaiting = false;
+        std::string &chunk = m_chunks.front();
+        size_t count = chunk.size() < size ? chunk.size() : size;
+        memcpy(buffer, chunk.data(), count);
+        chunk.erase(0, count);
+        if (chunk.empty())
+            m_chunks.pop_front();
+        return static_cast<ssize_t>(count);
+    }
+
+    ssize_t Write(const void *data, size_t size) override
+    {
+        Answerer answerer;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            answerer = m_answerer;
+        }
+        if (answerer) {
+            for (const std::string &chunk : answerer(std::string(static_cast<const char *>(data), size)))
+                Deliver(chunk);
+        }
+        return static_cast<ssize_t>(size);
+    }
+
+private:
+    std::unique_ptr<sim::PtyLine> m_pty;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::string> m_chunks;
+    bool m_readerWaiting = false;
+    Answerer m_answerer;
+};
+
+}  // namespace fuzz
+
+#endif
