@@ -316,7 +316,8 @@ void s_AfterFailedRead(int count)
         API_Sleep(100);
 }
 
-// One read of the line; false once the port is closed.
+// One read of the line; false once the port is closed.  A read is taken the
+// way it was started, unless an escape switched to command mode meanwhile.
 bool s_ServeLine(char *scratch)
 {
     if (!s_PortOpen())
@@ -872,10 +873,20 @@ int s_GsmCsdDataMode(void)
     if (b_CSD_ConnectionStatus == 0 || b_CommandMode == 0)
         return API_ERR_NONE;
     int result = s_GsmSendCmd("ATO\r");
-    if (result == API_ERR_NONE)
-        result = s_GsmVerifyAnswer("OK", 10);
-    if (result == API_ERR_NONE)
-        b_CommandMode = 0;
+    if (result != API_ERR_NONE)
+        return result;
+    // No "CONNECT" comes to tell the task that the call's stream goes on, so
+    // the line is marked as carrying it now: the answer still arrives in the
+    // task's read under way, a command read, and the reads after it take the
+    // payload.  Marked only after the answer, the first payload would be
+    // read as an answer and lost.
+    b_ExitDataMode = 0;
+    b_CommandMode = 0;
+    result = s_GsmVerifyAnswer("OK", 10);
+    if (result != API_ERR_NONE) {
+        b_CommandMode = 1;
+        b_ExitDataMode = 1;
+    }
     return result;
 }
 

@@ -170,6 +170,21 @@ TEST_F(Modes, EscapeRunsACommandAndTheSocketResumes)
     EXPECT_EQ(Read(64), "resumed");
 }
 
+TEST_F(Modes, AnEscapedCallTakesItsPayloadUpAgainAfterOk)
+{
+    GSMprotocol = 0;
+    ConnectFromModem();
+    ASSERT_EQ(API_GSM_SendCmd("AT\r"), API_ERR_NONE);
+    EXPECT_EQ(b_CSD_ConnectionStatus, 1);
+
+    EXPECT_EQ(s_GsmDataMode(), API_ERR_NONE);
+    EXPECT_EQ(modem.Commands().back(), "ATO");
+    EXPECT_EQ(b_CommandMode, 0);
+    modem.SendPayload("after");
+    ASSERT_TRUE(Eventually([] { return i_WPtr - i_RPtr == 5; })) << "payload taken for an answer";
+    EXPECT_EQ(Read(64), "after");
+}
+
 TEST_F(Modes, AnUnansweredEscapeLeavesTheLineInDataMode)
 {
     ConnectFromModem();
