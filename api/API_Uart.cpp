@@ -10,7 +10,7 @@
 #include "internal/API_Init.h"
 #include "internal/API_Uart.h"
 
-int ai_fd[API_UART_COUNT];
+std::atomic<int> ai_fd[API_UART_COUNT];
 struct termios a_uartSettings[API_UART_COUNT];
 
 namespace {
@@ -20,7 +20,11 @@ constexpr int kDebugPort = 0;
 bool s_IsInterface(long long number) { return number >= 0 && number < API_UART_COUNT; }
 
 // Descriptor of an open interface, or 0.
-int s_OpenFd(long long number) { return s_IsInterface(number) && ai_fd[number] > 0 ? ai_fd[number] : 0; }
+int s_OpenFd(long long number)
+{
+    int fd = s_IsInterface(number) ? ai_fd[number].load() : 0;
+    return fd > 0 ? fd : 0;
+}
 
 // The modem-style lines run with hardware handshake; the USB serial gadgets
 // also want parity; the console, the transmitter and the buttons run without.
@@ -111,9 +115,9 @@ extern "C" int API_UartOpen(unsigned int number, int flags)
     }
     // Opening an open interface again replaces its descriptor; the old one
     // would otherwise be lost for good.
-    if (ai_fd[number] > 0)
-        Board_Close(ai_fd[number]);
-    ai_fd[number] = fd;
+    int previous = ai_fd[number].exchange(fd);
+    if (previous > 0)
+        Board_Close(previous);
     return API_ERR_NONE;
 }
 
@@ -121,10 +125,9 @@ extern "C" int API_UartClose(int number)
 {
     if (!s_IsInterface(number))
         return API_ERR_INVALID_TTY_NUMBER;
-    int fd = ai_fd[number];
+    int fd = ai_fd[number].exchange(0);
     if (fd <= 0)
         return API_ERR_NONE;
-    ai_fd[number] = 0;
     return Board_Close(fd) == 0 ? API_ERR_NONE : API_ERR_CLOSING_UART;
 }
 

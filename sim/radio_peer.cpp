@@ -558,15 +558,20 @@ void RadioPeer::FeedCommand(const RxByte &byte)
 
 void RadioPeer::HandleQuery(const std::vector<unsigned char> &query)
 {
-    static const std::vector<unsigned char> kModel{0x01, 0x34, 0xCB};
-    static const std::vector<unsigned char> kVersion{0x01, 0x33, 0xCC};
-    static const std::vector<unsigned char> kHardReset{0x01, 0x1D, 0x02, 0xE0};
+    // Plain arrays: this thread may still run while the process's static
+    // objects are destroyed at exit.
+    static const unsigned char kModel[] = {0x01, 0x34, 0xCB};
+    static const unsigned char kVersion[] = {0x01, 0x33, 0xCC};
+    static const unsigned char kHardReset[] = {0x01, 0x1D, 0x02, 0xE0};
+    auto is = [&query](const unsigned char *bytes, size_t size) {
+        return query.size() == size && std::equal(query.begin(), query.end(), bytes);
+    };
     RadioCommand command;
-    if (query == kModel)
+    if (is(kModel, sizeof kModel))
         command = RadioCommand::Model;
-    else if (query == kVersion)
+    else if (is(kVersion, sizeof kVersion))
         command = RadioCommand::Version;
-    else if (query == kHardReset)
+    else if (is(kHardReset, sizeof kHardReset))
         command = RadioCommand::HardReset;
     else {
         Flag("unknown query " + Hex(query));

@@ -4,10 +4,13 @@
 
 #include <termios.h>
 
+#include <atomic>
+
 #include "API_Uart.h"
 
-// Descriptor per interface number; 0 when not open.
-extern int ai_fd[API_UART_COUNT];
+// Descriptor per interface number; 0 when not open.  Atomic: the receive
+// tasks read it while their unit's start-up or clean-up opens and closes.
+extern std::atomic<int> ai_fd[API_UART_COUNT];
 // The settings block each interface was last given by a speed or configuration
 // change, as built (a pty drops some flags, such as PARENB, when applying).
 extern struct termios a_uartSettings[API_UART_COUNT];
