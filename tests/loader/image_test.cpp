@@ -173,7 +173,7 @@ void LoadWithoutRoom(LOADER_ENV *env)
 
 TEST_F(ImageFile, ReportsAFailedAllocation)
 {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizer's allocator cannot run under an address-space limit";
 #endif
     receiver.AddDevice(DEFAULT_FILE, std::make_shared<ShortFile>(MAX_IMAGE_SIZE, MAX_IMAGE_SIZE));
