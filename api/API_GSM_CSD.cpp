@@ -72,27 +72,6 @@ bool s_LookForDialResult(int *result)
     return true;
 }
 
-// Caller holds gsm_mutex.  Back to the call after an escape.  "ATO" is
-// answered "OK", which the task does not take for the start of a stream the
-// way it takes "CONNECT"; so the line is marked as carrying the call as soon
-// as the command is out, and the task's read after the answer is a data read.
-int s_CallDataMode(void)
-{
-    if (b_CSD_ConnectionStatus == 0 || b_CommandMode == 0)
-        return API_ERR_NONE;
-    int result = s_GsmSendCmd("ATO\r");
-    if (result != API_ERR_NONE)
-        return result;
-    b_ExitDataMode = 0;
-    b_CommandMode = 0;
-    result = s_GsmVerifyAnswer("OK", 10);
-    if (result != API_ERR_NONE) {
-        b_CommandMode = 1;
-        b_ExitDataMode = 1;
-    }
-    return result;
-}
-
 // Caller holds gsm_mutex.
 int s_AbandonCall(void)
 {
@@ -163,7 +142,7 @@ int s_SetAutoPickupLocked(int on)
     if (result == API_ERR_NONE)
         result = s_GsmStoreDigit(API_GSM_NOR_AUTO_PICKUP, on >= 0 && on <= 9 ? on : 0);
     if (result == API_ERR_NONE)
-        result = s_GsmResumeData();
+        result = s_GsmDataMode();
     return result;
 }
 
@@ -179,7 +158,7 @@ int s_GetAutoPickupLocked(int *on)
     if (s_GsmCopyAnswer(answer, sizeof answer) < 3)
         return API_ERR_GSM_OTHER;
     *on = s_Holds("001") ? 1 : 0;
-    return s_GsmResumeData();
+    return s_GsmDataMode();
 }
 
 // Caller holds gsm_mutex.
@@ -203,7 +182,7 @@ int s_GetModeLocked(int *index)
             return API_ERR_GSM_OTHER;
         *index = static_cast<int>(match);
     }
-    return s_GsmResumeData();
+    return s_GsmDataMode();
 }
 
 // Caller holds gsm_mutex.
@@ -227,21 +206,12 @@ int s_ReDialLocked(int count)
 
 }  // namespace
 
-int s_GsmResumeData(void)
-{
-    if (b_PSD_ConnectionStatus == 1)
-        return s_GsmPsdDataMode();
-    if (b_CSD_ConnectionStatus == 1)
-        return s_CallDataMode();
-    return API_ERR_NONE;
-}
-
 int s_GsmCsdEnsureDataMode(void)
 {
     if (b_CommandMode == 0)
         return API_ERR_NONE;
     pthread_mutex_lock(&gsm_mutex);
-    int result = b_CSD_ConnectionStatus == 1 ? s_CallDataMode() : API_ERR_GSM_CSD_NO_ACTIVE_CONNECTION_PRESENT;
+    int result = b_CSD_ConnectionStatus == 1 ? s_GsmCsdDataMode() : API_ERR_GSM_CSD_NO_ACTIVE_CONNECTION_PRESENT;
     pthread_mutex_unlock(&gsm_mutex);
     return result;
 }
@@ -292,7 +262,7 @@ extern "C" int API_GSM_CSD_SetMode(unsigned index)
     if (result == API_ERR_NONE)
         result = s_GsmCommand(command, 10);
     if (result == API_ERR_NONE)
-        result = s_GsmResumeData();
+        result = s_GsmDataMode();
     pthread_mutex_unlock(&gsm_mutex);
     return result;
 }
@@ -339,7 +309,7 @@ extern "C" int API_GSM_CSD_SetAutoDial(int on)
             result = s_DialResultWait();
     }
     if (result == API_ERR_NONE)
-        result = s_GsmResumeData();
+        result = s_GsmDataMode();
     pthread_mutex_unlock(&gsm_mutex);
     return result;
 }

@@ -260,7 +260,7 @@ int s_OpenSocketLocked(unsigned protocol, const char *peer, int port, bool byNam
         result = s_GsmWaitForReady();
     if (result == API_ERR_NONE && s_ConnectionUp()) {
         // The connection that is up stays as it was.
-        s_GsmResumeData();
+        s_GsmDataMode();
         return API_ERR_GSM_CONNEXION_ALREADY_EXISTS;
     }
     int invalidPeer = byName ? API_ERR_GSM_PSD_INVALID_HOST_NAME : API_ERR_GSM_PSD_INVALID_IP_ADDRESS;
@@ -374,7 +374,7 @@ extern "C" int API_GSM_PSD_ConnectBearer(void)
     if (result == API_ERR_NONE)
         result = s_GsmWaitForReady();
     if (result == API_ERR_NONE && s_ConnectionUp()) {
-        s_GsmResumeData();
+        s_GsmDataMode();
         result = API_ERR_GSM_CONNEXION_ALREADY_EXISTS;
     } else if (result == API_ERR_NONE) {
         result = s_StartBearerOrStop();

@@ -76,7 +76,7 @@ int s_SetBandLocked(unsigned band, int option)
     if (result == API_ERR_NONE)
         result = s_GsmStoreDigit(API_GSM_NOR_BAND, static_cast<int>(band));
     if (result == API_ERR_NONE)
-        result = s_GsmResumeData();
+        result = s_GsmDataMode();
     return result;
 }
 
@@ -96,7 +96,7 @@ int s_SetNetworkLocked(int mode)
     if (result == API_ERR_NONE)
         result = s_GsmStoreDigit(API_GSM_NOR_NETWORK, mode);
     if (result == API_ERR_NONE)
-        result = s_GsmResumeData();
+        result = s_GsmDataMode();
     return result;
 }
 
@@ -116,7 +116,7 @@ int s_SetProtocolLocked(int protocol)
     GSMprotocol = protocol;
     result = s_GsmStoreDigit(API_GSM_NOR_PROTOCOL, protocol);
     if (result == API_ERR_NONE)
-        result = s_GsmResumeData();
+        result = s_GsmDataMode();
     return result;
 }
 
@@ -125,7 +125,7 @@ int s_SetProtocolLocked(int protocol)
 int s_ReturnToDataMode(void)
 {
     pthread_mutex_lock(&gsm_mutex);
-    int result = s_GsmResumeData();
+    int result = s_GsmDataMode();
     pthread_mutex_unlock(&gsm_mutex);
     return result;
 }

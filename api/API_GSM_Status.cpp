@@ -55,7 +55,7 @@ int s_QueryDigit(const char *command, const char *prefix, int offset, unsigned h
     if (result == API_ERR_NONE)
         result = s_Field(prefix, offset, highest, outOfRange, value);
     if (result == API_ERR_NONE)
-        result = s_GsmResumeData();
+        result = s_GsmDataMode();
     pthread_mutex_unlock(&gsm_mutex);
     return result;
 }
@@ -110,7 +110,7 @@ int s_StatusLocked(GsmStatus *status)
     if (result == API_ERR_NONE)
         result = s_Field("+WSTR: ", 9, 1, API_ERR_GSM_INVALID_NETWORK_STATUS, &status->network);
     if (result == API_ERR_NONE)
-        result = s_GsmResumeData();
+        result = s_GsmDataMode();
     return result;
 }
 
@@ -137,7 +137,7 @@ int s_SignalLocked(int *quality)
             value = value * 10 + (byte - '0');
     }
     *quality = value;
-    return s_GsmResumeData();
+    return s_GsmDataMode();
 }
 
 // The "+COPS: " line after its prefix, up to its "\r"; false without one.
@@ -207,7 +207,7 @@ int s_OperatorLocked(int *technology, char *name)
             memcpy(name, text, length);
             name[length] = '\0';
         }
-        return s_GsmResumeData();
+        return s_GsmDataMode();
     }
     return result != API_ERR_NONE ? result : API_ERR_GSM_OTHER;
 }
@@ -226,7 +226,7 @@ int s_ProtocolLocked(int *protocol)
         *protocol = 1;
     else
         return API_ERR_GSM_UNDEFINED_PROTOCOL;
-    return s_GsmResumeData();
+    return s_GsmDataMode();
 }
 
 // Caller holds gsm_mutex.
@@ -247,7 +247,7 @@ int s_ImeiLocked(void)
     pthread_mutex_lock(&s_cache_mutex);
     memcpy(IMEI_number, imei, sizeof IMEI_number);
     pthread_mutex_unlock(&s_cache_mutex);
-    return s_GsmResumeData();
+    return s_GsmDataMode();
 }
 
 // Caller holds gsm_mutex.  The answer starts with the version's four
@@ -281,7 +281,7 @@ int s_VersionLocked(void)
     memcpy(a_Version, version, sizeof a_Version);
     memcpy(a_Module, module, sizeof a_Module);
     pthread_mutex_unlock(&s_cache_mutex);
-    return s_GsmResumeData();
+    return s_GsmDataMode();
 }
 
 int s_Size(const char *text) { return static_cast<int>(strlen(text)) + 1; }

@@ -28,11 +28,6 @@ void s_GsmEndStream(void);
 // non-digit or a position outside the answer.
 int s_GsmAnswerDigit(const char *prefix, int offset, unsigned *value);
 
-// Back to data mode when a connection is up, at the end of an operation
-// that escaped: the socket first, else the call (whose stream is marked as
-// going on again, which "ATO" does not do by itself).
-int s_GsmResumeData(void);
-
 // While the line is in command mode with a connection up, returns to data
 // mode under gsm_mutex (for the payload operations, which run without it).
 int s_GsmPsdEnsureDataMode(void);
