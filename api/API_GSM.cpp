@@ -92,6 +92,15 @@ char *Buffer_Ptr = Buffer_Cmd;
 pthread_mutex_t s_ring_mutex = PTHREAD_MUTEX_INITIALIZER;
 char *p_IncomingData = nullptr;
 
+// Set while a connection that is up goes back to data mode: the answer
+// resumes its stream, whose unread payload stays in the ring.  A socket is
+// answered "CONNECT"; a call only "OK", so the task itself switches the line
+// back to data mode when that comes.  Taken by the task before it records
+// the answer, so the waiting side sees the answer only once the line is
+// marked.
+enum ResumeKind : int32_t { kResumeNone, kResumeSocket, kResumeCall };
+std::atomic<int32_t> s_Resuming{kResumeNone};
+
 // The task and the start-up may both create the power semaphore.
 pthread_mutex_t s_semaphore_mutex = PTHREAD_MUTEX_INITIALIZER;
 std::atomic<int32_t> b_GSM_sem_gsm{0};
@@ -230,8 +239,10 @@ void s_RecordAnswer(char *data, int count)
     pthread_mutex_unlock(&s_answer_mutex);
 }
 
-// "CONNECT" and its CR LF are followed by the stream's first payload.
-void s_StartStream(char *data, int count, char *connect)
+// "CONNECT" and its CR LF are followed by the stream's first payload.  A
+// new connection starts with an empty ring; a resumed one goes on behind
+// what the application has not read yet.
+void s_StartStream(char *data, int count, char *connect, bool resumed)
 {
     b_ExitDataMode = 0;
     if (GSMprotocol == 1)
@@ -239,10 +250,12 @@ void s_StartStream(char *data, int count, char *connect)
     else
         b_CSD_ConnectionStatus = 1;
     pthread_mutex_lock(&s_ring_mutex);
-    i_WPtr = 0;
-    i_RPtr = 0;
-    if (p_IncomingData != nullptr)
-        memset(p_IncomingData, 0, GSM_RING_SIZE);
+    if (!resumed) {
+        i_WPtr = 0;
+        i_RPtr = 0;
+        if (p_IncomingData != nullptr)
+            memset(p_IncomingData, 0, GSM_RING_SIZE);
+    }
     long payloadStart = (connect - data) + 9;
     int first = payloadStart <= count ? count - static_cast<int>(payloadStart) : 0;
     if (first > 0) {
@@ -254,22 +267,6 @@ void s_StartStream(char *data, int count, char *connect)
     b_CommandMode = 0;
     if (API_GSM_ConnectionCallback callback = p_gsmcallback.load())
         callback();
-}
-
-void s_HandleCommandRead(char *data, int count)
-{
-    s_RecordAnswer(data, count);
-    if (s_Holds(data, count, "+WIPPEERCLOSE:"))
-        WipSocket[0].state = 1;
-    if (s_Holds(data, count, "NO CARRIER")) {
-        b_CSD_ConnectionStatus = 0;
-        b_PSD_ConnectionStatus = 0;
-        b_CommandMode = 1;
-    }
-    if (char *connect = MyStrStr(data, static_cast<unsigned long>(count), s_Text("CONNECT")))
-        s_StartStream(data, count, connect);
-    if (s_Holds(data, count, "RING"))
-        bCheckStatus = 0;
 }
 
 // Payload bytes in front of a modem text, without the text's CR LF framing:
@@ -305,6 +302,48 @@ void s_HandleDataRead(char *data, int count)
         }
     }
     s_Deliver(data, count, true);
+}
+
+// The call's "OK" to "ATO": the answer ends with its line, and the bytes
+// behind it are the call's payload.  Null when the read is no such answer.
+char *s_CallResumed(char *data, int count)
+{
+    if (s_Resuming != kResumeCall)
+        return nullptr;
+    char *ok = MyStrStr(data, static_cast<unsigned long>(count), s_Text("OK"));
+    if (ok == nullptr || s_Resuming.exchange(kResumeNone) != kResumeCall)
+        return nullptr;
+    char *end = ok + 2;
+    if (data + count - end >= 2 && end[0] == '\r' && end[1] == '\n')
+        end += 2;
+    return end;
+}
+
+void s_HandleCommandRead(char *data, int count)
+{
+    if (char *payload = s_CallResumed(data, count)) {
+        b_ExitDataMode = 0;
+        b_CommandMode = 0;
+        int answer = static_cast<int>(payload - data);
+        s_RecordAnswer(data, answer);
+        if (count > answer)
+            s_HandleDataRead(payload, count - answer);
+        return;
+    }
+    char *connect = MyStrStr(data, static_cast<unsigned long>(count), s_Text("CONNECT"));
+    bool resumed = connect != nullptr && s_Resuming.exchange(kResumeNone) != kResumeNone;
+    s_RecordAnswer(data, count);
+    if (s_Holds(data, count, "+WIPPEERCLOSE:"))
+        WipSocket[0].state = 1;
+    if (s_Holds(data, count, "NO CARRIER")) {
+        b_CSD_ConnectionStatus = 0;
+        b_PSD_ConnectionStatus = 0;
+        b_CommandMode = 1;
+    }
+    if (connect != nullptr)
+        s_StartStream(data, count, connect, resumed);
+    if (s_Holds(data, count, "RING"))
+        bCheckStatus = 0;
 }
 
 bool s_PortOpen(void) { return ai_fd[GSM_UART] > 0; }
@@ -855,9 +894,11 @@ int s_GsmPsdDataMode(void)
         snprintf(command, sizeof command, "AT+WIPDATA=1,%d,1\r", 1);
     else
         snprintf(command, sizeof command, "AT+WIPDATA=2,%d,2\r", 1);
+    s_Resuming = b_PSD_ConnectionStatus == 1 ? kResumeSocket : kResumeNone;
     int result = s_GsmSendCmd(command);
     if (result == API_ERR_NONE)
         result = s_GsmVerifyAnswer("CONNECT", 10);
+    s_Resuming = kResumeNone;
     if (result != API_ERR_NONE)
         return result;
     b_CommandMode = 0;
@@ -872,21 +913,13 @@ int s_GsmCsdDataMode(void)
 {
     if (b_CSD_ConnectionStatus == 0 || b_CommandMode == 0)
         return API_ERR_NONE;
+    // The task marks the line as carrying the call when the "OK" comes, in
+    // the read that brings it: the payload behind it may share that read.
+    s_Resuming = kResumeCall;
     int result = s_GsmSendCmd("ATO\r");
-    if (result != API_ERR_NONE)
-        return result;
-    // No "CONNECT" comes to tell the task that the call's stream goes on, so
-    // the line is marked as carrying it now: the answer still arrives in the
-    // task's read under way, a command read, and the reads after it take the
-    // payload.  Marked only after the answer, the first payload would be
-    // read as an answer and lost.
-    b_ExitDataMode = 0;
-    b_CommandMode = 0;
-    result = s_GsmVerifyAnswer("OK", 10);
-    if (result != API_ERR_NONE) {
-        b_CommandMode = 1;
-        b_ExitDataMode = 1;
-    }
+    if (result == API_ERR_NONE)
+        result = s_GsmVerifyAnswer("OK", 10);
+    s_Resuming = kResumeNone;
     return result;
 }
 

@@ -151,7 +151,10 @@ int s_GsmUartWrite(const void *data, int length);
 // (24, 92, 85), after which b_CommandMode is 0.
 int s_GsmCmdMode(void);
 // Back to data mode: the socket ("AT+WIPDATA", waits for "CONNECT"), the call
-// ("ATO", waits for "OK"), or whichever is connected, socket first.
+// ("ATO", waits for "OK", on which the task takes the line back to data
+// mode, since no "CONNECT" comes), or whichever is connected, socket first.
+// What the application has not read stays in the ring.  The operations that
+// escaped end with s_GsmDataMode.
 int s_GsmPsdDataMode(void);
 int s_GsmCsdDataMode(void);
 int s_GsmDataMode(void);

@@ -89,6 +89,42 @@ TEST_F(Socket, TcpSessionCarriesPayloadBothWaysAcrossAStatusQuery)
     EXPECT_EQ(written, 0);
 }
 
+TEST_F(Socket, UnreadPayloadSurvivesAStatusQueryAndComesBeforeWhatFollows)
+{
+    SetAccess();
+    services.AddPeer("192.0.2.10", 5000);
+    ASSERT_EQ(API_GSM_PSD_OpenSocketByIP(API_GSM_PSD_TCP, "192.0.2.10", 5000), API_ERR_NONE);
+
+    // Read once, so that the unread bytes below wrap around the ring's end.
+    const std::string warmUp = AllBytes(1500);
+    ASSERT_TRUE(services.PeerSend(warmUp));
+    ASSERT_EQ(ReadAll(ReadPsd, warmUp.size()), warmUp);
+
+    const std::string unread = AllBytes(3000).substr(7);
+    ASSERT_TRUE(services.PeerSend(unread));
+    ASSERT_TRUE(Eventually([&] {
+        return (i_WPtr - i_RPtr + GSM_RING_SIZE) % GSM_RING_SIZE == static_cast<int>(unread.size());
+    }));
+
+    // The peer speaks again while the line is in command mode: the modem
+    // holds that back and hands it over right behind the resume's CONNECT.
+    std::string later = AllBytes(600);
+    std::reverse(later.begin(), later.end());
+    modem.SetHandler("AT+CSQ", [&](sim::GsmModem &, const std::string &) {
+        services.PeerSend(later);
+        return sim::GsmReply{"+CSQ: 18,0\nOK", false};
+    });
+    int quality = -1;
+    ASSERT_EQ(API_GSM_GetSignalStrength(&quality), API_ERR_NONE);
+    EXPECT_EQ(quality, 18);
+    EXPECT_EQ(modem.Commands().back(), "AT+WIPDATA=2,1,2");
+    EXPECT_EQ(b_CommandMode, 0);
+
+    const std::string received = ReadAll(ReadPsd, unread.size() + later.size());
+    EXPECT_EQ(received.size(), unread.size() + later.size());
+    EXPECT_TRUE(received == unread + later) << "payload lost or out of order";
+}
+
 TEST_F(Socket, UdpByNameKeepsThePeersFirstBytesAndEndsWhenThePeerCloses)
 {
     SetAccess();
