@@ -384,12 +384,14 @@ extern "C" void API_Finalize(void)
 
     // Reset after closing: a later shut-down must not close a descriptor
     // number that has since been given to someone else.
-    for (int *shared : {&ifd_pmu, &ifd_pps, &sigiofd}) {
+    for (int *shared : {&ifd_pmu, &ifd_pps}) {
         if (*shared != 0) {
             Board_Close(*shared);
             *shared = 0;
         }
     }
+    if (int fd = sigiofd.exchange(0))
+        Board_Close(fd);
 
     for (int row = 0; row < API_DEVNAME_SERIAL_COUNT; ++row) {
         API_Debug_SetSerialLog(a_devnames[row].number, 0);

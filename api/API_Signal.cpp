@@ -21,7 +21,7 @@
 #include "internal/API_Signal.h"
 #include "internal/API_USBDevice.h"
 
-int sigiofd = 0;
+std::atomic<int> sigiofd{0};
 
 namespace {
 
@@ -57,7 +57,10 @@ extern "C" void SIGUSR2_handler(int, siginfo_t *info, void *context)
     // The interrupted thread may be between a failing call and its errno test.
     int saved_errno = errno;
     uint32_t events = 0;
-    if (Board_Ioctl(sigiofd, API_GPIO_GET_EVENTS, &events) < 0) {
+    // Before "/dev/gpio" is open (the handler is installed first) there is
+    // nobody to ask; descriptor 0 is someone else's.
+    const int fd = sigiofd.load();
+    if (fd <= 0 || Board_Ioctl(fd, API_GPIO_GET_EVENTS, &events) < 0) {
         errno = saved_errno;
         return;
     }
@@ -100,9 +103,9 @@ extern "C" int API_Signal_Initialize(void)
     if (fd < 0)
         return API_ERR_OPEN_FILE;
     // A second start-up replaces the descriptor rather than leaking it.
-    if (sigiofd > 0)
-        Board_Close(sigiofd);
-    sigiofd = fd;
+    int previous = sigiofd.exchange(fd);
+    if (previous > 0)
+        Board_Close(previous);
     s_Install(SIGIO, SIGIO_handler);
     return API_ERR_NONE;
 }
@@ -111,9 +114,8 @@ extern "C" int API_Signal_Cleanup(void)
 {
     s_Restore(SIGUSR2);
     s_Restore(SIGIO);
-    if (sigiofd == 0)
+    int fd = sigiofd.exchange(0);
+    if (fd == 0)
         return 0;
-    int result = Board_Close(sigiofd);
-    sigiofd = 0;
-    return result;
+    return Board_Close(fd);
 }

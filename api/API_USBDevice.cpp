@@ -7,8 +7,8 @@
 #include "board.h"
 #include "internal/API_USBDevice.h"
 
-volatile sig_atomic_t device_state = 0;
-volatile sig_atomic_t host_state = 0;
+std::atomic<int> device_state{0};
+std::atomic<int> host_state{0};
 int device_mode = USB_Mode_None;
 std::atomic<void (*)(int)> p_usbcallback{nullptr};
 
@@ -119,13 +119,10 @@ int API_USB_DeviceSignalHandler(void)
 int API_USB_HostSignalHandler(void)
 {
     const int disk_present = Board_Exists(s_USB_DISK);
-    if (host_state == 0 && disk_present) {
-        host_state = 1;
-        s_NotifyUser(API_USB_EVENT_DISK_ADDED);
-    } else if (host_state == 1 && !disk_present) {
-        host_state = 0;
-        s_NotifyUser(API_USB_EVENT_DISK_REMOVED);
-    }
+    // Each change is reported once, also when two handlers see it together.
+    int expected = disk_present ? 0 : 1;
+    if (host_state.compare_exchange_strong(expected, disk_present ? 1 : 0))
+        s_NotifyUser(disk_present ? API_USB_EVENT_DISK_ADDED : API_USB_EVENT_DISK_REMOVED);
     return API_ERR_NONE;
 }
 

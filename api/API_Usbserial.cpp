@@ -9,7 +9,7 @@
 #include "internal/API_Init.h"
 #include "internal/API_Usbserial.h"
 
-volatile sig_atomic_t UsbSerialState = 1;
+std::atomic<int> UsbSerialState{1};
 std::atomic<int (*)(int)> p_usbserialcallback{nullptr};
 
 namespace {
@@ -112,13 +112,10 @@ int API_Usbserial_Write(int port, const void *data, int length) { return API_Uar
 int API_Usbserial_SignalHandler(void)
 {
     const bool complete = s_IsLinkComplete();
-    if (UsbSerialState == 0 && complete) {
-        UsbSerialState = 1;
-        s_NotifyUser(1);
-    } else if (UsbSerialState == 1 && !complete) {
-        UsbSerialState = 0;
-        s_NotifyUser(0);
-    }
+    // Each change is reported once, also when two handlers see it together.
+    int expected = complete ? 0 : 1;
+    if (UsbSerialState.compare_exchange_strong(expected, complete ? 1 : 0))
+        s_NotifyUser(complete ? 1 : 0);
     return API_ERR_NONE;
 }
 

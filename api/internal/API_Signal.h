@@ -5,7 +5,11 @@
 
 #include <signal.h>
 
-extern int sigiofd;
+#include <atomic>
+
+// Atomic: the SIGUSR2 handler reads it in whatever thread the signal
+// interrupts, also while the start-up or shut-down sets it.
+extern std::atomic<int> sigiofd;
 
 // Request of the GPIO driver that returns the pending-event word (32 bits).
 #define API_GPIO_GET_EVENTS 0x8004FF19UL

@@ -7,8 +7,10 @@
 
 #include <atomic>
 
-extern volatile sig_atomic_t device_state;
-extern volatile sig_atomic_t host_state;
+// Atomic, not volatile: the handlers may run in two threads at once (a
+// signal is only held back in the thread already handling it).
+extern std::atomic<int> device_state;
+extern std::atomic<int> host_state;
 extern int device_mode;
 extern std::atomic<void (*)(int)> p_usbcallback;
 

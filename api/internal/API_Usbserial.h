@@ -6,7 +6,8 @@
 
 #include <atomic>
 
-extern volatile sig_atomic_t UsbSerialState;
+// Atomic, not volatile: the SIGIO handler may run in two threads at once.
+extern std::atomic<int> UsbSerialState;
 extern std::atomic<int (*)(int)> p_usbserialcallback;
 
 #endif

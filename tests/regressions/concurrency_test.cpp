@@ -1,0 +1,129 @@
+// The units with tasks and signal handlers used from several threads at once:
+// power events handled by the power-management task while other threads talk
+// to the PMU and draw, and mounts of the data partition asked for at once.
+// Under ThreadSanitizer (preset tsan) these show any state that a task, a
+// handler and a caller share without an atomic or the unit's lock.
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "API.h"
+#include "API_Errors.h"
+#include "API_Signal.h"
+#include "sim/receiver.h"
+#include "sim/standard_board.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::atomic<int> g_powerEvents{0};
+std::atomic<int> g_wrongStatus{0};
+
+void CountPowerEvent(int status)
+{
+    if (status != 0x0102)
+        ++g_wrongStatus;
+    ++g_powerEvents;
+}
+
+sim::ReceiverOptions Instant()
+{
+    sim::ReceiverOptions options;
+    options.timeScale = 0;
+    return options;
+}
+
+// Waits until the task has served every event posted so far: the count has
+// settled for a while.
+void WaitForEventsToSettle()
+{
+    int seen = -1;
+    for (int quiet = 0; quiet < 20; std::this_thread::sleep_for(5ms)) {
+        int now = g_powerEvents.load();
+        quiet = now == seen ? quiet + 1 : 0;
+        seen = now;
+    }
+}
+
+TEST(Concurrency, PowerEventsWhileOtherThreadsUseThePmuAndTheDisplay)
+{
+    sim::Receiver receiver(Instant());
+    sim::StandardBoard board(receiver);
+    board.pmu->SetEventStatus(0x0102);
+    // What the loader starts, without the Bluetooth module.
+    ASSERT_EQ(API_Initialize(0x2D7E7 & ~API_INIT_BLUETOOTH), 0);
+    ASSERT_EQ(API_PM_StatusCallback(CountPowerEvent), 0);
+
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
+        for (int i = 0; i < 200; ++i) {
+            board.gpio->RaiseEvents(API_EVENT_POWER | API_EVENT_USB_CONNECTED | API_EVENT_USB_DISCONNECTED);
+            board.gpio->RaiseSigio();
+            std::this_thread::sleep_for(1ms);
+        }
+        stop = true;
+    });
+    threads.emplace_back([&] {
+        for (int i = 0; !stop; ++i) {
+            float temperature = 0;
+            int source = 0;
+            EXPECT_EQ(API_PM_GetTemperature(&temperature), 0);
+            EXPECT_EQ(API_PM_GetPowerSource(&source), 0);
+            EXPECT_EQ(API_UHF_RX_PacificCrest_TurnOn(i & 1), 0);
+        }
+    });
+    threads.emplace_back([&] {
+        for (int i = 0; !stop; ++i) {
+            API_Display_PrintText(i % 100, i % 50, 0, "12:30");
+            API_Display_SetPixel(i % 128, i % 64, 1);
+            API_Display_Update();
+        }
+    });
+    for (int i = 0; !stop; ++i) {
+        int status = 0;
+        API_PM_GetChargeStatus(2, &status);
+        API_Extender_SetStatusGpio(1, 3, i & 1);
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    WaitForEventsToSettle();
+    API_Finalize();
+
+    EXPECT_GT(g_powerEvents.load(), 0);
+    EXPECT_EQ(g_wrongStatus.load(), 0);
+    // Every exchange had the bus to itself.
+    EXPECT_EQ(board.pmu->Overlaps(), 0);
+}
+
+TEST(Concurrency, MountsFromSeveralThreadsStartOneTaskAtATime)
+{
+    sim::Receiver receiver(Instant());
+    std::atomic<int> started{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 5; ++i) {
+                int result = API_PART_Data_Mount(0);
+                if (result == API_ERR_NONE)
+                    ++started;
+                else
+                    EXPECT_EQ(result, API_ERR_CREATING_MOUNT_TASK);
+            }
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    ASSERT_GT(started.load(), 0);
+    // A start needs the one before to have finished, so only the last task
+    // can still be running.
+    EXPECT_EQ(API_PART_Data_IsReady(), API_ERR_NONE);
+    // The gadget, loop and mount commands once per task.
+    EXPECT_EQ(receiver.ShellCommands().size(), 3u * static_cast<unsigned>(started.load()));
+}
+
+}  // namespace
