@@ -78,14 +78,26 @@ protected:
 
     void TearDown() override
     {
+        ParkTask();
         API_GSM_Cleanup();
-        b_GSM_Power_ON = 0;
         p_gsmcallback = nullptr;
         GSMprotocol = 1;
         bCheckStatus = 1;
         API_NOR_Cleanup();
         Board_Close(ifd_pmu);
         ifd_pmu = 0;
+    }
+
+    // Sends the task back to wait for the modem's power before the line is
+    // closed, so the close cannot race its blocking read; a byte from the
+    // modem ends a read in progress.
+    void ParkTask()
+    {
+        b_GSM_Power_ON = 0;
+        if (b_GSM_TaskParked == 1)
+            return;
+        modem.SendRaw("\r\n");
+        EXPECT_TRUE(Eventually([] { return b_GSM_TaskParked == 1; }));
     }
 
     void SetAccess(const char *apn = "internet.orva", const char *login = "user", const char *password = "secret")
