@@ -48,6 +48,8 @@ const char kHelp[] =
     "  --time-scale X         factor on every sleep of the program (default 0.05;\n"
     "                         1 = real time); serial time-outs are never scaled\n"
     "  --fail-open PATH[:ERRNO]  every opening of the board path PATH fails\n"
+    "  --pmu-fail CMD         the PMU answers command CMD (e.g. 0xC2, the radio's\n"
+    "                         power-off) with its transmission-failure reply\n"
     "\n"
     "Image:\n"
     "  --image-size N         generate an application image of N bytes\n"
@@ -88,6 +90,7 @@ struct ToolOptions {
     std::string reportPath;
     double timeScale = 0.05;
     std::vector<std::pair<std::string, int>> failOpen;
+    std::vector<uint8_t> pmuFailures;
     long long imageSize = -1;
     bool bootloaderImage = false;
     std::string imageFile = kDefaultImage;
@@ -197,6 +200,12 @@ ToolOptions ParseOptions(int argc, char **argv)
                 text.resize(colon);
             }
             options.failOpen.emplace_back(text, error);
+        } else if (arg == "--pmu-fail") {
+            std::string text = value(arg);
+            long long command;
+            if (!ParseNumber(text, 0, 255, &command))
+                Fail("bad PMU command \"" + text + "\"");
+            options.pmuFailures.push_back(static_cast<uint8_t>(command));
         } else if (arg == "--image-size") {
             options.imageSize = number(arg, 0, 1LL << 32);
         } else if (arg == "--bootloader-image") {
@@ -467,6 +476,8 @@ int main(int argc, char **argv)
 
     for (const auto &fault : options.failOpen)
         receiver.FailOpen(fault.first, fault.second);
+    for (uint8_t command : options.pmuFailures)
+        session.board->pmu->FailCommand(command);
     if (options.imageSize >= 0)
         GenerateImage(receiver, options);
 

@@ -118,5 +118,20 @@ TEST(Failure, EveryFailureAfterThePortOpensEndsWith255AndOnePowerOff)
     EXPECT_NE(noReopen.err.find("WRITEFILEBLOCK 0, RESET 0"), std::string::npos) << noReopen.err;
 }
 
+// A radio the PMU cannot switch off: the text of the PMU's error is shown,
+// and shut-down goes on; the load itself was complete.
+TEST(PowerOff, APmuFailurePrintsTheErrorTextAndShutDownGoesOn)
+{
+    Runs runs;
+    SimRun &run = *runs.Add({"--image-size", "600", "--pmu-fail", "0xC2"});
+    runs.RunAll();
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_TRUE(InOrder(run.out, {"\nEND of Download with return code 0\r\n",
+                                  "POWER PDL OFF - begin ... ERROR Error if spi transmission fails\n"}))
+        << run.out;
+    EXPECT_EQ(Count(run.out, "POWER PDL OFF"), 1u);
+    EXPECT_NE(run.err.find("sim: radio: image verified"), std::string::npos) << run.err;
+}
+
 }  // namespace
 }  // namespace e2e
