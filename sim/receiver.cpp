@@ -225,7 +225,7 @@ int Receiver::Open(const char *path, int flags, mode_t mode)
     if (!device)
         return open(host.c_str(), flags, mode);
 
-    // The descriptor is a real one on the placeholder file, so numbers stay
+    // The descriptor is a real one on the stand-in file, so numbers stay
     // unique; its operations are served by the model.
     int fd = open(host.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)

@@ -63,7 +63,7 @@ public:
     bool FileExists(const std::string &boardPath) const;
     std::string ReadFile(const std::string &boardPath) const;
 
-    // Puts a model behind a board path; a placeholder file makes the path
+    // Puts a model behind a board path; a stand-in file makes the path
     // exist.  Removing the model removes the file too.
     void AddDevice(const std::string &boardPath, std::shared_ptr<Device> device);
     void RemoveDevice(const std::string &boardPath);
