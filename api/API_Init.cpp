@@ -10,8 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <initializer_list>
-
 #include "API_Bluetooth.h"
 #include "API_Buzzer.h"
 #include "API_Debug.h"
@@ -34,6 +32,7 @@
 #include "internal/API_Init.h"
 #include "internal/API_NOR.h"
 #include "internal/API_PM.h"
+#include "internal/API_SPI.h"
 #include "internal/API_Signal.h"
 
 API_DevName a_devnames[API_DEVNAME_COUNT] = {
@@ -384,14 +383,19 @@ extern "C" void API_Finalize(void)
 
     // Reset after closing: a later shut-down must not close a descriptor
     // number that has since been given to someone else.
-    for (int *shared : {&ifd_pmu, &ifd_pps}) {
-        if (*shared != 0) {
-            Board_Close(*shared);
-            *shared = 0;
-        }
+    if (ifd_pps != 0) {
+        Board_Close(ifd_pps);
+        ifd_pps = 0;
     }
     if (int fd = sigiofd.exchange(0))
         Board_Close(fd);
+    // The power-management task, which outlives the API, uses the PMU only
+    // under the bus lock: the descriptor is taken away under it.
+    pthread_mutex_lock(&s_spi_mutex);
+    int pmu = ifd_pmu.exchange(0);
+    pthread_mutex_unlock(&s_spi_mutex);
+    if (pmu != 0)
+        Board_Close(pmu);
 
     for (int row = 0; row < API_DEVNAME_SERIAL_COUNT; ++row) {
         API_Debug_SetSerialLog(a_devnames[row].number, 0);

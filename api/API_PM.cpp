@@ -17,7 +17,7 @@
 #include "internal/API_PMU_Commands.h"
 #include "internal/API_SPI.h"
 
-int ifd_pmu = 0;
+std::atomic<int> ifd_pmu{0};
 
 static sem_t sem_pm_id;
 static pthread_t pm_thread_id;
@@ -53,7 +53,9 @@ int s_PmQuery(unsigned char command, Pause pause, unsigned char *data)
 int s_PmLockedQuery(unsigned char command, unsigned char *data)
 {
     pthread_mutex_lock(&s_spi_mutex);
-    int result = s_PmQuery(command, Pause::None, data);
+    // The task may serve an event after the shut-down took the device away:
+    // descriptor 0 is not the PMU.
+    int result = ifd_pmu > 0 ? s_PmQuery(command, Pause::None, data) : API_ERR_WRITING_SPI;
     pthread_mutex_unlock(&s_spi_mutex);
     return result;
 }

@@ -39,11 +39,13 @@ extern "C" int API_SPI_Initialize(void) { return API_ERR_NONE; }
 
 extern "C" int API_SPI_Finalize(void)
 {
-    int result = pthread_mutex_destroy(&s_spi_mutex);
-    // The lock stays usable: units that still talk to the PMU after shut-down,
-    // or a later restart of the API, would otherwise lock a destroyed mutex.
+    // The lock is never destroyed: the power-management task lives as long
+    // as the process and may take it at any moment, and a later restart of
+    // the API uses it again.  The result is the one its destruction would
+    // give: EBUSY while somebody holds it.
+    int result = pthread_mutex_trylock(&s_spi_mutex);
     if (result == 0)
-        pthread_mutex_init(&s_spi_mutex, nullptr);
+        pthread_mutex_unlock(&s_spi_mutex);
     return result;
 }
 

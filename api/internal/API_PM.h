@@ -3,6 +3,10 @@
 #ifndef API_INTERNAL_PM_H
 #define API_INTERNAL_PM_H
 
-extern int ifd_pmu;
+#include <atomic>
+
+// Atomic: the power-management task reads it (under s_spi_mutex) while the
+// start-up and shut-down set it.
+extern std::atomic<int> ifd_pmu;
 
 #endif

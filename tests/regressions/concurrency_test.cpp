@@ -100,6 +100,23 @@ TEST(Concurrency, PowerEventsWhileOtherThreadsUseThePmuAndTheDisplay)
     EXPECT_EQ(board.pmu->Overlaps(), 0);
 }
 
+// The task may still be serving the last event while the API shuts down.
+TEST(Concurrency, ShutDownWhileThePowerTaskServesAnEvent)
+{
+    sim::Receiver receiver(Instant());
+    sim::StandardBoard board(receiver);
+    board.pmu->SetEventStatus(0x0102);
+    ASSERT_EQ(API_Initialize(API_INIT_SPI | API_INIT_SIGNALS | API_INIT_PM), 0);
+    ASSERT_EQ(API_PM_StatusCallback(CountPowerEvent), 0);
+    for (int i = 0; i < 20; ++i)
+        board.gpio->RaiseEvents(API_EVENT_POWER);
+    API_Finalize();
+    // Nothing the task does after the shut-down may reach the PMU.
+    int requests = board.pmu->RequestCount();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(board.pmu->RequestCount(), requests);
+}
+
 TEST(Concurrency, MountsFromSeveralThreadsStartOneTaskAtATime)
 {
     sim::Receiver receiver(Instant());
