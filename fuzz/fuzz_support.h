@@ -79,6 +79,7 @@ inline sim::ReceiverOptions FastReceiverOptions()
     prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
     sim::ReceiverOptions options;
     options.timeScale = 0;
+    options.recordSleeps = false;
     return options;
 }
 

@@ -293,7 +293,7 @@ int Receiver::Nanosleep(const timespec *request, timespec *remaining)
         errno = EINVAL;
         return -1;
     }
-    {
+    if (m_options.recordSleeps) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_sleeps.push_back(*request);
     }

@@ -27,6 +27,8 @@ struct ReceiverOptions {
     // Factor applied to every sleep of the program under test.  Receive
     // time-outs (idle reads on serial lines) are never scaled.
     double timeScale = 1.0;
+    // Long fuzzing runs turn this off: every poll of a time-out loop is a sleep.
+    bool recordSleeps = true;
 };
 
 struct MknodRecord {
