@@ -33,9 +33,15 @@ extern "C" char *MyStrStr(char *data, unsigned long length, char *pattern)
     size_t pattern_length = strlen(pattern);
     if (pattern_length == 0 || pattern_length > length)
         return nullptr;
-    for (unsigned long position = 0; position <= length - pattern_length; position++) {
-        if (memcmp(data + position, pattern, pattern_length) == 0)
-            return data + position;
+    // Only the places where the first character occurs are compared: the
+    // answer waits search a whole receive buffer on every poll.
+    const char *last = data + (length - pattern_length);
+    for (const char *candidate = data; candidate <= last; ++candidate) {
+        candidate = static_cast<const char *>(memchr(candidate, pattern[0], static_cast<size_t>(last - candidate) + 1));
+        if (candidate == nullptr)
+            return nullptr;
+        if (memcmp(candidate + 1, pattern + 1, pattern_length - 1) == 0)
+            return const_cast<char *>(candidate);
     }
     return nullptr;
 }
