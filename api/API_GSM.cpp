@@ -21,6 +21,7 @@
 #include "internal/API_PM.h"
 #include "internal/API_PMU_Commands.h"
 #include "internal/API_SPI.h"
+#include "internal/API_SYS.h"
 #include "internal/API_Signal.h"
 #include "internal/API_Uart.h"
 
@@ -71,7 +72,6 @@ std::atomic<int32_t> b_GSM_Power_ON{0};
 std::atomic<int32_t> b_GSM_DCD_Stable{0};
 std::atomic<int32_t> b_GSM_DCD_Enabled{0};
 std::atomic<int32_t> b_GSM_PIN_Initialized{0};
-std::atomic<int32_t> b_GSM_TaskParked{0};
 
 WipSocketRecord WipSocket[GSM_SOCKET_COUNT];
 std::atomic<API_GSM_ConnectionCallback> p_gsmcallback{nullptr};
@@ -87,6 +87,8 @@ constexpr unsigned kPmuPauseMicroseconds = 10;
 constexpr int kReadyPolls = 200;
 constexpr int kStartupReadyPasses = 60;
 constexpr int kPinQueries = 5;
+// How long the task waits for the line before it looks at its orders again.
+constexpr int kLineWaitMs = 100;
 
 // Buffer_Cmd, Buffer_Ptr and Buffer_Cmd_Length change together under this
 // lock, so a search never sees half of an answer being replaced.
@@ -106,6 +108,15 @@ char *p_IncomingData = nullptr;
 // marked.
 enum ResumeKind : int32_t { kResumeNone, kResumeSocket, kResumeCall };
 std::atomic<int32_t> s_Resuming{kResumeNone};
+
+// The task's life.  s_TaskOnLine is true while the task may touch the line
+// (it is then never parked); s_GsmParkTask waits on s_task_cond for it to
+// turn false before the line is closed.
+pthread_mutex_t s_task_mutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t s_task_cond = PTHREAD_COND_INITIALIZER;
+bool s_TaskOnLine = false;
+bool s_TaskRunning = false;
+std::atomic<int32_t> s_TaskStop{0};
 
 // The task and the start-up may both create the power semaphore.
 pthread_mutex_t s_semaphore_mutex = PTHREAD_MUTEX_INITIALIZER;
@@ -354,11 +365,22 @@ void s_HandleCommandRead(char *data, int count)
 
 bool s_PortOpen(void) { return ai_fd[GSM_UART] > 0; }
 
-// A line that reports errors must not keep the task spinning.
-void s_AfterFailedRead(int count)
+// A line that reports errors, or hangs up, must not keep the task spinning.
+void s_AfterFailedRead(void)
 {
-    if (count < 0 && b_GSM_Power_ON == 1 && s_PortOpen())
+    if (b_GSM_Power_ON == 1 && s_PortOpen())
         API_Sleep(100);
+}
+
+// True once the line has input (or an error to report); false after the
+// time-out, so that the task can look at its orders.
+bool s_LineReady(void)
+{
+    pollfd line = {ai_fd[GSM_UART], POLLIN, 0};
+    int ready = Board_Poll(&line, 1, kLineWaitMs);
+    if (ready < 0 && errno != EINTR)
+        s_AfterFailedRead();
+    return ready > 0;
 }
 
 // One read of the line; false once the port is closed.  A read is taken the
@@ -367,12 +389,14 @@ bool s_ServeLine(char *scratch)
 {
     if (!s_PortOpen())
         return false;
+    if (!s_LineReady())
+        return true;
     bool commandRead = b_CommandMode == 1 || b_ExitDataMode == 1;
     if (commandRead)
         memset(scratch, 0, kScratchSize + 1);
     int count = API_UartRead(GSM_UART, scratch, kScratchSize);
     if (count <= 0) {
-        s_AfterFailedRead(count);
+        s_AfterFailedRead();
         return true;
     }
     scratch[count] = '\0';
@@ -549,6 +573,9 @@ int s_StartupReadiness(void)
 
 int s_Startup(bool *portOpened)
 {
+    // Until the modem is powered again the task stays away from the line,
+    // whatever an earlier run left it doing.
+    s_GsmParkTask();
     if (!s_AllocateRing())
         return API_ERR_ALLOCATION;
     b_CommandMode = 1;
@@ -997,14 +1024,66 @@ extern "C" void *gsm_task(void *)
         free(scratch);
         return nullptr;
     }
-    for (;;) {
-        b_GSM_TaskParked = 1;
+    while (s_TaskStop == 0) {
         s_WaitSemaphore(&sem_gsm_power_id);
-        b_GSM_TaskParked = 0;
+        // Going on the line and being parked are decided under the lock, so
+        // a park that cleared the power flag first is never missed.
+        pthread_mutex_lock(&s_task_mutex);
+        bool onLine = b_GSM_Power_ON == 1 && s_TaskStop == 0;
+        s_TaskOnLine = onLine;
+        pthread_mutex_unlock(&s_task_mutex);
         // A closed port parks the task until the next start-up posts again.
-        while (b_GSM_Power_ON == 1 && s_ServeLine(scratch)) {
+        while (onLine && b_GSM_Power_ON == 1 && s_TaskStop == 0 && s_ServeLine(scratch)) {
         }
+        pthread_mutex_lock(&s_task_mutex);
+        s_TaskOnLine = false;
+        pthread_cond_broadcast(&s_task_cond);
+        pthread_mutex_unlock(&s_task_mutex);
     }
+    free(scratch);
+    return nullptr;
+}
+
+int s_GsmCreateTask(const pthread_attr_t *attributes)
+{
+    pthread_mutex_lock(&s_task_mutex);
+    int result = 0;
+    if (!s_TaskRunning) {
+        s_TaskStop = 0;
+        result = pthread_create(&gsm_thread_id, attributes, gsm_task, nullptr);
+        s_TaskRunning = result == 0;
+    }
+    pthread_mutex_unlock(&s_task_mutex);
+    return result;
+}
+
+void s_GsmParkTask(void)
+{
+    b_GSM_Power_ON = 0;
+    pthread_mutex_lock(&s_task_mutex);
+    // The task itself (from a callback) is off the line while it runs one.
+    while (s_TaskOnLine && !pthread_equal(pthread_self(), gsm_thread_id))
+        pthread_cond_wait(&s_task_cond, &s_task_mutex);
+    pthread_mutex_unlock(&s_task_mutex);
+}
+
+void s_GsmStopTask(void)
+{
+    pthread_mutex_lock(&s_task_mutex);
+    bool running = s_TaskRunning;
+    s_TaskRunning = false;
+    pthread_t task = gsm_thread_id;
+    pthread_mutex_unlock(&s_task_mutex);
+    if (!running)
+        return;
+    s_TaskStop = 1;
+    // Wakes a parked task; the semaphore exists once the task has started.
+    if (s_CreateSemaphore(&sem_gsm_power_id, b_GSM_Power_sem_init, 0))
+        sem_post(&sem_gsm_power_id);
+    if (pthread_equal(pthread_self(), task))
+        pthread_detach(task);
+    else
+        pthread_join(task, nullptr);
 }
 
 // ---- Public operations --------------------------------------------------------
@@ -1025,6 +1104,7 @@ extern "C" int API_GSM_Initialize(void)
     bool portOpened = false;
     int result = s_Startup(&portOpened);
     if (result != API_ERR_NONE) {
+        s_GsmParkTask();
         s_FreeRing();
         if (portOpened)
             API_UartClose(GSM_UART);
@@ -1041,6 +1121,8 @@ extern "C" int API_GSM_Initialize(void)
 
 extern "C" int API_GSM_Cleanup(void)
 {
+    // The task is ended first: the line is closed below.
+    s_GsmStopTask();
     b_PSD_BearerConnected = 0;
     b_CSD_ConnectionStatus = 0;
     b_PSD_ConnectionStatus = 0;

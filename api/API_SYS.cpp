@@ -25,7 +25,7 @@ constexpr size_t kGsmTaskStack = 50000;
 int s_StartGsmTask(pthread_attr_t *attributes, int priority)
 {
 #if API_SYS_GSM_TASK_BUILT
-    if (pthread_create(&gsm_thread_id, attributes, gsm_task, nullptr) != 0)
+    if (s_GsmCreateTask(attributes) != 0)
         return API_ERR_TASK_CREATION;
     // The attributes inherit the creator's policy; the task is raised here.
     // Without the privilege it runs at the inherited policy, which is fine.

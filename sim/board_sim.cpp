@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "sim/receiver.h"
 
 namespace {
@@ -62,6 +64,31 @@ int Board_Ioctl(int fd, unsigned long request, void *argument)
             return device->Ioctl(request, argument);
     }
     return ioctl(fd, request, argument);
+}
+
+int Board_Poll(struct pollfd *fds, nfds_t count, int timeout_ms)
+{
+    // A device model answers its reads and writes at once, so it is always
+    // ready; the real descriptors (pseudo-terminals, files) are polled.
+    sim::Receiver &receiver = Current();
+    std::vector<pollfd> real(fds, fds + count);
+    int models = 0;
+    for (nfds_t i = 0; i < count; ++i) {
+        fds[i].revents = 0;
+        if (receiver.DeviceForFd(fds[i].fd) != nullptr) {
+            fds[i].revents = static_cast<short>(fds[i].events & (POLLIN | POLLOUT | POLLRDNORM | POLLWRNORM));
+            real[i].fd = -1;
+            models += fds[i].revents != 0;
+        }
+    }
+    int ready = poll(real.data(), count, models > 0 ? 0 : timeout_ms);
+    if (ready < 0)
+        return ready;
+    for (nfds_t i = 0; i < count; ++i) {
+        if (real[i].fd >= 0)
+            fds[i].revents = real[i].revents;
+    }
+    return ready + models;
 }
 
 int Board_Mknod(const char *path, mode_t mode, dev_t device) { return Current().Mknod(path, mode, device); }

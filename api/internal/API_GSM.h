@@ -48,8 +48,19 @@ constexpr int GSM_UART = 1;
 // ---- Task -------------------------------------------------------------------
 
 // Started by API_SYS_CreateTask(1, priority); parks until the start-up has
-// powered the modem, then owns the receive side of the line.
+// powered the modem, then owns the receive side of the line.  It waits for
+// the line with a time-out, so that it can be sent away from the line before
+// the line is closed: a descriptor closed under a read may be reused.
 extern "C" void *gsm_task(void *argument);
+// Creates the task with these attributes, its handle in gsm_thread_id; 0, or
+// the failure of the thread's creation.  A task that already runs is kept
+// (two readers would split the modem's answers between them).
+int s_GsmCreateTask(const pthread_attr_t *attributes);
+// Sends the task back to wait for the modem's power (b_GSM_Power_ON cleared)
+// and returns once it is away from the line, which may then be closed.
+void s_GsmParkTask(void);
+// Ends the task and joins it; nothing when none runs.  API_GSM_Cleanup.
+void s_GsmStopTask(void);
 
 // ---- Locks and semaphores ------------------------------------------------
 
@@ -90,9 +101,6 @@ extern std::atomic<int32_t> b_GSM_Power_ON;
 extern std::atomic<int32_t> b_GSM_DCD_Stable;
 extern std::atomic<int32_t> b_GSM_DCD_Enabled;
 extern std::atomic<int32_t> b_GSM_PIN_Initialized;
-// 1 while the task waits for the modem's power, away from the line: only
-// then may a test close the line under it without racing its read.
-extern std::atomic<int32_t> b_GSM_TaskParked;
 
 // ---- Sockets ----------------------------------------------------------------
 

@@ -9,6 +9,7 @@
 #ifndef BOARD_H
 #define BOARD_H
 
+#include <poll.h>
 #include <stddef.h>
 #include <sys/types.h>
 #include <time.h>
@@ -23,6 +24,8 @@ ssize_t Board_Read(int fd, void *buffer, size_t size);
 ssize_t Board_Write(int fd, const void *data, size_t size);
 off_t Board_Lseek(int fd, off_t offset, int whence);
 int Board_Ioctl(int fd, unsigned long request, void *argument);
+/* poll(2): lets a reader wait for input with a time-out. */
+int Board_Poll(struct pollfd *fds, nfds_t count, int timeout_ms);
 
 /* Creates a device node (character or block, from `mode`). */
 int Board_Mknod(const char *path, mode_t mode, dev_t device);

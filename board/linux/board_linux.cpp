@@ -21,6 +21,8 @@ off_t Board_Lseek(int fd, off_t offset, int whence) { return lseek(fd, offset, w
 
 int Board_Ioctl(int fd, unsigned long request, void *argument) { return ioctl(fd, request, argument); }
 
+int Board_Poll(struct pollfd *fds, nfds_t count, int timeout_ms) { return poll(fds, count, timeout_ms); }
+
 int Board_Mknod(const char *path, mode_t mode, dev_t device) { return mknod(path, mode, device); }
 
 int Board_Exists(const char *path)

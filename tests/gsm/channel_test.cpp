@@ -109,7 +109,7 @@ TEST_F(Channel, DataModeLetsOnlyTheEscapeWordsThrough)
     EXPECT_EQ(API_GSM_SendCmd("AT+NOSUCH\r"), API_ERR_GSM_ACK);
     EXPECT_EQ(API_GSM_SendCmd(nullptr), API_ERR_INVALID_PARAMETERS);
 
-    ParkTask();
+    s_GsmParkTask();
     API_UartClose(GSM_UART);
     EXPECT_EQ(s_GsmSendCmd("AT\r"), API_ERR_GSM_WRITE);
 }

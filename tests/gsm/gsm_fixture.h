@@ -1,10 +1,10 @@
 // A fresh simulated receiver per test with the PMU open and the GSM task
-// running.  The task is started once per process and never ends: each test
-// leaves it parked (supply flag cleared, port closed) before its modem's line
-// goes away.
+// running; the clean-up at the end of each test ends the task before its
+// modem's line goes away.
 #ifndef GSM_FIXTURE_H
 #define GSM_FIXTURE_H
 
+#include <dirent.h>
 #include <fcntl.h>
 
 #include <chrono>
@@ -48,21 +48,30 @@ inline bool Eventually(const std::function<bool()> &condition)
     return true;
 }
 
+// Threads of this process.
+inline int ThreadCount()
+{
+    int count = 0;
+    if (DIR *tasks = opendir("/proc/self/task")) {
+        while (dirent *entry = readdir(tasks))
+            count += entry->d_name[0] != '.';
+        closedir(tasks);
+    }
+    return count;
+}
+
 class GsmTest : public ::testing::Test {
 protected:
     explicit GsmTest(double timeScale = 0.01) : receiver(GsmReceiver(timeScale)), board(receiver) {}
 
-    static void SetUpTestSuite()
+    void SetUp() override
     {
-        static const int started = API_SYS_CreateTask(API_TASK_GSM, 10);
-        ASSERT_EQ(started, API_ERR_NONE);
+        ifd_pmu = Board_Open("/dev/pmu", O_RDWR, 0);
+        ASSERT_EQ(API_SYS_CreateTask(API_TASK_GSM, 10), API_ERR_NONE);
     }
-
-    void SetUp() override { ifd_pmu = Board_Open("/dev/pmu", O_RDWR, 0); }
 
     void TearDown() override
     {
-        ParkTask();
         API_GSM_Cleanup();
         p_gsmcallback = nullptr;
         GSMprotocol = 1;
@@ -71,17 +80,6 @@ protected:
         if (ifd_pmu > 0)
             Board_Close(ifd_pmu);
         ifd_pmu = 0;
-    }
-
-    // Sends the task back to wait for the modem's power, so that closing the
-    // line cannot race its read; a byte from the modem ends a read in progress.
-    void ParkTask()
-    {
-        b_GSM_Power_ON = 0;
-        if (b_GSM_TaskParked == 1)
-            return;
-        modem.SendRaw("\r\n");
-        ASSERT_TRUE(Eventually([] { return b_GSM_TaskParked == 1; }));
     }
 
     // Starts the modem and forgets the start-up's traffic.

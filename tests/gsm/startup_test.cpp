@@ -145,7 +145,6 @@ TEST_F(Startup, CleanupReleasesTheLineButLeavesTheSupply)
 {
     StartModem();
     ConnectFromModem();
-    ParkTask();
     EXPECT_EQ(API_GSM_Cleanup(), API_ERR_NONE);
     EXPECT_EQ(ai_fd[GSM_UART], 0);
     EXPECT_EQ(b_GSM_API_Initialized, 0);
@@ -156,16 +155,34 @@ TEST_F(Startup, CleanupReleasesTheLineButLeavesTheSupply)
     EXPECT_TRUE(modem.Commands().empty());
 }
 
+// The task ends with the clean-up, and a task started again serves the next
+// start-up: a second creation keeps the one task on the line.
+TEST_F(Startup, CleanupEndsTheTaskAndANewOneServesTheNextRun)
+{
+    StartModem();
+    const int withTask = ThreadCount();
+    EXPECT_EQ(API_GSM_Cleanup(), API_ERR_NONE);
+    EXPECT_TRUE(Eventually([&] { return ThreadCount() == withTask - 1; }));
+
+    ASSERT_EQ(API_SYS_CreateTask(API_TASK_GSM, 10), API_ERR_NONE);
+    ASSERT_EQ(API_SYS_CreateTask(API_TASK_GSM, 10), API_ERR_NONE);
+    EXPECT_EQ(ThreadCount(), withTask);
+    ASSERT_EQ(API_GSM_Initialize(), API_ERR_NONE);  // answered through the new task
+    EXPECT_EQ(API_GSM_Cleanup(), API_ERR_NONE);
+    EXPECT_TRUE(Eventually([&] { return ThreadCount() == withTask - 1; }));
+}
+
 TEST_F(Startup, RunsUnderItsFeatureBitOfTheApiStartUp)
 {
     ASSERT_EQ(API_Initialize(API_INIT_GSM), API_ERR_NONE);
     EXPECT_EQ(b_GSM_API_Initialized, 1);
     EXPECT_EQ(modem.Commands().front(), "ATE0");
-    ParkTask();
+    const int withTask = ThreadCount();
     API_Finalize();
     EXPECT_EQ(b_GSM_API_Initialized, 0);
     EXPECT_EQ(ai_fd[GSM_UART], 0);
     EXPECT_TRUE(pmu.State().gsmPower);
+    EXPECT_TRUE(Eventually([&] { return ThreadCount() == withTask - 1; })) << "the GSM task outlived the shut-down";
 }
 
 }  // namespace

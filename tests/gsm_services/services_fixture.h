@@ -1,6 +1,6 @@
 // A fresh simulated receiver per test: the NOR store open, the GSM task
-// running (started once per process, parked again after each test), the
-// modem started and its network side attached with loopback peers.
+// running (ended by the clean-up after each test), the modem started and its
+// network side attached with loopback peers.
 #ifndef GSM_SERVICES_FIXTURE_H
 #define GSM_SERVICES_FIXTURE_H
 
@@ -62,23 +62,17 @@ protected:
         return options;
     }
 
-    static void SetUpTestSuite()
-    {
-        static const int started = API_SYS_CreateTask(API_TASK_GSM, 10);
-        ASSERT_EQ(started, API_ERR_NONE);
-    }
-
     void SetUp() override
     {
         ifd_pmu = Board_Open("/dev/pmu", O_RDWR, 0);
         ASSERT_EQ(API_NOR_Init(), API_ERR_NONE);
+        ASSERT_EQ(API_SYS_CreateTask(API_TASK_GSM, 10), API_ERR_NONE);
         ASSERT_EQ(API_GSM_Initialize(), API_ERR_NONE);
         modem.ClearCommands();
     }
 
     void TearDown() override
     {
-        ParkTask();
         API_GSM_Cleanup();
         p_gsmcallback = nullptr;
         GSMprotocol = 1;
@@ -86,18 +80,6 @@ protected:
         API_NOR_Cleanup();
         Board_Close(ifd_pmu);
         ifd_pmu = 0;
-    }
-
-    // Sends the task back to wait for the modem's power before the line is
-    // closed, so the close cannot race its blocking read; a byte from the
-    // modem ends a read in progress.
-    void ParkTask()
-    {
-        b_GSM_Power_ON = 0;
-        if (b_GSM_TaskParked == 1)
-            return;
-        modem.SendRaw("\r\n");
-        EXPECT_TRUE(Eventually([] { return b_GSM_TaskParked == 1; }));
     }
 
     void SetAccess(const char *apn = "internet.orva", const char *login = "user", const char *password = "secret")

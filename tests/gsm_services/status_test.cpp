@@ -211,7 +211,6 @@ TEST_F(Status, ImeiAndVersionAreQueriedThenCopied)
 
 TEST_F(Status, LevelOfAModemNotStartedIsZeroWithoutAsking)
 {
-    ParkTask();
     API_GSM_Cleanup();
     float level = -1;
     EXPECT_EQ(API_GSM_GetLevel(&level), API_ERR_NONE);
