@@ -153,6 +153,7 @@ bool ParseRadioRule(const std::string &text, RadioRule *rule, std::string *error
         {"refuse", RadioFault::Refuse},   {"wrong-code", RadioFault::WrongCode}, {"short", RadioFault::Short},
         {"garble", RadioFault::Garble},   {"extra", RadioFault::Extra},          {"drop", RadioFault::Drop},
         {"delay", RadioFault::Delay},     {"fail-reopen", RadioFault::FailReopen}, {"stop", RadioFault::Stop},
+        {"bad-etx", RadioFault::BadEtx},
     };
     RadioRule parsed;
     bool known = false;
@@ -859,6 +860,11 @@ void RadioPeer::Answer(RadioCommand command, unsigned long which, std::vector<un
         case RadioFault::Extra:
             bytes.push_back(0x00);
             note += " (extra byte)";
+            break;
+        case RadioFault::BadEtx:
+            if (!bytes.empty())
+                bytes.back() ^= 0xFF;
+            note += " (bad ETX)";
             break;
         case RadioFault::Drop:
             bytes.clear();

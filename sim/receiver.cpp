@@ -200,6 +200,12 @@ std::vector<MknodRecord> Receiver::Mknods() const
     return m_mknods;
 }
 
+std::vector<std::pair<int, std::string>> Receiver::OpenDescriptors() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return {m_openDescriptors.begin(), m_openDescriptors.end()};
+}
+
 std::vector<timespec> Receiver::Sleeps() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -222,8 +228,12 @@ int Receiver::Open(const char *path, int flags, mode_t mode)
             device = found->second;
     }
     std::string host = HostPath(path);
-    if (!device)
-        return open(host.c_str(), flags, mode);
+    if (!device) {
+        int fd = open(host.c_str(), flags, mode);
+        if (fd >= 0)
+            NoteOpen(fd, path);
+        return fd;
+    }
 
     // The descriptor is a real one on the stand-in file, so numbers stay
     // unique; its operations are served by the model.
@@ -242,7 +252,14 @@ int Receiver::Open(const char *path, int flags, mode_t mode)
         return -1;
     }
     g_fdDevices[fd].store(device.get());
+    NoteOpen(fd, path);
     return fd;
+}
+
+void Receiver::NoteOpen(int fd, const char *path)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_openDescriptors[fd] = path;
 }
 
 int Receiver::Close(int fd)
@@ -251,6 +268,10 @@ int Receiver::Close(int fd)
         Device *device = g_fdDevices[fd].exchange(nullptr);
         if (device)
             device->Close();
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_openDescriptors.erase(fd);
     }
     return close(fd);
 }

@@ -73,9 +73,9 @@ const char kHelp[] =
     "  --radio-program-ms MS  programming time of each block\n"
     "  --radio-discard        keep no copy of the received image and log blocks in summary\n"
     "  --radio-fault FAULT:COMMAND[:WHICH[:MS]]  (repeatable)\n"
-    "      FAULT: refuse, wrong-code, short, garble, extra, drop, delay,\n"
-    "             fail-reopen (the port's next opening fails), stop (answers\n"
-    "             nothing after this one)\n"
+    "      FAULT: refuse, wrong-code, short, garble, extra, bad-etx (last byte\n"
+    "             inverted), drop, delay, fail-reopen (the port's next opening\n"
+    "             fails), stop (answers nothing after this one)\n"
     "      COMMAND: model, version, hard-reset, poc, createfile, setbaudrate,\n"
     "               writefileblock, reset\n"
     "      WHICH: block number (writefileblock), bit rate (setbaudrate), n-th\n"
@@ -370,6 +370,11 @@ void Finish()
         if (opens)
             report.push_back(std::string("port ") + port + ": opened " + std::to_string(opens) + " times");
     }
+    // What the run left open through the board: after a power-off, nothing.
+    std::string open;
+    for (const auto &descriptor : receiver.OpenDescriptors())
+        open += (open.empty() ? "" : ", ") + descriptor.second + " (fd " + std::to_string(descriptor.first) + ")";
+    report.push_back("open descriptors: " + (open.empty() ? std::string("none") : open));
     double sleptMs = 0;
     std::vector<timespec> sleeps = receiver.Sleeps();
     for (const timespec &sleep : sleeps)

@@ -367,7 +367,8 @@ TEST(RadioFaults, RulesPickTheirOccurrenceAndRefusedBlocksAreNotKept)
     sim::RadioOptions options = Bench::BootloaderOptions();
     // POC frames are counted from the first one heard, ignored or not.
     for (const char *text : {"extra:poc:3", "wrong-code:createfile:2", "refuse:writefileblock:2",
-                             "fail-reopen:setbaudrate:115200", "delay:setbaudrate:9600:500"}) {
+                             "fail-reopen:setbaudrate:115200", "bad-etx:setbaudrate:115200",
+                             "delay:setbaudrate:9600:500"}) {
         sim::RadioRule rule;
         std::string error;
         ASSERT_TRUE(sim::ParseRadioRule(text, &rule, &error)) << error;
@@ -384,7 +385,9 @@ TEST(RadioFaults, RulesPickTheirOccurrenceAndRefusedBlocksAreNotKept)
     Bytes image = RandomImage(1024, 1);
     EXPECT_EQ(host.Exchange(CreateFile(4, ZlibAdler(image))), Ack(0x0B));
     EXPECT_EQ(host.Exchange(CreateFile(4, ZlibAdler(image))), Ack(0x07)) << "the second CREATEFILE";
-    EXPECT_EQ(host.Exchange(SetBaudRate(115200)), Ack(0x07));
+    Bytes badEtx = Ack(0x07);
+    badEtx.back() = 0xFC;
+    EXPECT_EQ(host.Exchange(SetBaudRate(115200)), badEtx) << "the speed changes all the same";
     EXPECT_EQ(Board_Open("/dev/ttyS5", O_RDWR | O_NOCTTY, 0), -1) << "the reopen at 115200 fails";
     EXPECT_EQ(errno, EIO);
     host.SetRate(115200);

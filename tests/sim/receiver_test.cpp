@@ -38,18 +38,25 @@ TEST(SimReceiver, RebasesBoardPathsIntoTheSandbox)
     EXPECT_FALSE(receiver.FileExists("/var/ts9.pid"));
 }
 
-TEST(SimReceiver, RoutesModelDescriptorsAndInjectsOpenFaults)
+TEST(SimReceiver, RoutesModelDescriptorsListsTheOpenOnesAndInjectsOpenFaults)
 {
     sim::Receiver receiver;
     auto device = std::make_shared<CountingDevice>();
     receiver.AddDevice("/dev/thing", device);
     int fd = Board_Open("/dev/thing", O_RDWR, 0);
     ASSERT_GE(fd, 0);
+    receiver.CreateFile("/tmp/plain");
+    int plain = Board_Open("/tmp/plain", O_RDONLY, 0);
+    ASSERT_GE(plain, 0);
+    using Open = std::vector<std::pair<int, std::string>>;
+    EXPECT_EQ(receiver.OpenDescriptors(), (Open{{fd, "/dev/thing"}, {plain, "/tmp/plain"}}));
     EXPECT_EQ(Board_Write(fd, "abc", 3), 3);
     EXPECT_EQ(device->written, 3u);
     EXPECT_EQ(Board_Ioctl(fd, 0x1234, nullptr), -1);
     EXPECT_EQ(errno, ENOTTY);
     EXPECT_EQ(Board_Close(fd), 0);
+    EXPECT_EQ(Board_Close(plain), 0);
+    EXPECT_TRUE(receiver.OpenDescriptors().empty());
 
     receiver.FailOpen("/dev/thing", EACCES);
     EXPECT_EQ(Board_Open("/dev/thing", O_RDWR, 0), -1);

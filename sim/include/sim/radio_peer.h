@@ -34,6 +34,7 @@ enum class RadioFault {
     Short,       // the answer without its last three bytes
     Garble,      // every byte of the answer corrupted
     Extra,       // one byte more after the answer
+    BadEtx,      // the answer's last byte (a frame's ETX) inverted
     Drop,        // no answer
     Delay,       // the answer comes delayMs later (host time, never scaled)
     FailReopen,  // the port's next opening fails (armed before the answer goes out)
@@ -50,7 +51,8 @@ struct RadioRule {
 };
 
 // "FAULT:COMMAND[:WHICH[:MS]]", e.g. "refuse:writefileblock:3",
-// "delay:writefileblock:2:10500", "wrong-code:createfile", "fail-reopen:hard-reset".
+// "delay:writefileblock:2:10500", "wrong-code:createfile", "fail-reopen:hard-reset",
+// "bad-etx:reset".
 bool ParseRadioRule(const std::string &text, RadioRule *rule, std::string *error);
 
 struct RadioOptions {

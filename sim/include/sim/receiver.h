@@ -76,6 +76,9 @@ public:
     void ClearOpenFault(const std::string &boardPath);
     // Counts the opens of a board path (successful or not).
     int OpenCount(const std::string &boardPath) const;
+    // Descriptors opened through the board and not closed yet, with their
+    // board paths, in descriptor order.
+    std::vector<std::pair<int, std::string>> OpenDescriptors() const;
 
     // Shell commands in the order they were run; the handler, when set, plays
     // a command's effect and gives its status (default: 0, no effect).
@@ -97,6 +100,8 @@ public:
     int Nanosleep(const timespec *request, timespec *remaining);
 
 private:
+    void NoteOpen(int fd, const char *path);
+
     ReceiverOptions m_options;
     std::string m_root;
     bool m_ownsRoot = false;
@@ -105,6 +110,7 @@ private:
     std::map<std::string, std::shared_ptr<Device>> m_devices;
     std::map<std::string, int> m_openFaults;
     std::map<std::string, int> m_openCounts;
+    std::map<int, std::string> m_openDescriptors;
     std::function<int(const std::string &)> m_shellHandler;
     std::vector<std::string> m_shellCommands;
     std::vector<MknodRecord> m_mknods;
