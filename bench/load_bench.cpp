@@ -5,22 +5,14 @@
 //     speed: the run against its ideal (fixed waits + line time of every frame
 //     and answer), which it must come within 2 % of;
 //   - the peak resident memory of a 16 MiB load against a small one.
-#include <fcntl.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
-extern char **environ;
+#include "sim_process.h"
 
 namespace {
 
@@ -37,35 +29,10 @@ struct Child {
 
 Child RunSim(std::vector<std::string> arguments)
 {
-    std::string errPath = std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + "/orva-bench-err-" +
-                          std::to_string(getpid());
-    arguments.insert(arguments.begin(), ORVAFLASH_SIM);
-    arguments.push_back("--");
-    std::vector<char *> argv;
-    for (std::string &argument : arguments)
-        argv.push_back(&argument[0]);
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    Child child;
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        int status;
-        wait4(pid, &status, 0, &child.usage);
-        child.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    child.wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    posix_spawn_file_actions_destroy(&actions);
-    std::ifstream in(errPath);
-    std::ostringstream text;
-    text << in.rdbuf();
-    child.err = text.str();
-    unlink(errPath.c_str());
-    return child;
+    simproc::SimRun run(std::move(arguments), {});
+    run.timeoutSeconds = 3600;
+    simproc::Run(run);
+    return {run.status, run.wallMs, run.usage, run.err};
 }
 
 // A number that follows `label` in the sim's report.

@@ -11,9 +11,14 @@
 
 #include <gtest/gtest.h>
 
-#include "sim_run.h"
+#include "sim_process.h"
 
 namespace e2e {
+
+using simproc::Count;
+using simproc::InOrder;
+using simproc::Run;
+using simproc::SimRun;
 
 // Sleeps at a tenth of real time: the escape's guards, the flush after "+++"
 // and the radio's boot window keep 50 ms of margin even on a loaded machine.
@@ -76,28 +81,11 @@ inline void ExpectRefusedBeforeThePort(const SimRun &run)
         EXPECT_NE(line.rfind("rx", 0), 0u) << "the radio heard " << line;
 }
 
-// The internal radio's power-off ran once, at the end: 0xC2 then 0xB3, and
-// nothing switched it on again.  `cycles` power cycles of the bootloader entry
-// come before it.
+// The internal radio's power-off ran once, at the end, after `cycles` power
+// cycles of the bootloader entry.
 inline void ExpectPoweredOffOnceAtTheEnd(const SimRun &run, size_t cycles = 0)
 {
-    EXPECT_EQ(Count(run.out, kPowerOff), 1 + cycles) << run.out;
-    std::vector<std::string> pmu = run.LogLines("pmu");
-    size_t offs = 0, lastOff = 0, lastOn = 0;
-    for (size_t i = 0; i < pmu.size(); ++i) {
-        if (pmu[i] == kPmuOff) {
-            ++offs;
-            lastOff = i;
-        }
-        if (pmu[i] == kPmuOn)
-            lastOn = i;
-    }
-    EXPECT_EQ(offs, 1 + cycles);
-    ASSERT_LT(lastOff + 1, pmu.size());
-    EXPECT_EQ(pmu[lastOff + 1], kPmuCompanion);
-    EXPECT_LT(lastOn, lastOff);
-    // Never before the first attempt to open the port.
-    EXPECT_TRUE(InOrder(run.out, {"COM-Port /dev/ttyS5", kPowerOff})) << run.out;
+    EXPECT_EQ(simproc::PowerOffProblem(run, cycles), "") << run.out;
 }
 
 inline std::string ApplicationImage(const std::string &file)

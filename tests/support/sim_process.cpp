@@ -1,9 +1,10 @@
-#include "sim_run.h"
+#include "sim_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,9 +17,10 @@
 
 extern char **environ;
 
-namespace e2e {
+namespace simproc {
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -33,7 +35,7 @@ std::string ReadAll(const std::string &path)
 std::string MakeSandbox()
 {
     const char *tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/orva-e2e-XXXXXX";
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/orva-run-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     if (!mkdtemp(name.data()))
@@ -69,10 +71,15 @@ pid_t Spawn(SimRun &run)
     return error == 0 ? pid : -1;
 }
 
-void Collect(SimRun &run)
+void Collect(SimRun &run, int waitStatus)
 {
+    if (WIFEXITED(waitStatus))
+        run.status = WEXITSTATUS(waitStatus);
+    else if (WIFSIGNALED(waitStatus))
+        run.signal = WTERMSIG(waitStatus);
     run.out = ReadAll(run.sandbox + "/stdout");
     run.err = ReadAll(run.sandbox + "/stderr");
+    // Where the sim puts its report when the sandbox is kept.
     run.report = ReadAll(run.sandbox + "/sim/report.txt");
 }
 
@@ -86,7 +93,24 @@ SimRun::~SimRun()
     }
 }
 
+std::string SimRun::CommandLine() const
+{
+    std::string line = "orvaflash-sim";
+    for (const std::string &argument : simArguments)
+        line += " " + argument;
+    line += " --";
+    for (const std::string &argument : loaderArguments)
+        line += " " + argument;
+    return line;
+}
+
 std::string SimRun::SandboxFile(const std::string &boardPath) const { return ReadAll(sandbox + boardPath); }
+
+bool SimRun::SandboxHas(const std::string &boardPath) const
+{
+    struct stat status;
+    return stat((sandbox + boardPath).c_str(), &status) == 0;
+}
 
 std::string SimRun::RadioBlocks(const std::string &port) const { return ReadAll(sandbox + "/sim/radio-" + port + ".bin"); }
 
@@ -109,12 +133,12 @@ std::vector<std::string> SimRun::LogLines(const std::string &section) const
     return lines;
 }
 
-void Run(std::vector<SimRun *> runs, int parallel)
+void Run(const std::vector<SimRun *> &runs, int parallel)
 {
     struct Child {
         SimRun *run;
         pid_t pid;
-        std::chrono::steady_clock::time_point deadline;
+        Clock::time_point start;
     };
     std::vector<Child> running;
     size_t next = 0;
@@ -122,29 +146,63 @@ void Run(std::vector<SimRun *> runs, int parallel)
         while (next < runs.size() && running.size() < size_t(parallel)) {
             SimRun *run = runs[next++];
             pid_t pid = Spawn(*run);
-            if (pid < 0)
-                continue;
-            running.push_back({run, pid, std::chrono::steady_clock::now() + std::chrono::seconds(run->timeoutSeconds)});
+            run->started = pid > 0;
+            if (pid > 0)
+                running.push_back({run, pid, Clock::now()});
         }
         for (auto child = running.begin(); child != running.end();) {
-            int status = 0;
+            int waitStatus = 0;
             rusage usage{};
-            pid_t done = wait4(child->pid, &status, WNOHANG, &usage);
-            if (done == 0 && std::chrono::steady_clock::now() > child->deadline) {
+            pid_t done = wait4(child->pid, &waitStatus, WNOHANG, &usage);
+            double ms = std::chrono::duration<double, std::milli>(Clock::now() - child->start).count();
+            if (done == 0 && ms > child->run->timeoutSeconds * 1000.0) {
+                child->run->hung = true;
                 kill(child->pid, SIGKILL);
-                done = wait4(child->pid, &status, 0, &usage);
+                done = wait4(child->pid, &waitStatus, 0, &usage);
             }
-            if (done == child->pid) {
-                child->run->status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                child->run->usage = usage;
-                Collect(*child->run);
-                child = running.erase(child);
-            } else {
+            if (done != child->pid) {
                 ++child;
+                continue;
             }
+            child->run->wallMs = ms;
+            child->run->usage = usage;
+            Collect(*child->run, waitStatus);
+            child = running.erase(child);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        // A short poll keeps the wall time of a timed run within 2 ms.
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+}
+
+std::string PowerOffProblem(const SimRun &run, size_t cycles)
+{
+    static const char kMarker[] = "POWER PDL OFF - begin ... ";
+    static const char kPmuOff[] = "02 C2 00 C0";
+    static const char kPmuOn[] = "02 C3 00 C1";
+    static const char kPmuCompanion[] = "02 B3 00 B1";
+    size_t markers = Count(run.out, kMarker);
+    if (markers != 1 + cycles)
+        return std::to_string(markers) + " \"" + kMarker + "\" lines, " + std::to_string(1 + cycles) + " expected";
+    std::vector<std::string> pmu = run.LogLines("pmu");
+    size_t offs = 0, lastOff = 0, lastOn = 0;
+    for (size_t i = 0; i < pmu.size(); ++i) {
+        if (pmu[i] == kPmuOff) {
+            ++offs;
+            lastOff = i;
+        }
+        if (pmu[i] == kPmuOn)
+            lastOn = i;
+    }
+    if (offs != 1 + cycles)
+        return "the PMU switched the radio off " + std::to_string(offs) + " times, " + std::to_string(1 + cycles) +
+               " expected";
+    if (lastOff + 1 >= pmu.size() || pmu[lastOff + 1] != kPmuCompanion)
+        return "the radio's last switch-off is not followed by the companion supply's";
+    if (lastOn > lastOff)
+        return "the radio was switched on again after its last switch-off";
+    if (!InOrder(run.out, {"COM-Port /dev/ttyS5", kMarker}))
+        return "power-off before the first attempt to open the port";
+    return "";
 }
 
 size_t Count(const std::string &text, const std::string &part)
@@ -167,4 +225,4 @@ bool InOrder(const std::string &text, const std::vector<std::string> &parts)
     return true;
 }
 
-}  // namespace e2e
+}  // namespace simproc
