@@ -407,6 +407,13 @@ extern "C" int API_Display_Cleanup(void)
     return API_ERR_NONE;
 }
 
+void API_Display_Close(void)
+{
+    if (i_dfd != 0)
+        Board_Close(i_dfd);
+    i_dfd = 0;
+}
+
 extern "C" int API_Display_Update(void) { return update_display(i_dfd); }
 
 extern "C" int API_Display_Clear(void)

@@ -29,8 +29,10 @@
 #include "API_Usbserial.h"
 #include "API_Watchdog.h"
 #include "board.h"
+#include "internal/API_Display.h"
 #include "internal/API_Init.h"
 #include "internal/API_NOR.h"
+#include "internal/API_PART.h"
 #include "internal/API_PM.h"
 #include "internal/API_SPI.h"
 #include "internal/API_Signal.h"
@@ -360,8 +362,10 @@ extern "C" void API_Finalize(void)
     const uint32_t started = i_API_Initialized;
     if (started & API_INIT_BUZZER)
         API_Buzzer_Cleanup();
-    if (started & API_INIT_DISPLAY)
+    if (started & API_INIT_DISPLAY) {
         API_Display_Cleanup();
+        API_Display_Close();
+    }
     if (started & API_INIT_MMI)
         API_MMI_Cleanup();
     if (started & API_INIT_NOR)
@@ -378,8 +382,16 @@ extern "C" void API_Finalize(void)
         API_USB_Cleanup();
     if (started & API_INIT_SIGNALS)
         API_Signal_Cleanup();
+    // No task of the API outlives it, whoever started it: with the signals
+    // off no new power event comes, and the PMU is closed below.
+    API_PM_StopTask();
+    API_PART_StopTask();
     if (started & API_INIT_SPI)
         API_SPI_Finalize();
+    // The watchdog stays as the application armed it: closing it without the
+    // magic character would let the board reboot after the time-out, and
+    // disarming it would end a protection the application may still want.
+    // Whoever armed it through the start-up feeds, disarms and closes it.
 
     // Reset after closing: a later shut-down must not close a descriptor
     // number that has since been given to someone else.
@@ -389,8 +401,8 @@ extern "C" void API_Finalize(void)
     }
     if (int fd = sigiofd.exchange(0))
         Board_Close(fd);
-    // The power-management task, which outlives the API, uses the PMU only
-    // under the bus lock: the descriptor is taken away under it.
+    // Application threads may still be at a PMU query: the descriptor is
+    // taken away under the bus lock they use.
     pthread_mutex_lock(&s_spi_mutex);
     int pmu = ifd_pmu.exchange(0);
     pthread_mutex_unlock(&s_spi_mutex);

@@ -7,11 +7,13 @@
 #include <semaphore.h>
 #include <stdio.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "API_Errors.h"
 #include "API_SYS.h"
 #include "board.h"
+#include "internal/API_PART.h"
 
 unsigned char selection = 0;
 sem_t sem_mountpart_id;
@@ -76,6 +78,10 @@ const int s_RETRY_MS = 2000;
 std::mutex mount_mutex;
 bool s_mount_running = false;
 bool s_semaphore_created = false;
+// A task that has not been joined yet, running or ended.
+bool s_mount_joinable = false;
+// Set by the shut-down: the task gives up at its next step, unsignalled.
+std::atomic<bool> s_mount_stop{false};
 
 bool s_CanBeRead(const char *path)
 {
@@ -86,13 +92,18 @@ bool s_CanBeRead(const char *path)
     return true;
 }
 
-// Runs the check until its result file starts with "1"; for ever if it never does.
-void s_WaitForCheck(const MountCheck &check)
+bool s_Stopped() { return s_mount_stop.load(); }
+
+// Runs the check until its result file starts with "1" (true); for ever if it
+// never does, unless the shut-down stops the task (false).
+bool s_WaitForCheck(const MountCheck &check)
 {
-    for (;;) {
+    while (!s_Stopped()) {
         Board_System(check.command);
         int fd;
         while ((fd = Board_Open(check.result_file, O_RDONLY, 0)) < 0) {
+            if (s_Stopped())
+                return false;
             puts(check.waiting_result_message);
             API_Sleep(s_RESULT_POLL_MS);
         }
@@ -100,10 +111,26 @@ void s_WaitForCheck(const MountCheck &check)
         ssize_t count = Board_Read(fd, &answer, 1);
         Board_Close(fd);
         if (count == 1 && answer == '1')
-            return;
+            return true;
         puts(check.waiting_message);
         API_Sleep(s_RETRY_MS);
     }
+    return false;
+}
+
+// The task's steps up to its signal; false when it was stopped on the way.
+bool s_Mount(const MountPlan &plan)
+{
+    if (s_CanBeRead(plan.first_check.script) && !s_WaitForCheck(plan.first_check))
+        return false;
+    if (s_Stopped())
+        return false;
+    Board_System(plan.gadget_command);
+    Board_System(plan.loop_command);
+    Board_System(plan.mount_command);
+
+    puts("\r\nCheck if /mnt/flashfs is mount");
+    return !s_CanBeRead(s_FLASHFS_CHECK.script) || s_WaitForCheck(s_FLASHFS_CHECK);
 }
 
 void s_RaisePriority()
@@ -123,21 +150,15 @@ void *mount_task(void *)
     puts("\r\nLoad Drive mass storage begin");
     puts(plan.check_message);
 
-    if (s_CanBeRead(plan.first_check.script))
-        s_WaitForCheck(plan.first_check);
-    Board_System(plan.gadget_command);
-    Board_System(plan.loop_command);
-    Board_System(plan.mount_command);
-
-    puts("\r\nCheck if /mnt/flashfs is mount");
-    if (s_CanBeRead(s_FLASHFS_CHECK.script))
-        s_WaitForCheck(s_FLASHFS_CHECK);
-
-    puts("Signaling Data Partition Mounted");
-    fflush(stdout);
+    bool mounted = s_Mount(plan);
+    if (mounted) {
+        puts("Signaling Data Partition Mounted");
+        fflush(stdout);
+    }
     std::lock_guard<std::mutex> lock(mount_mutex);
     s_mount_running = false;
-    sem_post(&sem_mountpart_id);
+    if (mounted)
+        sem_post(&sem_mountpart_id);
     return nullptr;
 }
 
@@ -157,6 +178,24 @@ bool s_ResetSemaphore()
 
 }  // namespace
 
+void API_PART_StopTask(void)
+{
+    pthread_t task;
+    {
+        std::lock_guard<std::mutex> lock(mount_mutex);
+        if (!s_mount_joinable)
+            return;
+        s_mount_joinable = false;
+        task = mountpart_thread_id;
+    }
+    // Not under the lock: the task takes it on its way out.
+    s_mount_stop = true;
+    if (pthread_equal(pthread_self(), task))
+        pthread_detach(task);
+    else
+        pthread_join(task, nullptr);
+}
+
 extern "C" {
 
 int API_PART_Data_Mount(int requested)
@@ -164,20 +203,21 @@ int API_PART_Data_Mount(int requested)
     std::lock_guard<std::mutex> lock(mount_mutex);
     if (s_mount_running)
         return API_ERR_CREATING_MOUNT_TASK;
+    // The last task has signalled and only has its return left.
+    if (s_mount_joinable) {
+        pthread_join(mountpart_thread_id, nullptr);
+        s_mount_joinable = false;
+    }
     selection = static_cast<unsigned char>(requested & 0xFF);
     if (!s_ResetSemaphore())
         return API_ERR_CREATING_MOUNT_SEMAPHORE;
 
-    pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0)
-        return API_ERR_CREATING_MOUNT_TASK;
-    // Nobody joins the task: it ends by itself once it has signalled.
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    int created = pthread_create(&mountpart_thread_id, &attributes, mount_task, nullptr);
-    pthread_attr_destroy(&attributes);
-    if (created != 0)
+    s_mount_stop = false;
+    // Joinable: the shut-down waits for a task that is still checking.
+    if (pthread_create(&mountpart_thread_id, nullptr, mount_task, nullptr) != 0)
         return API_ERR_CREATING_MOUNT_TASK;
     s_mount_running = true;
+    s_mount_joinable = true;
     return API_ERR_NONE;
 }
 

@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <semaphore.h>
+#include <stdint.h>
 #include <stdio.h>
 
 #include <atomic>
@@ -21,9 +22,15 @@ std::atomic<int> ifd_pmu{0};
 
 static sem_t sem_pm_id;
 static pthread_t pm_thread_id;
-// Set once: the task and its semaphore live as long as the process, so a
-// restart of the API reopens the device but must not re-create them.
+// The task runs from the start-up to the shut-down; a restart starts a new one.
 static std::atomic<bool> b_pm_task_started{false};
+// The semaphore is made once and never destroyed: a power event may still
+// post it from a signal handler while the shut-down ends the task.
+static bool b_pm_sem_created = false;
+// A task serves while its own generation is the current one; the shut-down
+// moves the generation on, so a task it cannot wait for (the shut-down ran
+// from the task's own callback) still ends and a later one is not disturbed.
+static std::atomic<unsigned> s_pm_generation{0};
 static std::atomic<void (*)(int)> p_FuncPtr_status{nullptr};
 
 namespace {
@@ -60,14 +67,33 @@ int s_PmLockedQuery(unsigned char command, unsigned char *data)
     return result;
 }
 
-void *pm_task(void *)
+void *pm_task(void *argument)
 {
-    for (;;) {
+    const unsigned generation = static_cast<unsigned>(reinterpret_cast<uintptr_t>(argument));
+    while (s_pm_generation.load() == generation) {
         if (sem_wait(&sem_pm_id) != 0 && errno == EINTR)
             continue;
+        // Woken to end: an event still pending is not served.
+        if (s_pm_generation.load() != generation)
+            break;
         API_PM_SignalHandler();
     }
     return nullptr;
+}
+
+// A fresh semaphore for a new task: posts left over from the last run are
+// events its task never saw, which the new one must not serve.
+bool s_PmSemaphoreReady()
+{
+    if (!b_pm_sem_created) {
+        if (sem_init(&sem_pm_id, 0, 0) != 0)
+            return false;
+        b_pm_sem_created = true;
+        return true;
+    }
+    while (sem_trywait(&sem_pm_id) == 0) {
+    }
+    return true;
 }
 
 int s_PowerLevelSource0(float *level, float *voltage)
@@ -146,11 +172,13 @@ extern "C" int API_PM_Initialize(void)
     ifd_pmu = Board_Open("/dev/pmu", O_RDWR, 0);
     if (ifd_pmu < 0)
         return API_ERR_OPENING_PMU;
+    // Started twice: the running task serves the reopened device too.
     if (b_pm_task_started.load())
         return API_ERR_NONE;
-    if (sem_init(&sem_pm_id, 0, 0) != 0)
+    if (!s_PmSemaphoreReady())
         return API_ERR_PMU_SEMAPHORE_CREATION;
-    if (pthread_create(&pm_thread_id, nullptr, pm_task, nullptr) != 0)
+    void *generation = reinterpret_cast<void *>(static_cast<uintptr_t>(s_pm_generation.load()));
+    if (pthread_create(&pm_thread_id, nullptr, pm_task, generation) != 0)
         return API_ERR_PMU_THREAD_CREATION;
     b_pm_task_started.store(true);
 
@@ -159,6 +187,18 @@ extern "C" int API_PM_Initialize(void)
     if (pthread_setschedparam(pm_thread_id, SCHED_FIFO, &parameter) == 0)
         printf("Priority of PM task set to %d and policy FIFO\n", kPmTaskPriority);
     return API_ERR_NONE;
+}
+
+void API_PM_StopTask(void)
+{
+    if (!b_pm_task_started.exchange(false))
+        return;
+    s_pm_generation.fetch_add(1);
+    sem_post(&sem_pm_id);
+    if (pthread_equal(pthread_self(), pm_thread_id))
+        pthread_detach(pm_thread_id);
+    else
+        pthread_join(pm_thread_id, nullptr);
 }
 
 extern "C" int API_PM_StatusCallback(void (*callback)(int status))
@@ -178,7 +218,7 @@ extern "C" int API_PM_RemoteShutdown(void) { return API_SPI_SendRecv(ifd_pmu, PM
 
 extern "C" int API_PM_NotifyUser(void)
 {
-    // Runs in the SIGUSR2 handler; before the task exists there is no one to wake.
+    // Runs in the SIGUSR2 handler; without a task there is no one to wake.
     if (b_pm_task_started.load())
         sem_post(&sem_pm_id);
     return API_ERR_NONE;

@@ -39,10 +39,10 @@ extern "C" int API_SPI_Initialize(void) { return API_ERR_NONE; }
 
 extern "C" int API_SPI_Finalize(void)
 {
-    // The lock is never destroyed: the power-management task lives as long
-    // as the process and may take it at any moment, and a later restart of
-    // the API uses it again.  The result is the one its destruction would
-    // give: EBUSY while somebody holds it.
+    // The lock is never destroyed: a later restart of the API uses it
+    // again, and an application thread may still be at a PMU query.  The
+    // result is the one its destruction would give: EBUSY while somebody
+    // holds it.
     int result = pthread_mutex_trylock(&s_spi_mutex);
     if (result == 0)
         pthread_mutex_unlock(&s_spi_mutex);

@@ -37,6 +37,9 @@ int set_page(int fd, int page);
 int write_data(int fd, const unsigned char *bytes, int count);
 int update_display(int fd);
 int drawline(int x0, int y0, int x1, int y1);
+// Closes the device at shut-down; the mirror stays, and the next
+// API_Display_Reset opens the device again.
+void API_Display_Close(void);
 
 // A character defined by the application, newest first.
 struct UserCharacter {

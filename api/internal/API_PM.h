@@ -9,4 +9,9 @@
 // start-up and shut-down set it.
 extern std::atomic<int> ifd_pmu;
 
+// Ends the power-management task and waits for it (an event it is serving is
+// finished first); nothing when none runs.  Run from the task itself, it
+// ends once the callback returns.  The device stays open.
+void API_PM_StopTask(void);
+
 #endif
