@@ -13,6 +13,7 @@
 #include "API.h"
 #include "API_Errors.h"
 #include "API_Signal.h"
+#include "internal/API_PART.h"
 #include "sim/receiver.h"
 #include "sim/standard_board.h"
 
@@ -141,6 +142,7 @@ TEST(Concurrency, MountsFromSeveralThreadsStartOneTaskAtATime)
     EXPECT_EQ(API_PART_Data_IsReady(), API_ERR_NONE);
     // The gadget, loop and mount commands once per task.
     EXPECT_EQ(receiver.ShellCommands().size(), 3u * static_cast<unsigned>(started.load()));
+    API_PART_StopTask();
 }
 
 }  // namespace
