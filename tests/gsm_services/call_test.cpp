@@ -153,6 +153,8 @@ TEST_F(Dialling, PolledDialIsLookedAtOnlyWhileItIsOnItsWay)
 
     services.SetNumber("0612", CallOutcome::Connect);
     ASSERT_EQ(API_GSM_CSD_DialWithoutCheckResult("0612"), API_ERR_NONE);
+    // The dial gets no answer yet: the modem may hear it after the call returns.
+    ASSERT_TRUE(Eventually([&] { return Sent("ATD0612"); }));
     modem.ClearCommands();
     EXPECT_EQ(API_GSM_CSD_CheckDialResult(0), API_ERR_GSM_CSD_NO_ACTIVE_CONNECTION_PRESENT);
     EXPECT_TRUE(modem.Commands().empty());
