@@ -25,6 +25,7 @@
 #include "internal/API_Uart.h"
 #include "sim/receiver.h"
 #include "sim/standard_board.h"
+#include "threads.h"
 
 // At 0.01 a 10 s answer wait lasts about 0.1 s; the simulated modem answers
 // at once.  Tests whose success hangs on 1 s waits take a larger scale, so a
@@ -48,17 +49,6 @@ inline bool Eventually(const std::function<bool()> &condition)
     return true;
 }
 
-// Threads of this process.
-inline int ThreadCount()
-{
-    int count = 0;
-    if (DIR *tasks = opendir("/proc/self/task")) {
-        while (dirent *entry = readdir(tasks))
-            count += entry->d_name[0] != '.';
-        closedir(tasks);
-    }
-    return count;
-}
 
 class GsmTest : public ::testing::Test {
 protected:

@@ -32,6 +32,7 @@
 #include "sim/receiver.h"
 #include "sim/shell_script.h"
 #include "sim/standard_board.h"
+#include "threads.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define HYGIENE_SANITIZED 1
@@ -52,18 +53,6 @@ const std::string kCheck1 = "/usr/local/bin/data_mounted_script1.sh";
 const std::string kCheck = "/usr/local/bin/data_mounted_script.sh";
 const std::string kResult1 = "/usr/local/bin/mountDataResult1.txt";
 const std::string kResult = "/usr/local/bin/mountDataResult.txt";
-
-std::set<std::string> Threads()
-{
-    std::set<std::string> tasks;
-    if (DIR *dir = opendir("/proc/self/task")) {
-        while (dirent *entry = readdir(dir))
-            if (entry->d_name[0] != '.')
-                tasks.insert(entry->d_name);
-        closedir(dir);
-    }
-    return tasks;
-}
 
 // Every open descriptor and what it refers to, the listing's own left out.
 std::map<int, std::string> Descriptors()
@@ -96,7 +85,7 @@ std::string Show(const std::map<int, std::string> &descriptors)
 bool ThreadsBecome(const std::set<std::string> &wanted)
 {
     for (int i = 0; i < 5000; ++i) {
-        if (Threads() == wanted)
+        if (ThreadIds() == wanted)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -228,7 +217,7 @@ protected:
 
 TEST_F(Hygiene, TenCyclesOnOneBoardLeaveNoTaskOrDescriptorBehind)
 {
-    const std::set<std::string> threads = Threads();
+    const std::set<std::string> threads = ThreadIds();
     const std::map<int, std::string> descriptors = Descriptors();
     const std::string watchdog = board->receiver.HostPath("/dev/watchdog");
     Cycle first;
@@ -316,7 +305,7 @@ TEST_F(Hygiene, TenCyclesDoNotGrowTheHeap)
 // checking; the shut-down ends it all the same.
 TEST_F(Hygiene, ShutDownEndsAMountStillWaiting)
 {
-    const std::set<std::string> threads = Threads();
+    const std::set<std::string> threads = ThreadIds();
     // Written after the board's "1".
     board->shell.When(kCheck1 + " > " + kResult1).WritesFile(kResult1, "0");
     testing::internal::CaptureStdout();

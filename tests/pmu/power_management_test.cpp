@@ -11,19 +11,9 @@
 #include "API_Errors.h"
 #include "API_Signal.h"
 #include "pmu_fixture.h"
+#include "threads.h"
 
 namespace {
-
-int TaskCount()
-{
-    int count = 0;
-    if (DIR *tasks = opendir("/proc/self/task")) {
-        while (dirent *entry = readdir(tasks))
-            count += entry->d_name[0] != '.';
-        closedir(tasks);
-    }
-    return count;
-}
 
 TEST_F(PmuTest, TemperatureJoinsItsTwoBytes)
 {
@@ -122,10 +112,10 @@ TEST_F(PmuTest, PowerSourceOutsideTheThreeIsNine)
 
 TEST_F(PmuTest, RestartReopensTheDeviceWithoutASecondTask)
 {
-    int tasks = TaskCount();
+    int tasks = ThreadCount();
     int opened = ifd_pmu;
     EXPECT_EQ(API_PM_Initialize(), 0);
-    EXPECT_EQ(TaskCount(), tasks);
+    EXPECT_EQ(ThreadCount(), tasks);
     EXPECT_NE(ifd_pmu, opened);
     Board_Close(opened);
 }

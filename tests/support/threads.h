@@ -1,0 +1,24 @@
+// The threads of this process, by id, as the kernel lists them.
+#ifndef ORVA_TESTS_THREADS_H
+#define ORVA_TESTS_THREADS_H
+
+#include <dirent.h>
+
+#include <set>
+#include <string>
+
+inline std::set<std::string> ThreadIds()
+{
+    std::set<std::string> ids;
+    if (DIR *tasks = opendir("/proc/self/task")) {
+        while (dirent *entry = readdir(tasks))
+            if (entry->d_name[0] != '.')
+                ids.insert(entry->d_name);
+        closedir(tasks);
+    }
+    return ids;
+}
+
+inline int ThreadCount() { return static_cast<int>(ThreadIds().size()); }
+
+#endif
