@@ -14,6 +14,7 @@
 #include "API_SYS.h"
 #include "board.h"
 #include "internal/API_PART.h"
+#include "internal/API_SYS.h"
 
 unsigned char selection = 0;
 sem_t sem_mountpart_id;
@@ -163,18 +164,7 @@ void *mount_task(void *)
 }
 
 // A new mount starts unsignalled, even when an earlier one was never waited for.
-bool s_ResetSemaphore()
-{
-    if (!s_semaphore_created) {
-        if (sem_init(&sem_mountpart_id, 0, 0) != 0)
-            return false;
-        s_semaphore_created = true;
-        return true;
-    }
-    while (sem_trywait(&sem_mountpart_id) == 0) {
-    }
-    return true;
-}
+bool s_ResetSemaphore() { return s_SemaphoreFreshForTask(&sem_mountpart_id, &s_semaphore_created); }
 
 }  // namespace
 

@@ -17,6 +17,7 @@
 #include "internal/API_PM.h"
 #include "internal/API_PMU_Commands.h"
 #include "internal/API_SPI.h"
+#include "internal/API_SYS.h"
 
 std::atomic<int> ifd_pmu{0};
 
@@ -83,18 +84,7 @@ void *pm_task(void *argument)
 
 // A fresh semaphore for a new task: posts left over from the last run are
 // events its task never saw, which the new one must not serve.
-bool s_PmSemaphoreReady()
-{
-    if (!b_pm_sem_created) {
-        if (sem_init(&sem_pm_id, 0, 0) != 0)
-            return false;
-        b_pm_sem_created = true;
-        return true;
-    }
-    while (sem_trywait(&sem_pm_id) == 0) {
-    }
-    return true;
-}
+bool s_PmSemaphoreReady() { return s_SemaphoreFreshForTask(&sem_pm_id, &b_pm_sem_created); }
 
 int s_PowerLevelSource0(float *level, float *voltage)
 {

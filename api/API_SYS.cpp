@@ -90,3 +90,16 @@ extern "C" int API_SYS_AutoStart(int on)
     int written = 0;
     return API_Flash_WriteData(API_SYS_AUTOSTART_ADDRESS, &flag, 1, &written);
 }
+
+bool s_SemaphoreFreshForTask(sem_t *semaphore, bool *created)
+{
+    if (!*created) {
+        if (sem_init(semaphore, 0, 0) != 0)
+            return false;
+        *created = true;
+        return true;
+    }
+    while (sem_trywait(semaphore) == 0) {
+    }
+    return true;
+}
