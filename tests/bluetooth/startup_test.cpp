@@ -66,8 +66,7 @@ TEST_F(BluetoothStartUp, HardResetGoesThroughThePmuAndTheModuleAnnouncesItself)
     EXPECT_EQ(s_BluetoothGetAnswer("READY.", 10), API_ERR_NONE);
     EXPECT_TRUE(module.WaitForRestarts(3, 2000));  // two during the start-up, one now
 
-    Board_Close(ifd_pmu);
-    ifd_pmu = 0;
+    unitreset::ClosePmu();
     EXPECT_EQ(API_Bluetooth_Reset(), API_ERR_WRITING_SPI);
 }
 

@@ -1,0 +1,19 @@
+// One reset per unit: puts the unit's process-wide state back to how the
+// process starts, for tests and fuzz targets alike.  A reset never touches
+// the board; end a unit's tasks and close its devices with its own clean-up
+// first.
+#ifndef ORVA_TESTS_UNIT_RESET_H
+#define ORVA_TESTS_UNIT_RESET_H
+
+namespace unitreset {
+
+// "/dev/pmu" opened into the power-management unit's descriptor, as its
+// start-up leaves it, and closed again.
+bool OpenPmu();
+void ClosePmu();
+
+void Bluetooth();
+
+}  // namespace unitreset
+
+#endif
