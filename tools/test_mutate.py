@@ -51,7 +51,7 @@ class Generation(unittest.TestCase):
                'void f() {\n'
                '    printf("level %d < %d\\n", 4, 5);\n'
                '    DebugPrintf(1, "x");\n'
-               '    char buffer[16] = {0};\n'
+               '    char buffer[16] = {0}; char command[N + 32];\n'
                '    h(s_Text("a < b == c"));\n'
                '    pthread_mutex_lock(&m);\n'
                '}\n')
