@@ -6,6 +6,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* Longest command line accepted by s_BluetoothSendCmd, without its line feed. */
 #define API_BLUETOOTH_COMMAND_MAX 510
@@ -61,6 +62,7 @@ int API_Bluetooth_SetMACAddress(unsigned char *address);
  * interrupted link.  The caller serialises it with the unit's other commands. */
 int s_BluetoothSendCmd(const char *command);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -5,6 +5,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 int API_Buzzer_Init(void);
 /* `frequency` in Hz (outside 306 to 4650 Hz the lowest tone is used);
@@ -12,6 +13,7 @@ int API_Buzzer_Init(void);
 int API_Buzzer_Beep(unsigned int frequency, int duration);
 int API_Buzzer_Cleanup(void);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -7,6 +7,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 int API_Debug_SetSerialDump(unsigned index, int on);
 int API_Debug_SetSerialLog(int index, int on);
@@ -17,6 +18,7 @@ int API_Debug_GetSerialLog(int *indexes, int *values);
 /* Appends bytes to the interface's log file; 2 when it has none. */
 int writeLogFile(int index, const void *data, int length);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

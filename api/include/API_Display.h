@@ -9,6 +9,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 #define API_DISPLAY_WIDTH 128
 #define API_DISPLAY_HEIGHT 64
@@ -52,6 +53,7 @@ int API_Display_PrintText3(int x, int y, float scale, const char *text);
  * top-left pixel of the cell. */
 int API_Display_SetuserCharacter(unsigned char code, unsigned int size, const int *bits);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -6,6 +6,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 enum API_ErrorCode {
     API_ERR_NONE = 0,
@@ -238,6 +239,7 @@ enum API_ErrorCode {
 #define API_ERROR_TEXT_SIZE 50
 int API_Errors_GetErrorText(int code, char *text);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

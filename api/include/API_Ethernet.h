@@ -6,6 +6,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 #define API_ETH_LINK_MARKER "/var/netlink"
 
@@ -19,6 +20,7 @@ int API_ETH_GetCnxState(int *state);
 /* For the SIGIO dispatch, on every SIGIO. */
 int API_ETH_SignalHandler(void);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -6,6 +6,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 int API_Extender_Init(void);
 int API_Extender_Cleanup(void);
@@ -13,6 +14,7 @@ int API_Extender_GetStatusGpio(int port_a, unsigned char line, int *level);
 int API_Extender_SetStatusGpio(int port_a, unsigned char line, int level);
 int API_Extender_SetConfigGpio(int port_a, unsigned char line, int output);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

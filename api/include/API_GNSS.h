@@ -6,6 +6,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* Called in signal context with the signal's context pointer and the pending-
  * event word: it must not take locks or call the PMU. */
@@ -31,6 +32,7 @@ int API_GNSS_PPSCallback(API_GNSS_PPSFunction function);
 /* For the SIGUSR2 dispatch, on a pending-event word with the PPS bit (0x01). */
 int API_GNSS_PPSSignalHandler(void *context, unsigned int events);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -5,6 +5,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* First occurrence of the zero-terminated `pattern` within the first `length`
  * bytes of `data`; zero bytes in `data` are compared like any other byte.
@@ -50,6 +51,7 @@ int API_GSM_DSCCallback(API_GSM_ConnectionCallback callback);
 /* Hook of the carrier-change event (GPIO event 0x20); runs in signal context. */
 void API_GSM_DSCSignalHandler(void);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

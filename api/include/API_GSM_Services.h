@@ -11,6 +11,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* Sizes, terminating NUL included, of the texts the queries hand out.  A
  * caller's buffer of this size always holds the whole text. */
@@ -162,6 +163,7 @@ int API_GSM_SetNetwork(int mode);
 /* 0 circuit-switched only, 1 packet (90 otherwise). */
 int API_GSM_SetProtocol(int protocol);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -5,6 +5,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* Feature bits of API_Initialize: one per unit to start. */
 #define API_INIT_BLUETOOTH 0x1
@@ -38,6 +39,13 @@ int API_IsInitialized(int mask);
  * "/etc/ts9_api.cfg" and creates missing device nodes.  Always 0. */
 int API_RevertAPIConfigToDefault(void);
 
+/* Writes "/etc/ts9_api.cfg" from the interface table: 1, or 0 when the file
+ * cannot be created. */
+int create_config_file(void);
+/* Creates every device node of the interface table that is missing; always 1. */
+int make_device_descriptors(void);
+
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -6,6 +6,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* Requests of "/dev/pushbuttons"; each fills a 4-byte int. */
 #define API_MMI_IOCTL_RECORD 0x8004FF01u
@@ -22,6 +23,7 @@ int API_MMI_IsScrollPressed(int *pressed);
 int API_MMI_WasRecordPressedOnBoot(int *pressed);
 int API_MMI_WasScrollPressedOnBoot(int *pressed);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -5,6 +5,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* Start of the parameter area and its size in bytes. */
 #define API_NOR_PARAM_BASE 0x39000
@@ -22,6 +23,7 @@ int API_NOR_Check_Blank_Param(const char *data, int length);
 int API_NOR_Check_String_Param(const char *text, int length);
 int API_RevertTS9ToDefault(void);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

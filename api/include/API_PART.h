@@ -6,12 +6,14 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* 0 (low 8 bits): the internal data partition; anything else: the USB one. */
 int API_PART_Data_Mount(int selection);
 /* Waits until the mount task has finished. */
 int API_PART_Data_IsReady(void);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -5,6 +5,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* Opens "/dev/pmu" and starts the task that delivers power events. */
 int API_PM_Initialize(void);
@@ -28,6 +29,7 @@ int API_PM_GetPowerLevel(int source, float *level, float *voltage);
 /* 0, 1 or 2 as numbered by the PMU; 9 for anything else. */
 int API_PM_GetPowerSource(int *source);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

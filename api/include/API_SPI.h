@@ -5,6 +5,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 int API_SPI_Initialize(void);
 int API_SPI_Finalize(void);
@@ -12,6 +13,7 @@ int API_SPI_Sendmsg(int fd, unsigned char command, unsigned char parameter);
 int API_SPI_Receivemsg(int fd, unsigned char *reply, unsigned char expected);
 int API_SPI_SendRecv(int fd, unsigned char command, unsigned char parameter);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -5,6 +5,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* Task identifiers of API_SYS_CreateTask. */
 #define API_TASK_GSM 1
@@ -17,6 +18,7 @@ int API_Sleep(int ms);
 int API_SYS_CreateTask(int task, int priority);
 int API_SYS_AutoStart(int on);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -5,10 +5,12 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 int API_EXTUHF_SetSerialMode(int mode);
 int API_EXTUHF_GetSerialMode(int *mode);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

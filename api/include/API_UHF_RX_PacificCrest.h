@@ -5,9 +5,11 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 int API_UHF_RX_PacificCrest_TurnOn(int on);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -6,6 +6,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* Personalities of the device port. */
 #define USB_Mode_None 0
@@ -34,6 +35,7 @@ int API_USB_GetHostState(int *state);
 int API_USB_DeviceSignalHandler(void);
 int API_USB_HostSignalHandler(void);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

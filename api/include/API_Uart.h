@@ -8,6 +8,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* Interface numbers 0 to API_UART_COUNT - 1. */
 #define API_UART_COUNT 12
@@ -28,6 +29,7 @@ int API_UartGetBaudRate(int number, int *rate);
 int API_UartSetConfig(int number, const int *config);
 int API_UartGetConfig(int number, int *config);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -6,6 +6,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 #define API_USBSERIAL_FIRST_PORT 6
 #define API_USBSERIAL_LAST_PORT 10
@@ -25,6 +26,7 @@ int API_Usbserial_Write(int port, const void *data, int length);
 /* Called by the SIGIO handler. */
 int API_Usbserial_SignalHandler(void);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif

@@ -6,6 +6,7 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#pragma GCC visibility push(default)
 
 /* The driver's set-time-out request: the time-out in seconds in, the one the
  * driver chose back. */
@@ -17,6 +18,7 @@ int API_Watchdog_Init(int timeout, int enable);
 int API_Watchdog_Restart(void);
 int API_Watchdog_Stop(void);
 
+#pragma GCC visibility pop
 #ifdef __cplusplus
 }
 #endif
