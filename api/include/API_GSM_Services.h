@@ -17,9 +17,9 @@ extern "C" {
  * caller's buffer of this size always holds the whole text. */
 #define API_GSM_OPERATOR_NAME_SIZE 64 /* operator name, quotes included */
 #define API_GSM_IMEI_SIZE 16
-#define API_GSM_VERSION_SIZE 6        /* firmware version "d.ddd" */
-#define API_GSM_MODULE_SIZE 20        /* module name, e.g. "Q2687H" */
-#define API_GSM_WIP_VERSION_SIZE 64   /* IP stack version */
+#define API_GSM_VERSION_SIZE 6      /* firmware version "d.ddd" */
+#define API_GSM_MODULE_SIZE 20      /* module name, e.g. "Q2687H" */
+#define API_GSM_WIP_VERSION_SIZE 64 /* IP stack version */
 
 /* Longest texts accepted for the packet-data parameters. */
 #define API_GSM_PSD_APN_MAX 96

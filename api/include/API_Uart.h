@@ -14,8 +14,8 @@ extern "C" {
 #define API_UART_COUNT 12
 
 /* The configuration record: two ints. */
-#define API_UART_CONFIG_SPEED 0      /* output and input speed code */
-#define API_UART_CONFIG_LINE 1       /* line discipline number, 0 ordinary */
+#define API_UART_CONFIG_SPEED 0 /* output and input speed code */
+#define API_UART_CONFIG_LINE 1  /* line discipline number, 0 ordinary */
 #define API_UART_CONFIG_WORDS 2
 
 int API_UartOpen(unsigned int number, int flags);
