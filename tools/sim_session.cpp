@@ -15,6 +15,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "sim/display_png.h"
@@ -358,25 +359,49 @@ void MapHostFiles(Session &session)
         fs::create_directories(fs::path(inside).parent_path(), failed);
         fs::create_symlink(path, inside, failed);
         if (failed)
-            Fail(session.setup.tool, "cannot map the host file " + path + " into the sandbox: " + failed.message());
+            throw std::runtime_error("cannot map the host file " + path + " into the sandbox: " + failed.message());
         session.mapped.push_back("host file " + path + " mapped to board path " + path + " (" + inside + ")");
     }
+}
+
+std::string RadioPort(const Options &options, const Setup &setup)
+{
+    return options.radioPort.empty() ? setup.defaultRadioPort : options.radioPort;
+}
+
+// What the options ask that this run cannot give, found before the sandbox
+// exists; empty when nothing.
+std::string Refusal(const Options &options, const Setup &setup)
+{
+    std::string radioPort = RadioPort(options, setup);
+    bool known = radioPort == "all" || radioPort == "none";
+    std::string lines;
+    for (const std::string &port : setup.radioLines) {
+        known = known || radioPort == port;
+        lines += (lines.empty() ? "" : ", ") + port;
+    }
+    if (!known)
+        return "no radio line at \"" + radioPort + "\"; the lines are " + lines;
+    std::string error;
+    // The panel is blank at power-up: its picture stands until the end.
+    if (!options.displayPng.empty() && !sim::WritePanelPng(sim::PanelRam{}, options.displayPng, &error))
+        return error;
+    if (!options.displayFrames.empty()) {
+        std::error_code failed;
+        fs::create_directories(options.displayFrames, failed);
+        if (failed || access(options.displayFrames.c_str(), W_OK) != 0)
+            return "cannot write frames into " + options.displayFrames;
+    }
+    return "";
 }
 
 void StartRadios(Session &session)
 {
     sim::Receiver &receiver = *session.receiver;
     const Setup &setup = session.setup;
-    std::string radioPort = session.options.radioPort.empty() ? setup.defaultRadioPort : session.options.radioPort;
-    bool known = radioPort == "all" || radioPort == "none";
-    std::string lines;
-    for (const std::string &port : setup.radioLines) {
-        known = known || radioPort == port;
-        lines += (lines.empty() ? "" : ", ") + port;
+    std::string radioPort = RadioPort(session.options, setup);
+    for (const std::string &port : setup.radioLines)
         session.lines.push_back(std::make_unique<sim::PtyLine>(receiver, port));
-    }
-    if (!known)
-        Fail(session.setup.tool, "no radio line at \"" + radioPort + "\"; the lines are " + lines);
     for (auto &line : session.lines) {
         if (radioPort != "all" && radioPort != line->BoardPath())
             continue;
@@ -596,6 +621,9 @@ void Fail(const char *tool, const std::string &message)
 
 void Start(const Options &options, const Setup &setup)
 {
+    std::string refusal = Refusal(options, setup);
+    if (!refusal.empty())
+        Fail(setup.tool, refusal);
     g_session = new Session;
     Session &session = *g_session;
     session.options = options;
@@ -611,25 +639,20 @@ void Start(const Options &options, const Setup &setup)
         session.board = std::make_unique<sim::StandardBoard>(*session.receiver);
         fs::create_directories(session.receiver->Root() + "/sim");
         StartRadios(session);
+        MapHostFiles(session);
     } catch (const std::exception &error) {
-        Fail(session.setup.tool, error.what());
+        if (options.sandbox.empty() && !options.keepSandbox) {
+            std::error_code ignored;
+            fs::remove_all(receiverOptions.sandbox, ignored);
+        }
+        Fail(setup.tool, error.what());
     }
     sim::Receiver &receiver = *session.receiver;
     for (const auto &fault : options.failOpen)
         receiver.FailOpen(fault.first, fault.second);
     for (uint8_t command : options.pmuFailures)
         session.board->pmu->FailCommand(command);
-    MapHostFiles(session);
-
-    std::string error;
-    // A picture that cannot be written is found out before the program runs.
-    if (!options.displayPng.empty() && !sim::WriteDisplayPng(*session.board->display, options.displayPng, &error))
-        Fail(session.setup.tool, error);
     if (!options.displayFrames.empty()) {
-        std::error_code failed;
-        fs::create_directories(options.displayFrames, failed);
-        if (failed || access(options.displayFrames.c_str(), W_OK) != 0)
-            Fail(session.setup.tool, "cannot write frames into " + options.displayFrames);
         session.frames = std::make_shared<FrameRecorder>(session.board->display, options.displayFrames);
         receiver.AddDevice("/dev/display", session.frames);
     }
