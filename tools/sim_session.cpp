@@ -447,8 +447,11 @@ void SignalHandler(int signal)
 void WatchInterrupts()
 {
     const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-    if (pipe2(g_signalPipe, O_CLOEXEC) != 0)
+    // pipe() and fcntl(): the receiver's kernel predates pipe2().
+    if (pipe(g_signalPipe) != 0)
         return;
+    fcntl(g_signalPipe[0], F_SETFD, FD_CLOEXEC);
+    fcntl(g_signalPipe[1], F_SETFD, FD_CLOEXEC);
     sigset_t all, saved;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &saved);
