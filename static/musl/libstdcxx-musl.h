@@ -18,10 +18,18 @@ typedef locale_t __locale_t;
  * built with; musl's __ctype_b_loc() table has the same ones. */
 #define ORVA_ISBIT(bit) ((bit) < 8 ? ((1 << (bit)) << 8) : ((1 << (bit)) >> 8))
 enum {
-    _ISupper = ORVA_ISBIT(0), _ISlower = ORVA_ISBIT(1), _ISalpha = ORVA_ISBIT(2),
-    _ISdigit = ORVA_ISBIT(3), _ISxdigit = ORVA_ISBIT(4), _ISspace = ORVA_ISBIT(5),
-    _ISprint = ORVA_ISBIT(6), _ISgraph = ORVA_ISBIT(7), _ISblank = ORVA_ISBIT(8),
-    _IScntrl = ORVA_ISBIT(9), _ISpunct = ORVA_ISBIT(10), _ISalnum = ORVA_ISBIT(11)
+    _ISupper = ORVA_ISBIT(0),
+    _ISlower = ORVA_ISBIT(1),
+    _ISalpha = ORVA_ISBIT(2),
+    _ISdigit = ORVA_ISBIT(3),
+    _ISxdigit = ORVA_ISBIT(4),
+    _ISspace = ORVA_ISBIT(5),
+    _ISprint = ORVA_ISBIT(6),
+    _ISgraph = ORVA_ISBIT(7),
+    _ISblank = ORVA_ISBIT(8),
+    _IScntrl = ORVA_ISBIT(9),
+    _ISpunct = ORVA_ISBIT(10),
+    _ISalnum = ORVA_ISBIT(11)
 };
 #undef ORVA_ISBIT
 
