@@ -108,6 +108,11 @@ class Generation(unittest.TestCase):
         for name, pool in files.items():
             self.assertGreaterEqual(sum(p.startswith(name + "-") for p in picked), min(5, len(pool)))
         self.assertEqual(picked, mutate.choose(files, 60, seed=7, per_file_min=5))
+        # A new mutant in one file moves at most one pick of the others.
+        files["f0"] = files["f0"] + ["f0-new"]
+        again = mutate.choose(files, 60, seed=7, per_file_min=5)
+        others = lambda ps: {p for p in ps if not p.startswith("f0-")}
+        self.assertLessEqual(len(others(picked) ^ others(again)), 1)
 
 
 if __name__ == "__main__":
