@@ -289,7 +289,7 @@ int make_device_descriptors(void)
     return 1;
 }
 
-extern "C" int API_RevertAPIConfigToDefault(void)
+void s_DefaultPaths(void)
 {
     for (API_DevName &row : a_devnames)
         memset(row.path, 0, sizeof row.path);
@@ -301,6 +301,11 @@ extern "C" int API_RevertAPIConfigToDefault(void)
             }
         }
     }
+}
+
+extern "C" int API_RevertAPIConfigToDefault(void)
+{
+    s_DefaultPaths();
     create_config_file();
     make_device_descriptors();
     return API_ERR_NONE;

@@ -35,6 +35,8 @@ extern int b_IsInitialized;
 int create_config_file(void);
 // Creates every missing device node of the table; always 1.
 int make_device_descriptors(void);
+// Every row's path back to its compiled-in default, chosen by the row's name.
+void s_DefaultPaths(void);
 // Applies the configuration file's text to the table's paths.
 void s_ParseConfig(const char *data, size_t size);
 

@@ -112,7 +112,7 @@ TEST_F(Nor, TextAndBlankChecks)
         {std::string("caf\xE9\0", 5), 180},
     };
     for (const Case &c : texts) {
-        std::string out = FrameTest::Stdout([&] {
+        std::string out = Stdout([&] {
             EXPECT_EQ(API_NOR_Check_String_Param(c.bytes.data(), static_cast<int>(c.bytes.size())), c.expected)
                 << c.bytes;
         });
@@ -121,7 +121,7 @@ TEST_F(Nor, TextAndBlankChecks)
     EXPECT_EQ(API_NOR_Check_String_Param("", 0), 180);
 
     std::string blank(64, '\xFF');
-    EXPECT_EQ(FrameTest::Stdout([&] { EXPECT_EQ(API_NOR_Check_Blank_Param(blank.data(), 64), 179); }),
+    EXPECT_EQ(Stdout([&] { EXPECT_EQ(API_NOR_Check_Blank_Param(blank.data(), 64), 179); }),
               "Param is blank !\n");
     blank[40] = '\0';
     EXPECT_EQ(API_NOR_Check_Blank_Param(blank.data(), 64), 0);
