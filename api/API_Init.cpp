@@ -322,9 +322,10 @@ extern "C" int API_Initialize(int flags)
     int result = API_ERR_NONE;
 
     if (requested & API_INIT_CONFIG) {
-        // Without a configuration file nothing else may start.
+        // Without a configuration file nothing else may start, and the
+        // caller must learn that nothing did.
         if (!s_ConfigStep())
-            return API_ERR_NONE;
+            return API_ERR_CREATE_FILE;
     } else {
         printf("make_device_descriptors skipped\n");
     }

@@ -102,12 +102,12 @@ TEST_F(StartUp, TheLastFailingStepGivesTheResult)
     EXPECT_EQ(b_IsInitialized, 1);
 }
 
-TEST_F(StartUp, ConfigurationFileThatCannotBeCreatedEndsStartUpWithZero)
+TEST_F(StartUp, ConfigurationFileThatCannotBeCreatedEndsStartUpWithAnError)
 {
     receiver.FailOpen("/etc/ts9_api.cfg", EROFS);
     int result = -1;
     Stdout([&] { result = API_Initialize(API_INIT_CONFIG | API_INIT_NOR | API_INIT_SIGNALS); });
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, API_ERR_CREATE_FILE);
     EXPECT_EQ(b_IsInitialized, 0);
     EXPECT_EQ(API_IsInitialized(API_INIT_CONFIG | API_INIT_NOR), 1);
     EXPECT_EQ(receiver.OpenCount("/dev/mtd3"), 0);
