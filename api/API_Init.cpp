@@ -306,9 +306,10 @@ void s_DefaultPaths(void)
 extern "C" int API_RevertAPIConfigToDefault(void)
 {
     s_DefaultPaths();
-    create_config_file();
+    // The nodes are made either way: the table in memory is the default now.
+    int written = create_config_file();
     make_device_descriptors();
-    return API_ERR_NONE;
+    return written ? API_ERR_NONE : API_ERR_CREATE_FILE;
 }
 
 extern "C" int API_Initialize(int flags)

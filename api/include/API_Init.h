@@ -35,7 +35,8 @@ void API_Finalize(void);
 int API_IsInitialized(int mask);
 
 /* Sets every interface path back to its compiled-in default, rewrites
- * "/etc/ts9_api.cfg" and creates missing device nodes.  Always 0. */
+ * "/etc/ts9_api.cfg" and creates missing device nodes.  0, or 5 when the
+ * file cannot be written. */
 int API_RevertAPIConfigToDefault(void);
 
 #ifdef __cplusplus

@@ -145,7 +145,7 @@ TEST_F(Config, RevertRestoresTheDefaultTableAndFile)
     EXPECT_EQ(receiver.ReadFile("/etc/ts9_api.cfg"), DefaultFile());
 
     receiver.FailOpen("/etc/ts9_api.cfg", EROFS);
-    EXPECT_EQ(API_RevertAPIConfigToDefault(), 0);
+    EXPECT_EQ(API_RevertAPIConfigToDefault(), API_ERR_CREATE_FILE);
 }
 
 }  // namespace
