@@ -44,9 +44,9 @@ int s_OpenLogFile()
 {
     char name[32];
     snprintf(name, sizeof name, "/tmp/log_%u", static_cast<unsigned>(time(nullptr)));
-    // Two logs started in the same second share the file; appending keeps
-    // either from writing over the other's bytes.
-    int fd = Board_Open(name, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0666);
+    // Two logs started in the same second share the file: the second must
+    // neither truncate what the first wrote nor write over it.
+    int fd = Board_Open(name, O_WRONLY | O_CREAT | O_APPEND, 0666);
     if (fd == 0) {
         // Descriptor 0 means "no log file" in the table.
         Board_Close(fd);

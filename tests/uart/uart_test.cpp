@@ -234,9 +234,9 @@ TEST_F(UartTest, LogsStartedInOneSecondShareOneFileWithoutOverwriting)
         std::filesystem::remove_all(receiver.Root() + "/tmp");
         std::filesystem::create_directory(receiver.Root() + "/tmp");
         ASSERT_EQ(API_Debug_SetSerialLog(3, 1), API_ERR_NONE);
+        API_UartWrite(3, "three", 5);
         ASSERT_EQ(API_Debug_SetSerialLog(4, 1), API_ERR_NONE);
     } while (LogFiles().size() != 1);
-    API_UartWrite(3, "three", 5);
     API_UartWrite(4, "four", 4);
     API_UartWrite(3, "!", 1);
     EXPECT_EQ(receiver.ReadFile(LogFiles()[0]), "threefour!");
