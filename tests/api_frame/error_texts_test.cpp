@@ -2,6 +2,9 @@
 // leading and trailing blanks included.
 #include <string.h>
 
+#include <atomic>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "API_Errors.h"
@@ -245,7 +248,7 @@ TEST(ErrorTexts, EveryCodeGivesItsTextExactly)
     }
 }
 
-TEST(ErrorTexts, UnknownCodesAreWrittenInHexadecimal)
+TEST(ErrorTexts, UnknownCodesAreWrittenInHexadecimalInTheCallersBuffer)
 {
     struct Case {
         int code;
@@ -260,6 +263,21 @@ TEST(ErrorTexts, UnknownCodesAreWrittenInHexadecimal)
         EXPECT_EQ(API_Errors_GetErrorText(c.code, text), 1) << c.code;
         EXPECT_STREQ(text, c.text);
     }
+
+    // Two threads asking at once each get the text of their own code.
+    std::atomic<int> wrong{0};
+    auto ask = [&wrong](const Case &c) {
+        char text[API_ERROR_TEXT_SIZE];
+        for (int i = 0; i < 100000; ++i) {
+            API_Errors_GetErrorText(c.code, text);
+            wrong += strcmp(text, c.text) != 0;
+        }
+    };
+    std::thread first(ask, cases[0]);
+    std::thread second(ask, cases[2]);
+    first.join();
+    second.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace
