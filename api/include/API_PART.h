@@ -9,7 +9,8 @@ extern "C" {
 
 /* 0 (low 8 bits): the internal data partition; anything else: the USB one. */
 int API_PART_Data_Mount(int selection);
-/* Waits until the mount task has finished. */
+/* Waits until the mount task has signalled, then 0; 182 at once when no
+ * mount is under way or the shut-down stopped it. */
 int API_PART_Data_IsReady(void);
 
 #ifdef __cplusplus

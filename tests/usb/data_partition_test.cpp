@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "API_Errors.h"
 #include "API_PART.h"
 #include "internal/API_PART.h"
+#include "threads.h"
 #include "usb_board.h"
 
 namespace {
@@ -90,7 +92,10 @@ protected:
 
 TEST_F(DataPartitionTest, WithoutCheckScriptsMountsAndSignalsAtOnce)
 {
+    EXPECT_EQ(API_PART_Data_IsReady(), API_ERR_CREATING_MOUNT_TASK) << "nothing will ever signal";
     std::string output = MountAndWait(0);
+    // The state is known from then on.
+    EXPECT_EQ(API_PART_Data_IsReady(), 0);
     EXPECT_EQ(shell.Commands(), kInternalMount);
     EXPECT_TRUE(receiver.Sleeps().empty());
     // The waiting caller and the task print side by side.
@@ -171,6 +176,29 @@ TEST_F(DataPartitionTest, IsReadyReturnsOnlyOnceTheTaskHasSignalled)
 
     EXPECT_LT(output.find("Signaling Data Partition Mounted\n"), output.find("Received Data Partition Mounted semaphore\n"));
     EXPECT_EQ(shell.Commands(), Joined({kCheck1}, kInternalMount));
+}
+
+// The shut-down does not wait for ever on a check script that never returns;
+// the task, once the script does return, ends without another step.
+TEST_F(DataPartitionTest, ShutDownLeavesBehindACheckThatNeverReturns)
+{
+    const std::set<std::string> threads = ThreadIds();
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    receiver.CreateFile(kScript1);
+    shell.When(kCheck1).Does([released] { released.wait(); });
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(API_PART_Data_Mount(0), 0);
+    ASSERT_TRUE(usbtest::WaitUntil([&] { return shell.RunCount(kCheck1) == 1; }));
+
+    auto stopping = std::async(std::launch::async, [] { API_PART_StopTask(); });
+    EXPECT_EQ(stopping.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(API_PART_Data_IsReady(), API_ERR_CREATING_MOUNT_TASK);
+    release.set_value();
+    stopping.wait();
+    EXPECT_TRUE(usbtest::WaitUntil([&] { return ThreadIds() == threads; }));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(shell.Commands(), std::vector<std::string>{kCheck1});
 }
 
 }  // namespace
