@@ -203,20 +203,7 @@ extern "C" int API_NOR_Check_String_Param(const char *text, int length)
     return API_ERR_NOR_PARAMETER_INVALID_STRING;
 }
 
-extern "C" int API_RevertTS9ToDefault(void)
-{
-    unsigned char *area = static_cast<unsigned char *>(malloc(API_NOR_PARAM_SIZE));
-    if (area == nullptr)
-        return API_ERR_MEMORY_ALLOCATION;
-    int count = 0;
-    int result = API_ERR_NONE;
-    if (API_Flash_APIReadData(API_NOR_PARAM_BASE, area, API_NOR_PARAM_SIZE, &count) != API_ERR_NONE)
-        result = API_ERR_NOR_FLASH_READ;
-    else if (API_Flash_APIWriteData(API_NOR_PARAM_BASE, area, API_NOR_PARAM_SIZE, &count) != API_ERR_NONE)
-        result = API_ERR_NOR_FLASH_WRITE;
-    free(area);
-    return result;
-}
+extern "C" int API_RevertTS9ToDefault(void) { return API_NOR_WriteDefaults(); }
 
 int API_NOR_WriteDefaults(void)
 {
@@ -224,17 +211,16 @@ int API_NOR_WriteDefaults(void)
     // the records' own bytes are written from it.
     unsigned char *area = static_cast<unsigned char *>(calloc(1, API_NOR_PARAM_SIZE));
     if (area == nullptr)
-        return API_ERR_ALLOCATION;
+        return API_ERR_MEMORY_ALLOCATION;
     for (const NorDefault *record = NOR_DEFAULT_VALS; record->length != 0; ++record)
         memcpy(area + (record->address - API_NOR_PARAM_BASE), record->data, record->length);
     int result = API_ERR_NONE;
     for (const NorDefault *record = NOR_DEFAULT_VALS; record->length != 0; ++record) {
         int written = 0;
         int offset = static_cast<int>(record->address - API_NOR_PARAM_BASE);
-        int status = API_Flash_APIWriteData(static_cast<int>(record->address), area + offset,
-                                            static_cast<int>(record->length), &written);
-        if (status != API_ERR_NONE && result == API_ERR_NONE)
-            result = status;
+        if (API_Flash_APIWriteData(static_cast<int>(record->address), area + offset, static_cast<int>(record->length),
+                                   &written) != API_ERR_NONE)
+            result = API_ERR_NOR_FLASH_WRITE;
     }
     free(area);
     return result;

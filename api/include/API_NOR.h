@@ -20,6 +20,8 @@ int API_Flash_APIWriteData(int address, const void *data, int length, int *writt
 int API_Flash_APIReadData(int address, void *buffer, int size, int *read);
 int API_NOR_Check_Blank_Param(const char *data, int length);
 int API_NOR_Check_String_Param(const char *text, int length);
+/* Writes the default parameter records back: 0, 83 when a write fails, 81
+ * when no buffer can be had. */
 int API_RevertTS9ToDefault(void);
 
 #ifdef __cplusplus
