@@ -9,6 +9,7 @@
 #include "API_NOR.h"
 #include "API_Signal.h"
 #include "API_USBDevice.h"
+#include "API_Usbserial.h"
 #include "internal/API_USBDevice.h"
 #include "usb_board.h"
 
@@ -72,12 +73,22 @@ TEST_F(UsbPortsTest, GadgetsChangeOnlyThroughNone)
     EXPECT_EQ(shell.Commands(), (Commands{kLoadSerial, "rmmod g_serial", "rmmod g_storage", kLoadStorage}));
 }
 
-TEST_F(UsbPortsTest, FailedStoreIsReportedAfterTheGadgetChanged)
+TEST_F(UsbPortsTest, FailuresAreReported)
 {
+    // A gadget that did not load: nothing kept or stored.
+    shell.When(kLoadSerial).ExitsWith(1);
+    EXPECT_EQ(API_USB_SetDeviceMode(1), API_ERR_USB_INITIALIZAION);
+    EXPECT_EQ(Get(API_USB_GetDeviceMode), 0);
+    EXPECT_TRUE(board.nor->Writes().empty());
+    // A store that failed after the gadget loaded.
     board.nor->FailWrite(EIO);
-    EXPECT_EQ(API_USB_SetDeviceMode(1), API_ERR_NOR_FLASH_WRITE);
-    EXPECT_EQ(Get(API_USB_GetDeviceMode), 1);
-    EXPECT_EQ(shell.Commands(), Commands{kLoadSerial});
+    EXPECT_EQ(API_USB_SetDeviceMode(2), API_ERR_NOR_FLASH_WRITE);
+    EXPECT_EQ(Get(API_USB_GetDeviceMode), 2);
+    EXPECT_EQ(shell.Commands(), (Commands{kLoadSerial, kLoadStorage}));
+
+    for (int (*getter)(int *) : {API_USB_GetDeviceMode, API_USB_GetDeviceState, API_USB_GetHostState,
+                                 API_Usbserial_GetState})
+        EXPECT_EQ(getter(nullptr), API_ERR_INVALID_PARAMETERS);
 }
 
 TEST_F(UsbPortsTest, DiskArrivalsAndRemovalsReachTheCallbackOncePerChange)
