@@ -71,7 +71,9 @@ extern "C" int API_Debug_SetSerialDump(unsigned index, int on)
     if (!s_IsInterface(index) || (index == kDebugPort && on != 0))
         return API_ERR_INVALID_TTY_NUMBER;
     if (on != 0) {
-        if (!b_ttyS0open || ai_fd[kDebugPort] <= 0) {
+        // A console the application holds is used as it is: replacing it
+        // would close the application's descriptor.
+        if (!b_ttyS0open && ai_fd[kDebugPort] <= 0) {
             int result = s_OpenDebugPort();
             if (result != API_ERR_NONE)
                 return result;
@@ -83,8 +85,8 @@ extern "C" int API_Debug_SetSerialDump(unsigned index, int on)
     }
     if (s_AnyDumpOn())
         return API_ERR_NONE;
-    // Only a port the dumps opened is theirs to close; the application may
-    // drive the console itself.
+    // Only a port the dumps opened is theirs to close; the UART unit forgets
+    // that they did once anyone else opens or closes interface 0.
     if (b_ttyS0open) {
         b_ttyS0open = 0;
         API_UartClose(kDebugPort);

@@ -174,10 +174,21 @@ TEST_F(UartTest, DumpMirrorsBothDirectionsWhileAnyDumpIsOn)
     EXPECT_EQ(ai_fd[0], 0);
     EXPECT_EQ(receiver.OpenCount("/dev/ttyS0"), 1);
 
-    // The console the application opened itself is not the switches' to close.
+    // The console the application opened itself is used as it is, and is not
+    // the switches' to close or replace; nor is one it opens while they hold it.
     ASSERT_EQ(API_UartOpen(0, O_RDWR), API_ERR_NONE);
-    EXPECT_EQ(API_Debug_SetSerialDump(3, 0), API_ERR_NONE);
-    EXPECT_GT(ai_fd[0], 0);
+    int application = ai_fd[0];
+    ASSERT_EQ(API_Debug_SetSerialDump(2, 1), API_ERR_NONE);
+    EXPECT_EQ(ai_fd[0], application);
+    ASSERT_EQ(API_Debug_SetSerialDump(2, 0), API_ERR_NONE);
+    EXPECT_EQ(ai_fd[0], application);
+    ASSERT_EQ(API_UartClose(0), API_ERR_NONE);
+    ASSERT_EQ(API_Debug_SetSerialDump(2, 1), API_ERR_NONE);
+    ASSERT_EQ(API_UartOpen(0, O_RDWR), API_ERR_NONE);
+    application = ai_fd[0];
+    ASSERT_EQ(API_Debug_SetSerialDump(2, 0), API_ERR_NONE);
+    EXPECT_EQ(ai_fd[0], application);
+    EXPECT_NE(fcntl(application, F_GETFD), -1);
 }
 
 TEST_F(UartTest, SwitchRefusalsLeaveTheSwitchesOff)
