@@ -2,11 +2,18 @@
 #include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 
+#include "API_Debug.h"
 #include "API_NOR.h"
 #include "API_SYS.h"
+#include "API_Signal.h"
+#include "API_Uart.h"
+#include "API_Usbserial.h"
+#include "API_Watchdog.h"
 #include "frame_fixture.h"
 #include "internal/API_Signal.h"
 
@@ -147,19 +154,48 @@ TEST_F(StartUp, LoaderMaskStartsEveryUnitAndFinalizeStopsThem)
     EXPECT_EQ(b_IsInitialized, 0);
 }
 
-TEST_F(StartUp, RepeatedShutDownClosesNothingThatIsNotOurs)
+// A descriptor variable holds 0 while its device is closed; descriptor 0 is
+// the process's standard input, which no unit may read, write or close.
+TEST_F(StartUp, UnitsThatAreNotOpenNeverTouchDescriptorZero)
 {
-    Stdout([] { API_Initialize(API_INIT_SIGNALS); });
-    Stdout([] { API_Finalize(); });
-    // Descriptor numbers the API held are free again and may be reused.
-    int first = open("/dev/null", O_RDONLY);
-    int second = open("/dev/null", O_RDONLY);
-    int third = open("/dev/null", O_RDONLY);
-    Stdout([] { API_Finalize(); });
-    for (int fd : {first, second, third}) {
-        EXPECT_NE(fcntl(fd, F_GETFD), -1) << "descriptor " << fd << " was closed";
-        close(fd);
-    }
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    const int input = dup(0);
+    dup2(pair[0], 0);
+    close(pair[0]);
+    ASSERT_EQ(write(pair[1], "in", 2), 2);
+
+    receiver.FailOpen("/dev/gpio", ENOENT);
+    Started(API_INIT_SIGNALS);  // the event handler without its device
+    board.gpio->RaiseEvents(API_EVENT_POWER);
+    Stdout([] {
+        API_Finalize();
+        API_Finalize();
+    });
+    char buffer[8];
+    int count = 0;
+    int config[API_UART_CONFIG_WORDS] = {B9600, 0};
+    API_UartRead(2, buffer, sizeof buffer);
+    API_UartWrite(2, "x", 1);
+    API_UartSetBaudRate(2, B9600);
+    API_UartGetConfig(2, config);
+    API_UartClose(2);
+    writeLogFile(3, "x", 1);
+    API_Flash_WriteData(0x39000, "x", 1, &count);
+    API_Flash_APIReadData(0, buffer, 1, &count);
+    API_NOR_Cleanup();
+    API_Watchdog_Restart();
+    API_Watchdog_Init(0, 0);
+    API_Watchdog_Stop();
+    API_Usbserial_Write(6, "x", 1);
+    API_Usbserial_Cleanup();
+
+    EXPECT_NE(fcntl(0, F_GETFD), -1) << "closed";
+    EXPECT_EQ(recv(pair[1], buffer, sizeof buffer, MSG_DONTWAIT), -1) << "written to";
+    EXPECT_EQ(recv(0, buffer, sizeof buffer, MSG_DONTWAIT), 2) << "read from";
+    dup2(input, 0);
+    close(input);
+    close(pair[1]);
 }
 
 TEST_F(StartUp, SecondStartUpLeaksNoDescriptor)
