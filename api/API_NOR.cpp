@@ -106,6 +106,9 @@ extern "C" int API_NOR_Init(void)
 
 extern "C" int API_NOR_Cleanup(void)
 {
+    // Under the lock: an access on another thread must not seek or transfer
+    // on a descriptor closed under it, whose number may be reused at once.
+    NorLock lock;
     if (norfd == 0)
         return API_ERR_NONE;
     int result = Board_Close(norfd);
