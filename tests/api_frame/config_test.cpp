@@ -96,6 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ParseCase{"later_wins", "gsm_iface = \"/dev/a\"\ngsm_iface = \"/dev/b\"\n", 1, "/dev/b"},
                       ParseCase{"runs_into_end", "gsm_iface = \"/dev/ttyUSB1", 1, "/dev/ttyUSB"},
                       ParseCase{"empty_value", "gsm_iface = \"\"\n", 1, ""},
+                      ParseCase{"printable_ends", "gsm_iface = \"!/dev/~\"\n", 1, "!/dev/~"},
                       ParseCase{"no_quote", "gsm_iface = ", 1, "/dev/ttyS1"},
                       ParseCase{"over_long_value", kOverLong.c_str(), 1, kLongCut.c_str()},
                       ParseCase{"cut_at_1024", kCut.c_str(), 1, "/dev/ttyU"},

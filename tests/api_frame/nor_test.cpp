@@ -71,6 +71,8 @@ TEST_F(Nor, TransferFaultsGiveTheirCodes)
     EXPECT_EQ(API_Flash_ReadData(0x7FFFFC, buffer, 8, &count), API_ERR_NOR_FLASH_READ);
     EXPECT_EQ(count, 4);
     EXPECT_EQ(API_Flash_WriteData(0x39000, "1", -1, &count), API_ERR_INVALID_PARAMETERS);
+    EXPECT_EQ(API_Flash_WriteData(0x39000, nullptr, 1, &count), API_ERR_INVALID_PARAMETERS);
+    EXPECT_EQ(API_Flash_WriteData(0x39000, "", 0, &count), 0);
 
     // Closed, every access fails; so does an open of a missing partition.
     EXPECT_EQ(API_NOR_Cleanup(), 0);
@@ -104,6 +106,7 @@ TEST_F(Nor, TextAndBlankChecks)
     blank[63] = '\0';
     EXPECT_EQ(API_NOR_Check_Blank_Param(blank.data(), 64), 0);
     EXPECT_EQ(API_NOR_Check_Blank_Param(blank.data(), 0), 0);
+    EXPECT_EQ(Stdout([&] { EXPECT_EQ(API_NOR_Check_Blank_Param("\xFF", 1), 179); }), "Param is blank !\n");
 }
 
 TEST_F(Nor, DefaultsGoToTheirMapAddressesAndRevertRestoresThem)

@@ -105,8 +105,8 @@ protected:
 TEST_F(Signals, PendingEventsAreServedInTableOrderAndOnlyFromTheDriver)
 {
     board.gpio->SetPendingEvents(API_EVENT_USB_CONNECTED);
-    ASSERT_EQ(sim::SendSignalAs(SIGUSR2, 1000), 0);
-    ASSERT_EQ(sim::SendSignalAs(SIGIO, 1000), 0);
+    ASSERT_EQ(sim::SendSignalAs(SIGUSR2, 1), 0);
+    ASSERT_EQ(sim::SendSignalAs(SIGIO, 1), 0);
     EXPECT_EQ(board.gpio->EventReads(), 0);
 
     board.gpio->RaiseEvents(API_EVENT_GNSS_PPS | 0x08 | 0x80);

@@ -5,6 +5,8 @@
 // stays open and armed for the application, and stays one descriptor.
 #include <fcntl.h>
 #include <malloc.h>
+#include <pthread.h>
+#include <sched.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -147,6 +149,15 @@ TEST_F(Hygiene, TenCyclesOnOneBoardLeaveNoTaskOrDescriptorBehind)
     // would let the board reboot.
     ASSERT_EQ(first.open.size(), 1u);
     EXPECT_EQ(first.open[0].second, "/dev/watchdog");
+    // The GSM task's priority line comes exactly when the host grants FIFO.
+    bool granted = false;
+    std::thread([&granted] {
+        sched_param parameters{};
+        parameters.sched_priority = 50;
+        granted = pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameters) == 0;
+    }).join();
+    EXPECT_EQ(std::count(first.printed.begin(), first.printed.end(), "Priority of GSM task set to 50 and policy FIFO"),
+              granted ? 1 : 0);
     for (int round = 2; round <= kCycles + 1; ++round) {
         EXPECT_TRUE(simtest::Eventually([&] { return ThreadIds() == threads; }, 5000))
             << "a task of the API outlived the shut-down of cycle " << round - 1;

@@ -1,6 +1,6 @@
 // The units with tasks and signal handlers used from several threads at once:
 // power events handled by the power-management task while other threads talk
-// to the PMU and draw, and mounts of the data partition asked for at once.
+// to the PMU and draw.
 // Under ThreadSanitizer (preset tsan) these show any state that a task, a
 // handler and a caller share without an atomic or the unit's lock.
 #include <atomic>
@@ -11,7 +11,6 @@
 #include "API.h"
 #include "API_Errors.h"
 #include "API_Signal.h"
-#include "internal/API_PART.h"
 #include "sim_test.h"
 
 namespace {
@@ -93,29 +92,6 @@ TEST_F(Concurrency, ShutDownWhileThePowerTaskServesAnEvent)
     int requests = board.pmu->RequestCount();
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(board.pmu->RequestCount(), requests);
-}
-
-TEST_F(Concurrency, MountsFromSeveralThreadsStartOneTaskAtATime)
-{
-    std::atomic<int> started{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&] {
-            for (int i = 0; i < 5; ++i) {
-                int result = API_PART_Data_Mount(0);
-                started += result == API_ERR_NONE;
-                EXPECT_TRUE(result == API_ERR_NONE || result == API_ERR_CREATING_MOUNT_TASK) << result;
-            }
-        });
-    }
-    for (std::thread &thread : threads)
-        thread.join();
-    ASSERT_GT(started.load(), 0);
-    // A start needs the one before to have finished, so only the last task
-    // can still be running; the gadget, loop and mount commands once per task.
-    EXPECT_EQ(API_PART_Data_IsReady(), API_ERR_NONE);
-    EXPECT_EQ(receiver.ShellCommands().size(), 3u * static_cast<unsigned>(started.load()));
-    API_PART_StopTask();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Serial interfaces by number, and the copies of their traffic, on real ptys of
 // the simulated receiver.
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -120,6 +121,10 @@ TEST_F(UartTest, SpeedsAndConfigurationsAreReadBackOrRefused)
     EXPECT_EQ(API_UartSetConfig(12, config), API_ERR_INVALID_TTY_NUMBER);
     EXPECT_EQ(API_UartRead(12, reinterpret_cast<char *>(back), 4), -1);
     EXPECT_EQ(API_UartWrite(-1, "x", 1), -1);
+    EXPECT_EQ(API_UartRead(2, nullptr, 0), 0) << "nothing asked, nothing read";
+    EXPECT_EQ(API_UartRead(2, nullptr, 1), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(API_UartWrite(2, nullptr, 1), -1);
     ASSERT_EQ(API_UartClose(2), API_ERR_NONE);
     EXPECT_EQ(API_UartGetBaudRate(2, &rate), API_ERR_GETTING_UART_BAUDRATE);
     EXPECT_EQ(API_UartGetConfig(2, back), API_ERR_GETTING_UART_CONFIG);
@@ -154,6 +159,7 @@ TEST_F(UartTest, DumpMirrorsBothDirectionsWhileAnyDumpIsOn)
     ASSERT_EQ(API_Debug_SetSerialDump(2, 1), API_ERR_NONE);
     ASSERT_EQ(API_Debug_SetSerialDump(4, 7), API_ERR_NONE);
     EXPECT_EQ(debug.HostBitRate(), 115200u);
+    EXPECT_EQ(a_uartSettings[0].c_line, 0);
     ASSERT_EQ(API_UartWrite(2, "$PQ\r\n", 5), 5);
     ASSERT_TRUE(gnss.Send("12345"));
     char buffer[64];
@@ -223,6 +229,19 @@ TEST_F(UartTest, LogHoldsExactlyTheBytesThatPassed)
     std::string logged = receiver.ReadFile(files[0]);
     EXPECT_EQ(logged.size(), 5 + taken);
     EXPECT_EQ(logged.substr(0, 6), "outinx");
+
+    // The switches as reported: positions 1 to 11, position 0 untouched.
+    ASSERT_EQ(API_Debug_SetSerialLog(1, 1), API_ERR_NONE);
+    int indexes[API_UART_COUNT] = {-1}, values[API_UART_COUNT] = {-1};
+    ASSERT_EQ(API_Debug_GetSerialLog(indexes, values), API_ERR_NONE);
+    for (int index = 0; index < API_UART_COUNT; ++index) {
+        EXPECT_EQ(indexes[index], index ? index : -1);
+        EXPECT_EQ(values[index], index ? index == 1 : -1);
+    }
+    ASSERT_EQ(API_Debug_GetSerialDump(indexes, values), API_ERR_NONE);
+    EXPECT_EQ(values[1], 0);
+    EXPECT_EQ(API_Debug_GetSerialDump(indexes, nullptr), API_ERR_INVALID_PARAMETERS);
+    EXPECT_EQ(API_Debug_GetSerialLog(nullptr, values), API_ERR_INVALID_PARAMETERS);
 }
 
 TEST_F(UartTest, LogsStartedInOneSecondShareOneFileWithoutOverwriting)

@@ -1,5 +1,7 @@
 // The data partition mount task: its commands in order for each partition, the
 // check scripts' result files, and the semaphore that ends the wait.
+#include <errno.h>
+
 #include <chrono>
 #include <future>
 #include <set>
@@ -65,25 +67,30 @@ protected:
     }
 };
 
+// Twice: a new mount starts unsignalled, and joins the task before it.
 TEST_F(DataPartitionTest, WithoutCheckScriptsMountsAndSignalsAtOnce)
 {
     EXPECT_EQ(API_PART_Data_IsReady(), API_ERR_CREATING_MOUNT_TASK) << "nothing will ever signal";
-    std::string output = MountAndWait(0);
-    // The state is known from then on.
-    EXPECT_EQ(API_PART_Data_IsReady(), 0);
-    EXPECT_EQ(shell.Commands(), kInternalMount);
+    for (int round = 1; round <= 2; ++round) {
+        std::string output = MountAndWait(0);
+        // The state is known from then on, whatever errno says.
+        errno = EINTR;
+        EXPECT_EQ(API_PART_Data_IsReady(), 0);
+        EXPECT_EQ(shell.Commands().size(), 3u * round);
+        // The waiting caller and the task print side by side.
+        const std::string waiting = "Wait Semaphore Data Partition Mounted\n";
+        ASSERT_NE(output.find(waiting), std::string::npos);
+        output.erase(output.find(waiting), waiting.size());
+        EXPECT_EQ(output, "Starting Data Partition Mount Task\n"
+                          "mount_task Selection = 0\r\n\n"
+                          "\r\nLoad Drive mass storage begin\n"
+                          "\r\nCheck if /mnt/datas is mount\n"
+                          "\r\nCheck if /mnt/flashfs is mount\n"
+                          "Signaling Data Partition Mounted\n"
+                          "Received Data Partition Mounted semaphore\n");
+    }
+    EXPECT_EQ(shell.Commands(), Joined(kInternalMount, kInternalMount));
     EXPECT_TRUE(receiver.Sleeps().empty());
-    // The waiting caller and the task print side by side.
-    const std::string waiting = "Wait Semaphore Data Partition Mounted\n";
-    ASSERT_NE(output.find(waiting), std::string::npos);
-    output.erase(output.find(waiting), waiting.size());
-    EXPECT_EQ(output, "Starting Data Partition Mount Task\n"
-                      "mount_task Selection = 0\r\n\n"
-                      "\r\nLoad Drive mass storage begin\n"
-                      "\r\nCheck if /mnt/datas is mount\n"
-                      "\r\nCheck if /mnt/flashfs is mount\n"
-                      "Signaling Data Partition Mounted\n"
-                      "Received Data Partition Mounted semaphore\n");
 }
 
 TEST_F(DataPartitionTest, InternalPartitionWaitsUntilItsScriptsAnswerOne)

@@ -40,7 +40,7 @@ protected:
     static int Get(int (*getter)(int *))
     {
         int value = -1;
-        getter(&value);
+        EXPECT_EQ(getter(&value), 0);
         return value;
     }
 };

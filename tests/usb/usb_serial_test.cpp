@@ -56,17 +56,20 @@ protected:
 
 TEST_F(UsbSerialLinkTest, TwoPortModeNeedsTheFirstTwoPorts)
 {
+    receiver.CreateFile(Tty(0));
+    receiver.CreateFile(Tty(1));
     ASSERT_EQ(API_Usbserial_Init(RecordLink), 0);
-    EXPECT_EQ(LinkState(), 0);
-    Port(0, true);
-    EXPECT_EQ(LinkState(), 0);
-    Port(1, true);
-    ASSERT_TRUE(LinkBecomes(1));
+    EXPECT_EQ(LinkState(), 1);
     Port(2, true);
     board.gpio->RaiseSigio();
-    Port(0, false);
+    Port(1, false);
     ASSERT_TRUE(LinkBecomes(0));
-    EXPECT_EQ(g_link.Values(), (std::vector<int>{0, 1, 0}));
+    Port(0, false);
+    Port(1, true);
+    EXPECT_EQ(LinkState(), 0);
+    Port(0, true);
+    ASSERT_TRUE(LinkBecomes(1));
+    EXPECT_EQ(g_link.Values(), (std::vector<int>{1, 0, 1}));
 }
 
 TEST_F(UsbSerialLinkTest, FivePortModeNeedsEveryPort)
