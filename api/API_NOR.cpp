@@ -94,8 +94,12 @@ bool s_AllowedInText(unsigned char c)
 extern "C" int API_NOR_Init(void)
 {
     int fd = Board_Open("/dev/mtd3", O_RDWR, 0);
-    if (fd < 0)
+    if (fd <= 0) {
+        // Descriptor 0 stands for a closed store, so it cannot be kept.
+        if (fd == 0)
+            Board_Close(fd);
         return API_ERR_NOR_FLASH_INITIALIZATION;
+    }
     // A second start-up replaces the descriptor rather than leaking it.
     NorLock lock;
     if (norfd > 0)

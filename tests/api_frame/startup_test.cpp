@@ -171,9 +171,16 @@ TEST_F(StartUp, UnitsThatAreNotOpenNeverTouchDescriptorZero)
 
     // Without a standard input an open gives descriptor 0, which stands for
     // "not open": it cannot be kept, and is not leaked either.
+    receiver.ClearOpenFault("/dev/gpio");
     close(0);
     EXPECT_EQ(API_UartOpen(11, O_RDWR), API_ERR_OPENING_UART);
     EXPECT_EQ(API_Debug_SetSerialLog(2, 1), API_ERR_OPEN_FILE);
+    EXPECT_EQ(API_NOR_Init(), API_ERR_NOR_FLASH_INITIALIZATION);
+    EXPECT_EQ(API_Signal_Initialize(), API_ERR_OPEN_FILE);
+    API_Signal_Cleanup();
+    EXPECT_EQ(API_Watchdog_Init(20, 1), API_ERR_OPENING_WATCHDOG);
+    EXPECT_FALSE(board.watchdog->IsRunning());
+    EXPECT_EQ(API_Initialize(0), API_ERR_OPEN_PPS);  // not captured: the capture's file would take 0
     EXPECT_EQ(fcntl(0, F_GETFD), -1);
     dup2(input, 0);
     close(input);
