@@ -43,6 +43,7 @@ TEST_F(Config, MissingFileIsWrittenFromTheTableAndMissingNodesMade)
     std::vector<sim::MknodRecord> nodes = receiver.Mknods();
     for (int row = 0; row < API_DEVNAME_COUNT; ++row) {
         EXPECT_EQ(a_devnames[row].number, row < 11 ? row : -1);
+        EXPECT_EQ(dev_t(a_devnames[row].major << 8 | a_devnames[row].minor), DefaultDevice(row)) << kRows[row][1];
         auto made = [&](const sim::MknodRecord &node) { return node.path == kRows[row][1]; };
         ASSERT_EQ(std::count_if(nodes.begin(), nodes.end(), made), existed[row] ? 0 : 1) << kRows[row][1];
         if (!existed[row]) {
@@ -97,10 +98,23 @@ INSTANTIATE_TEST_SUITE_P(
                       ParseCase{"runs_into_end", "gsm_iface = \"/dev/ttyUSB1", 1, "/dev/ttyUSB"},
                       ParseCase{"empty_value", "gsm_iface = \"\"\n", 1, ""},
                       ParseCase{"printable_ends", "gsm_iface = \"!/dev/~\"\n", 1, "!/dev/~"},
+                      // Each of these one-character names takes the value that follows.
+                      ParseCase{"alnum_ends", "a gsm_iface \"/x\" A gsm_iface \"/x\" z gsm_iface \"/x\" "
+                                              "Z gsm_iface \"/x\" 0 gsm_iface \"/x\" 9 gsm_iface \"/x\"\n", 1, "/dev/ttyS1"},
                       ParseCase{"no_quote", "gsm_iface = ", 1, "/dev/ttyS1"},
                       ParseCase{"over_long_value", kOverLong.c_str(), 1, kLongCut.c_str()},
                       ParseCase{"cut_at_1024", kCut.c_str(), 1, "/dev/ttyU"},
                       ParseCase{"after_1024", kCut.c_str(), 2, "/dev/ttyS2"}));
+
+// Only the bytes read count, whatever a longer file left in the buffer.
+TEST_F(Config, AShorterFileIsReadAlone)
+{
+    receiver.CreateFile("/etc/ts9_api.cfg", "gsm_iface = \"/dev/ttyUSB1\"\n");
+    Started(API_INIT_CONFIG);
+    receiver.CreateFile("/etc/ts9_api.cfg", "gsm_iface = \"/dev/ab");
+    Started(API_INIT_CONFIG);
+    EXPECT_EQ(Row(1), "/dev/a");
+}
 
 TEST_F(Config, NodeThatCannotBeCreatedIsReportedAndStartUpGoesOn)
 {

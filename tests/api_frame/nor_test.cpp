@@ -62,6 +62,8 @@ TEST_F(Nor, TransferFaultsGiveTheirCodes)
 
     board.nor->FailRead(EIO);
     EXPECT_EQ(API_Flash_ReadData(0x39000, buffer, 4, &count), API_ERR_NOR_FLASH_READ);
+    EXPECT_EQ(count, 0);
+    count = -1;
     EXPECT_EQ(API_Flash_APIReadData(0x39000, buffer, 4, &count), API_ERR_NOR_FLASH_READ);
     EXPECT_EQ(count, 0);
     board.nor->ClearFaults();
@@ -73,6 +75,9 @@ TEST_F(Nor, TransferFaultsGiveTheirCodes)
     EXPECT_EQ(API_Flash_WriteData(0x39000, "1", -1, &count), API_ERR_INVALID_PARAMETERS);
     EXPECT_EQ(API_Flash_WriteData(0x39000, nullptr, 1, &count), API_ERR_INVALID_PARAMETERS);
     EXPECT_EQ(API_Flash_WriteData(0x39000, "", 0, &count), 0);
+    EXPECT_EQ(API_Flash_ReadData(0x39000, buffer, 0, &count), 0);
+    EXPECT_EQ(API_Flash_ReadData(0x39000, nullptr, 1, &count), API_ERR_INVALID_PARAMETERS);
+    EXPECT_EQ(API_Flash_APIReadData(0x39000, nullptr, 1, &count), API_ERR_INVALID_PARAMETERS);
 
     // Closed, every access fails; so does an open of a missing partition.
     EXPECT_EQ(API_NOR_Cleanup(), 0);
