@@ -125,9 +125,14 @@ TEST_F(UartTest, SpeedsAndConfigurationsAreReadBackOrRefused)
     EXPECT_EQ(API_UartRead(2, nullptr, 1), -1);
     EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(API_UartWrite(2, nullptr, 1), -1);
+    errno = EINTR;  // left over: nothing to retry after a transfer of nothing
+    EXPECT_EQ(API_UartWrite(2, "", 0), 0);
+    errno = EINTR;
+    EXPECT_EQ(API_UartRead(2, reinterpret_cast<char *>(back), 0), 0);
     ASSERT_EQ(API_UartClose(2), API_ERR_NONE);
     EXPECT_EQ(API_UartGetBaudRate(2, &rate), API_ERR_GETTING_UART_BAUDRATE);
     EXPECT_EQ(API_UartGetConfig(2, back), API_ERR_GETTING_UART_CONFIG);
+    EXPECT_EQ(API_UartSetConfig(2, back), API_ERR_SETTING_UART_CONFIG);
 }
 
 TEST_F(UartTest, DataPassesBothWaysOnTheTablesPath)
