@@ -7,11 +7,9 @@
 #include <semaphore.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <time.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 
 #include "API_Errors.h"
 #include "API_SYS.h"
@@ -79,12 +77,23 @@ const int s_RETRY_MS = 2000;
 // How long the shut-down waits for a task to end.  A check script or mount
 // that never returns must not hold the shut-down for ever: such a task is left
 // behind, and when its command does return it ends without another step.
-const std::chrono::seconds s_STOP_WAIT(1);
+const int s_STOP_WAIT_S = 1;
 
 // Guards the start of a task against one still running: two tasks would run
 // the mount commands twice and share one semaphore.
-std::mutex mount_mutex;
-std::condition_variable s_mount_ended;
+pthread_mutex_t mount_mutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t s_mount_ended = PTHREAD_COND_INITIALIZER;
+
+// A plain pthread mutex, as elsewhere in the API: std::mutex reports a failed
+// lock with an exception, which would take libstdc++ into the static tool.
+class MountLock {
+public:
+    MountLock() { pthread_mutex_lock(&mount_mutex); }
+    ~MountLock() { pthread_mutex_unlock(&mount_mutex); }
+    MountLock(const MountLock &) = delete;
+    MountLock &operator=(const MountLock &) = delete;
+};
+
 bool s_mount_running = false;
 bool s_semaphore_created = false;
 // A task that has not been joined yet, running or ended.
@@ -171,7 +180,7 @@ void *mount_task(void *argument)
         puts("Signaling Data Partition Mounted");
         fflush(stdout);
     }
-    std::lock_guard<std::mutex> lock(mount_mutex);
+    MountLock lock;
     // A task the shut-down left behind has no state of its own any more.
     if (t_serial == s_task_serial) {
         s_mount_running = false;
@@ -179,7 +188,7 @@ void *mount_task(void *argument)
             s_mounted = true;
             sem_post(&sem_mountpart_id);
         }
-        s_mount_ended.notify_all();
+        pthread_cond_broadcast(&s_mount_ended);
     }
     return nullptr;
 }
@@ -191,19 +200,25 @@ bool s_ResetSemaphore() { return s_SemaphoreFreshForTask(&sem_mountpart_id, &s_s
 
 void API_PART_StopTask(void)
 {
-    std::unique_lock<std::mutex> lock(mount_mutex);
-    if (!s_mount_joinable)
+    pthread_mutex_lock(&mount_mutex);
+    if (!s_mount_joinable) {
+        pthread_mutex_unlock(&mount_mutex);
         return;
+    }
     s_mount_joinable = false;
     const pthread_t task = mountpart_thread_id;
     s_live_serial = 0;
-    const bool ended = s_mount_ended.wait_for(lock, s_STOP_WAIT, [] { return !s_mount_running; });
-    if (!ended)
-        s_mount_running = false;
+    timespec until;
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += s_STOP_WAIT_S;
+    while (s_mount_running && pthread_cond_timedwait(&s_mount_ended, &mount_mutex, &until) != ETIMEDOUT) {
+    }
+    const bool ended = !s_mount_running;
+    s_mount_running = false;
     // A caller waiting for the mount learns at once that it will not come.
     if (!s_mounted)
         sem_post(&sem_mountpart_id);
-    lock.unlock();
+    pthread_mutex_unlock(&mount_mutex);
     if (ended && !pthread_equal(pthread_self(), task))
         pthread_join(task, nullptr);
     else
@@ -214,7 +229,7 @@ extern "C" {
 
 int API_PART_Data_Mount(int requested)
 {
-    std::lock_guard<std::mutex> lock(mount_mutex);
+    MountLock lock;
     if (s_mount_running)
         return API_ERR_CREATING_MOUNT_TASK;
     // The last task has signalled and only has its return left.
@@ -247,7 +262,7 @@ int API_PART_Data_IsReady(void)
     fflush(stdout);
     {
         // Without a mount ever started nothing will signal.
-        std::lock_guard<std::mutex> lock(mount_mutex);
+        MountLock lock;
         if (!s_semaphore_created)
             return API_ERR_CREATING_MOUNT_TASK;
     }
