@@ -146,7 +146,8 @@ bool s_Mount(const MountPlan &plan)
 {
     if (s_CanBeRead(plan.first_check.script) && !s_WaitForCheck(plan.first_check))
         return false;
-    for (const char *command : {plan.gadget_command, plan.loop_command, plan.mount_command}) {
+    const char *const commands[] = {plan.gadget_command, plan.loop_command, plan.mount_command};
+    for (const char *command : commands) {
         if (s_Stopped())
             return false;
         Board_System(command);
