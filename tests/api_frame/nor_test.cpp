@@ -108,6 +108,9 @@ TEST_F(Nor, TextAndBlankChecks)
     }
     std::string blank(64, '\xFF');
     EXPECT_EQ(Stdout([&] { EXPECT_EQ(API_NOR_Check_Blank_Param(blank.data(), 64), 179); }), "Param is blank !\n");
+    blank[0] = '\0';
+    EXPECT_EQ(API_NOR_Check_Blank_Param(blank.data(), 64), 0);
+    blank[0] = '\xFF';
     blank[63] = '\0';
     EXPECT_EQ(API_NOR_Check_Blank_Param(blank.data(), 64), 0);
     EXPECT_EQ(API_NOR_Check_Blank_Param(blank.data(), 0), 0);

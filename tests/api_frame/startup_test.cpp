@@ -9,6 +9,7 @@
 #include <set>
 
 #include "API_Debug.h"
+#include "API_Ethernet.h"
 #include "API_NOR.h"
 #include "API_SYS.h"
 #include "API_Signal.h"
@@ -54,6 +55,12 @@ TEST_F(StartUp, EmptyMaskStartsOnlyTheAlwaysSteps)
     receiver.RemoveFile("/sys/class/tty/ttyUSB4");
     Started(0);
     EXPECT_EQ(FullttyUSB, 1);
+    // The Ethernet unit takes its first look at the link.
+    receiver.CreateFile("/var/netlink");
+    Started(API_INIT_ETHERNET);
+    int link = -1;
+    EXPECT_EQ(API_ETH_GetCnxState(&link), 0);
+    EXPECT_EQ(link, 1);
 }
 
 TEST_F(StartUp, TheLastFailingStepGivesTheResult)
