@@ -1,7 +1,8 @@
 // Start-up and shut-down: order, result rule, early return, lock file.
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/socket.h>
+#include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -140,12 +141,18 @@ TEST_F(LoaderStartUp, OpensEveryUnitsDeviceAndShutDownClosesThemAll)
 // the process's standard input, which no unit may read, write or close.
 TEST_F(StartUp, UnitsThatAreNotOpenNeverTouchDescriptorZero)
 {
+    // A terminal, so that a changed setting would show too.
     int pair[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    termios raw;
+    ASSERT_EQ(openpty(&pair[1], &pair[0], nullptr, nullptr, nullptr), 0);
+    tcgetattr(pair[0], &raw);
+    cfmakeraw(&raw);
+    tcsetattr(pair[0], TCSANOW, &raw);
     const int input = dup(0);
     dup2(pair[0], 0);
     close(pair[0]);
     ASSERT_EQ(write(pair[1], "in", 2), 2);
+    ASSERT_TRUE(simtest::Eventually([] { int n = 0; return ioctl(0, FIONREAD, &n) == 0 && n == 2; }));
 
     receiver.FailOpen("/dev/gpio", ENOENT);
     Started(API_INIT_SIGNALS);  // the event handler without its device
@@ -173,8 +180,13 @@ TEST_F(StartUp, UnitsThatAreNotOpenNeverTouchDescriptorZero)
     API_Usbserial_Cleanup();
 
     EXPECT_NE(fcntl(0, F_GETFD), -1) << "closed";
-    EXPECT_EQ(recv(pair[1], buffer, sizeof buffer, MSG_DONTWAIT), -1) << "written to";
-    EXPECT_EQ(recv(0, buffer, sizeof buffer, MSG_DONTWAIT), 2) << "read from";
+    termios after;
+    tcgetattr(0, &after);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&raw)) << "set";
+    fcntl(pair[1], F_SETFL, O_NONBLOCK);
+    EXPECT_EQ(read(pair[1], buffer, sizeof buffer), -1) << "written to";
+    fcntl(0, F_SETFL, O_NONBLOCK);
+    EXPECT_EQ(read(0, buffer, sizeof buffer), 2) << "read from";
 
     // Without a standard input an open gives descriptor 0, which stands for
     // "not open": it cannot be kept, and is not leaked either.
