@@ -44,9 +44,9 @@ int s_OpenLogFile()
 {
     char name[32];
     snprintf(name, sizeof name, "/tmp/log_%u", static_cast<unsigned>(time(nullptr)));
-    // Two logs started in the same second share the file; appending keeps
-    // either from writing over the other's bytes.
-    int fd = Board_Open(name, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0666);
+    // Two logs started in the same second share the file: the second must
+    // neither truncate what the first wrote nor write over it.
+    int fd = Board_Open(name, O_WRONLY | O_CREAT | O_APPEND, 0666);
     if (fd == 0) {
         // Descriptor 0 means "no log file" in the table.
         Board_Close(fd);
@@ -71,7 +71,9 @@ extern "C" int API_Debug_SetSerialDump(unsigned index, int on)
     if (!s_IsInterface(index) || (index == kDebugPort && on != 0))
         return API_ERR_INVALID_TTY_NUMBER;
     if (on != 0) {
-        if (!b_ttyS0open || ai_fd[kDebugPort] <= 0) {
+        // A console the application holds is used as it is: replacing it
+        // would close the application's descriptor.
+        if (!b_ttyS0open && ai_fd[kDebugPort] <= 0) {
             int result = s_OpenDebugPort();
             if (result != API_ERR_NONE)
                 return result;
@@ -83,8 +85,8 @@ extern "C" int API_Debug_SetSerialDump(unsigned index, int on)
     }
     if (s_AnyDumpOn())
         return API_ERR_NONE;
-    // Only a port the dumps opened is theirs to close; the application may
-    // drive the console itself.
+    // Only a port the dumps opened is theirs to close; the UART unit forgets
+    // that they did once anyone else opens or closes interface 0.
     if (b_ttyS0open) {
         b_ttyS0open = 0;
         API_UartClose(kDebugPort);

@@ -233,9 +233,6 @@ const ErrorRecord pe_ErrorData[API_ERR_COUNT] = {
     {API_ERR_GSM_INVALID_NETWORK_SETTINGS, "GSM Invalid Network Settings"},
 };
 
-// Shared by all callers: two threads asking for unknown codes at once may mix texts.
-char a_unknown_error_text[100];
-
 }  // namespace
 
 extern "C" int API_Errors_GetErrorText(int code, char *text)
@@ -246,8 +243,8 @@ extern "C" int API_Errors_GetErrorText(int code, char *text)
             return API_ERR_NONE;
         }
     }
-    snprintf(a_unknown_error_text, sizeof a_unknown_error_text, "Unknown error code: 0x%x",
-             static_cast<unsigned>(code));
-    strcpy(text, a_unknown_error_text);
+    // Composed in the caller's buffer: callers on different threads must
+    // never see each other's text.
+    snprintf(text, API_ERROR_TEXT_SIZE, "Unknown error code: 0x%x", static_cast<unsigned>(code));
     return API_ERR_UNKNOWN_CODE;
 }

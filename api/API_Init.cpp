@@ -198,6 +198,9 @@ int s_OpenPps(void)
         Board_Close(ifd_pps);
     ifd_pps = 0;
     int fd = Board_Open(s_pps_device, O_RDONLY, 0);
+    // Descriptor 0 stands for "not open", so it cannot be kept.
+    if (fd == 0)
+        fd = Board_Close(fd) - 1;
     if (fd < 0) {
         perror("PPS open error");
         printf("open PPS_DEVICE error (%d)\n", API_ERR_OPEN_PPS);
@@ -289,7 +292,7 @@ extern "C" int make_device_descriptors(void)
     return 1;
 }
 
-extern "C" int API_RevertAPIConfigToDefault(void)
+void s_DefaultPaths(void)
 {
     for (API_DevName &row : a_devnames)
         memset(row.path, 0, sizeof row.path);
@@ -301,9 +304,15 @@ extern "C" int API_RevertAPIConfigToDefault(void)
             }
         }
     }
-    create_config_file();
+}
+
+extern "C" int API_RevertAPIConfigToDefault(void)
+{
+    s_DefaultPaths();
+    // The nodes are made either way: the table in memory is the default now.
+    int written = create_config_file();
     make_device_descriptors();
-    return API_ERR_NONE;
+    return written ? API_ERR_NONE : API_ERR_CREATE_FILE;
 }
 
 extern "C" int API_Initialize(int flags)
@@ -317,9 +326,10 @@ extern "C" int API_Initialize(int flags)
     int result = API_ERR_NONE;
 
     if (requested & API_INIT_CONFIG) {
-        // Without a configuration file nothing else may start.
+        // Without a configuration file nothing else may start, and the
+        // caller must learn that nothing did.
         if (!s_ConfigStep())
-            return API_ERR_NONE;
+            return API_ERR_CREATE_FILE;
     } else {
         printf("make_device_descriptors skipped\n");
     }

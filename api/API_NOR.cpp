@@ -94,8 +94,12 @@ bool s_AllowedInText(unsigned char c)
 extern "C" int API_NOR_Init(void)
 {
     int fd = Board_Open("/dev/mtd3", O_RDWR, 0);
-    if (fd < 0)
+    if (fd <= 0) {
+        // Descriptor 0 stands for a closed store, so it cannot be kept.
+        if (fd == 0)
+            Board_Close(fd);
         return API_ERR_NOR_FLASH_INITIALIZATION;
+    }
     // A second start-up replaces the descriptor rather than leaking it.
     NorLock lock;
     if (norfd > 0)
@@ -106,6 +110,9 @@ extern "C" int API_NOR_Init(void)
 
 extern "C" int API_NOR_Cleanup(void)
 {
+    // Under the lock: an access on another thread must not seek or transfer
+    // on a descriptor closed under it, whose number may be reused at once.
+    NorLock lock;
     if (norfd == 0)
         return API_ERR_NONE;
     int result = Board_Close(norfd);
@@ -203,20 +210,7 @@ extern "C" int API_NOR_Check_String_Param(const char *text, int length)
     return API_ERR_NOR_PARAMETER_INVALID_STRING;
 }
 
-extern "C" int API_RevertTS9ToDefault(void)
-{
-    unsigned char *area = static_cast<unsigned char *>(malloc(API_NOR_PARAM_SIZE));
-    if (area == nullptr)
-        return API_ERR_MEMORY_ALLOCATION;
-    int count = 0;
-    int result = API_ERR_NONE;
-    if (API_Flash_APIReadData(API_NOR_PARAM_BASE, area, API_NOR_PARAM_SIZE, &count) != API_ERR_NONE)
-        result = API_ERR_NOR_FLASH_READ;
-    else if (API_Flash_APIWriteData(API_NOR_PARAM_BASE, area, API_NOR_PARAM_SIZE, &count) != API_ERR_NONE)
-        result = API_ERR_NOR_FLASH_WRITE;
-    free(area);
-    return result;
-}
+extern "C" int API_RevertTS9ToDefault(void) { return API_NOR_WriteDefaults(); }
 
 int API_NOR_WriteDefaults(void)
 {
@@ -224,17 +218,16 @@ int API_NOR_WriteDefaults(void)
     // the records' own bytes are written from it.
     unsigned char *area = static_cast<unsigned char *>(calloc(1, API_NOR_PARAM_SIZE));
     if (area == nullptr)
-        return API_ERR_ALLOCATION;
+        return API_ERR_MEMORY_ALLOCATION;
     for (const NorDefault *record = NOR_DEFAULT_VALS; record->length != 0; ++record)
         memcpy(area + (record->address - API_NOR_PARAM_BASE), record->data, record->length);
     int result = API_ERR_NONE;
     for (const NorDefault *record = NOR_DEFAULT_VALS; record->length != 0; ++record) {
         int written = 0;
         int offset = static_cast<int>(record->address - API_NOR_PARAM_BASE);
-        int status = API_Flash_APIWriteData(static_cast<int>(record->address), area + offset,
-                                            static_cast<int>(record->length), &written);
-        if (status != API_ERR_NONE && result == API_ERR_NONE)
-            result = status;
+        if (API_Flash_APIWriteData(static_cast<int>(record->address), area + offset, static_cast<int>(record->length),
+                                   &written) != API_ERR_NONE)
+            result = API_ERR_NOR_FLASH_WRITE;
     }
     free(area);
     return result;

@@ -5,7 +5,9 @@
 #include <pthread.h>
 #include <sched.h>
 #include <semaphore.h>
+#include <stdint.h>
 #include <stdio.h>
+#include <time.h>
 
 #include <atomic>
 
@@ -72,10 +74,15 @@ const MountCheck s_FLASHFS_CHECK = {
 const int s_MOUNT_TASK_PRIORITY = 4;
 const int s_RESULT_POLL_MS = 1000;
 const int s_RETRY_MS = 2000;
+// How long the shut-down waits for a task to end.  A check script or mount
+// that never returns must not hold the shut-down for ever: such a task is left
+// behind, and when its command does return it ends without another step.
+const int s_STOP_WAIT_S = 1;
 
 // Guards the start of a task against one still running: two tasks would run
 // the mount commands twice and share one semaphore.
 pthread_mutex_t mount_mutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t s_mount_ended = PTHREAD_COND_INITIALIZER;
 
 // A plain pthread mutex, as elsewhere in the API: std::mutex reports a failed
 // lock with an exception, which would take libstdc++ into the static tool.
@@ -91,8 +98,13 @@ bool s_mount_running = false;
 bool s_semaphore_created = false;
 // A task that has not been joined yet, running or ended.
 bool s_mount_joinable = false;
-// Set by the shut-down: the task gives up at its next step, unsignalled.
-std::atomic<bool> s_mount_stop{false};
+// Each task has a serial number; it goes on only while it is the live one.
+// The shut-down makes none live.
+unsigned s_task_serial = 0;
+std::atomic<unsigned> s_live_serial{0};
+thread_local unsigned t_serial = 0;
+// Set once the last task started has signalled.
+std::atomic<bool> s_mounted{false};
 
 bool s_CanBeRead(const char *path)
 {
@@ -103,7 +115,7 @@ bool s_CanBeRead(const char *path)
     return true;
 }
 
-bool s_Stopped() { return s_mount_stop.load(); }
+bool s_Stopped() { return s_live_serial.load() != t_serial; }
 
 // Runs the check until its result file starts with "1" (true); for ever if it
 // never does, unless the shut-down stops the task (false).
@@ -111,13 +123,13 @@ bool s_WaitForCheck(const MountCheck &check)
 {
     while (!s_Stopped()) {
         Board_System(check.command);
-        int fd;
-        while ((fd = Board_Open(check.result_file, O_RDONLY, 0)) < 0) {
-            if (s_Stopped())
-                return false;
+        int fd = -1;
+        while (!s_Stopped() && (fd = Board_Open(check.result_file, O_RDONLY, 0)) < 0) {
             puts(check.waiting_result_message);
             API_Sleep(s_RESULT_POLL_MS);
         }
+        if (s_Stopped())
+            return false;
         unsigned char answer = 0;
         ssize_t count = Board_Read(fd, &answer, 1);
         Board_Close(fd);
@@ -134,12 +146,14 @@ bool s_Mount(const MountPlan &plan)
 {
     if (s_CanBeRead(plan.first_check.script) && !s_WaitForCheck(plan.first_check))
         return false;
+    const char *const commands[] = {plan.gadget_command, plan.loop_command, plan.mount_command};
+    for (const char *command : commands) {
+        if (s_Stopped())
+            return false;
+        Board_System(command);
+    }
     if (s_Stopped())
         return false;
-    Board_System(plan.gadget_command);
-    Board_System(plan.loop_command);
-    Board_System(plan.mount_command);
-
     puts("\r\nCheck if /mnt/flashfs is mount");
     return !s_CanBeRead(s_FLASHFS_CHECK.script) || s_WaitForCheck(s_FLASHFS_CHECK);
 }
@@ -152,8 +166,9 @@ void s_RaisePriority()
         puts("Priority of of mount partition task set to 4 and policy FIFO");
 }
 
-void *mount_task(void *)
+void *mount_task(void *argument)
 {
+    t_serial = static_cast<unsigned>(reinterpret_cast<uintptr_t>(argument));
     const MountPlan &plan = selection == 0 ? s_INTERNAL_PLAN : s_USB_PLAN;
     puts("Starting Data Partition Mount Task");
     printf("mount_task Selection = %d\r\n\n", selection);
@@ -167,9 +182,15 @@ void *mount_task(void *)
         fflush(stdout);
     }
     MountLock lock;
-    s_mount_running = false;
-    if (mounted)
-        sem_post(&sem_mountpart_id);
+    // A task the shut-down left behind has no state of its own any more.
+    if (t_serial == s_task_serial) {
+        s_mount_running = false;
+        if (mounted) {
+            s_mounted = true;
+            sem_post(&sem_mountpart_id);
+        }
+        pthread_cond_broadcast(&s_mount_ended);
+    }
     return nullptr;
 }
 
@@ -180,20 +201,29 @@ bool s_ResetSemaphore() { return s_SemaphoreFreshForTask(&sem_mountpart_id, &s_s
 
 void API_PART_StopTask(void)
 {
-    pthread_t task;
-    {
-        MountLock lock;
-        if (!s_mount_joinable)
-            return;
-        s_mount_joinable = false;
-        task = mountpart_thread_id;
+    pthread_mutex_lock(&mount_mutex);
+    if (!s_mount_joinable) {
+        pthread_mutex_unlock(&mount_mutex);
+        return;
     }
-    // Not under the lock: the task takes it on its way out.
-    s_mount_stop = true;
-    if (pthread_equal(pthread_self(), task))
-        pthread_detach(task);
-    else
+    s_mount_joinable = false;
+    const pthread_t task = mountpart_thread_id;
+    s_live_serial = 0;
+    timespec until;
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += s_STOP_WAIT_S;
+    while (s_mount_running && pthread_cond_timedwait(&s_mount_ended, &mount_mutex, &until) != ETIMEDOUT) {
+    }
+    const bool ended = !s_mount_running;
+    s_mount_running = false;
+    // A caller waiting for the mount learns at once that it will not come.
+    if (!s_mounted)
+        sem_post(&sem_mountpart_id);
+    pthread_mutex_unlock(&mount_mutex);
+    if (ended && !pthread_equal(pthread_self(), task))
         pthread_join(task, nullptr);
+    else
+        pthread_detach(task);
 }
 
 extern "C" {
@@ -211,11 +241,17 @@ int API_PART_Data_Mount(int requested)
     selection = static_cast<unsigned char>(requested & 0xFF);
     if (!s_ResetSemaphore())
         return API_ERR_CREATING_MOUNT_SEMAPHORE;
+    s_mounted = false;
 
-    s_mount_stop = false;
+    if (++s_task_serial == 0)
+        ++s_task_serial;
+    s_live_serial = s_task_serial;
     // Joinable: the shut-down waits for a task that is still checking.
-    if (pthread_create(&mountpart_thread_id, nullptr, mount_task, nullptr) != 0)
+    if (pthread_create(&mountpart_thread_id, nullptr, mount_task,
+                       reinterpret_cast<void *>(static_cast<uintptr_t>(s_task_serial))) != 0) {
+        s_live_serial = 0;
         return API_ERR_CREATING_MOUNT_TASK;
+    }
     s_mount_running = true;
     s_mount_joinable = true;
     return API_ERR_NONE;
@@ -225,8 +261,18 @@ int API_PART_Data_IsReady(void)
 {
     puts("Wait Semaphore Data Partition Mounted");
     fflush(stdout);
+    {
+        // Without a mount ever started nothing will signal.
+        MountLock lock;
+        if (!s_semaphore_created)
+            return API_ERR_CREATING_MOUNT_TASK;
+    }
     while (sem_wait(&sem_mountpart_id) != 0 && errno == EINTR) {
     }
+    // Signalled for good: every later caller learns the state at once.
+    sem_post(&sem_mountpart_id);
+    if (!s_mounted)
+        return API_ERR_CREATING_MOUNT_TASK;
     puts("Received Data Partition Mounted semaphore");
     return API_ERR_NONE;
 }

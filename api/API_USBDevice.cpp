@@ -43,19 +43,19 @@ void s_NotifyUser(int event)
         callback(event);
 }
 
-void s_LoadGadgetFor(unsigned mode)
+// False when a gadget's module did not load.  Unloading runs both commands
+// and cannot fail: only one of the two gadgets is ever loaded.
+bool s_LoadGadgetFor(unsigned mode)
 {
     switch (mode) {
     case USB_Mode_Serial:
-        Board_System(s_LOAD_SERIAL_GADGET);
-        break;
+        return Board_System(s_LOAD_SERIAL_GADGET) == 0;
     case USB_Mode_MassStorage:
-        Board_System(s_LOAD_STORAGE_GADGET);
-        break;
+        return Board_System(s_LOAD_STORAGE_GADGET) == 0;
     default:
         Board_System(s_UNLOAD_SERIAL_GADGET);
         Board_System(s_UNLOAD_STORAGE_GADGET);
-        break;
+        return true;
     }
 }
 
@@ -96,26 +96,34 @@ int API_USB_SetDeviceMode(unsigned mode)
         if (static_cast<unsigned>(device_mode) != mode)
             return API_ERR_CURRENT_MODE_NOT_USB_MODE_NONE;
     } else {
+        // A gadget that did not load is no mode to keep or store.
+        if (!s_LoadGadgetFor(mode))
+            return API_ERR_USB_INITIALIZAION;
         device_mode = static_cast<int>(mode);
-        s_LoadGadgetFor(mode);
     }
     return s_StoreMode(device_mode);
 }
 
 int API_USB_GetDeviceMode(int *mode)
 {
+    if (mode == nullptr)
+        return API_ERR_INVALID_PARAMETERS;
     *mode = device_mode;
     return API_ERR_NONE;
 }
 
 int API_USB_GetDeviceState(int *state)
 {
+    if (state == nullptr)
+        return API_ERR_INVALID_PARAMETERS;
     *state = device_state;
     return API_ERR_NONE;
 }
 
 int API_USB_GetHostState(int *state)
 {
+    if (state == nullptr)
+        return API_ERR_INVALID_PARAMETERS;
     *state = host_state;
     return API_ERR_NONE;
 }

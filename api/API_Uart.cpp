@@ -116,6 +116,8 @@ extern "C" int API_UartOpen(unsigned int number, int flags)
     // Opening an open interface again replaces its descriptor; the old one
     // would otherwise be lost for good.
     int previous = ai_fd[number].exchange(fd);
+    if (number == kDebugPort)
+        b_ttyS0open = 0;
     if (previous > 0)
         Board_Close(previous);
     return API_ERR_NONE;
@@ -126,6 +128,8 @@ extern "C" int API_UartClose(int number)
     if (!s_IsInterface(number))
         return API_ERR_INVALID_TTY_NUMBER;
     int fd = ai_fd[number].exchange(0);
+    if (number == kDebugPort)
+        b_ttyS0open = 0;
     if (fd <= 0)
         return API_ERR_NONE;
     return Board_Close(fd) == 0 ? API_ERR_NONE : API_ERR_CLOSING_UART;

@@ -91,6 +91,8 @@ int API_Usbserial_Cleanup(void)
 
 int API_Usbserial_GetState(int *state)
 {
+    if (state == nullptr)
+        return API_ERR_INVALID_PARAMETERS;
     *state = UsbSerialState;
     return API_ERR_NONE;
 }

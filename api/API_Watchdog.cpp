@@ -5,13 +5,20 @@
 
 #include "API_Errors.h"
 #include "board.h"
-
-namespace {
+#include "internal/API_Watchdog.h"
 
 int i_wd_fd = 0;
 int i_timeout = 60;
 int b_Watch_Flag = 0;
+int b_Watch_Disarmed = 0;
+
+namespace {
+
+// The magic character: a close right after it stops the watchdog.  It is
+// written only to disarm; a keep-alive uses any other byte, so a close by
+// the kernel after a crash leaves the watchdog running and the board reboots.
 const char a_stop[] = "V";
+const char a_feed[] = "\0";
 
 // Arming, feeding and closing may come from different threads; a feed must
 // never write to a descriptor that a concurrent stop has just closed.
@@ -23,10 +30,18 @@ int s_Arm(int timeout)
     // single-opener driver and lose the only way to feed or stop it.
     if (i_wd_fd <= 0) {
         int fd = Board_Open("/dev/watchdog", O_WRONLY, 0);
-        if (fd < 0)
+        if (fd <= 0) {
+            // Descriptor 0 stands for "not open", so it cannot be kept; the
+            // open started the watchdog, which is stopped before the close.
+            if (fd == 0) {
+                Board_Write(fd, a_stop, 1);
+                Board_Close(fd);
+            }
             return API_ERR_OPENING_WATCHDOG;
+        }
         i_wd_fd = fd;
     }
+    b_Watch_Disarmed = 0;
     if (timeout != 0)
         i_timeout = timeout;
     if (Board_Ioctl(i_wd_fd, API_WATCHDOG_IOCTL_SETTIMEOUT, &i_timeout) != 0)
@@ -42,6 +57,7 @@ int s_Disarm()
     if (Board_Write(i_wd_fd, a_stop, 1) != 1)
         return API_ERR_WATCHDOG_WRITE;
     b_Watch_Flag = 0;
+    b_Watch_Disarmed = 1;
     return API_ERR_NONE;
 }
 
@@ -61,7 +77,7 @@ extern "C" int API_Watchdog_Restart(void)
 {
     int result = API_ERR_NONE;
     pthread_mutex_lock(&watchdog_mutex);
-    if (i_wd_fd > 0 && Board_Write(i_wd_fd, a_stop, 1) != 1)
+    if (i_wd_fd > 0 && !b_Watch_Disarmed && Board_Write(i_wd_fd, a_feed, 1) != 1)
         result = API_ERR_KEEP_WATCHDOG_TIME_ALIVE;
     pthread_mutex_unlock(&watchdog_mutex);
     return result;
@@ -76,6 +92,7 @@ extern "C" int API_Watchdog_Stop(void)
     // does about a close without the magic character.
     i_wd_fd = 0;
     b_Watch_Flag = 0;
+    b_Watch_Disarmed = 0;
     pthread_mutex_unlock(&watchdog_mutex);
     return API_ERR_NONE;
 }

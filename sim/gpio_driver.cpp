@@ -131,6 +131,11 @@ int GpioDriver::Ioctl(unsigned long request, void *argument)
     }
     switch (request) {
     case kSetSerialMode:
+        // The radio line has two modes; the driver knows no other.
+        if (value != 0 && value != 1) {
+            errno = EINVAL;
+            return -1;
+        }
         m_serialMode.store(value);
         break;
     case kGetSerialMode:

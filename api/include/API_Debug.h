@@ -13,14 +13,16 @@ extern "C" {
 
 /** Switches the copy of an interface's traffic to the debug console.  The
  * console is opened at 115200 bit/s by the first dump switched on and closed
- * with the last one switched off.
+ * with the last one switched off; a console the application opened itself is
+ * used as it is and never closed.
  * @param index interface number 1 to 11.
  * @param on not 0 on, 0 off.
  * @return 0; ::API_ERR_INVALID_TTY_NUMBER for an index above 11, or for 0
  *   switched on; the code of API_UartOpen when the console cannot be opened. */
 int API_Debug_SetSerialDump(unsigned index, int on);
-/** Switches the log file of an interface.  Each log switched on gets a new
- * file named after the current second; switched off, it is closed and stays.
+/** Switches the log file of an interface.  Each log switched on gets the file
+ * named after the current second, appended to: logs switched on within one
+ * second share it; switched off, it is closed and stays.
  * @param index interface number 1 to 11.
  * @param on 1 on, 0 off; any other value changes nothing.
  * @return 0 (also when the log is on already); ::API_ERR_INVALID_TTY_NUMBER

@@ -243,9 +243,8 @@ enum API_ErrorCode {
  * @param[out] text at least ::API_ERROR_TEXT_SIZE bytes; receives the code's
  *   text, or "Unknown error code: 0x" and the code in lower-case hexadecimal
  *   (a negative code as its 32-bit two's complement).
- * @return 0, or ::API_ERR_UNKNOWN_CODE for a code outside the table.  The
- *   unknown-code text is composed in one shared buffer: threads ask for unknown
- *   codes one at a time. */
+ * @return 0, or ::API_ERR_UNKNOWN_CODE for a code outside the table.  Any
+ *   thread may ask at any time: the text is composed in `text` itself. */
 int API_Errors_GetErrorText(int code, char *text);
 
 #pragma GCC visibility pop

@@ -46,8 +46,8 @@ extern "C" {
  * @param flags feature bits (`API_INIT_*`), OR-ed into those already recorded.
  * @return 0; the code of the last step that failed, for example
  *   ::API_ERR_OPEN_PPS without "/dev/pps" or ::API_ERR_CREATE_FILE without the
- *   lock file; 0 without starting anything when "/etc/ts9_api.cfg" is missing
- *   and cannot be created. */
+ *   lock file; ::API_ERR_CREATE_FILE without starting anything when
+ *   "/etc/ts9_api.cfg" is missing and cannot be created. */
 int API_Initialize(int flags);
 /** Stops the units that were requested, closes the shared descriptors,
  * switches the serial logs off and removes the lock file.  The tasks of the
@@ -61,7 +61,8 @@ int API_IsInitialized(int mask);
 
 /** Sets every interface path back to its compiled-in default, rewrites
  * "/etc/ts9_api.cfg" and creates the missing device nodes.
- * @return 0, also when the file cannot be written. */
+ * @return 0, or ::API_ERR_CREATE_FILE when the file cannot be written (the
+ *   table and the nodes are the defaults all the same). */
 int API_RevertAPIConfigToDefault(void);
 
 /** Writes "/etc/ts9_api.cfg" from the interface table: one line

@@ -68,9 +68,10 @@ int API_NOR_Check_Blank_Param(const char *data, int length);
  * @return 0, or ::API_ERR_NOR_PARAMETER_INVALID_STRING (with a message on
  *   standard output). */
 int API_NOR_Check_String_Param(const char *text, int length);
-/** Reads the whole parameter area and writes the same bytes back.
- * @return 0; ::API_ERR_MEMORY_ALLOCATION; ::API_ERR_NOR_FLASH_READ;
- *   ::API_ERR_NOR_FLASH_WRITE. */
+/** Writes the default parameter records back, the bytes start-up writes with
+ * ::API_INIT_NOR_DEFAULTS.
+ * @return 0; ::API_ERR_MEMORY_ALLOCATION; ::API_ERR_NOR_FLASH_WRITE when a
+ *   record cannot be written. */
 int API_RevertTS9ToDefault(void);
 
 #pragma GCC visibility pop

@@ -18,9 +18,10 @@ extern "C" {
  * @return 0; ::API_ERR_CREATING_MOUNT_SEMAPHORE;
  *   ::API_ERR_CREATING_MOUNT_TASK. */
 int API_PART_Data_Mount(int selection);
-/** Waits until the mount task has signalled; it signals once, so only one
- * caller gets through.
- * @return 0. */
+/** Waits until the mount task has signalled; once it has, every call returns
+ * at once.
+ * @return 0; ::API_ERR_CREATING_MOUNT_TASK at once when no mount was started
+ *   or the shut-down stopped it. */
 int API_PART_Data_IsReady(void);
 
 #pragma GCC visibility pop

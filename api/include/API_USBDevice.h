@@ -39,19 +39,21 @@ int API_USB_Init(void (*callback)(int));
  * area.  One gadget at a time: go through ::USB_Mode_None to change it.
  * @param mode ::USB_Mode_None, ::USB_Mode_Serial or ::USB_Mode_MassStorage.
  * @return 0; ::API_ERR_INVALID_MODE; ::API_ERR_CURRENT_MODE_NOT_USB_MODE_NONE
- *   while the other gadget is loaded; the codes of API_Flash_WriteData. */
+ *   while the other gadget is loaded; ::API_ERR_USB_INITIALIZAION when the
+ *   gadget's module does not load (nothing changed or stored); the codes of
+ *   API_Flash_WriteData. */
 int API_USB_SetDeviceMode(unsigned mode);
 /** The device port's personality.
  * @param[out] mode a `USB_Mode_*`.
- * @return 0. */
+ * @return 0, or ::API_ERR_INVALID_PARAMETERS for a null pointer. */
 int API_USB_GetDeviceMode(int *mode);
 /** Whether the device port is connected to a computer.
  * @param[out] state 1 connected, 0 not.
- * @return 0. */
+ * @return 0, or ::API_ERR_INVALID_PARAMETERS for a null pointer. */
 int API_USB_GetDeviceState(int *state);
 /** Whether a disk is on the host port.
  * @param[out] state 1 present, 0 not.
- * @return 0. */
+ * @return 0, or ::API_ERR_INVALID_PARAMETERS for a null pointer. */
 int API_USB_GetHostState(int *state);
 /** Tells the callback of a device-port change; called by the SIGUSR2
  * handler.

@@ -29,7 +29,7 @@ int API_Usbserial_Init(int (*callback)(int));
 int API_Usbserial_Cleanup(void);
 /** The link's state.
  * @param[out] state 1 up, 0 down.
- * @return 0. */
+ * @return 0, or ::API_ERR_INVALID_PARAMETERS for a null pointer. */
 int API_Usbserial_GetState(int *state);
 /** Sets a port's speed.
  * @param port 6 to 10.

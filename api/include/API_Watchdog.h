@@ -22,7 +22,10 @@ extern "C" {
  * @return 0; ::API_ERR_OPENING_WATCHDOG; ::API_ERR_SETTING_WATCHDOG_TIMEOUT
  *   (the device stays open); ::API_ERR_WATCHDOG_WRITE when disarming fails. */
 int API_Watchdog_Init(int timeout, int enable);
-/** Keeps the watchdog alive; call it more often than its time-out.
+/** Keeps the watchdog alive; call it more often than its time-out.  It writes
+ * a byte that is not the magic character, so a close without a disarm (the
+ * kernel's, after a crash) leaves the watchdog running.  Nothing after a
+ * disarm.
  * @return 0 (also before it was armed), or ::API_ERR_KEEP_WATCHDOG_TIME_ALIVE. */
 int API_Watchdog_Restart(void);
 /** Closes the device: disarm it first, or the board restarts.

@@ -32,6 +32,8 @@ extern uint32_t i_API_Initialized;
 extern int b_IsInitialized;
 
 // create_config_file and make_device_descriptors: the public API_Init.h.
+// Every row's path back to its compiled-in default, chosen by the row's name.
+void s_DefaultPaths(void);
 // Applies the configuration file's text to the table's paths.
 void s_ParseConfig(const char *data, size_t size);
 

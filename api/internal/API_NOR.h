@@ -4,9 +4,9 @@
 
 extern int norfd;
 
-// Writes the default parameter records (feature bit 0x2000 of API_Initialize).
-// Returns the first failing write's code, 6 when no staging buffer could be
-// had, else 0; the start-up ignores the result.
+// Writes the default parameter records (feature bit 0x2000 of API_Initialize,
+// and the revert).  83 when a record could not be written, 81 when no staging
+// buffer could be had, else 0; the start-up ignores the result.
 int API_NOR_WriteDefaults(void);
 
 #endif

@@ -1,6 +1,6 @@
 // The units with tasks and signal handlers used from several threads at once:
 // power events handled by the power-management task while other threads talk
-// to the PMU and draw, and mounts of the data partition asked for at once.
+// to the PMU and draw.
 // Under ThreadSanitizer (preset tsan) these show any state that a task, a
 // handler and a caller share without an atomic or the unit's lock.
 #include <atomic>
@@ -8,14 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "API.h"
 #include "API_Errors.h"
 #include "API_Signal.h"
-#include "internal/API_PART.h"
-#include "sim/receiver.h"
-#include "sim/standard_board.h"
+#include "sim_test.h"
 
 namespace {
 
@@ -26,39 +22,20 @@ std::atomic<int> g_wrongStatus{0};
 
 void CountPowerEvent(int status)
 {
-    if (status != 0x0102)
-        ++g_wrongStatus;
+    g_wrongStatus += status != 0x0102;
     ++g_powerEvents;
 }
 
-sim::ReceiverOptions Instant()
-{
-    sim::ReceiverOptions options;
-    options.timeScale = 0;
-    return options;
-}
+class Concurrency : public simtest::SimTest {
+protected:
+    Concurrency() : SimTest(0) { board.pmu->SetEventStatus(0x0102); }
+};
 
-// Waits until the task has served every event posted so far: the count has
-// settled for a while.
-void WaitForEventsToSettle()
+TEST_F(Concurrency, PowerEventsWhileOtherThreadsUseThePmuAndTheDisplay)
 {
-    int seen = -1;
-    for (int quiet = 0; quiet < 20; std::this_thread::sleep_for(5ms)) {
-        int now = g_powerEvents.load();
-        quiet = now == seen ? quiet + 1 : 0;
-        seen = now;
-    }
-}
-
-TEST(Concurrency, PowerEventsWhileOtherThreadsUseThePmuAndTheDisplay)
-{
-    sim::Receiver receiver(Instant());
-    sim::StandardBoard board(receiver);
-    board.pmu->SetEventStatus(0x0102);
     // What the loader starts, without the Bluetooth module.
     ASSERT_EQ(API_Initialize(0x2D7E7 & ~API_INIT_BLUETOOTH), 0);
     ASSERT_EQ(API_PM_StatusCallback(CountPowerEvent), 0);
-
     std::atomic<bool> stop{false};
     std::vector<std::thread> threads;
     threads.emplace_back([&] {
@@ -92,57 +69,29 @@ TEST(Concurrency, PowerEventsWhileOtherThreadsUseThePmuAndTheDisplay)
     }
     for (std::thread &thread : threads)
         thread.join();
-    WaitForEventsToSettle();
+    // Until the task has served every event posted so far: the count settles.
+    for (int seen = -1, quiet = 0; quiet < 20; std::this_thread::sleep_for(5ms)) {
+        quiet = g_powerEvents.load() == seen ? quiet + 1 : 0;
+        seen = g_powerEvents.load();
+    }
     API_Finalize();
-
     EXPECT_GT(g_powerEvents.load(), 0);
     EXPECT_EQ(g_wrongStatus.load(), 0);
-    // Every exchange had the bus to itself.
-    EXPECT_EQ(board.pmu->Overlaps(), 0);
+    EXPECT_EQ(board.pmu->Overlaps(), 0) << "every exchange had the bus to itself";
 }
 
-// The task may still be serving the last event while the API shuts down.
-TEST(Concurrency, ShutDownWhileThePowerTaskServesAnEvent)
+// The task may still be serving the last event while the API shuts down;
+// nothing it does afterwards may reach the PMU.
+TEST_F(Concurrency, ShutDownWhileThePowerTaskServesAnEvent)
 {
-    sim::Receiver receiver(Instant());
-    sim::StandardBoard board(receiver);
-    board.pmu->SetEventStatus(0x0102);
     ASSERT_EQ(API_Initialize(API_INIT_SPI | API_INIT_SIGNALS | API_INIT_PM), 0);
     ASSERT_EQ(API_PM_StatusCallback(CountPowerEvent), 0);
     for (int i = 0; i < 20; ++i)
         board.gpio->RaiseEvents(API_EVENT_POWER);
     API_Finalize();
-    // Nothing the task does after the shut-down may reach the PMU.
     int requests = board.pmu->RequestCount();
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(board.pmu->RequestCount(), requests);
-}
-
-TEST(Concurrency, MountsFromSeveralThreadsStartOneTaskAtATime)
-{
-    sim::Receiver receiver(Instant());
-    std::atomic<int> started{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&] {
-            for (int i = 0; i < 5; ++i) {
-                int result = API_PART_Data_Mount(0);
-                if (result == API_ERR_NONE)
-                    ++started;
-                else
-                    EXPECT_EQ(result, API_ERR_CREATING_MOUNT_TASK);
-            }
-        });
-    }
-    for (std::thread &thread : threads)
-        thread.join();
-    ASSERT_GT(started.load(), 0);
-    // A start needs the one before to have finished, so only the last task
-    // can still be running.
-    EXPECT_EQ(API_PART_Data_IsReady(), API_ERR_NONE);
-    // The gadget, loop and mount commands once per task.
-    EXPECT_EQ(receiver.ShellCommands().size(), 3u * static_cast<unsigned>(started.load()));
-    API_PART_StopTask();
 }
 
 }  // namespace

@@ -14,6 +14,16 @@ void ClosePmu();
 
 void Bluetooth();
 
+// The frame units.  Init: the interface table's paths back to their defaults
+// and the start-up's record cleared.  Uart: every dump and log switch off and
+// nothing recorded as open (close the interfaces first).  Watchdog: unarmed,
+// closed, the 60-second default.  Usb: no gadget, nothing connected, no
+// callbacks, the USB serial link up as at power-on.
+void Init();
+void Uart();
+void Watchdog();
+void Usb();
+
 }  // namespace unitreset
 
 #endif

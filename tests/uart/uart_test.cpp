@@ -1,6 +1,8 @@
 // Serial interfaces by number, and the copies of their traffic, on real ptys of
 // the simulated receiver.
+#include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,8 +12,6 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "API_Debug.h"
 #include "API_Errors.h"
 #include "API_Init.h"
@@ -19,25 +19,20 @@
 #include "internal/API_Init.h"
 #include "internal/API_Uart.h"
 #include "sim/pty_line.h"
-#include "sim/receiver.h"
+#include "sim_test.h"
 
 namespace {
 
-sim::ReceiverOptions Fast()
-{
-    sim::ReceiverOptions options;
-    options.timeScale = 0.001;
-    return options;
-}
-
-class UartTest : public ::testing::Test {
+// The standard board's modem and Bluetooth module hold ttyS1 and ttyS3.
+class UartTest : public simtest::SimTest {
 protected:
-    void TearDown() override
+    ~UartTest() override
     {
-        API_Finalize();  // every log and dump off
+        simtest::Stdout([] { API_Finalize(); });  // every log and dump off
         for (int number = 0; number < API_UART_COUNT; ++number)
             API_UartClose(number);
-        snprintf(a_devnames[5].path, sizeof a_devnames[5].path, "/dev/ttyS5");
+        unitreset::Uart();
+        unitreset::Init();
     }
     sim::PtyLine &Line(const std::string &path)
     {
@@ -62,32 +57,39 @@ protected:
         return names;
     }
 
-    sim::Receiver receiver{Fast()};
     std::vector<std::unique_ptr<sim::PtyLine>> lines;
 };
 
-TEST_F(UartTest, SpeedChangeSetsEachInterfacesHandshake)
+TEST_F(UartTest, SpeedChangeSetsEachInterfacesHandshakeAndDropsPendingInput)
 {
     for (int number = 0; number <= 10; ++number) {
         SCOPED_TRACE(number);
-        sim::PtyLine &line = Line(a_devnames[number].path);
+        if (number != 1 && number != 3)
+            Line(a_devnames[number].path);
         ASSERT_EQ(API_UartOpen(number, O_RDWR | O_NOCTTY), API_ERR_NONE);
-        termios before = line.HostSettings();
+        termios before;
+        tcgetattr(ai_fd[number], &before);
         before.c_cflag |= CRTSCTS;
         tcsetattr(ai_fd[number], TCSANOW, &before);
 
         ASSERT_EQ(API_UartSetBaudRate(number, B115200), API_ERR_NONE);
-        termios applied = line.HostSettings();
+        termios applied;
+        tcgetattr(ai_fd[number], &applied);
         EXPECT_EQ(cfgetospeed(&applied), B115200);
         EXPECT_EQ(cfgetispeed(&applied), B115200);
+        // A pty drops parity, so the block the unit built is checked.
+        const tcflag_t flags = a_uartSettings[number].c_cflag;
         bool handshake = number != 0 && number != 4;
         EXPECT_EQ((applied.c_cflag & CRTSCTS) != 0, handshake);
-        if (handshake) {
-            EXPECT_TRUE(applied.c_cflag & CLOCAL);
-        }
-        // A pty drops parity, so the block the unit built is checked instead.
-        EXPECT_EQ((a_uartSettings[number].c_cflag & PARENB) != 0, number >= 6);
+        EXPECT_EQ((flags & CLOCAL) != 0, handshake);
+        EXPECT_EQ((flags & PARENB) != 0, number >= 6);
     }
+    // Input that arrived before the change is discarded with it.
+    ASSERT_TRUE(lines[0]->Send("stale"));
+    pollfd ready = {ai_fd[0], POLLIN, 0};
+    ASSERT_EQ(poll(&ready, 1, 1000), 1);
+    ASSERT_EQ(API_UartSetBaudRate(0, B9600), API_ERR_NONE);
+    ASSERT_EQ(poll(&ready, 1, 0), 0);
 }
 
 TEST_F(UartTest, SpeedsAndConfigurationsAreReadBackOrRefused)
@@ -112,6 +114,25 @@ TEST_F(UartTest, SpeedsAndConfigurationsAreReadBackOrRefused)
     config[API_UART_CONFIG_SPEED] = 12345;
     EXPECT_EQ(API_UartSetConfig(2, config), API_ERR_SETTING_UART_CONFIG);
     EXPECT_EQ(line.HostBitRate(), 38400u);
+
+    // Bad numbers and closed interfaces.
+    EXPECT_EQ(API_UartOpen(12, O_RDWR), API_ERR_INVALID_TTY_NUMBER);
+    EXPECT_EQ(API_UartClose(-1), API_ERR_INVALID_TTY_NUMBER);
+    EXPECT_EQ(API_UartSetConfig(12, config), API_ERR_INVALID_TTY_NUMBER);
+    EXPECT_EQ(API_UartRead(12, reinterpret_cast<char *>(back), 4), -1);
+    EXPECT_EQ(API_UartWrite(-1, "x", 1), -1);
+    EXPECT_EQ(API_UartRead(2, nullptr, 0), 0) << "nothing asked, nothing read";
+    EXPECT_EQ(API_UartRead(2, nullptr, 1), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(API_UartWrite(2, nullptr, 1), -1);
+    errno = EINTR;  // left over: nothing to retry after a transfer of nothing
+    EXPECT_EQ(API_UartWrite(2, "", 0), 0);
+    errno = EINTR;
+    EXPECT_EQ(API_UartRead(2, reinterpret_cast<char *>(back), 0), 0);
+    ASSERT_EQ(API_UartClose(2), API_ERR_NONE);
+    EXPECT_EQ(API_UartGetBaudRate(2, &rate), API_ERR_GETTING_UART_BAUDRATE);
+    EXPECT_EQ(API_UartGetConfig(2, back), API_ERR_GETTING_UART_CONFIG);
+    EXPECT_EQ(API_UartSetConfig(2, back), API_ERR_SETTING_UART_CONFIG);
 }
 
 TEST_F(UartTest, DataPassesBothWaysOnTheTablesPath)
@@ -130,28 +151,9 @@ TEST_F(UartTest, DataPassesBothWaysOnTheTablesPath)
     int first = ai_fd[5];
     ASSERT_EQ(API_UartOpen(5, O_RDWR | O_NOCTTY), API_ERR_NONE);
     EXPECT_EQ(fcntl(first, F_GETFD), -1) << "a reopened interface leaks its old descriptor";
-    receiver.FailOpen("/dev/ttyS1", EACCES);
-    EXPECT_EQ(API_UartOpen(1, O_RDWR), API_ERR_OPENING_UART);
-    EXPECT_EQ(ai_fd[1], 0);
-}
-
-TEST_F(UartTest, BadNumbersAndClosedInterfacesTouchNothing)
-{
-    int words[API_UART_CONFIG_WORDS] = {B9600, 0};
-    char buffer[4];
-    EXPECT_EQ(API_UartOpen(12, O_RDWR), API_ERR_INVALID_TTY_NUMBER);
-    EXPECT_EQ(API_UartClose(-1), API_ERR_INVALID_TTY_NUMBER);
-    EXPECT_EQ(API_UartSetConfig(12, words), API_ERR_INVALID_TTY_NUMBER);
-    EXPECT_EQ(API_UartRead(12, buffer, 4), -1);
-    EXPECT_EQ(API_UartWrite(-1, "x", 1), -1);
-
-    // Descriptor 0 stands for "not open": whatever holds it stays untouched.
-    bool stdinOpen = fcntl(0, F_GETFD) != -1;
-    EXPECT_EQ(API_UartClose(2), API_ERR_NONE);
-    EXPECT_EQ(API_UartRead(2, buffer, 4), 0);
-    EXPECT_EQ(API_UartSetBaudRate(2, B9600), API_ERR_SETTING_UART_BAUDRATE);
-    EXPECT_EQ(API_UartGetConfig(2, words), API_ERR_GETTING_UART_CONFIG);
-    EXPECT_EQ(fcntl(0, F_GETFD) != -1, stdinOpen);
+    receiver.FailOpen("/dev/ttyS2", EACCES);
+    EXPECT_EQ(API_UartOpen(2, O_RDWR), API_ERR_OPENING_UART);
+    EXPECT_EQ(ai_fd[2], 0);
 }
 
 TEST_F(UartTest, DumpMirrorsBothDirectionsWhileAnyDumpIsOn)
@@ -160,8 +162,9 @@ TEST_F(UartTest, DumpMirrorsBothDirectionsWhileAnyDumpIsOn)
     sim::PtyLine &gnss = Line("/dev/ttyS2");
     ASSERT_EQ(API_UartOpen(2, O_RDWR | O_NOCTTY), API_ERR_NONE);
     ASSERT_EQ(API_Debug_SetSerialDump(2, 1), API_ERR_NONE);
-    ASSERT_EQ(API_Debug_SetSerialDump(1, 7), API_ERR_NONE);
+    ASSERT_EQ(API_Debug_SetSerialDump(4, 7), API_ERR_NONE);
     EXPECT_EQ(debug.HostBitRate(), 115200u);
+    EXPECT_EQ(a_uartSettings[0].c_line, 0);
     ASSERT_EQ(API_UartWrite(2, "$PQ\r\n", 5), 5);
     ASSERT_TRUE(gnss.Send("12345"));
     char buffer[64];
@@ -170,14 +173,25 @@ TEST_F(UartTest, DumpMirrorsBothDirectionsWhileAnyDumpIsOn)
 
     ASSERT_EQ(API_Debug_SetSerialDump(2, 0), API_ERR_NONE);
     EXPECT_GT(ai_fd[0], 0);
-    ASSERT_EQ(API_Debug_SetSerialDump(1, 0), API_ERR_NONE);
+    ASSERT_EQ(API_Debug_SetSerialDump(4, 0), API_ERR_NONE);
     EXPECT_EQ(ai_fd[0], 0);
     EXPECT_EQ(receiver.OpenCount("/dev/ttyS0"), 1);
 
-    // The console the application opened itself is not the switches' to close.
+    // The console the application opened itself is used as it is, and is not
+    // the switches' to close or replace; nor is one it opens while they hold it.
     ASSERT_EQ(API_UartOpen(0, O_RDWR), API_ERR_NONE);
-    EXPECT_EQ(API_Debug_SetSerialDump(3, 0), API_ERR_NONE);
-    EXPECT_GT(ai_fd[0], 0);
+    int application = ai_fd[0];
+    ASSERT_EQ(API_Debug_SetSerialDump(2, 1), API_ERR_NONE);
+    EXPECT_EQ(ai_fd[0], application);
+    ASSERT_EQ(API_Debug_SetSerialDump(2, 0), API_ERR_NONE);
+    EXPECT_EQ(ai_fd[0], application);
+    ASSERT_EQ(API_UartClose(0), API_ERR_NONE);
+    ASSERT_EQ(API_Debug_SetSerialDump(2, 1), API_ERR_NONE);
+    ASSERT_EQ(API_UartOpen(0, O_RDWR), API_ERR_NONE);
+    application = ai_fd[0];
+    ASSERT_EQ(API_Debug_SetSerialDump(2, 0), API_ERR_NONE);
+    EXPECT_EQ(ai_fd[0], application);
+    EXPECT_NE(fcntl(application, F_GETFD), -1);
 }
 
 TEST_F(UartTest, SwitchRefusalsLeaveTheSwitchesOff)
@@ -185,8 +199,8 @@ TEST_F(UartTest, SwitchRefusalsLeaveTheSwitchesOff)
     EXPECT_EQ(API_Debug_SetSerialDump(12, 1), API_ERR_INVALID_TTY_NUMBER);
     EXPECT_EQ(API_Debug_SetSerialDump(0, 2), API_ERR_INVALID_TTY_NUMBER);
     receiver.FailOpen("/dev/ttyS0", EACCES);
-    EXPECT_EQ(API_Debug_SetSerialDump(1, 1), API_ERR_OPENING_UART);
-    EXPECT_EQ(ab_dbgEnabled[1] + b_ttyS0open, 0);
+    EXPECT_EQ(API_Debug_SetSerialDump(11, 1), API_ERR_OPENING_UART);
+    EXPECT_EQ(ab_dbgEnabled[11] + b_ttyS0open, 0);
 
     EXPECT_EQ(API_Debug_SetSerialLog(0, 1), API_ERR_INVALID_TTY_NUMBER);
     EXPECT_EQ(API_Debug_SetSerialLog(12, 1), API_ERR_INVALID_TTY_NUMBER);
@@ -210,8 +224,7 @@ TEST_F(UartTest, LogHoldsExactlyTheBytesThatPassed)
     ASSERT_EQ(API_UartWrite(5, "out", 3), 3);
     ASSERT_TRUE(radio.Send("in"));
     char buffer[64];
-    for (int tries = 0; tries < 1000 && API_UartRead(5, buffer, sizeof buffer) <= 0; ++tries)
-        usleep(1000);
+    ASSERT_TRUE(simtest::Eventually([&] { return API_UartRead(5, buffer, sizeof buffer) > 0; }));
     // The peer does not read: only what the filling line took may be logged.
     std::string bulk(1 << 20, 'x');
     size_t taken = 0;
@@ -221,27 +234,40 @@ TEST_F(UartTest, LogHoldsExactlyTheBytesThatPassed)
     std::string logged = receiver.ReadFile(files[0]);
     EXPECT_EQ(logged.size(), 5 + taken);
     EXPECT_EQ(logged.substr(0, 6), "outinx");
+
+    // The switches as reported: positions 1 to 11, position 0 untouched.
+    ASSERT_EQ(API_Debug_SetSerialLog(1, 1), API_ERR_NONE);
+    int indexes[API_UART_COUNT] = {-1}, values[API_UART_COUNT] = {-1};
+    ASSERT_EQ(API_Debug_GetSerialLog(indexes, values), API_ERR_NONE);
+    for (int index = 0; index < API_UART_COUNT; ++index) {
+        EXPECT_EQ(indexes[index], index ? index : -1);
+        EXPECT_EQ(values[index], index ? index == 1 : -1);
+    }
+    ASSERT_EQ(API_Debug_GetSerialDump(indexes, values), API_ERR_NONE);
+    EXPECT_EQ(values[1], 0);
+    EXPECT_EQ(API_Debug_GetSerialDump(indexes, nullptr), API_ERR_INVALID_PARAMETERS);
+    EXPECT_EQ(API_Debug_GetSerialLog(nullptr, values), API_ERR_INVALID_PARAMETERS);
 }
 
 TEST_F(UartTest, LogsStartedInOneSecondShareOneFileWithoutOverwriting)
 {
-    Line("/dev/ttyS3");
     Line("/dev/ttyS4");
-    ASSERT_EQ(API_UartOpen(3, O_RDWR | O_NOCTTY), API_ERR_NONE);
+    Line("/dev/ttyS5");
     ASSERT_EQ(API_UartOpen(4, O_RDWR | O_NOCTTY), API_ERR_NONE);
+    ASSERT_EQ(API_UartOpen(5, O_RDWR | O_NOCTTY), API_ERR_NONE);
     do {  // until both switches fall into the same second
-        API_Finalize();
+        simtest::Stdout([] { API_Finalize(); });
         std::filesystem::remove_all(receiver.Root() + "/tmp");
         std::filesystem::create_directory(receiver.Root() + "/tmp");
-        ASSERT_EQ(API_Debug_SetSerialLog(3, 1), API_ERR_NONE);
         ASSERT_EQ(API_Debug_SetSerialLog(4, 1), API_ERR_NONE);
+        API_UartWrite(4, "four", 4);
+        ASSERT_EQ(API_Debug_SetSerialLog(5, 1), API_ERR_NONE);
     } while (LogFiles().size() != 1);
-    API_UartWrite(3, "three", 5);
-    API_UartWrite(4, "four", 4);
-    API_UartWrite(3, "!", 1);
-    EXPECT_EQ(receiver.ReadFile(LogFiles()[0]), "threefour!");
-    API_Finalize();
-    EXPECT_EQ(ab_logEnabled[3] + ab_logEnabled[4] + ai_logFd[3] + ai_logFd[4], 0);
+    API_UartWrite(5, "five", 4);
+    API_UartWrite(4, "!", 1);
+    EXPECT_EQ(receiver.ReadFile(LogFiles()[0]), "fourfive!");
+    simtest::Stdout([] { API_Finalize(); });
+    EXPECT_EQ(ab_logEnabled[4] + ab_logEnabled[5] + ai_logFd[4] + ai_logFd[5], 0);
 }
 
 }  // namespace

@@ -1,18 +1,13 @@
-// A simulated receiver with its standard drivers and a scripted shell, and a
+// The USB tests' base: the standard board with a scripted shell, and a
 // recorder for callbacks that run in signal context.
 #ifndef TESTS_USB_USB_BOARD_H
 #define TESTS_USB_USB_BOARD_H
 
 #include <atomic>
-#include <chrono>
-#include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "sim/receiver.h"
 #include "sim/shell_script.h"
-#include "sim/standard_board.h"
+#include "sim_test.h"
 
 namespace usbtest {
 
@@ -34,7 +29,6 @@ public:
             values.push_back(m_values[i].load());
         return values;
     }
-    void Clear() { m_count.store(0); }
 
 private:
     static constexpr int kCapacity = 32;
@@ -42,30 +36,9 @@ private:
     std::atomic<int> m_count{0};
 };
 
-// A signal raised at this process is normally handled before kill() returns;
-// the wait covers one taken by another thread.
-template <typename Condition>
-bool WaitUntil(Condition condition)
-{
-    for (int i = 0; i < 2000; ++i) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
-}
-
-class UsbBoardTest : public ::testing::Test {
+class UsbBoardTest : public simtest::SimTest {
 protected:
-    static sim::ReceiverOptions Fast()
-    {
-        sim::ReceiverOptions options;
-        options.timeScale = 0.001;
-        return options;
-    }
-
-    sim::Receiver receiver{Fast()};
-    sim::StandardBoard board{receiver};
+    ~UsbBoardTest() override { unitreset::Usb(); }
     sim::ShellScript shell{receiver};
 };
 

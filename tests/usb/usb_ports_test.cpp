@@ -9,6 +9,7 @@
 #include "API_NOR.h"
 #include "API_Signal.h"
 #include "API_USBDevice.h"
+#include "API_Usbserial.h"
 #include "internal/API_USBDevice.h"
 #include "usb_board.h"
 
@@ -24,28 +25,22 @@ void RecordEvent(int event) { g_events.Record(event); }
 
 class UsbPortsTest : public usbtest::UsbBoardTest {
 protected:
-    void SetUp() override
+    UsbPortsTest()
     {
-        device_mode = USB_Mode_None;
-        device_state = 0;
-        host_state = 0;
-        p_usbcallback.store(nullptr);
-        g_events.Clear();
-        ASSERT_EQ(API_NOR_Init(), 0);
-        ASSERT_EQ(API_Signal_Initialize(), 0);
+        EXPECT_EQ(API_NOR_Init(), 0);
+        EXPECT_EQ(API_Signal_Initialize(), 0);
     }
-    void TearDown() override
+    ~UsbPortsTest() override
     {
         API_Signal_Cleanup();
         API_NOR_Cleanup();
-        p_usbcallback.store(nullptr);
     }
 
     std::string StoredMode() const { return board.nor->PeekText(0x39000, 1); }
     static int Get(int (*getter)(int *))
     {
         int value = -1;
-        getter(&value);
+        EXPECT_EQ(getter(&value), 0);
         return value;
     }
 };
@@ -67,20 +62,31 @@ TEST_F(UsbPortsTest, GadgetsChangeOnlyThroughNone)
     EXPECT_EQ(board.nor->Writes().size(), 1u);
 
     EXPECT_EQ(API_USB_SetDeviceMode(0), 0);
+    EXPECT_EQ(StoredMode(), "0");
     EXPECT_EQ(API_USB_SetDeviceMode(2), 0);
     EXPECT_EQ(StoredMode(), "2");
     EXPECT_EQ(shell.Commands(), (Commands{kLoadSerial, "rmmod g_serial", "rmmod g_storage", kLoadStorage}));
 }
 
-TEST_F(UsbPortsTest, FailedStoreIsReportedAfterTheGadgetChanged)
+TEST_F(UsbPortsTest, FailuresAreReported)
 {
+    // A gadget that did not load: nothing kept or stored.
+    shell.When(kLoadSerial).ExitsWith(1);
+    EXPECT_EQ(API_USB_SetDeviceMode(1), API_ERR_USB_INITIALIZAION);
+    EXPECT_EQ(Get(API_USB_GetDeviceMode), 0);
+    EXPECT_TRUE(board.nor->Writes().empty());
+    // A store that failed after the gadget loaded.
     board.nor->FailWrite(EIO);
-    EXPECT_EQ(API_USB_SetDeviceMode(1), API_ERR_NOR_FLASH_WRITE);
-    EXPECT_EQ(Get(API_USB_GetDeviceMode), 1);
-    EXPECT_EQ(shell.Commands(), Commands{kLoadSerial});
+    EXPECT_EQ(API_USB_SetDeviceMode(2), API_ERR_NOR_FLASH_WRITE);
+    EXPECT_EQ(Get(API_USB_GetDeviceMode), 2);
+    EXPECT_EQ(shell.Commands(), (Commands{kLoadSerial, kLoadStorage}));
+
+    for (int (*getter)(int *) : {API_USB_GetDeviceMode, API_USB_GetDeviceState, API_USB_GetHostState,
+                                 API_Usbserial_GetState})
+        EXPECT_EQ(getter(nullptr), API_ERR_INVALID_PARAMETERS);
 }
 
-TEST_F(UsbPortsTest, DiskArrivalsAndRemovalsReachTheCallbackOncePerChange)
+TEST_F(UsbPortsTest, PortEventsReachTheCallbackOncePerChange)
 {
     receiver.CreateFile("/dev/sda1");
     EXPECT_EQ(API_USB_Init(nullptr), 0);
@@ -89,28 +95,23 @@ TEST_F(UsbPortsTest, DiskArrivalsAndRemovalsReachTheCallbackOncePerChange)
     EXPECT_EQ(API_USB_Init(RecordEvent), 0);
     receiver.RemoveFile("/dev/sda1");
     board.gpio->RaiseSigio();
-    ASSERT_TRUE(usbtest::WaitUntil([] { return g_events.Values().size() == 2; }));
+    ASSERT_TRUE(simtest::Eventually([] { return g_events.Values().size() == 2; }));
     EXPECT_EQ(Get(API_USB_GetHostState), 0);
     board.gpio->RaiseSigio();  // no change on the host port
-
     receiver.CreateFile("/dev/sda1");
     board.gpio->RaiseSigio();
-    ASSERT_TRUE(usbtest::WaitUntil([] { return g_events.Values().size() == 3; }));
+    ASSERT_TRUE(simtest::Eventually([] { return g_events.Values().size() == 3; }));
     EXPECT_EQ(Get(API_USB_GetHostState), 1);
     EXPECT_EQ(API_USB_Init(nullptr), 0);  // keeps the registered callback
-    EXPECT_EQ(g_events.Values(), (std::vector<int>{0, -1, 0, 0}));
-}
 
-TEST_F(UsbPortsTest, DevicePortFollowsTheDriverEvents)
-{
-    ASSERT_EQ(API_USB_Init(RecordEvent), 0);
     board.gpio->RaiseEvents(API_EVENT_USB_CONNECTED);
-    ASSERT_TRUE(usbtest::WaitUntil([] { return g_events.Values().size() == 1; }));
+    ASSERT_TRUE(simtest::Eventually([] { return g_events.Values().size() == 5; }));
     EXPECT_EQ(Get(API_USB_GetDeviceState), 1);
     board.gpio->RaiseEvents(API_EVENT_USB_DISCONNECTED);
-    ASSERT_TRUE(usbtest::WaitUntil([] { return g_events.Values().size() == 2; }));
+    ASSERT_TRUE(simtest::Eventually([] { return g_events.Values().size() == 6; }));
     EXPECT_EQ(Get(API_USB_GetDeviceState), 0);
-    EXPECT_EQ(g_events.Values(), (std::vector<int>{API_USB_EVENT_DEVICE, API_USB_EVENT_DEVICE}));
+    const int device = API_USB_EVENT_DEVICE;
+    EXPECT_EQ(g_events.Values(), (std::vector<int>{0, -1, 0, 0, device, device}));
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
-// The PPS device "/dev/pps": the API only holds it open.
+// The PPS device "/dev/pps": the API only holds it open.  The device is
+// read-only: an open for writing is refused.
 #ifndef SIM_PPS_H
 #define SIM_PPS_H
+
+#include <errno.h>
+#include <fcntl.h>
 
 #include <atomic>
 
@@ -13,8 +17,12 @@ public:
     int OpenDescriptors() const { return m_open.load(); }
     int Opens() const { return m_opens.load(); }
 
-    int Open(int) override
+    int Open(int flags) override
     {
+        if ((flags & O_ACCMODE) != O_RDONLY) {
+            errno = EACCES;
+            return -1;
+        }
         m_opens.fetch_add(1);
         m_open.fetch_add(1);
         return 0;
