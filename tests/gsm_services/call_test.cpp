@@ -49,7 +49,7 @@ TEST_F(Call, SessionCarriesPayloadAcrossAStatusQueryAndEndsWithTheHangUp)
     GsmStatus status;
     modem.ClearCommands();
     ASSERT_EQ(API_GSM_GetStatus(&status), API_ERR_NONE);
-    EXPECT_EQ(modem.Commands().back(), "ATO");
+    EXPECT_EQ(modem.Commands().back(), "ATO\r");
     EXPECT_EQ(b_CommandMode, 0);
     const std::string second = AllBytes(2600).substr(100);
     Exchange(second);
@@ -165,7 +165,7 @@ TEST_F(Dialling, PolledDialIsLookedAtOnlyWhileItIsOnItsWay)
     services.SetNumber("0613", CallOutcome::Silent);
     ASSERT_EQ(API_GSM_CSD_DialWithoutCheckResult("0613"), API_ERR_NONE);
     EXPECT_EQ(API_GSM_CSD_CheckDialResult(1), API_ERR_GSM_CSD_DIAL_TIMEOUT);
-    EXPECT_EQ(modem.Commands().back(), "ATH");
+    EXPECT_EQ(modem.Commands().back(), "ATH\r");
 }
 
 TEST_F(Dialling, RedialRepeatsTheLastNumberAndStoresItsCount)

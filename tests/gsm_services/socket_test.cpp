@@ -63,7 +63,7 @@ TEST_F(Socket, TcpSessionCarriesPayloadBothWaysAcrossAStatusQuery)
     int quality = -1;
     ASSERT_EQ(API_GSM_GetSignalStrength(&quality), API_ERR_NONE);
     EXPECT_EQ(quality, 18);
-    EXPECT_EQ(modem.Commands(), (std::vector<std::string>{"AT", "AT+CSQ", "AT+WIPDATA=2,1,2"}));
+    EXPECT_EQ(modem.Commands(), (std::vector<std::string>{"AT\r", "AT+CSQ\r", "AT+WIPDATA=2,1,2\r"}));
     EXPECT_EQ(b_CommandMode, 0);
 
     // Opening again, or starting the bearer, leaves the socket as it was.
@@ -117,7 +117,7 @@ TEST_F(Socket, UnreadPayloadSurvivesAStatusQueryAndComesBeforeWhatFollows)
     int quality = -1;
     ASSERT_EQ(API_GSM_GetSignalStrength(&quality), API_ERR_NONE);
     EXPECT_EQ(quality, 18);
-    EXPECT_EQ(modem.Commands().back(), "AT+WIPDATA=2,1,2");
+    EXPECT_EQ(modem.Commands().back(), "AT+WIPDATA=2,1,2\r");
     EXPECT_EQ(b_CommandMode, 0);
 
     const std::string received = ReadAll(ReadPsd, unread.size() + later.size());
@@ -237,7 +237,7 @@ TEST_F(SocketSetup, DisconnectStopsBearerAndStackOnce)
     modem.ClearCommands();
     ASSERT_EQ(API_GSM_PSD_DisconnectBearer(), API_ERR_NONE);
     EXPECT_EQ(modem.Commands(),
-              (std::vector<std::string>{"AT+CMEE=1", "AT+WIPBR=5,6", "AT+WIPBR=0,6", "AT+WIPCFG=0", "AT+CMEE=0"}));
+              (std::vector<std::string>{"AT+CMEE=1\r", "AT+WIPBR=5,6\r", "AT+WIPBR=0,6\r", "AT+WIPCFG=0\r", "AT+CMEE=0\r"}));
     EXPECT_FALSE(services.Bearer().stackStarted);
     modem.ClearCommands();
     EXPECT_EQ(API_GSM_PSD_DisconnectBearer(), API_ERR_NONE);

@@ -14,6 +14,10 @@ void ClosePmu();
 
 void Bluetooth();
 
+// The GSM unit's flags as the process starts them; end its task and close
+// its line with API_GSM_Cleanup first.
+void Gsm();
+
 }  // namespace unitreset
 
 #endif
