@@ -96,9 +96,21 @@ TEST_F(BluetoothSettings, ANewNameIsServedFromTheCacheWithoutAListing)
 
     std::string tooLong(API_BLUETOOTH_NAME_MAX + 1, 'n');
     EXPECT_EQ(API_Bluetooth_SetDeviceName(tooLong.c_str()), API_ERR_INVALID_PARAMETERS);
+    // A text that could end the command line and start another is refused.
+    for (const char *forged : {"Rover\nRESET", "Rover\r", "\tRover"}) {
+        EXPECT_EQ(API_Bluetooth_SetDeviceName(forged), API_ERR_INVALID_PARAMETERS);
+        EXPECT_EQ(API_Bluetooth_SetPIN(forged), API_ERR_INVALID_PARAMETERS);
+    }
     EXPECT_EQ(API_Bluetooth_SetDeviceName(nullptr), API_ERR_NONE);
     EXPECT_STREQ(a_DeviceName, "Rover 2");
     EXPECT_EQ(CommandsSinceStart(), Lines{"SET BT NAME Rover 2"});
+
+    // A new start-up asks the module again for what the clean-up forgot.
+    API_Bluetooth_Cleanup();
+    Start();
+    ASSERT_EQ(API_Bluetooth_GetDeviceName(name, &length), API_ERR_NONE);
+    EXPECT_STREQ(name, "Rover");
+    EXPECT_EQ(length, 5);
 }
 
 }  // namespace

@@ -47,7 +47,6 @@ protected:
 
     void SetUp() override
     {
-        unitreset::Gsm();
         OpenPmu();
         ASSERT_EQ(API_NOR_Init(), API_ERR_NONE);
         ASSERT_EQ(API_SYS_CreateTask(API_TASK_GSM, 10), API_ERR_NONE);

@@ -177,6 +177,9 @@ TEST_F(SocketSetup, MissingAccessPointNameStopsTheStartAndALaterOpenSucceeds)
 
 TEST_F(SocketSetup, RefusalsOfTheModemAndOfTheArgumentsCloseTheSocket)
 {
+    // Before any socket was opened, the protocol is UDP's.
+    EXPECT_EQ(API_GSM_PSD_OpenSocketByIP(2, "192.0.2.10", 5000), API_ERR_GSM_PSD_INVALID_PROTOCOL);
+    EXPECT_EQ(modem.Commands().back(), "AT+WIPCLOSE=1,1\r");
     SetAccess("other.apn");
     services.AddPeer("192.0.2.10", 5000);
     // The network refuses the access point (extended error 812).
