@@ -403,29 +403,10 @@ void BluetoothModule::SetListingLimit(size_t bytes)
 
 // ---- observation ----
 
-std::vector<BluetoothHostEvent> BluetoothModule::HostEvents() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_events;
-}
-
-std::vector<std::string> BluetoothModule::Commands() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_commands;
-}
-
-std::string BluetoothModule::RemoteReceived() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_remoteReceived;
-}
-
-bool BluetoothModule::LinkUp() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_link;
-}
+std::vector<BluetoothHostEvent> BluetoothModule::HostEvents() const { return Locked(m_mutex, m_events); }
+std::vector<std::string> BluetoothModule::Commands() const { return Locked(m_mutex, m_commands); }
+std::string BluetoothModule::RemoteReceived() const { return Locked(m_mutex, m_remoteReceived); }
+bool BluetoothModule::LinkUp() const { return Locked(m_mutex, m_link); }
 
 bool BluetoothModule::LinkPaused() const
 {
@@ -433,41 +414,12 @@ bool BluetoothModule::LinkPaused() const
     return m_link && m_paused;
 }
 
-std::string BluetoothModule::Name() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_name;
-}
-
-std::string BluetoothModule::Pin() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_pin;
-}
-
-bool BluetoothModule::Authentication() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_auth;
-}
-
-bool BluetoothModule::ProfileOpen() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_profile;
-}
-
-int BluetoothModule::Restarts() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_restarts;
-}
-
-int BluetoothModule::Escapes() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_escapes;
-}
+std::string BluetoothModule::Name() const { return Locked(m_mutex, m_name); }
+std::string BluetoothModule::Pin() const { return Locked(m_mutex, m_pin); }
+bool BluetoothModule::Authentication() const { return Locked(m_mutex, m_auth); }
+bool BluetoothModule::ProfileOpen() const { return Locked(m_mutex, m_profile); }
+int BluetoothModule::Restarts() const { return Locked(m_mutex, m_restarts); }
+int BluetoothModule::Escapes() const { return Locked(m_mutex, m_escapes); }
 
 bool BluetoothModule::WaitForCommand(const std::string &line, int timeoutMs) const
 {

@@ -157,11 +157,7 @@ GsmReply GsmModem::Pin(const std::string &command)
     return error ? GsmReply{CmeError(error), false} : Ok();
 }
 
-std::vector<std::string> GsmModem::Commands() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_commands;
-}
+std::vector<std::string> GsmModem::Commands() const { return Locked(m_mutex, m_commands); }
 
 void GsmModem::ClearCommands()
 {
@@ -202,11 +198,7 @@ void GsmModem::SetPowerProbe(std::function<bool()> powered)
     Wake();
 }
 
-bool GsmModem::Powered() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_powered;
-}
+bool GsmModem::Powered() const { return Locked(m_mutex, m_powered); }
 
 void GsmModem::SetEcho(bool on)
 {
@@ -239,35 +231,11 @@ void GsmModem::SetExtendedErrors(bool on)
     m_extendedErrors = on;
 }
 
-bool GsmModem::Echo() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_echo;
-}
-
-bool GsmModem::ExtendedErrors() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_extendedErrors;
-}
-
-bool GsmModem::InDataMode() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_dataMode;
-}
-
-bool GsmModem::Connected() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_connected;
-}
-
-SimCard GsmModem::Sim() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_sim;
-}
+bool GsmModem::Echo() const { return Locked(m_mutex, m_echo); }
+bool GsmModem::ExtendedErrors() const { return Locked(m_mutex, m_extendedErrors); }
+bool GsmModem::InDataMode() const { return Locked(m_mutex, m_dataMode); }
+bool GsmModem::Connected() const { return Locked(m_mutex, m_connected); }
+SimCard GsmModem::Sim() const { return Locked(m_mutex, m_sim); }
 
 std::string GsmModem::CmeError(int number) const
 {
@@ -315,11 +283,7 @@ bool GsmModem::SendPayload(const std::string &bytes)
     return Transmit(bytes);
 }
 
-std::string GsmModem::Payload() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_payload;
-}
+std::string GsmModem::Payload() const { return Locked(m_mutex, m_payload); }
 
 void GsmModem::ClearPayload()
 {

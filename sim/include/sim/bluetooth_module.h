@@ -70,7 +70,7 @@ struct BluetoothHostEvent {
     std::string text;
 };
 
-class BluetoothModule : private SerialPeer {
+class BluetoothModule : public SerialPeer {
 public:
     BluetoothModule(Receiver &receiver, std::shared_ptr<Pmu> pmu = nullptr, BluetoothModuleOptions options = {},
                     const std::string &boardPath = "/dev/ttyS3");

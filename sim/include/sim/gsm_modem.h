@@ -98,7 +98,7 @@ struct GsmModemOptions {
     double guardAfterMs = 1000;
 };
 
-class GsmModem : private SerialPeer {
+class GsmModem : public SerialPeer {
 public:
     explicit GsmModem(Receiver &receiver, GsmModemOptions options = {});
     ~GsmModem();

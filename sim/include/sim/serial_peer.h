@@ -19,6 +19,14 @@ namespace sim {
 
 class PtyLine;
 
+// A copy of `value`, taken under `lock`: the peers' observers.
+template <typename T>
+T Locked(std::mutex &lock, const T &value)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return value;
+}
+
 // A guard silence counts when it lasted this share of the guard: a peer
 // hears the host's bytes a scheduling delay after they were written.
 constexpr double kGuardTolerance = 0.8;
