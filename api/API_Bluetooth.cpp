@@ -266,7 +266,7 @@ void *bt_task(void *)
         return nullptr;
     int continuation = 1;
     while (!s_task.Stopping()) {
-        if (ai_fd[kUart] <= 0 || !channel::Task::LineReady(kUart))
+        if (!channel::Task::LineReady(kUart))
             continue;
         memset(chunk, 0, BT_BUFFER_SIZE);
         int count = API_UartRead(kUart, reinterpret_cast<char *>(chunk), BT_BUFFER_SIZE);

@@ -316,9 +316,10 @@ void Task::WaitOffLine()
 
 bool Task::LineReady(int uart)
 {
+    // Descriptor 0 is the line closed, not standard input.
     pollfd line = {ai_fd[uart], POLLIN, 0};
-    int ready = Board_Poll(&line, 1, kLineWaitMs);
-    if (ready < 0 && errno != EINTR)
+    int ready = line.fd > 0 ? Board_Poll(&line, 1, kLineWaitMs) : -1;
+    if (ready < 0 && (line.fd <= 0 || errno != EINTR))
         API_Sleep(100);
     return ready > 0;
 }

@@ -357,7 +357,8 @@ int s_EscapeAttempt(void)
 // any failed reply.
 int s_PmuExchangeLocked(unsigned char command, unsigned char parameter, unsigned char *data)
 {
-    if (API_SPI_Sendmsg(ifd_pmu, command, parameter) != API_ERR_NONE)
+    // Descriptor 0 is the PMU closed, not a device to write to.
+    if (ifd_pmu <= 0 || API_SPI_Sendmsg(ifd_pmu, command, parameter) != API_ERR_NONE)
         return API_ERR_WRITING_SPI;
     API_SPI_PauseMicroseconds(kPmuPauseMicroseconds);
     unsigned char reply[PMU_MSG_SIZE] = {0, 0, 0, 0};

@@ -47,6 +47,7 @@ TEST_F(BluetoothSettings, PinAndAuthenticationReachTheModuleAndTheStore)
     EXPECT_TRUE(module.Authentication());
     ASSERT_EQ(API_Bluetooth_EnableEncryption(1), API_ERR_NONE);
     EXPECT_EQ(Nor(API_BLUETOOTH_NOR_ENCRYPTION, 1), Bytes{0x31});
+    EXPECT_EQ(Nor(API_BLUETOOTH_NOR_PIN, 16), record);  // one byte only, the PIN beside it kept
     ASSERT_EQ(API_Bluetooth_EnableEncryption(0), API_ERR_NONE);
     EXPECT_EQ(Nor(API_BLUETOOTH_NOR_ENCRYPTION, 1), Bytes{0x30});
     ASSERT_TRUE(Heard(5));

@@ -1,7 +1,9 @@
 // Start-up on the wire (PMU power sequence, line settings, command sequence),
 // its failures, the power operations, the carrier line, the clean-up and the
 // task's life across restarts of the unit.
+#include <poll.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -113,6 +115,18 @@ TEST_F(Startup, PowerOperationsAndTheCarrierLine)
     pmu.FailCommand(0xA1, sim::PmuFault::FailureAnswer);
     EXPECT_EQ(API_GSM_Mod_ON_OFF(0), API_ERR_READING_FROM_SPI);
     pmu.ClearFaults();
+    // The PMU closed: its descriptor 0 is no device to write to.
+    unitreset::ClosePmu();
+    int saved = dup(0), ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    dup2(ends[1], 0);
+    EXPECT_EQ(API_GSM_SetPowerState(1), API_ERR_WRITING_SPI);
+    dup2(saved, 0);
+    pollfd written{ends[0], POLLIN, 0};
+    EXPECT_EQ(poll(&written, 1, 0), 0) << "a PMU message went to descriptor 0";
+    for (int fd : {saved, ends[0], ends[1]})
+        close(fd);
+    OpenPmu();
 
     ASSERT_EQ(API_Signal_Initialize(), API_ERR_NONE);
     int level = -1;

@@ -207,6 +207,8 @@ TEST_F(SocketSetup, RefusalsOfTheModemAndOfTheArgumentsCloseTheSocket)
     EXPECT_EQ(API_GSM_PSD_OpenSocketByIP(API_GSM_PSD_UDP, "192.0.2.10", 5000), API_ERR_NONE);
     EXPECT_TRUE(Sent("AT+WIPCREATE=1,1,80,\"192.0.2.10\",5000"));
     EXPECT_EQ(services.Socket().localPort, 80);
+    ASSERT_EQ(API_GSM_PSD_CloseSocket(), API_ERR_NONE);
+    EXPECT_EQ(modem.Commands()[modem.Commands().size() - 2], "AT+WIPCLOSE=1,1\r");
 }
 
 TEST_F(SocketSetup, PayloadOperationsRefuseBadArgumentsAndAMissingSocket)
