@@ -316,12 +316,8 @@ void Task::WaitOffLine()
 
 bool Task::LineReady(int uart)
 {
-    // Descriptor 0 is the line closed, not standard input.
     pollfd line = {ai_fd[uart], POLLIN, 0};
-    int ready = line.fd > 0 ? Board_Poll(&line, 1, kLineWaitMs) : -1;
-    if (ready < 0 && (line.fd <= 0 || errno != EINTR))
-        API_Sleep(100);
-    return ready > 0;
+    return Board_Poll(&line, 1, kLineWaitMs) > 0;
 }
 
 // ---- helpers ----

@@ -133,8 +133,8 @@ public:
     // Returns once the task is off the line (at once from the task itself).
     void WaitOffLine();
 
-    // Up to 100 ms for input on the interface; true when a read will not
-    // block.  A failing line costs a pause, so the task does not spin.
+    // Up to 100 ms for input on the open interface; true when a read will
+    // not block (a hung-up line too: its read then fails at once).
     static bool LineReady(int uart);
 
 private:

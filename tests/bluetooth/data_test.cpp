@@ -53,6 +53,9 @@ TEST_F(BluetoothData, ReadsTakeAtMostWhatTheCallerAsks)
     ASSERT_TRUE(module.SendData(Pattern(25, 1)));
     ASSERT_TRUE(Eventually([] { return i_WPtr.load() == 25; }));
     char buffer[10];
+    int none = -1;
+    EXPECT_EQ(API_Bluetooth_ReadData(buffer, 0, &none), API_ERR_NONE);
+    EXPECT_EQ(none, 0);
     std::vector<int> counts;
     for (int i = 0; i < 3; ++i) {
         int count = -1;

@@ -94,6 +94,8 @@ TEST_F(BluetoothSettings, ANewNameIsServedFromTheCacheWithoutAListing)
     ASSERT_EQ(API_Bluetooth_GetDeviceName(name, &length), API_ERR_NONE);
     EXPECT_STREQ(name, "Rover 2");
     EXPECT_EQ(length, 7);
+    ASSERT_EQ(s_BluetoothGetParameters(1), API_ERR_NONE);  // a new listing keeps the name it was given
+    EXPECT_STREQ(a_DeviceName, "Rover 2");
 
     std::string tooLong(API_BLUETOOTH_NAME_MAX + 1, 'n');
     EXPECT_EQ(API_Bluetooth_SetDeviceName(tooLong.c_str()), API_ERR_INVALID_PARAMETERS);
@@ -104,7 +106,7 @@ TEST_F(BluetoothSettings, ANewNameIsServedFromTheCacheWithoutAListing)
     }
     EXPECT_EQ(API_Bluetooth_SetDeviceName(nullptr), API_ERR_NONE);
     EXPECT_STREQ(a_DeviceName, "Rover 2");
-    EXPECT_EQ(CommandsSinceStart(), Lines{"SET BT NAME Rover 2"});
+    EXPECT_EQ(CommandsSinceStart(), (Lines{"SET BT NAME Rover 2", "SET"}));
 
     // A new start-up asks the module again for what the clean-up forgot.
     API_Bluetooth_Cleanup();
