@@ -114,6 +114,8 @@ TEST_F(BluetoothSettings, ANewNameIsServedFromTheCacheWithoutAListing)
     ASSERT_EQ(API_Bluetooth_GetDeviceName(name, &length), API_ERR_NONE);
     EXPECT_STREQ(name, "Rover");
     EXPECT_EQ(length, 5);
+    std::string longest(API_BLUETOOTH_NAME_MAX, 'n');
+    EXPECT_EQ(API_Bluetooth_SetDeviceName(longest.c_str()), API_ERR_NONE);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ TEST_F(Parameters, AnUnsetFieldIsMarkedAndReadsBackAsNotDefined)
 {
     int length = 0;
     EXPECT_EQ(API_GSM_PSD_GetAPN(nullptr, &length), API_ERR_GSM_PSD_APN_NOT_DEFINED);
-    EXPECT_EQ(Nor(API_GSM_NOR_APN, 14), std::string("UNDEFINED_APN\0", 14));
+    EXPECT_EQ(Nor(API_GSM_NOR_APN, 15), std::string("UNDEFINED_APN\0\xFF", 15));
 
     // Once marked, the size query succeeds without a size; the copy does not.
     length = 77;

@@ -36,8 +36,8 @@ inline std::string AllBytes(size_t size)
 }
 
 // Time scale: with a connection up, queries escape with "+++", whose 1 s
-// silence (scaled) must be heard as one by the modem
-// on a busy machine; 0.05 leaves 10 ms.  Without a connection 0.02 does.
+// silence (scaled) the modem must hear as one (it takes 0.8 of it) on a busy
+// machine; 0.05 leaves 10 ms.  Without a connection 0.02 does.
 class ServicesTest : public simtest::SimTest {
 protected:
     explicit ServicesTest(double timeScale = 0.02, sim::GsmServicesOptions options = {})
@@ -68,29 +68,16 @@ protected:
         ASSERT_EQ(API_GSM_PSD_SetPassword(password), API_ERR_NONE);
     }
 
-    bool Sent(const std::string &command) const
-    {
-        for (const std::string &line : modem.Commands())
-            if (line == command + "\r")
-                return true;
-        return false;
-    }
-
-    bool SentStartingWith(const std::string &prefix) const
-    {
-        for (const std::string &line : modem.Commands())
-            if (line.compare(0, prefix.size(), prefix) == 0)
-                return true;
-        return false;
-    }
-
-    int CountSent(const std::string &command) const
+    // Command lines sent, whole (with their CR) or by their start.
+    int CountSent(const std::string &command, bool whole = true) const
     {
         int count = 0;
         for (const std::string &line : modem.Commands())
-            count += line == command + "\r";
+            count += whole ? line == command + "\r" : line.compare(0, command.size(), command) == 0;
         return count;
     }
+    bool Sent(const std::string &command) const { return CountSent(command) > 0; }
+    bool SentStartingWith(const std::string &prefix) const { return CountSent(prefix, false) > 0; }
 
     // Reads until `size` bytes came or the reader reports an end.  A read is
     // made only once there is something to take, so a failing test fails
@@ -113,6 +100,14 @@ protected:
         if (result)
             *result = code;
         return data;
+    }
+
+    int SleepsOf(long ms) const
+    {
+        int count = 0;
+        for (const timespec &sleep : receiver.Sleeps())
+            count += sleep.tv_sec * 1000 + sleep.tv_nsec / 1000000 == ms;
+        return count;
     }
 
     std::string Nor(unsigned address, unsigned length) const { return board.nor->PeekText(address, length); }

@@ -66,6 +66,8 @@ TEST_F(Settings, NetworkModeAndModemClassAreAppliedAndStored)
 
     EXPECT_EQ(API_GSM_SetProtocol(5), API_ERR_GSM_UNDEFINED_PROTOCOL);
     EXPECT_FALSE(SentStartingWith("AT+CGCLASS="));
+    ASSERT_EQ(API_GSM_SetProtocol(1), API_ERR_NONE);
+    EXPECT_EQ(modem.Commands().back(), "AT+CGCLASS=\"CG\"\r");
     ASSERT_EQ(API_GSM_SetProtocol(0), API_ERR_NONE);
     EXPECT_TRUE(Sent("AT+CGCLASS=\"CC\""));
     EXPECT_EQ(Nor(API_GSM_NOR_PROTOCOL, 1), "0");

@@ -136,6 +136,22 @@ TEST_F(Socket, UdpByNameKeepsThePeersFirstBytesAndEndsWhenThePeerCloses)
     int written = 0;
     ASSERT_EQ(API_GSM_PSD_WriteData("ping", 4, &written), API_ERR_NONE);
     EXPECT_EQ(ReadAll(ReadPsd, 4), "ping");
+    // Left in command mode by a raw command, the socket is taken back for a write.
+    ASSERT_EQ(API_GSM_SendCmd("AT\r"), API_ERR_NONE);
+    ASSERT_EQ(API_GSM_PSD_WriteData("pong", 4, &written), API_ERR_NONE);
+    EXPECT_EQ(modem.Commands().back(), "AT+WIPDATA=1,1,1\r");
+    EXPECT_EQ(ReadAll(ReadPsd, 4), "pong");
+    // Closing the socket ends a read that waits on it.
+    auto closed = std::async(std::launch::async, [] {
+        char byte;
+        int received = -1;
+        return API_GSM_PSD_ReadData(&byte, 1, &received);
+    });
+    ASSERT_TRUE(Eventually([] { return b_PSD_WaitForData == 1; }));
+    ASSERT_EQ(API_GSM_PSD_CloseSocket(), API_ERR_NONE);
+    EXPECT_EQ(closed.get(), API_ERR_GSM_CONNEXION);
+    ASSERT_EQ(API_GSM_PSD_OpenSocketByName(API_GSM_PSD_UDP, "echo.orva.example", 7), API_ERR_NONE);
+    EXPECT_EQ(ReadAll(ReadPsd, 7), "hello\r\n");
 
     auto pending = std::async(std::launch::async, [] {
         char byte;
