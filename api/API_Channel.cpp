@@ -68,11 +68,11 @@ char *Answers::Find(const char *text) const
 
 int Answers::ByteAt(const char *position, int offset) const
 {
-    if (position < m_data || position >= m_data + kSize)
-        return -1;
-    long index = (position - m_data) + static_cast<long>(offset);
+    // Unsigned: a place before the buffer is one far beyond it.
+    uintptr_t index = reinterpret_cast<uintptr_t>(position) - reinterpret_cast<uintptr_t>(m_data) +
+                      static_cast<uintptr_t>(static_cast<intptr_t>(offset));
     Guard guard(m_lock);
-    return index >= 0 && index < Held() ? static_cast<unsigned char>(m_data[index]) : -1;
+    return index < static_cast<uintptr_t>(Held()) ? static_cast<unsigned char>(m_data[index]) : -1;
 }
 
 int Answers::Copy(char *copy, int size) const

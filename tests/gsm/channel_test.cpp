@@ -117,7 +117,9 @@ TEST_F(Channel, ReadinessWaitEndsWhenTheModemReportsItsStartFinished)
     EXPECT_EQ(modem.Commands(), Lines(3, "AT+WSTR=1\r"));
     EXPECT_EQ(SleepsOf(250), 2);
     modem.Override("AT+WSTR", sim::GsmOverride{"", true});
+    const int polls = SleepsOf(100);
     EXPECT_EQ(s_GsmWaitForReady(), API_ERR_TIME_OUT);
+    EXPECT_EQ(SleepsOf(100) - polls, 11);  // one second for each answer
 }
 
 TEST_F(Channel, PinIsEnteredOnlyWhenTheSimAsksForAWellFormedOne)

@@ -79,6 +79,8 @@ TEST_F(Socket, TcpSessionCarriesPayloadBothWaysAcrossAStatusQuery)
 
     ASSERT_EQ(API_GSM_PSD_CloseSocket(), API_ERR_NONE);
     EXPECT_TRUE(Sent("AT+WIPCLOSE=2,1"));
+    EXPECT_EQ(WipSocket[0].state, 1);
+    EXPECT_EQ(Buffer_Cmd_Length, 3);  // while closing, only the result word and its NUL are kept
     EXPECT_FALSE(services.Socket().open);
     char byte;
     int received = -1;

@@ -137,7 +137,9 @@ TEST_F(Status, OperatorQueryWaitsForRegistrationForABoundedTimeAndDetachesNothin
 
     services.Unregister();
     modem.ClearCommands();
+    const int pauses = SleepsOf(1000);
     EXPECT_EQ(API_GSM_GetNetworkReceived(&technology, name), API_ERR_GSM_OTHER);
+    EXPECT_EQ(SleepsOf(1000) - pauses, 10);  // a pause after each unregistered answer
     EXPECT_STREQ(name, "");
     EXPECT_EQ(CountSent("AT+COPS?"), 10);
     EXPECT_FALSE(SentStartingWith("AT+CGATT"));
