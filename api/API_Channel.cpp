@@ -77,8 +77,6 @@ int Answers::ByteAt(const char *position, int offset) const
 
 int Answers::Copy(char *copy, int size) const
 {
-    if (copy == nullptr || size <= 0)
-        return 0;
     Guard guard(m_lock);
     int length = std::min(Held(), size - 1);
     memcpy(copy, m_data, static_cast<size_t>(length));

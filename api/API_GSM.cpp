@@ -651,8 +651,6 @@ int s_GsmSendCmd(const char *command)
 
 int s_GsmVerifyAnswer(const char *expected, int seconds)
 {
-    if (expected == nullptr)
-        return API_ERR_INVALID_PARAMETERS;
     switch (s_answers.Await(expected, seconds, "ERROR", false)) {
     case channel::Answers::kFound: return API_ERR_NONE;
     case channel::Answers::kFailed: return API_ERR_GSM_ACK;

@@ -33,6 +33,7 @@ public:
     bool Holds(const char *text) const { return Find(text) != nullptr; }
     // The byte `offset` places after `position` (a hit of Find), -1 outside.
     int ByteAt(const char *position, int offset) const;
+    // At most size - 1 bytes and a NUL into `copy` (size above 0).
     int Copy(char *copy, int size) const;
     // Runs `parse(data, length)` on a steady buffer.
     template <typename Parser>

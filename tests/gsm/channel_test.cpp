@@ -2,6 +2,7 @@
 // texts, fixed parsing positions, WIP error refinement, the readiness wait
 // and the SIM PIN.
 #include <algorithm>
+#include <set>
 
 #include "gsm_fixture.h"
 
@@ -105,6 +106,16 @@ TEST_F(Channel, WipErrorNumbersBecomeTheirCodes)
         int waited = Exchange("AT+WIPCFG=1\r", "OK");
         EXPECT_EQ(waited, API_ERR_GSM_ACK) << modemError;
         EXPECT_EQ(s_GsmCheckErrorInfo(waited), code) << modemError;
+    }
+    // Every WIP number the modem reports has a code of its own (831 and 851
+    // share theirs).
+    std::set<int> codes;
+    for (int number = 800; number <= 851; ++number) {
+        modem.Override("AT+WIPCFG", sim::GsmOverride{"", false, number, 0, 0, 20, 1});
+        int code = s_GsmCheckErrorInfo(Exchange("AT+WIPCFG=1\r", "OK"));
+        bool listed = (number <= 821 || number >= 830) && number != 834 && (number <= 844 || number >= 850);
+        EXPECT_EQ(code != API_ERR_GSM_ACK, listed) << number;
+        EXPECT_TRUE(!listed || codes.insert(code).second || number == 851) << number;
     }
     // Other codes pass unchanged, whatever the answer holds.
     EXPECT_EQ(s_GsmCheckErrorInfo(API_ERR_TIME_OUT), API_ERR_TIME_OUT);
