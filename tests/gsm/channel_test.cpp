@@ -61,6 +61,7 @@ TEST_F(Channel, AnswersAreFoundAndParsedWhateverTheirFraming)
     const char *at = s_GsmFindInAnswer("+CME ERROR: ");
     EXPECT_EQ(s_GsmAnswerByte(at, 12), '5');
     EXPECT_EQ(s_GsmAnswerByte(at, 4000), -1);
+    EXPECT_EQ(s_GsmAnswerByte(Buffer_Cmd, Buffer_Cmd_Length), -1);  // just past the answer
     EXPECT_EQ(s_GsmAnswerByte(nullptr, 0), -1);
     unsigned value = 7;
     EXPECT_EQ(s_CharToInt(static_cast<char>(-1), &value), API_ERR_CHAR_NOT_DIGIT);

@@ -186,4 +186,19 @@ TEST_F(Startup, TheApplicationsTaskFollowsTheUnitAcrossRestarts)
     EXPECT_EQ(API_GSM_Initialize(), API_ERR_NONE);
 }
 
+// The start-up does not start the task: an application that never created
+// it gets no answers.
+TEST(GsmWithoutTask, StartUpStartsNoTask)
+{
+    sim::Receiver receiver(simtest::Scaled(0.01));
+    sim::StandardBoard board(receiver);
+    ASSERT_TRUE(unitreset::OpenPmu());
+    const int threads = ThreadCount();
+    EXPECT_EQ(API_GSM_Initialize(), API_ERR_ATE0_NOT_ACKNOWLEDGED);
+    EXPECT_EQ(ThreadCount(), threads);
+    API_GSM_Cleanup();
+    unitreset::ClosePmu();
+    unitreset::Gsm();
+}
+
 }  // namespace

@@ -48,6 +48,9 @@ TEST_F(Call, SessionCarriesPayloadAcrossAStatusQueryAndEndsWithTheHangUp)
     EXPECT_EQ(b_PSD_ConnectionStatus, 0);
     const std::string first = AllBytes(2000);
     Exchange(first);
+    int none = -1;
+    EXPECT_EQ(API_GSM_CSD_WriteData("", 0, &none), API_ERR_NONE);
+    EXPECT_EQ(none, 0);
 
     // The query escapes; "ATO" takes the call back to data mode.
     GsmStatus status;

@@ -60,6 +60,7 @@ TEST_F(Parameters, TextsRoundTripWithinTheirLimits)
     EXPECT_EQ(text[5], 'x');
 
     ASSERT_EQ(API_GSM_PSD_SetPassword("s3cret-pass_word@x"), API_ERR_NONE);
+    ASSERT_EQ(API_GSM_PSD_SetLogin("user"), API_ERR_NONE);  // the field beside it stays
     length = 300;
     ASSERT_EQ(API_GSM_PSD_GetPassword(text, &length), API_ERR_NONE);
     EXPECT_STREQ(text, "s3cret-pass_word@x");

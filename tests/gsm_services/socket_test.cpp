@@ -255,6 +255,12 @@ TEST_F(SocketSetup, PayloadOperationsRefuseBadArgumentsAndAMissingSocket)
 
 TEST_F(SocketSetup, DisconnectStopsBearerAndStackOnce)
 {
+    // The configuration probes only ask.
+    EXPECT_EQ(API_GSM_PSD_GetIPConfig(0), API_ERR_NONE);
+    EXPECT_EQ(API_GSM_PSD_SetIPConfig(), API_ERR_NONE);
+    EXPECT_EQ(modem.Commands(), (std::vector<std::string>{"AT+WSTR=1\r", "AT+CMEE=1\r", "AT+WIPCFG?\r", "AT+CMEE=0\r",
+                                                          "AT+WSTR=1\r"}));
+    modem.ClearCommands();
     SetAccess();
     ASSERT_EQ(API_GSM_PSD_ConnectBearer(), API_ERR_NONE);
     modem.ClearCommands();
