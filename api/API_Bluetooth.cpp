@@ -3,6 +3,7 @@
 // start-up, reset, data transfer and the module's settings.
 #include "API_Bluetooth.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -23,6 +24,7 @@
 #include "API_SYS.h"
 #include "API_Uart.h"
 #include "internal/API_Bluetooth.h"
+#include "internal/API_Channel.h"
 #include "internal/API_PM.h"
 #include "internal/API_PMU_Commands.h"
 #include "internal/API_SPI.h"
@@ -31,7 +33,6 @@
 namespace bt {
 
 char Buffer_Cmd[BT_BUFFER_SIZE];
-std::atomic<char *> Buffer_Ptr{Buffer_Cmd};
 std::atomic<int> Buffer_Cmd_Length{0};
 
 std::atomic<int> b_ConnectionStatus{0};
@@ -42,7 +43,6 @@ std::atomic<int> b_BTDebug{0};
 std::atomic<int> b_ExitDataMode{0};
 std::atomic<int> b_BT_WaitForData{0};
 
-unsigned char *p_IncomingData = nullptr;
 std::atomic<int> i_WPtr{0};
 std::atomic<int> i_RPtr{0};
 sem_t sem_bt_id;
@@ -69,20 +69,18 @@ int b_GotBTParameters = 0;
 
 using namespace bt;
 
-pthread_mutex_t Bluetooth_mutex = PTHREAD_MUTEX_INITIALIZER;
+// Recursive: the resume to data mode takes it too, whether or not the
+// operation that ends with it still holds it, so that its "SELECT 0" never
+// cuts into another thread's exchange.
+pthread_mutex_t Bluetooth_mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 
 namespace {
 
 constexpr int kUart = 3;
 constexpr int kTaskPriority = 20;
-// One slot stays free so that a full ring cannot look empty.
-constexpr int kRingCapacity = BT_RING_SIZE - 1;
 constexpr int kFlashBufSize = 256;
 constexpr int kPinRecordSize = 16;
 constexpr int kAddressSize = 6;
-// How long the task waits for the reader to make room before looking at the
-// mode flags again.
-constexpr long kRoomWaitNs = 20 * 1000 * 1000;
 
 const char kReady[] = "READY.";
 const char kNoCarrier[] = "NO CARRIER";
@@ -91,78 +89,24 @@ const char kLinkEvent[] = "RFCOMM ";
 constexpr int kLinkPayloadOffset = 9;
 const char kAuthCommand[] = "SET BT AUTH * ";
 
-// The ring's indices and storage change together under this lock; data
-// copies are short and nobody sleeps while holding it.
-pthread_mutex_t s_ring_mutex = PTHREAD_MUTEX_INITIALIZER;
-// Posted by the reader when the task waits for room in a full ring.
-sem_t s_room_sem;
-bool s_room_sem_ready = false;
-std::atomic<int> s_taskWaitsForRoom{0};
-std::atomic<bool> s_taskRunning{false};
+void *bt_task(void *);
+
+channel::Answers s_answers(Buffer_Cmd, Buffer_Cmd_Length);
+channel::Ring s_ring(i_WPtr, i_RPtr, b_BT_WaitForData, sem_bt_id, "###### Overflow on BT ########");
+channel::Task s_task(bt_task);
 
 unsigned char a_FlashBuf[kFlashBufSize];
 
-// The answer buffer is filled by the task and cleared and searched by the
-// command side; the lock keeps each of those whole.
-pthread_mutex_t s_answer_mutex = PTHREAD_MUTEX_INITIALIZER;
-
-class AnswerLock {
-public:
-    AnswerLock() { pthread_mutex_lock(&s_answer_mutex); }
-    ~AnswerLock() { pthread_mutex_unlock(&s_answer_mutex); }
-    AnswerLock(const AnswerLock &) = delete;
-    AnswerLock &operator=(const AnswerLock &) = delete;
-};
-
 char *s_Text(const char *text) { return const_cast<char *>(text); }
-
-int s_Held()
-{
-    int held = Buffer_Cmd_Length.load();
-    return std::clamp(held, 0, BT_BUFFER_SIZE);
-}
-
-bool s_AnswerHas(const char *pattern)
-{
-    AnswerLock lock;
-    return MyStrStr(Buffer_Cmd, static_cast<unsigned long>(s_Held()), s_Text(pattern)) != nullptr;
-}
-
-void s_ClearAnswers()
-{
-    AnswerLock lock;
-    memset(Buffer_Cmd, 0, sizeof Buffer_Cmd);
-    Buffer_Ptr = Buffer_Cmd;
-}
-
-// Appends received text; when it does not fit, the buffer starts again at its
-// beginning (older text is overwritten).
-void s_AppendAnswer(const unsigned char *data, int length)
-{
-    AnswerLock lock;
-    length = std::min(length, BT_BUFFER_SIZE);
-    char *at = Buffer_Ptr.load();
-    int held = static_cast<int>(at - Buffer_Cmd);
-    if (held < 0 || held > BT_BUFFER_SIZE || length >= BT_BUFFER_SIZE - held)
-        at = Buffer_Cmd;
-    memcpy(at, data, static_cast<size_t>(length));
-    at += length;
-    Buffer_Ptr = at;
-    Buffer_Cmd_Length = static_cast<int>(at - Buffer_Cmd);
-}
 
 bool s_IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0'; }
 
-// The answer text after `marker`, up to the end of what is held; null while
+// The answer text after `marker` up to the end of what is held; null while
 // the marker has not come.
-const char *s_After(const char *marker, const char **end)
+const char *s_After(const char *data, int held, const char *marker)
 {
-    int held = s_Held();
-    char *found = MyStrStr(Buffer_Cmd, static_cast<unsigned long>(held), s_Text(marker));
-    if (!found)
-        return nullptr;
-    *end = Buffer_Cmd + held;
-    return found + strlen(marker);
+    char *found = MyStrStr(const_cast<char *>(data), static_cast<unsigned long>(held), s_Text(marker));
+    return found ? found + strlen(marker) : nullptr;
 }
 
 // Reads the word right after `marker` into `field` (at most `most`
@@ -170,64 +114,50 @@ const char *s_After(const char *marker, const char **end)
 // once its end has arrived: a line still being received is not read yet.
 bool s_ReadWordAfter(const char *marker, char *field, int most, int *length)
 {
-    AnswerLock lock;
-    const char *end = nullptr;
-    const char *p = s_After(marker, &end);
-    if (!p)
-        return false;
-    while (p < end && (*p == ' ' || *p == '\t'))
-        ++p;
-    const char *start = p;
-    while (p < end && !s_IsBlank(*p))
-        ++p;
-    if (p == start || p == end)
-        return false;
-    int count = std::min(static_cast<int>(p - start), most);
-    memcpy(field, start, static_cast<size_t>(count));
-    field[count] = '\0';
-    *length = count;
-    return true;
-}
-
-int s_HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    return s_answers.Parse([&](const char *data, int held) {
+        const char *end = data + held;
+        const char *p = s_After(data, held, marker);
+        if (!p)
+            return false;
+        while (p < end && (*p == ' ' || *p == '\t'))
+            ++p;
+        const char *start = p;
+        while (p < end && !s_IsBlank(*p))
+            ++p;
+        if (p == start || p == end)
+            return false;
+        int count = std::min(static_cast<int>(p - start), most);
+        memcpy(field, start, static_cast<size_t>(count));
+        field[count] = '\0';
+        *length = count;
+        return true;
+    });
 }
 
 // Six colon-separated hexadecimal values after `marker`, complete only once
 // the line's end has arrived.
 bool s_ReadAddressAfter(const char *marker, unsigned char *address)
 {
-    AnswerLock lock;
-    const char *end = nullptr;
-    const char *p = s_After(marker, &end);
-    if (!p)
-        return false;
-    unsigned char parsed[kAddressSize];
-    for (int i = 0; i < kAddressSize; ++i) {
-        if (i > 0) {
-            if (p >= end || *p != ':')
+    return s_answers.Parse([&](const char *data, int held) {
+        const char *end = data + held;
+        const char *p = s_After(data, held, marker);
+        unsigned char parsed[kAddressSize];
+        for (int i = 0; p != nullptr && i < kAddressSize; ++i) {
+            if (i > 0 && (p >= end || *p++ != ':'))
                 return false;
-            ++p;
+            unsigned value = 0;
+            const char *first = p;
+            for (; p < end && isxdigit(static_cast<unsigned char>(*p)); ++p)
+                value = (value << 4) | static_cast<unsigned>(isdigit(static_cast<unsigned char>(*p)) ? *p - '0' : (tolower(*p) - 'a' + 10));
+            if (p == first)
+                return false;
+            parsed[i] = static_cast<unsigned char>(value & 0xFF);
         }
-        unsigned value = 0;
-        int digits = 0;
-        for (int digit; p < end && (digit = s_HexDigit(*p)) >= 0; ++p, ++digits)
-            value = (value << 4) | static_cast<unsigned>(digit);
-        if (digits == 0)
+        if (p == nullptr || p >= end || !s_IsBlank(*p))
             return false;
-        parsed[i] = static_cast<unsigned char>(value & 0xFF);
-    }
-    if (p >= end || !s_IsBlank(*p))
-        return false;
-    memcpy(address, parsed, kAddressSize);
-    return true;
+        memcpy(address, parsed, kAddressSize);
+        return true;
+    });
 }
 
 int s_Write(const char *data, int length) { return API_UartWrite(kUart, data, length); }
@@ -238,116 +168,26 @@ void s_CallLinkCallback()
         callback();
 }
 
-// ---- the ring ----
+// ---- the receive task ----
 
-int s_Unread() { return (i_WPtr.load() - i_RPtr.load() + BT_RING_SIZE) % BT_RING_SIZE; }
-
-// With the ring lock held.
-void s_WakeReaderLocked()
+// The task waits for a reader to make room only while that reader can still
+// drain the ring: the link is up and no escape is setting its data aside.
+bool s_MayWaitForRoom()
 {
-    if (b_BT_WaitForData.load()) {
-        b_BT_WaitForData = 0;
-        sem_post(&sem_bt_id);
-    }
+    return b_ConnectionStatus.load() == 1 && b_switchToCommandModeRequested.load() == 0 && !s_task.Stopping();
 }
 
-void s_WakeReader()
-{
-    pthread_mutex_lock(&s_ring_mutex);
-    s_WakeReaderLocked();
-    pthread_mutex_unlock(&s_ring_mutex);
-}
-
-void s_ResetRing()
-{
-    pthread_mutex_lock(&s_ring_mutex);
-    if (p_IncomingData)
-        memset(p_IncomingData, 0, BT_RING_SIZE);
-    i_WPtr = 0;
-    i_RPtr = 0;
-    pthread_mutex_unlock(&s_ring_mutex);
-}
-
-void s_WaitForRoom()
-{
-    timespec until;
-    clock_gettime(CLOCK_REALTIME, &until);
-    until.tv_nsec += kRoomWaitNs;
-    if (until.tv_nsec >= 1000000000L) {
-        until.tv_sec += 1;
-        until.tv_nsec -= 1000000000L;
-    }
-    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, nullptr);
-    sem_timedwait(&s_room_sem, &until);
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
-}
-
-// Stores received bytes for the reader.  Unread bytes are never overwritten:
-// when the ring is full the task waits for the reader, and the UART's
-// handshake holds the remote back meanwhile.  Only while an escape is under
-// way (the link's data is about to be set aside) is the excess dropped.
 void s_StoreData(const unsigned char *data, int length)
 {
-    while (length > 0) {
-        pthread_mutex_lock(&s_ring_mutex);
-        if (!p_IncomingData) {
-            pthread_mutex_unlock(&s_ring_mutex);
-            return;
-        }
-        int room = kRingCapacity - s_Unread();
-        int take = std::min(length, room);
-        int at = i_WPtr.load();
-        int first = std::min(take, BT_RING_SIZE - at);
-        memcpy(p_IncomingData + at, data, static_cast<size_t>(first));
-        memcpy(p_IncomingData, data + first, static_cast<size_t>(take - first));
-        i_WPtr = (at + take) % BT_RING_SIZE;
-        if (take > 0)
-            s_WakeReaderLocked();
-        bool dropRest = take < length && b_switchToCommandModeRequested.load() == 1;
-        if (take < length && !dropRest)
-            s_taskWaitsForRoom = 1;
-        pthread_mutex_unlock(&s_ring_mutex);
-
-        data += take;
-        length -= take;
-        if (dropRest) {
-            puts("###### Overflow on BT ########");
-            return;
-        }
-        if (length > 0)
-            s_WaitForRoom();
-    }
+    s_ring.Put(reinterpret_cast<const char *>(data), length, s_MayWaitForRoom);
 }
 
 // After the link's end or the escape's answer: with nothing left to read the
 // link is over at once, otherwise the reader drains the ring first.
 void s_EndOfLinkCheck()
 {
-    pthread_mutex_lock(&s_ring_mutex);
-    if (i_RPtr.load() == i_WPtr.load()) {
-        i_WPtr = 0;
-        i_RPtr = 0;
+    if (s_ring.EndOfStream())
         b_ConnectionStatus = 0;
-    }
-    s_WakeReaderLocked();
-    pthread_mutex_unlock(&s_ring_mutex);
-}
-
-// ---- the receive task ----
-
-int s_ReadChunk(unsigned char *chunk)
-{
-    // The only place where clean-up may stop the task.
-    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, nullptr);
-    int count = API_UartRead(kUart, reinterpret_cast<char *>(chunk), BT_BUFFER_SIZE);
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
-    if (count <= 0) {
-        // A line that keeps failing must not make the task spin.
-        pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, nullptr);
-        API_Sleep(100);
-        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
-    }
-    return count;
 }
 
 void s_DataModeChunk(unsigned char *chunk, int count, int &continuation)
@@ -372,7 +212,7 @@ void s_DataModeChunk(unsigned char *chunk, int count, int &continuation)
         b_ExitDataMode = 1;
         continuation = 0;
         s_EndOfLinkCheck();
-        s_AppendAnswer(reinterpret_cast<const unsigned char *>(kReady), sizeof kReady);
+        s_answers.Append(kReady, sizeof kReady);
         return;
     }
     continuation = 1;
@@ -383,7 +223,7 @@ void s_CommandModeChunk(unsigned char *chunk, int count, int &continuation)
 {
     char *text = reinterpret_cast<char *>(chunk);
     const unsigned long length = static_cast<unsigned long>(count);
-    s_AppendAnswer(chunk, count);
+    s_answers.Append(text, count);
 
     bool linkLost = MyStrStr(text, length, s_Text(kNoCarrier)) != nullptr;
     if (linkLost) {
@@ -393,7 +233,7 @@ void s_CommandModeChunk(unsigned char *chunk, int count, int &continuation)
     }
 
     if (char *event = MyStrStr(text, length, s_Text(kLinkEvent))) {
-        s_ResetRing();
+        s_ring.Reset(true);
         b_ExitDataMode = 0;
         b_ConnectionStatus = 1;
         continuation = 1;
@@ -411,66 +251,45 @@ void s_CommandModeChunk(unsigned char *chunk, int count, int &continuation)
             return;
         // Bytes the reader had not taken before the command exchange stay
         // readable; the new ones follow them.
-        s_StoreData(chunk, count);
-        continuation = 1;
         b_ExitDataMode = 0;
         b_ConnectionStatus = 1;
+        continuation = 1;
+        s_StoreData(chunk, count);
         s_CallLinkCallback();
     }
 }
 
-struct ChunkBuffer {
-    unsigned char *bytes = static_cast<unsigned char *>(malloc(BT_BUFFER_SIZE));
-    ~ChunkBuffer() { free(bytes); }
-};
-
 void *bt_task(void *)
 {
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
-    ChunkBuffer chunk;
-    if (!chunk.bytes)
+    unsigned char *chunk = static_cast<unsigned char *>(malloc(BT_BUFFER_SIZE));
+    if (!chunk)
         return nullptr;
     int continuation = 1;
-    for (;;) {
-        memset(chunk.bytes, 0, BT_BUFFER_SIZE);
-        int count = s_ReadChunk(chunk.bytes);
-        // The mode is taken when the chunk is there, not before the read
-        // blocked: a reset or the clean-up may have ended the link meanwhile.
+    while (!s_task.Stopping()) {
+        if (!channel::Task::LineReady(kUart))
+            continue;
+        memset(chunk, 0, BT_BUFFER_SIZE);
+        int count = API_UartRead(kUart, reinterpret_cast<char *>(chunk), BT_BUFFER_SIZE);
+        // The mode is taken when the chunk is there: a reset or the clean-up
+        // may have ended the link meanwhile.
         bool dataMode = b_ConnectionStatus.load() == 1 && b_ExitDataMode.load() == 0;
         if (b_BTDebug.load() == 1)
             puts(dataMode ? "BT task in data mode receive data" : "BT task in command mode receive data");
         if (count <= 0)
-            continue;
-        if (dataMode)
-            s_DataModeChunk(chunk.bytes, count, continuation);
+            API_Sleep(100);  // a line that keeps failing must not make the task spin
+        else if (dataMode)
+            s_DataModeChunk(chunk, count, continuation);
         else
-            s_CommandModeChunk(chunk.bytes, count, continuation);
+            s_CommandModeChunk(chunk, count, continuation);
     }
+    free(chunk);
     return nullptr;
 }
 
-// Ends the receive task before what it uses goes away.  A clean-up run from
-// the task itself (from the link callback) cannot wait for itself.
-bool s_StopTask()
+// Ends the receive task before what it uses goes away.
+void s_StopTask()
 {
-    if (!s_taskRunning.load())
-        return true;
-    if (pthread_equal(pthread_self(), bt_thread_id))
-        return false;
-    pthread_cancel(bt_thread_id);
-    pthread_join(bt_thread_id, nullptr);
-    s_taskRunning = false;
-    return true;
-}
-
-void s_ReleaseRing()
-{
-    pthread_mutex_lock(&s_ring_mutex);
-    free(p_IncomingData);
-    p_IncomingData = nullptr;
-    i_WPtr = 0;
-    i_RPtr = 0;
-    pthread_mutex_unlock(&s_ring_mutex);
+    s_task.Stop([] { s_ring.WakeWriter(); });
 }
 
 int s_ConfigureLine()
@@ -494,9 +313,8 @@ int s_ConfigureLine()
 
 void s_StartTask()
 {
-    if (pthread_create(&bt_thread_id, nullptr, bt_task, nullptr) != 0)
+    if (s_task.Start(&bt_thread_id, nullptr) != 0)
         return;
-    s_taskRunning = true;
     sched_param parameter{};
     parameter.sched_priority = kTaskPriority;
     if (pthread_setschedparam(bt_thread_id, SCHED_FIFO, &parameter) == 0)
@@ -518,6 +336,17 @@ int s_LockedCommand(const char *command)
 void s_AuthCommand(int enable, char *command, size_t size)
 {
     snprintf(command, size, "%s%s", kAuthCommand, enable ? a_PinCode : "");
+}
+
+// A text for a module command: at most `most` characters and none that
+// could end the command line and start another.
+bool s_IsCommandText(const char *text, size_t most, size_t *length)
+{
+    *length = strnlen(text, most + 1);
+    for (size_t i = 0; i < *length; ++i)
+        if (iscntrl(static_cast<unsigned char>(text[i])))
+            return false;
+    return *length <= most;
 }
 
 int s_WriteFlash(unsigned address, int length)
@@ -575,7 +404,7 @@ int s_ParseListing(int known)
             known |= 8;
         }
     }
-    if (!b_GotProfile && s_AnswerHas("SET PROFILE SPP"))
+    if (!b_GotProfile && s_answers.Holds("SET PROFILE SPP"))
         b_GotProfile = 1;
     return known;
 }
@@ -597,12 +426,12 @@ extern "C" int s_BluetoothSendCmd(const char *command)
     if (length > API_BLUETOOTH_COMMAND_MAX)
         return API_ERR_INVALID_PARAMETERS;
 
-    if (b_ConnectionStatus.load() == 1) {
+    // Only a live link is escaped: once it has ended the module is in
+    // command mode already, whatever the reader has still to drain.
+    if (b_ConnectionStatus.load() == 1 && b_ExitDataMode.load() == 0) {
         b_RestaureDataMode = 1;
         b_switchToCommandModeRequested = 1;
-        API_Sleep(1000);
-        s_ClearAnswers();
-        if (s_Write("+++", 3) <= 2)
+        if (!channel::SendEscape(kUart, s_answers, 1000))
             return API_ERR_BLUETOOTH_MODULE_INVALID_MODE;
         API_Sleep(1000);
         if (s_BluetoothGetAnswer(kReady, 10) != API_ERR_NONE)
@@ -617,7 +446,7 @@ extern "C" int s_BluetoothSendCmd(const char *command)
     char line[API_BLUETOOTH_COMMAND_MAX + 2] = {0};
     memcpy(line, command, length);
     line[length] = '\n';
-    s_ClearAnswers();
+    s_answers.Clear();
     int wanted = static_cast<int>(length) + 1;
     int written = s_Write(line, wanted);
     if (written < 0 || written < wanted)
@@ -627,37 +456,36 @@ extern "C" int s_BluetoothSendCmd(const char *command)
 
 int s_BluetoothGetAnswer(const char *pattern, int seconds)
 {
-    if (seconds < 0 || !pattern)
+    if (!pattern)
         return API_ERR_TIME_OUT;
-    const long long polls = static_cast<long long>(seconds) * 10 + 1;
-    for (long long poll = 0; poll < polls; ++poll) {
-        API_Sleep(100);
-        if (s_AnswerHas(pattern))
-            return API_ERR_NONE;
-    }
-    return API_ERR_TIME_OUT;
+    bool found = s_answers.Await(pattern, seconds, nullptr, true) == channel::Answers::kFound;
+    return found ? API_ERR_NONE : API_ERR_TIME_OUT;
 }
 
 int s_BTDataMode(void)
 {
-    if (b_ConnectionStatus.load() != 0 || b_RestaureDataMode.load() == 0)
-        return API_ERR_NONE;
-    b_RestaureDataMode = 0;
-    API_Sleep(1000);
-    s_ClearAnswers();
-    // Raised only now: text that was still coming in during the pause is
-    // the module's, not the remote's.
-    b_switchToDataModeRequested = 1;
-    if (s_Write("SELECT 0\n", 9) != 9) {
-        b_switchToDataModeRequested = 0;
-        return API_ERR_WRITING_BLUETOOTH;
+    pthread_mutex_lock(&Bluetooth_mutex);
+    int result = API_ERR_NONE;
+    if (b_ConnectionStatus.load() == 0 && b_RestaureDataMode.load() != 0) {
+        b_RestaureDataMode = 0;
+        API_Sleep(1000);
+        s_answers.Clear();
+        // Raised only now: text that was still coming in during the pause is
+        // the module's, not the remote's.
+        b_switchToDataModeRequested = 1;
+        if (s_Write("SELECT 0\n", 9) != 9) {
+            b_switchToDataModeRequested = 0;
+            result = API_ERR_WRITING_BLUETOOTH;
+        } else {
+            API_Sleep(1000);
+            // Unless the task saw the link end in the meantime: then it
+            // withdrew the request without switching.
+            if (b_switchToDataModeRequested.load() == 1 || b_ExitDataMode.load() == 0)
+                b_ConnectionStatus = 1;
+        }
     }
-    API_Sleep(1000);
-    // Unless the task saw the link end in the meantime: then it withdrew the
-    // request without switching.
-    if (b_switchToDataModeRequested.load() == 1 || b_ExitDataMode.load() == 0)
-        b_ConnectionStatus = 1;
-    return API_ERR_NONE;
+    pthread_mutex_unlock(&Bluetooth_mutex);
+    return result;
 }
 
 int s_BluetoothGetParameters(int refresh)
@@ -698,21 +526,10 @@ extern "C" int API_Bluetooth_Initialize(void) { return API_Bluetooth_Init(); }
 extern "C" int API_Bluetooth_Init(void)
 {
     // A second start-up replaces the first one's task and ring.
-    if (s_StopTask())
-        s_ReleaseRing();
-    unsigned char *ring = static_cast<unsigned char *>(calloc(BT_RING_SIZE, 1));
-    if (!ring)
+    s_StopTask();
+    if (!s_ring.Allocate())
         return API_ERR_ALLOCATION;
-    pthread_mutex_lock(&s_ring_mutex);
-    if (!p_IncomingData)
-        p_IncomingData = ring;
-    else
-        free(ring);
-    i_WPtr = 0;
-    i_RPtr = 0;
-    pthread_mutex_unlock(&s_ring_mutex);
-    s_ClearAnswers();
-    Buffer_Cmd_Length = 0;
+    s_answers.Clear();
 
     if (API_UartOpen(kUart, O_RDWR | O_NOCTTY) != API_ERR_NONE)
         return API_ERR_OPEN_BLUETOOTH;
@@ -722,8 +539,6 @@ extern "C" int API_Bluetooth_Init(void)
         API_UartClose(kUart);
         return API_ERR_BLUETOOTH_SEMAPHORE_CREATION;
     }
-    if (!s_room_sem_ready)
-        s_room_sem_ready = sem_init(&s_room_sem, 0, 0) == 0;
     s_StartTask();
 
     int result = API_Bluetooth_EnableSlaveMode();
@@ -802,8 +617,11 @@ extern "C" int API_Bluetooth_Reset(void)
     pthread_mutex_unlock(&s_spi_mutex);
     if (result == API_ERR_NONE) {
         b_ConnectionStatus = 0;
-        // A reader waiting for the lost link's data learns of its end.
-        s_WakeReader();
+        // A reader waiting for the lost link's data learns of its end, and
+        // a task waiting for room in the ring goes back to the line, where
+        // the module's "READY." comes.
+        s_ring.WakeReader();
+        s_ring.WakeWriter();
     }
     return result;
 }
@@ -812,10 +630,13 @@ extern "C" int API_Bluetooth_Cleanup(void)
 {
     b_ConnectionStatus = 0;
     b_GotMacAddress = 0;
+    // The name is asked again with the address: a cached name without its
+    // length would be handed out empty.
     i_DevNameLength = 0;
-    s_WakeReader();
-    if (s_StopTask())
-        s_ReleaseRing();
+    b_GotDevName = 0;
+    b_GotBTParameters = 0;
+    s_StopTask();
+    s_ring.Release();
     API_UartClose(kUart);
     return API_ERR_NONE;
 }
@@ -838,58 +659,16 @@ extern "C" int API_Bluetooth_ReadData(char *buffer, int size, int *count)
         return API_ERR_INVALID_PARAMETERS;
     if (b_ConnectionStatus.load() != 1)
         return API_ERR_BLUETOOTH_REMOTE_DISCONNECTED;
-
     // The link is over once it ended and no resumption is pending.
-    auto linkOver = [] {
-        return (b_ExitDataMode.load() && !b_switchToDataModeRequested.load()) || b_ConnectionStatus.load() != 1 ||
-               !p_IncomingData;
-    };
-    pthread_mutex_lock(&s_ring_mutex);
-    while (i_RPtr.load() == i_WPtr.load()) {
-        if (linkOver()) {
-            if (p_IncomingData) {
-                i_WPtr = 0;
-                i_RPtr = 0;
-            }
-            b_ConnectionStatus = 0;
-            pthread_mutex_unlock(&s_ring_mutex);
-            *count = 0;
-            return API_ERR_BLUETOOTH_REMOTE_DISCONNECTED;
-        }
-        b_BT_WaitForData = 1;
-        pthread_mutex_unlock(&s_ring_mutex);
-        while (sem_wait(&sem_bt_id) != 0 && errno == EINTR) {
-        }
-        pthread_mutex_lock(&s_ring_mutex);
+    int taken = s_ring.Take(buffer, size, [] {
+        return (b_ExitDataMode.load() && !b_switchToDataModeRequested.load()) || b_ConnectionStatus.load() != 1;
+    });
+    if (taken < 0) {
+        b_ConnectionStatus = 0;
+        *count = 0;
+        return API_ERR_BLUETOOTH_REMOTE_DISCONNECTED;
     }
-
-    int at = i_RPtr.load();
-    int length = std::min(size, s_Unread());
-    int first = std::min(length, BT_RING_SIZE - at);
-    memcpy(buffer, p_IncomingData + at, static_cast<size_t>(first));
-    memcpy(buffer + first, p_IncomingData, static_cast<size_t>(length - first));
-    i_RPtr = (at + length) % BT_RING_SIZE;
-    if (length > 0 && s_taskWaitsForRoom.load()) {
-        s_taskWaitsForRoom = 0;
-        sem_post(&s_room_sem);
-    }
-    if (b_ExitDataMode.load() && !b_switchToDataModeRequested.load()) {
-        if (length == 0) {
-            b_BT_WaitForData = 0;
-            b_ConnectionStatus = 0;
-            i_WPtr = 0;
-            i_RPtr = 0;
-            pthread_mutex_unlock(&s_ring_mutex);
-            *count = 0;
-            return API_ERR_BLUETOOTH_REMOTE_DISCONNECTED;
-        }
-        if (i_RPtr.load() == i_WPtr.load()) {
-            i_WPtr = 0;
-            i_RPtr = 0;
-        }
-    }
-    pthread_mutex_unlock(&s_ring_mutex);
-    *count = length;
+    *count = taken;
     return API_ERR_NONE;
 }
 
@@ -940,8 +719,8 @@ extern "C" int API_Bluetooth_SetDeviceName(const char *name)
         s_BTDataMode();
         return API_ERR_NONE;
     }
-    size_t length = strnlen(name, API_BLUETOOTH_NAME_MAX + 1);
-    if (length > API_BLUETOOTH_NAME_MAX)
+    size_t length = 0;
+    if (!s_IsCommandText(name, API_BLUETOOTH_NAME_MAX, &length))
         return API_ERR_INVALID_PARAMETERS;
     memset(a_DeviceName, 0, sizeof a_DeviceName);
     memcpy(a_DeviceName, name, length);
@@ -978,8 +757,8 @@ extern "C" int API_Bluetooth_SetPIN(const char *pin)
         s_BTDataMode();
         return API_ERR_NONE;
     }
-    size_t length = strnlen(pin, API_BLUETOOTH_PIN_MAX + 1);
-    if (length > API_BLUETOOTH_PIN_MAX)
+    size_t length = 0;
+    if (!s_IsCommandText(pin, API_BLUETOOTH_PIN_MAX, &length))
         return API_ERR_INVALID_PARAMETERS;
     memset(a_PinCode, 0, sizeof a_PinCode);
     memcpy(a_PinCode, pin, length);

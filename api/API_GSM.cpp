@@ -17,6 +17,7 @@
 #include "API_SYS.h"
 #include "API_Uart.h"
 #include "board.h"
+#include "internal/API_Channel.h"
 #include "internal/API_GSM.h"
 #include "internal/API_PM.h"
 #include "internal/API_PMU_Commands.h"
@@ -63,7 +64,7 @@ std::atomic<int32_t> b_PSD_ConnectionStatus{0};
 std::atomic<int32_t> b_CSD_ConnectionStatus{0};
 std::atomic<int32_t> b_PSD_BearerConnected{0};
 std::atomic<int32_t> GSMprotocol{1};
-std::atomic<int32_t> PSDprotocol{0};
+std::atomic<int32_t> PSDprotocol{1};
 std::atomic<int32_t> bCheckStatus{1};
 std::atomic<int32_t> b_PSD_WaitForData{0};
 
@@ -87,18 +88,10 @@ constexpr unsigned kPmuPauseMicroseconds = 10;
 constexpr int kReadyPolls = 200;
 constexpr int kStartupReadyPasses = 60;
 constexpr int kPinQueries = 5;
-// How long the task waits for the line before it looks at its orders again.
-constexpr int kLineWaitMs = 100;
 
-// Buffer_Cmd, Buffer_Ptr and Buffer_Cmd_Length change together under this
-// lock, so a search never sees half of an answer being replaced.
-pthread_mutex_t s_answer_mutex = PTHREAD_MUTEX_INITIALIZER;
-char *Buffer_Ptr = Buffer_Cmd;
-
-// The ring's storage and indices, and the reader's wait flag, change under
-// this lock, so a reader going to sleep cannot miss the task's wake-up.
-pthread_mutex_t s_ring_mutex = PTHREAD_MUTEX_INITIALIZER;
-char *p_IncomingData = nullptr;
+channel::Answers s_answers(Buffer_Cmd, Buffer_Cmd_Length);
+channel::Ring s_ring(i_WPtr, i_RPtr, b_PSD_WaitForData, sem_gsm_id, "###### Overflow on GSM ########");
+channel::Task s_task(gsm_task);
 
 // Set while a connection that is up goes back to data mode: the answer
 // resumes its stream, whose unread payload stays in the ring.  A socket is
@@ -109,14 +102,15 @@ char *p_IncomingData = nullptr;
 enum ResumeKind : int32_t { kResumeNone, kResumeSocket, kResumeCall };
 std::atomic<int32_t> s_Resuming{kResumeNone};
 
-// The task's life.  s_TaskOnLine is true while the task may touch the line
-// (it is then never parked); s_GsmParkTask waits on s_task_cond for it to
-// turn false before the line is closed.
-pthread_mutex_t s_task_mutex = PTHREAD_MUTEX_INITIALIZER;
-pthread_cond_t s_task_cond = PTHREAD_COND_INITIALIZER;
-bool s_TaskOnLine = false;
-bool s_TaskRunning = false;
-std::atomic<int32_t> s_TaskStop{0};
+// What the application asked the task to be, so that a restart of the unit
+// brings the same task back.
+struct TaskWish {
+    bool wanted = false;
+    size_t stack = 0;
+    int policy = SCHED_OTHER;
+    sched_param parameters{};
+};
+TaskWish s_taskWish;
 
 // The task and the start-up may both create the power semaphore.
 pthread_mutex_t s_semaphore_mutex = PTHREAD_MUTEX_INITIALIZER;
@@ -126,84 +120,13 @@ std::atomic<int32_t> b_GSM_Power_sem_init{0};
 
 char *s_Text(const char *text) { return const_cast<char *>(text); }
 
-void s_WaitSemaphore(sem_t *semaphore)
-{
-    while (sem_wait(semaphore) != 0 && errno == EINTR) {
-    }
-}
-
-// ---- Answer buffer --------------------------------------------------------
-
-void s_ClearAnswer(void)
-{
-    pthread_mutex_lock(&s_answer_mutex);
-    memset(Buffer_Cmd, 0, sizeof Buffer_Cmd);
-    Buffer_Ptr = Buffer_Cmd;
-    Buffer_Cmd_Length = 0;
-    pthread_mutex_unlock(&s_answer_mutex);
-}
-
-// Caller holds s_answer_mutex.
-void s_SetAnswerWord(const char *word)
-{
-    size_t size = strlen(word) + 1;
-    memcpy(Buffer_Cmd, word, size);
-    Buffer_Ptr = Buffer_Cmd + size;
-    Buffer_Cmd_Length = static_cast<int32_t>(size);
-}
-
-// Caller holds s_answer_mutex.  What does not fit behind the earlier answer
-// starts the buffer afresh.
-void s_AppendAnswer(const char *data, size_t count)
-{
-    size_t space = sizeof Buffer_Cmd - static_cast<size_t>(Buffer_Ptr - Buffer_Cmd);
-    if (count >= space)
-        Buffer_Ptr = Buffer_Cmd;
-    if (count > sizeof Buffer_Cmd)
-        count = sizeof Buffer_Cmd;
-    memcpy(Buffer_Ptr, data, count);
-    Buffer_Ptr += count;
-    Buffer_Cmd_Length = static_cast<int32_t>(Buffer_Ptr - Buffer_Cmd);
-}
-
-bool s_AnswerHolds(const char *text) { return s_GsmFindInAnswer(text) != nullptr; }
-
 bool s_Holds(char *data, int count, const char *text)
 {
     return MyStrStr(data, static_cast<unsigned long>(count), s_Text(text)) != nullptr;
 }
 
-// ---- Payload ring ---------------------------------------------------------
+// ---- Payload ----------------------------------------------------------------
 
-// Caller holds s_ring_mutex.  Unread bytes are never overwritten: what does
-// not fit is dropped and reported.
-void s_PutPayload(const char *data, int count)
-{
-    if (p_IncomingData == nullptr || count <= 0)
-        return;
-    int write = i_WPtr, read = i_RPtr;
-    int room = (read - write - 1 + GSM_RING_SIZE) % GSM_RING_SIZE;
-    int kept = count < room ? count : room;
-    if (kept < count) {
-        printf("###### Overflow on GSM ########\n");
-        fflush(stdout);
-    }
-    int first = kept < GSM_RING_SIZE - write ? kept : GSM_RING_SIZE - write;
-    memcpy(p_IncomingData + write, data, static_cast<size_t>(first));
-    memcpy(p_IncomingData, data + first, static_cast<size_t>(kept - first));
-    i_WPtr = (write + kept) % GSM_RING_SIZE;
-}
-
-// Caller holds s_ring_mutex.
-void s_WakeReader(void)
-{
-    if (b_PSD_WaitForData == 1) {
-        sem_post(&sem_gsm_id);
-        b_PSD_WaitForData = 0;
-    }
-}
-
-// Caller holds s_ring_mutex.
 void s_ClearConnections(void)
 {
     b_CSD_ConnectionStatus = 0;
@@ -214,46 +137,24 @@ void s_ClearConnections(void)
 // connection; an escape only pauses the stream, so it leaves it open.
 void s_Deliver(const char *data, int count, bool streamMayEnd)
 {
-    pthread_mutex_lock(&s_ring_mutex);
-    s_PutPayload(data, count);
-    if (count > 0 || streamMayEnd)
-        s_WakeReader();
-    if (streamMayEnd && b_ExitDataMode == 1 && i_RPtr == i_WPtr) {
-        i_RPtr = 0;
-        i_WPtr = 0;
+    s_ring.Put(data, count);
+    if (streamMayEnd && b_ExitDataMode == 1 && s_ring.EndOfStream())
         s_ClearConnections();
-        s_WakeReader();
-    }
-    pthread_mutex_unlock(&s_ring_mutex);
 }
 
 // ---- Receive task ---------------------------------------------------------
 
-// The escape's "OK" seen in a data read, for the escape's answer wait.
-void s_RecordEscapeAnswer(void)
-{
-    pthread_mutex_lock(&s_answer_mutex);
-    if (sizeof Buffer_Cmd - static_cast<size_t>(Buffer_Ptr - Buffer_Cmd) < 3)
-        Buffer_Ptr = Buffer_Cmd;
-    memcpy(Buffer_Ptr, "OK", 3);
-    Buffer_Ptr += 3;
-    Buffer_Cmd_Length = static_cast<int32_t>(Buffer_Ptr - Buffer_Cmd);
-    pthread_mutex_unlock(&s_answer_mutex);
-}
-
 void s_RecordAnswer(char *data, int count)
 {
-    pthread_mutex_lock(&s_answer_mutex);
     if (b_switchToCommandModeRequested == 1 || bCloseSocketRequested == 1) {
         // Only the result words matter while the line is being switched.
         if (s_Holds(data, count, "OK"))
-            s_SetAnswerWord("OK");
+            s_answers.SetWord("OK");
         if (s_Holds(data, count, "ERROR"))
-            s_SetAnswerWord("ERROR");
+            s_answers.SetWord("ERROR");
     } else {
-        s_AppendAnswer(data, static_cast<size_t>(count));
+        s_answers.Append(data, count);
     }
-    pthread_mutex_unlock(&s_answer_mutex);
 }
 
 // "CONNECT" and its CR LF are followed by the stream's first payload.  A
@@ -266,24 +167,35 @@ void s_StartStream(char *data, int count, char *connect, bool resumed)
         b_PSD_ConnectionStatus = 1;
     else
         b_CSD_ConnectionStatus = 1;
-    pthread_mutex_lock(&s_ring_mutex);
-    if (!resumed) {
-        i_WPtr = 0;
-        i_RPtr = 0;
-        if (p_IncomingData != nullptr)
-            memset(p_IncomingData, 0, GSM_RING_SIZE);
-    }
+    if (!resumed)
+        s_ring.Reset(true);
     long payloadStart = (connect - data) + 9;
-    int first = payloadStart <= count ? count - static_cast<int>(payloadStart) : 0;
-    if (first > 0) {
-        s_PutPayload(connect + 9, first);
-        s_WakeReader();
-    }
-    pthread_mutex_unlock(&s_ring_mutex);
+    if (payloadStart < count)
+        s_ring.Put(connect + 9, count - static_cast<int>(payloadStart));
     bCheckStatus = 1;
     b_CommandMode = 0;
     if (API_GSM_ConnectionCallback callback = p_gsmcallback.load())
         callback();
+}
+
+// Payload may hold any byte, the modem's texts included.  The modem ends a
+// stream with its text as the last line it sends, so a text counts only
+// where nothing but the rest of its line and its CR LF follow it in the
+// read; anywhere else it is payload.  Null when the read ends no stream.
+char *s_StreamEnd(char *data, int count, const char *text)
+{
+    char *end = data + count;
+    for (char *found = data; (found = MyStrStr(found, static_cast<unsigned long>(end - found), s_Text(text)));
+         ++found) {
+        char *rest = found + strlen(text);
+        while (rest < end && *rest != '\r' && *rest != '\n')
+            ++rest;
+        while (rest < end && (*rest == '\r' || *rest == '\n'))
+            ++rest;
+        if (rest == end)
+            return found;
+    }
+    return nullptr;
 }
 
 // Payload bytes in front of a modem text, without the text's CR LF framing:
@@ -300,20 +212,22 @@ void s_HandleDataRead(char *data, int count)
 {
     static const char *const kStreamEnds[] = {"NO CARRIER", "SHUTDOWN", "ERROR", "+WIPPEERCLOSE:"};
     for (const char *end : kStreamEnds) {
-        char *found = MyStrStr(data, static_cast<unsigned long>(count), s_Text(end));
+        char *found = s_StreamEnd(data, count, end);
         if (found == nullptr)
             continue;
-        b_ExitDataMode = 1;
         if (end == kStreamEnds[3])
             WipSocket[0].state = 1;
-        s_Deliver(data, s_PayloadBefore(data, found), true);
+        // Only now: a reader finding the ring empty must not miss the bytes before it.
+        s_ring.Put(data, s_PayloadBefore(data, found));
+        b_ExitDataMode = 1;
+        s_Deliver(data, 0, true);
         return;
     }
     if (b_switchToCommandModeRequested == 1) {
         if (char *ok = MyStrStr(data, static_cast<unsigned long>(count), s_Text("OK"))) {
             // From now on the task reads the way command answers are read.
             b_ExitDataMode = 1;
-            s_RecordEscapeAnswer();
+            s_answers.Append("OK", 3);
             s_Deliver(data, s_PayloadBefore(data, ok), false);
             return;
         }
@@ -353,8 +267,7 @@ void s_HandleCommandRead(char *data, int count)
     if (s_Holds(data, count, "+WIPPEERCLOSE:"))
         WipSocket[0].state = 1;
     if (s_Holds(data, count, "NO CARRIER")) {
-        b_CSD_ConnectionStatus = 0;
-        b_PSD_ConnectionStatus = 0;
+        s_ClearConnections();
         b_CommandMode = 1;
     }
     if (connect != nullptr)
@@ -365,38 +278,22 @@ void s_HandleCommandRead(char *data, int count)
 
 bool s_PortOpen(void) { return ai_fd[GSM_UART] > 0; }
 
-// A line that reports errors, or hangs up, must not keep the task spinning.
-void s_AfterFailedRead(void)
-{
-    if (b_GSM_Power_ON == 1 && s_PortOpen())
-        API_Sleep(100);
-}
-
-// True once the line has input (or an error to report); false after the
-// time-out, so that the task can look at its orders.
-bool s_LineReady(void)
-{
-    pollfd line = {ai_fd[GSM_UART], POLLIN, 0};
-    int ready = Board_Poll(&line, 1, kLineWaitMs);
-    if (ready < 0 && errno != EINTR)
-        s_AfterFailedRead();
-    return ready > 0;
-}
-
 // One read of the line; false once the port is closed.  A read is taken the
 // way it was started, unless an escape switched to command mode meanwhile.
 bool s_ServeLine(char *scratch)
 {
     if (!s_PortOpen())
         return false;
-    if (!s_LineReady())
+    if (!channel::Task::LineReady(GSM_UART))
         return true;
     bool commandRead = b_CommandMode == 1 || b_ExitDataMode == 1;
     if (commandRead)
         memset(scratch, 0, kScratchSize + 1);
     int count = API_UartRead(GSM_UART, scratch, kScratchSize);
     if (count <= 0) {
-        s_AfterFailedRead();
+        // A line that reports errors, or hangs up, must not keep the task spinning.
+        if (b_GSM_Power_ON == 1 && s_PortOpen())
+            API_Sleep(100);
         return true;
     }
     scratch[count] = '\0';
@@ -415,6 +312,20 @@ bool s_CreateSemaphore(sem_t *semaphore, std::atomic<int32_t> &created, unsigned
         created = 1;
     pthread_mutex_unlock(&s_semaphore_mutex);
     return ok;
+}
+
+// The task the application asked for, again after a restart of the unit.
+void s_RestoreTask(void)
+{
+    if (!s_taskWish.wanted || s_task.Running())
+        return;
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0)
+        return;
+    pthread_attr_setstacksize(&attributes, s_taskWish.stack);
+    if (s_task.Start(&gsm_thread_id, &attributes) == 0)
+        pthread_setschedparam(gsm_thread_id, s_taskWish.policy, &s_taskWish.parameters);
+    pthread_attr_destroy(&attributes);
 }
 
 // ---- Escape ---------------------------------------------------------------
@@ -446,7 +357,8 @@ int s_EscapeAttempt(void)
 // any failed reply.
 int s_PmuExchangeLocked(unsigned char command, unsigned char parameter, unsigned char *data)
 {
-    if (API_SPI_Sendmsg(ifd_pmu, command, parameter) != API_ERR_NONE)
+    // Descriptor 0 is the PMU closed, not a device to write to.
+    if (ifd_pmu <= 0 || API_SPI_Sendmsg(ifd_pmu, command, parameter) != API_ERR_NONE)
         return API_ERR_WRITING_SPI;
     API_SPI_PauseMicroseconds(kPmuPauseMicroseconds);
     unsigned char reply[PMU_MSG_SIZE] = {0, 0, 0, 0};
@@ -477,35 +389,6 @@ void s_ConfigureLine(int fd)
     cfsetispeed(&settings, speed);
     tcsetattr(fd, TCSANOW, &settings);
     tcflush(fd, TCIOFLUSH);
-}
-
-void s_FreeRing(void)
-{
-    pthread_mutex_lock(&s_ring_mutex);
-    free(p_IncomingData);
-    p_IncomingData = nullptr;
-    i_WPtr = 0;
-    i_RPtr = 0;
-    // A reader blocked on the ring learns that it is gone.
-    if (b_PSD_WaitForData == 1) {
-        sem_post(&sem_gsm_id);
-        b_PSD_WaitForData = 0;
-    }
-    pthread_mutex_unlock(&s_ring_mutex);
-}
-
-bool s_AllocateRing(void)
-{
-    char *ring = static_cast<char *>(calloc(GSM_RING_SIZE, 1));
-    if (ring == nullptr)
-        return false;
-    pthread_mutex_lock(&s_ring_mutex);
-    free(p_IncomingData);
-    p_IncomingData = ring;
-    i_WPtr = 0;
-    i_RPtr = 0;
-    pthread_mutex_unlock(&s_ring_mutex);
-    return true;
 }
 
 int s_PowerSequence(void)
@@ -576,7 +459,7 @@ int s_Startup(bool *portOpened)
     // Until the modem is powered again the task stays away from the line,
     // whatever an earlier run left it doing.
     s_GsmParkTask();
-    if (!s_AllocateRing())
+    if (!s_ring.Allocate())
         return API_ERR_ALLOCATION;
     b_CommandMode = 1;
     if (API_UartOpen(GSM_UART, O_RDWR | O_NOCTTY) != API_ERR_NONE)
@@ -588,7 +471,7 @@ int s_Startup(bool *portOpened)
     if (!s_CreateSemaphore(&sem_gsm_id, b_GSM_sem_gsm, 0) || !s_CreateSemaphore(&sem_gsm_write_id, b_GSM_sem_write, 1) ||
         !s_CreateSemaphore(&sem_gsm_power_id, b_GSM_Power_sem_init, 0))
         return API_ERR_GSM_CREATE_SEMAPHORE;
-    s_ClearAnswer();
+    s_answers.Clear();
     if (int result = s_PowerSequence())
         return result;
     b_GSM_Power_ON = 1;
@@ -647,11 +530,11 @@ enum class PinStep { Done, QueryAgain };
 PinStep s_SimErrorStep(int query, bool sendFailed, int otherwise, int *result)
 {
     bool cme = s_GsmVerifyAnswer("+CME", 10) == API_ERR_NONE;
-    if (cme && s_AnswerHolds("+CME ERROR: 10")) {
+    if (cme && s_answers.Holds("+CME ERROR: 10")) {
         *result = API_ERR_SIM_CARD_NOT_INSERTED;
         return PinStep::Done;
     }
-    if (cme && s_AnswerHolds("+CME ERROR: 515")) {
+    if (cme && s_answers.Holds("+CME ERROR: 515")) {
         bool last = query == kPinQueries;
         if (!last)
             API_Sleep(1000);
@@ -684,14 +567,14 @@ int s_QuerySim(const char *pin, bool *answered)
             return result;
         }
         *answered = true;
-        if (s_AnswerHolds("+CPIN: READY")) {
+        if (s_answers.Holds("+CPIN: READY")) {
             b_GSM_PIN_Initialized = 1;
             return API_ERR_NONE;
         }
         if (s_SimAsksForPin())
             return s_SendPin(pin);
         // A SIM blocked on its PUK cannot be unlocked with the PIN.
-        if (s_AnswerHolds("+CPIN: SIM PUK") && !s_AnswerHolds("+CPIN: SIM PUK2"))
+        if (s_answers.Holds("+CPIN: SIM PUK") && !s_answers.Holds("+CPIN: SIM PUK2"))
             return API_ERR_GSM_PIN_CODE;
         return API_ERR_NONE;
     }
@@ -714,7 +597,7 @@ int s_EnterPinLocked(const char *pin)
     result = s_GsmSendCmd("AT+CPAS\r");
     if (result != API_ERR_NONE)
         return result;
-    if (s_GsmVerifyAnswer("OK", 10) != API_ERR_NONE || !s_AnswerHolds("+CPAS: 0"))
+    if (s_GsmVerifyAnswer("OK", 10) != API_ERR_NONE || !s_answers.Holds("+CPAS: 0"))
         return API_ERR_GSM_PIN_CODE;
     result = s_GsmSendCmd("AT+CMEE=1\r");
     if (result == API_ERR_NONE)
@@ -733,40 +616,14 @@ int s_EnterPinLocked(const char *pin)
 
 // ---- Command channel --------------------------------------------------------
 
-char *s_GsmFindInAnswer(const char *text)
-{
-    pthread_mutex_lock(&s_answer_mutex);
-    char *found = MyStrStr(Buffer_Cmd, static_cast<unsigned long>(Buffer_Cmd_Length.load()), s_Text(text));
-    pthread_mutex_unlock(&s_answer_mutex);
-    return found;
-}
+char *s_GsmFindInAnswer(const char *text) { return s_answers.Find(text); }
 
 int s_GsmAnswerByte(const char *position, int offset)
 {
-    if (position == nullptr)
-        return -1;
-    uintptr_t start = reinterpret_cast<uintptr_t>(Buffer_Cmd);
-    uintptr_t at = reinterpret_cast<uintptr_t>(position);
-    if (at < start || at >= start + sizeof Buffer_Cmd)
-        return -1;
-    long index = static_cast<long>(at - start) + offset;
-    pthread_mutex_lock(&s_answer_mutex);
-    int value = index >= 0 && index < Buffer_Cmd_Length ? static_cast<unsigned char>(Buffer_Cmd[index]) : -1;
-    pthread_mutex_unlock(&s_answer_mutex);
-    return value;
+    return position == nullptr ? -1 : s_answers.ByteAt(position, offset);
 }
 
-int s_GsmCopyAnswer(char *copy, int size)
-{
-    if (copy == nullptr || size <= 0)
-        return 0;
-    pthread_mutex_lock(&s_answer_mutex);
-    int length = Buffer_Cmd_Length < size - 1 ? Buffer_Cmd_Length.load() : size - 1;
-    memcpy(copy, Buffer_Cmd, static_cast<size_t>(length));
-    copy[length] = '\0';
-    pthread_mutex_unlock(&s_answer_mutex);
-    return length;
-}
+int s_GsmCopyAnswer(char *copy, int size) { return s_answers.Copy(copy, size); }
 
 int s_GsmUartWrite(const void *data, int length)
 {
@@ -774,7 +631,7 @@ int s_GsmUartWrite(const void *data, int length)
         errno = EBADF;
         return -1;
     }
-    s_WaitSemaphore(&sem_gsm_write_id);
+    channel::WaitSemaphore(&sem_gsm_write_id);
     int written = API_UartWrite(GSM_UART, data, length);
     sem_post(&sem_gsm_write_id);
     return written;
@@ -787,25 +644,18 @@ int s_GsmSendCmd(const char *command)
     bool alwaysAllowed = strcmp(command, "+++") == 0 || strcmp(command, "AT\r") == 0;
     if (!alwaysAllowed && b_CommandMode == 0)
         return API_ERR_GSM_INVALID_MODE;
-    s_ClearAnswer();
+    s_answers.Clear();
     int length = static_cast<int>(strlen(command));
     return s_GsmUartWrite(command, length) == length ? API_ERR_NONE : API_ERR_GSM_WRITE;
 }
 
 int s_GsmVerifyAnswer(const char *expected, int seconds)
 {
-    if (seconds < 0)
-        return API_ERR_TIME_OUT;
-    long long passes = 10LL * seconds + 1;
-    for (long long pass = 0; pass < passes; ++pass) {
-        if (seconds != 0)
-            API_Sleep(100);
-        if (expected != nullptr && s_AnswerHolds(expected))
-            return API_ERR_NONE;
-        if (s_AnswerHolds("ERROR"))
-            return API_ERR_GSM_ACK;
+    switch (s_answers.Await(expected, seconds, "ERROR", false)) {
+    case channel::Answers::kFound: return API_ERR_NONE;
+    case channel::Answers::kFailed: return API_ERR_GSM_ACK;
+    default: return API_ERR_TIME_OUT;
     }
-    return API_ERR_TIME_OUT;
 }
 
 int s_CharToInt(char c, unsigned *value)
@@ -826,49 +676,30 @@ int s_GsmCheckErrorInfo(int code)
         int code;
     };
     static const WipError kWipErrors[] = {
-        {"800", API_ERR_WIP_INVALID_OPTION},
-        {"801", API_ERR_WIP_INVALID_OPTION_VALUE},
-        {"802", API_ERR_WIP_NOT_ENOUGH_MEMORY},
-        {"803", API_ERR_WIP_OPERATION_NOT_ALLOWED_STACK},
-        {"804", API_ERR_WIP_ALREADY_OPEN},
-        {"805", API_ERR_WIP_NETWORK_INTERFACE_NOT_AVAILABLE},
-        {"806", API_ERR_WIP_BEARER_OPERATION_NOT_ALLOWED},
-        {"807", API_ERR_WIP_BEARER_LINE_BUSY},
-        {"808", API_ERR_WIP_BEARER_NO_ANSWER},
-        {"809", API_ERR_WIP_BEARER_NO_CARRIER},
-        {"810", API_ERR_WIP_BEARER_NO_SIM_PRESENT},
-        {"811", API_ERR_WIP_BEARER_SIM_NOT_READY},
-        {"812", API_ERR_WIP_BEARER_GPRS_NETWORK},
-        {"813", API_ERR_WIP_BEARER_PPP_LCP_NEGOCIATION},
-        {"814", API_ERR_WIP_BEARER_PPP_AUTHENTIFICATION},
-        {"815", API_ERR_WIP_BEARER_PPP_IPCP_NEGOCIATION},
-        {"816", API_ERR_WIP_BEARER_PPP_PEER_TERMINATES_SESSION},
-        {"817", API_ERR_WIP_BEARER_PPP_PEER_NO_ANSWER_ECHO},
-        {"818", API_ERR_WIP_INCOMING_CALL_REFUSED},
-        {"819", API_ERR_WIP_PING_CHANNEL},
-        {"820", API_ERR_WIP_WRITING_CONFIGURATION_FLASH},
-        {"821", API_ERR_WIP_READING_CONFIGURATION_FLASH},
-        {"830", API_ERR_WIP_BAD_INDEX},
-        {"831", API_ERR_WIP_BAD_STATE},
-        {"832", API_ERR_WIP_BAD_PORT_NUMBER},
-        {"833", API_ERR_WIP_BAD_PORT_STATE},
-        {"835", API_ERR_WIP_OPTION_NOT_SUPPORTED},
-        {"836", API_ERR_WIP_MEMORY_ALLOCATION},
-        {"837", API_ERR_WIP_BAD_PROTOCOL},
-        {"838", API_ERR_WIP_NO_MORE_FREE_SOCKET},
-        {"839", API_ERR_WIP_CHANNEL_CREATION},
-        {"840", API_ERR_WIP_FTP_SESSION_ALREADY_ACTIVE},
-        {"841", API_ERR_WIP_PEER_CLOSE},
-        {"842", API_ERR_DESTINATION_UNREACHABLE},
-        {"843", API_ERR_WIP_CONNECTION_RESET_PEER},
-        {"844", API_ERR_WIP_STACK_ALREADY_STARTED},
-        {"850", API_ERR_WIP_CONFIG_STACK_IP},
+        {"800", API_ERR_WIP_INVALID_OPTION}, {"801", API_ERR_WIP_INVALID_OPTION_VALUE},
+        {"802", API_ERR_WIP_NOT_ENOUGH_MEMORY}, {"803", API_ERR_WIP_OPERATION_NOT_ALLOWED_STACK},
+        {"804", API_ERR_WIP_ALREADY_OPEN}, {"805", API_ERR_WIP_NETWORK_INTERFACE_NOT_AVAILABLE},
+        {"806", API_ERR_WIP_BEARER_OPERATION_NOT_ALLOWED}, {"807", API_ERR_WIP_BEARER_LINE_BUSY},
+        {"808", API_ERR_WIP_BEARER_NO_ANSWER}, {"809", API_ERR_WIP_BEARER_NO_CARRIER},
+        {"810", API_ERR_WIP_BEARER_NO_SIM_PRESENT}, {"811", API_ERR_WIP_BEARER_SIM_NOT_READY},
+        {"812", API_ERR_WIP_BEARER_GPRS_NETWORK}, {"813", API_ERR_WIP_BEARER_PPP_LCP_NEGOCIATION},
+        {"814", API_ERR_WIP_BEARER_PPP_AUTHENTIFICATION}, {"815", API_ERR_WIP_BEARER_PPP_IPCP_NEGOCIATION},
+        {"816", API_ERR_WIP_BEARER_PPP_PEER_TERMINATES_SESSION}, {"817", API_ERR_WIP_BEARER_PPP_PEER_NO_ANSWER_ECHO},
+        {"818", API_ERR_WIP_INCOMING_CALL_REFUSED}, {"819", API_ERR_WIP_PING_CHANNEL},
+        {"820", API_ERR_WIP_WRITING_CONFIGURATION_FLASH}, {"821", API_ERR_WIP_READING_CONFIGURATION_FLASH},
+        {"830", API_ERR_WIP_BAD_INDEX}, {"831", API_ERR_WIP_BAD_STATE}, {"832", API_ERR_WIP_BAD_PORT_NUMBER},
+        {"833", API_ERR_WIP_BAD_PORT_STATE}, {"835", API_ERR_WIP_OPTION_NOT_SUPPORTED},
+        {"836", API_ERR_WIP_MEMORY_ALLOCATION}, {"837", API_ERR_WIP_BAD_PROTOCOL},
+        {"838", API_ERR_WIP_NO_MORE_FREE_SOCKET}, {"839", API_ERR_WIP_CHANNEL_CREATION},
+        {"840", API_ERR_WIP_FTP_SESSION_ALREADY_ACTIVE}, {"841", API_ERR_WIP_PEER_CLOSE},
+        {"842", API_ERR_DESTINATION_UNREACHABLE}, {"843", API_ERR_WIP_CONNECTION_RESET_PEER},
+        {"844", API_ERR_WIP_STACK_ALREADY_STARTED}, {"850", API_ERR_WIP_CONFIG_STACK_IP},
         {"851", API_ERR_WIP_BAD_STATE},
     };
     if (code != API_ERR_GSM_ACK)
         return code;
     for (const WipError &error : kWipErrors) {
-        if (s_AnswerHolds(error.number))
+        if (s_answers.Holds(error.number))
             return error.code;
     }
     return code;
@@ -883,7 +714,7 @@ int s_GsmWaitForReady(void)
         result = s_GsmVerifyAnswer("OK", 1);
         if (result != API_ERR_NONE)
             return result;
-        if (s_AnswerHolds("+WSTR: 1,2"))
+        if (s_answers.Holds("+WSTR: 1,2"))
             return API_ERR_NONE;
         API_Sleep(250);
     }
@@ -974,44 +805,16 @@ int s_GsmRead(char *destination, int wanted, int *received)
     *received = 0;
     if (wanted == 0)
         return API_ERR_NONE;
-    pthread_mutex_lock(&s_ring_mutex);
-    while (i_RPtr == i_WPtr) {
-        if (b_ExitDataMode == 1 || p_IncomingData == nullptr) {
-            b_CSD_ConnectionStatus = 0;
-            b_PSD_ConnectionStatus = 0;
-            i_WPtr = 0;
-            i_RPtr = 0;
-            pthread_mutex_unlock(&s_ring_mutex);
-            return API_ERR_GSM_CONNEXION;
-        }
-        b_PSD_WaitForData = 1;
-        pthread_mutex_unlock(&s_ring_mutex);
-        s_WaitSemaphore(&sem_gsm_id);
-        pthread_mutex_lock(&s_ring_mutex);
+    int taken = s_ring.Take(destination, wanted, [] { return b_ExitDataMode == 1; });
+    if (taken < 0) {
+        s_ClearConnections();
+        return API_ERR_GSM_CONNEXION;
     }
-    int read = i_RPtr, write = i_WPtr;
-    int available = read < write ? write - read : write - read + GSM_RING_SIZE;
-    int taken = wanted < available ? wanted : available;
-    int first = taken < GSM_RING_SIZE - read ? taken : GSM_RING_SIZE - read;
-    memcpy(destination, p_IncomingData + read, static_cast<size_t>(first));
-    memcpy(destination + first, p_IncomingData, static_cast<size_t>(taken - first));
-    i_RPtr = (read + taken) % GSM_RING_SIZE;
-    if (b_ExitDataMode == 1 && i_RPtr == i_WPtr) {
-        i_WPtr = 0;
-        i_RPtr = 0;
-    }
-    pthread_mutex_unlock(&s_ring_mutex);
     *received = taken;
     return API_ERR_NONE;
 }
 
-void s_GsmResetRing(void)
-{
-    pthread_mutex_lock(&s_ring_mutex);
-    i_WPtr = 0;
-    i_RPtr = 0;
-    pthread_mutex_unlock(&s_ring_mutex);
-}
+void s_GsmResetRing(void) { s_ring.Reset(); }
 
 // ---- Task -------------------------------------------------------------------
 
@@ -1024,21 +827,14 @@ extern "C" void *gsm_task(void *)
         free(scratch);
         return nullptr;
     }
-    while (s_TaskStop == 0) {
-        s_WaitSemaphore(&sem_gsm_power_id);
-        // Going on the line and being parked are decided under the lock, so
-        // a park that cleared the power flag first is never missed.
-        pthread_mutex_lock(&s_task_mutex);
-        bool onLine = b_GSM_Power_ON == 1 && s_TaskStop == 0;
-        s_TaskOnLine = onLine;
-        pthread_mutex_unlock(&s_task_mutex);
+    while (!s_task.Stopping()) {
+        channel::WaitSemaphore(&sem_gsm_power_id);
         // A closed port parks the task until the next start-up posts again.
-        while (onLine && b_GSM_Power_ON == 1 && s_TaskStop == 0 && s_ServeLine(scratch)) {
+        if (s_task.OnLine(b_GSM_Power_ON == 1)) {
+            while (b_GSM_Power_ON == 1 && !s_task.Stopping() && s_ServeLine(scratch)) {
+            }
         }
-        pthread_mutex_lock(&s_task_mutex);
-        s_TaskOnLine = false;
-        pthread_cond_broadcast(&s_task_cond);
-        pthread_mutex_unlock(&s_task_mutex);
+        s_task.OffLine();
     }
     free(scratch);
     return nullptr;
@@ -1046,44 +842,29 @@ extern "C" void *gsm_task(void *)
 
 int s_GsmCreateTask(const pthread_attr_t *attributes)
 {
-    pthread_mutex_lock(&s_task_mutex);
-    int result = 0;
-    if (!s_TaskRunning) {
-        s_TaskStop = 0;
-        result = pthread_create(&gsm_thread_id, attributes, gsm_task, nullptr);
-        s_TaskRunning = result == 0;
+    int result = s_task.Start(&gsm_thread_id, attributes);
+    if (result == 0) {
+        s_taskWish.wanted = true;
+        pthread_attr_getstacksize(attributes, &s_taskWish.stack);
+        pthread_attr_getschedpolicy(attributes, &s_taskWish.policy);
+        pthread_attr_getschedparam(attributes, &s_taskWish.parameters);
     }
-    pthread_mutex_unlock(&s_task_mutex);
     return result;
 }
 
 void s_GsmParkTask(void)
 {
     b_GSM_Power_ON = 0;
-    pthread_mutex_lock(&s_task_mutex);
-    // The task itself (from a callback) is off the line while it runs one.
-    while (s_TaskOnLine && !pthread_equal(pthread_self(), gsm_thread_id))
-        pthread_cond_wait(&s_task_cond, &s_task_mutex);
-    pthread_mutex_unlock(&s_task_mutex);
+    s_task.WaitOffLine();
 }
 
 void s_GsmStopTask(void)
 {
-    pthread_mutex_lock(&s_task_mutex);
-    bool running = s_TaskRunning;
-    s_TaskRunning = false;
-    pthread_t task = gsm_thread_id;
-    pthread_mutex_unlock(&s_task_mutex);
-    if (!running)
-        return;
-    s_TaskStop = 1;
-    // Wakes a parked task; the semaphore exists once the task has started.
-    if (s_CreateSemaphore(&sem_gsm_power_id, b_GSM_Power_sem_init, 0))
-        sem_post(&sem_gsm_power_id);
-    if (pthread_equal(pthread_self(), task))
-        pthread_detach(task);
-    else
-        pthread_join(task, nullptr);
+    s_task.Stop([] {
+        // Wakes a parked task; the semaphore exists once the task has started.
+        if (s_CreateSemaphore(&sem_gsm_power_id, b_GSM_Power_sem_init, 0))
+            sem_post(&sem_gsm_power_id);
+    });
 }
 
 // ---- Public operations --------------------------------------------------------
@@ -1100,12 +881,13 @@ extern "C" int API_GSM_Initialize(void)
     b_GSM_DCD_Stable = 0;
     b_GSM_DCD_Enabled = 0;
 
+    s_RestoreTask();
     pthread_mutex_lock(&gsm_mutex);
     bool portOpened = false;
     int result = s_Startup(&portOpened);
     if (result != API_ERR_NONE) {
         s_GsmParkTask();
-        s_FreeRing();
+        s_ring.Release();
         if (portOpened)
             API_UartClose(GSM_UART);
         pthread_mutex_unlock(&gsm_mutex);
@@ -1121,7 +903,8 @@ extern "C" int API_GSM_Initialize(void)
 
 extern "C" int API_GSM_Cleanup(void)
 {
-    // The task is ended first: the line is closed below.
+    // The task is ended first: the line is closed below.  A restart of the
+    // unit brings it back.
     s_GsmStopTask();
     b_PSD_BearerConnected = 0;
     b_CSD_ConnectionStatus = 0;
@@ -1132,7 +915,7 @@ extern "C" int API_GSM_Cleanup(void)
     b_GSM_DCD_Stable = 0;
     b_GSM_DCD_Enabled = 0;
     b_CommandMode = 1;
-    s_FreeRing();
+    s_ring.Release();
     API_UartClose(GSM_UART);
     return API_ERR_NONE;
 }

@@ -327,9 +327,7 @@ extern "C" int API_GSM_CSD_GetAutoDial(int *on)
 
 extern "C" int API_GSM_CSD_SetReDial(int count)
 {
-    // The count is kept in a one-digit field.
-    if (count < 0 || count > 9)
-        return API_ERR_INVALID_PARAMETERS;
+    // The count is kept in a one-digit field: the store refuses any other.
     int result = s_GsmStoreDigit(API_GSM_NOR_REDIAL, count);
     if (result != API_ERR_NONE)
         return result;

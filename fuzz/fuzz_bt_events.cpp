@@ -1,12 +1,14 @@
 // The Bluetooth module's text as the unit's receive task takes it: link
 // events, data and "NO CARRIER" in data mode, answers in command mode, and the
-// settings listing and version answer as the settings operations parse them;
-// the data the task stored is read back.
+// settings listing and version answer as the settings operations parse them.
+// The reader stalls and resumes, so the ring fills and the task waits for
+// room, and a hardware reset may end the link meanwhile.
 //
 // Input: a flags byte, then steps.  Each step is an operation byte and, where
 // the module is to say something, length-prefixed chunks (a length byte,
-// then that many bytes).  Answers to commands are taken the same way; once
-// the input is used up the module answers as it normally does.
+// then that many bytes, times the repeat the operation byte gives).  Answers
+// to commands are taken the same way; once the input is used up the module
+// answers as it normally does.
 #include <stdlib.h>
 
 #include <memory>
@@ -17,13 +19,14 @@
 #include "fuzz_support.h"
 #include "internal/API_Bluetooth.h"
 #include "scripted_line.h"
+#include "sim/pmu.h"
+#include "unit_reset.h"
 #include "sim/receiver.h"
 
 namespace {
 
 const char kCrLf[] = "\r\n";
-// Less than the ring holds: the task never has to wait for the reader.
-const size_t kMostInput = 3000;
+constexpr int kMostRead = 1 + 255 * 16;
 
 fuzz::Input *g_input = nullptr;
 
@@ -52,14 +55,19 @@ std::vector<std::string> Answer(const std::string &written)
     return {NormalAnswer(written)};
 }
 
+int Unread() { return (bt::i_WPtr.load() - bt::i_RPtr.load() + bt::BT_RING_SIZE) % bt::BT_RING_SIZE; }
+
 fuzz::ScriptedLine &Start()
 {
     static fuzz::ScriptedLine *line = [] {
         fuzz::SilenceStandardOutput();
         static sim::Receiver receiver(fuzz::FastReceiverOptions());
+        receiver.AddDevice("/dev/pmu", std::make_shared<sim::Pmu>());
+        unitreset::OpenPmu();
         // Never destroyed: the task stays blocked in the line's read until the process is gone.
         static auto *module = new std::shared_ptr<fuzz::ScriptedLine>(fuzz::ScriptedLine::At(receiver, "/dev/ttyS3"));
         (*module)->SetAnswerer(Answer);
+        (*module)->SetHeldUp([] { return Unread() == bt::BT_RING_SIZE - 1; });
         if (int result = API_Bluetooth_Init()) {
             fprintf(stderr, "Bluetooth start-up failed: %d\n", result);
             abort();
@@ -76,14 +84,16 @@ void CheckText(const char *field, size_t size)
         abort();
 }
 
-void ReadBack()
+// The reader resumes for a moment; it never waits for data, so it can stall
+// again at once.
+void ReadBack(int size)
 {
-    if (bt::i_WPtr.load() == bt::i_RPtr.load())
+    if (Unread() == 0)
         return;
-    char data[5000];
+    char data[kMostRead];
     int count = -1;
-    int result = API_Bluetooth_ReadData(data, static_cast<int>(sizeof data), &count);
-    if (result == 0 && (count < 0 || count > bt::BT_RING_SIZE - 1))
+    int result = API_Bluetooth_ReadData(data, size, &count);
+    if (result == 0 && (count < 0 || count > size || count > bt::BT_RING_SIZE - 1))
         abort();
 }
 
@@ -92,8 +102,6 @@ void ReadBack()
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     fuzz::ScriptedLine &line = Start();
-    if (size > kMostInput)
-        size = kMostInput;
     fuzz::Input input(data, size);
     const uint8_t flags = input.Byte();
 
@@ -109,10 +117,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     g_input = &input;
 
     while (input.Left() > 0) {
-        switch (input.Byte() % 6) {
-        case 0:
-            line.Deliver(NextChunk(input));
+        const uint8_t operation = input.Byte();
+        switch (operation % 8) {
+        case 0: {
+            // Data in bulk: the chunk repeated, so that a short input fills the ring.
+            std::string chunk = NextChunk(input);
+            for (int repeat = operation / 8; repeat >= 0; --repeat)
+                line.Deliver(chunk);
             break;
+        }
         case 1: {
             int length = 0;
             API_Bluetooth_GetVersion(nullptr, &length);
@@ -139,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         }
         case 3:
-            ReadBack();
+            ReadBack(1 + input.Byte() * 16);
             break;
         case 4: {
             int written = 0;
@@ -147,15 +160,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             API_Bluetooth_WriteData(payload.data(), static_cast<int>(payload.size()), &written);
             break;
         }
-        default: {
+        case 5: {
             // A command of the application's own, e.g. a remote's address.
             std::string command = "CALL " + NextChunk(input);
             s_BluetoothSendCmd(command.c_str());
             break;
         }
+        case 6:
+            API_Bluetooth_Reset();
+            break;
+        default:
+            line.Deliver(std::string("READY.") + kCrLf);
+            break;
         }
     }
-    ReadBack();
+    // The task is freed for the next input: the link ends and what was
+    // still on its way is read in command mode.
     g_input = nullptr;
+    ReadBack(kMostRead);
+    API_Bluetooth_Reset();
+    line.Deliver("");
     return 0;
 }

@@ -7,7 +7,6 @@
 // the modem is to say something unasked, a length-prefixed chunk (a length
 // byte, then that many bytes).  Answers to commands are taken the same way;
 // once the input is used up the modem answers as it normally does.
-#include <fcntl.h>
 #include <stdlib.h>
 
 #include <map>
@@ -18,11 +17,10 @@
 #include "API_GSM.h"
 #include "API_NOR.h"
 #include "API_SYS.h"
-#include "board.h"
 #include "fuzz_support.h"
 #include "internal/API_GSM.h"
-#include "internal/API_PM.h"
 #include "scripted_line.h"
+#include "unit_reset.h"
 #include "sim/nor_flash.h"
 #include "sim/pmu.h"
 #include "sim/receiver.h"
@@ -96,7 +94,7 @@ fuzz::ScriptedLine &Start()
         // Never destroyed: the task stays blocked in the line's read until the process is gone.
         static auto *modem = new std::shared_ptr<fuzz::ScriptedLine>(fuzz::ScriptedLine::At(receiver, "/dev/ttyS1"));
         (*modem)->SetAnswerer(Answer);
-        ifd_pmu = Board_Open("/dev/pmu", O_RDWR, 0);
+        unitreset::OpenPmu();
         API_NOR_Init();
         int result = API_SYS_CreateTask(1, 10);
         if (result == 0)
@@ -199,17 +197,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint8_t flags = input.Byte();
 
     // The task waits for the line: the unit's state is set between its reads.
-    b_CommandMode = 1;
-    b_ExitDataMode = 0;
-    b_switchToCommandModeRequested = 0;
-    bCloseSocketRequested = 0;
-    b_PSD_ConnectionStatus = 0;
-    b_CSD_ConnectionStatus = 0;
-    b_PSD_BearerConnected = 0;
-    bCheckStatus = 1;
+    unitreset::Gsm();
+    b_GSM_API_Initialized = 1;
     GSMprotocol = flags & 1 ? 0 : 1;
-    WipSocket[0].state = -1;
-    s_GsmResetRing();
     g_input = &input;
 
     while (input.Left() > 0) {

@@ -10,6 +10,7 @@
 
 #include <string.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -46,16 +47,24 @@ public:
         m_answerer = std::move(answerer);
     }
 
+    // What holds the task up other than the line (a full ring waiting for
+    // its reader); Deliver does not wait for a task held up.
+    void SetHeldUp(std::function<bool()> heldUp)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_heldUp = std::move(heldUp);
+    }
+
     // Hands `chunk` to the task and returns once the task has taken all of
-    // it and is reading again.  Never called from the task itself.
+    // it and is reading again, or is held up.  Never called from the task.
     void Deliver(const std::string &chunk)
     {
-        if (chunk.empty())
-            return;
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_chunks.push_back(chunk);
+        if (!chunk.empty())
+            m_chunks.push_back(chunk);
         m_changed.notify_all();
-        m_changed.wait(lock, [this] { return m_chunks.empty() && m_readerWaiting; });
+        while (!(m_chunks.empty() && m_readerWaiting) && !(m_heldUp && m_heldUp()))
+            m_changed.wait_for(lock, std::chrono::milliseconds(1));
     }
 
     // The task's read: blocks until a chunk is delivered (a line with VMIN 1).
@@ -96,6 +105,7 @@ private:
     std::deque<std::string> m_chunks;
     bool m_readerWaiting = false;
     Answerer m_answerer;
+    std::function<bool()> m_heldUp;
 };
 
 }  // namespace fuzz

@@ -19,8 +19,6 @@ namespace {
 
 const char kCrLf[] = "\r\n";
 const char kNoCarrier[] = "NO CARRIER 0 ERROR 0\r\n";
-// Host-side jitter: a silence counts when it lasted this share of the guard.
-constexpr double kGuardTolerance = 0.8;
 // The PMU model has no way to call out, so its reset counter is looked at.
 constexpr auto kPmuLookInterval = std::chrono::milliseconds(5);
 constexpr size_t kLongestCommand = 1024;
@@ -54,7 +52,8 @@ std::string Printable(const unsigned char *bytes, size_t count, size_t most = 40
 
 BluetoothModule::BluetoothModule(Receiver &receiver, std::shared_ptr<Pmu> pmu, BluetoothModuleOptions options,
                                  const std::string &boardPath)
-    : m_receiver(receiver),
+    : SerialPeer("bluetooth module"),
+      m_receiver(receiver),
       m_pmu(std::move(pmu)),
       m_options(std::move(options)),
       m_line(receiver, boardPath),
@@ -66,35 +65,10 @@ BluetoothModule::BluetoothModule(Receiver &receiver, std::shared_ptr<Pmu> pmu, B
 {
     if (m_pmu)
         m_pmuResetsSeen = m_pmu->State().bluetoothResets;
-    int flags = fcntl(m_line.MasterFd(), F_GETFL);
-    fcntl(m_line.MasterFd(), F_SETFL, flags | O_NONBLOCK);
-    if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
-        m_wake[0] = m_wake[1] = -1;
-    m_thread = std::thread([this] { Run(); });
+    Start(m_line);
 }
 
-BluetoothModule::~BluetoothModule()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stopping = true;
-    }
-    Wake();
-    if (m_thread.joinable())
-        m_thread.join();
-    for (int fd : m_wake)
-        if (fd >= 0)
-            close(fd);
-}
-
-void BluetoothModule::Wake()
-{
-    if (m_wake[1] >= 0) {
-        char byte = 1;
-        ssize_t ignored = write(m_wake[1], &byte, 1);
-        (void)ignored;
-    }
-}
+BluetoothModule::~BluetoothModule() { Stop(); }
 
 double BluetoothModule::Ms(Time when) const
 {
@@ -109,43 +83,10 @@ bool BluetoothModule::LineReady() const
     return BitRateOfSpeed(cfgetospeed(&settings)) == m_options.bitRate && (settings.c_cflag & CRTSCTS);
 }
 
-// ---- the thread ----
-
-void BluetoothModule::Run()
+SerialPeer::Time BluetoothModule::NextWakeup(Time now) const
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_stopping) {
-        Time now = Clock::now();
-        RunTimers(now);
-        WriteDue(now);
-        Time wakeup = NextWakeup(Clock::now());
-        bool wantWrite = !m_output.empty() && m_output.front().due <= Clock::now();
-        lock.unlock();
-
-        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wakeup - Clock::now()).count();
-        int timeoutMs = static_cast<int>(std::clamp<long long>(wait + 1, 0, 1000));
-        pollfd fds[2] = {{m_line.MasterFd(), static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0},
-                         {m_wake[0], POLLIN, 0}};
-        int ready = poll(fds, 2, timeoutMs);
-
-        lock.lock();
-        if (ready <= 0)
-            continue;
-        if (fds[1].revents & POLLIN) {
-            char drain[64];
-            while (read(m_wake[0], drain, sizeof drain) > 0) {
-            }
-        }
-        if (fds[0].revents & POLLIN)
-            ReadHost(Clock::now());
-    }
-}
-
-BluetoothModule::Time BluetoothModule::NextWakeup(Time now) const
-{
+    std::lock_guard<std::mutex> lock(m_mutex);
     Time next = now + std::chrono::seconds(1);
-    if (!m_output.empty())
-        next = std::min(next, m_output.front().due);
     if (m_restarting)
         next = std::min(next, m_restartAt);
     if (m_pluses > 0)
@@ -155,8 +96,9 @@ BluetoothModule::Time BluetoothModule::NextWakeup(Time now) const
     return next;
 }
 
-void BluetoothModule::RunTimers(Time now)
+void BluetoothModule::Serve(Time now)
 {
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_pmu && now >= m_nextPmuLook) {
         m_nextPmuLook = now + kPmuLookInterval;
         int resets = m_pmu->State().bluetoothResets;
@@ -187,37 +129,17 @@ void BluetoothModule::RunTimers(Time now)
     }
 }
 
-void BluetoothModule::WriteDue(Time now)
+void BluetoothModule::Heard(const unsigned char *buffer, size_t count, Time now)
 {
-    while (!m_output.empty() && m_output.front().due <= now) {
-        Output &front = m_output.front();
-        ssize_t written = write(m_line.MasterFd(), front.bytes.data(), front.bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return;  // full (the host is not reading): later
-        }
-        front.bytes.erase(0, static_cast<size_t>(written));
-        if (!front.bytes.empty())
-            return;
-        m_output.pop_front();
-    }
-}
-
-void BluetoothModule::ReadHost(Time now)
-{
-    unsigned char buffer[4096];
-    ssize_t count = read(m_line.MasterFd(), buffer, sizeof buffer);
-    if (count <= 0)
-        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_restarting || !LineReady()) {
-        m_log.Addf("ignored %zd bytes (%s)", count, m_restarting ? "restarting" : "line not set");
+        m_log.Addf("ignored %zu bytes (%s)", count, m_restarting ? "restarting" : "line not set");
         return;
     }
     if (m_link && !m_paused)
-        FeedData(buffer, static_cast<size_t>(count), now);
+        FeedData(buffer, count, now);
     else
-        FeedCommand(buffer, static_cast<size_t>(count), now);
+        FeedCommand(buffer, count, now);
 }
 
 // ---- data mode ----
@@ -382,16 +304,14 @@ void BluetoothModule::Answer(const std::string &text, Time now)
     auto gap = Micros(m_options.pieceGapMs);
     Time due = now;
     for (size_t at = 0; at < text.size(); at += size, due += gap)
-        m_output.push_back({text.substr(at, size), due});
-    Wake();
+        Queue(text.substr(at, size), due);
 }
 
 void BluetoothModule::Emit(const std::string &bytes, Time now)
 {
     if (m_options.silent || bytes.empty())
         return;
-    m_output.push_back({bytes, now});
-    Wake();
+    Queue(bytes, now);
 }
 
 void BluetoothModule::Restart(const char *why, Time now)
@@ -404,12 +324,11 @@ void BluetoothModule::Restart(const char *why, Time now)
     m_pluses = 0;
     m_heldForHost.clear();
     m_commandLine.clear();
-    m_output.clear();
+    DropOutput();
     m_restarting = true;
     m_restartAt = now + Micros(ScaledMs(m_options.restartMs));
     ++m_restarts;
     m_changed.notify_all();
-    Wake();
 }
 
 void BluetoothModule::Record(const std::string &text, Time when) { m_events.push_back({Ms(when), text}); }
@@ -484,29 +403,10 @@ void BluetoothModule::SetListingLimit(size_t bytes)
 
 // ---- observation ----
 
-std::vector<BluetoothHostEvent> BluetoothModule::HostEvents() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_events;
-}
-
-std::vector<std::string> BluetoothModule::Commands() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_commands;
-}
-
-std::string BluetoothModule::RemoteReceived() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_remoteReceived;
-}
-
-bool BluetoothModule::LinkUp() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_link;
-}
+std::vector<BluetoothHostEvent> BluetoothModule::HostEvents() const { return Locked(m_mutex, m_events); }
+std::vector<std::string> BluetoothModule::Commands() const { return Locked(m_mutex, m_commands); }
+std::string BluetoothModule::RemoteReceived() const { return Locked(m_mutex, m_remoteReceived); }
+bool BluetoothModule::LinkUp() const { return Locked(m_mutex, m_link); }
 
 bool BluetoothModule::LinkPaused() const
 {
@@ -514,41 +414,12 @@ bool BluetoothModule::LinkPaused() const
     return m_link && m_paused;
 }
 
-std::string BluetoothModule::Name() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_name;
-}
-
-std::string BluetoothModule::Pin() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_pin;
-}
-
-bool BluetoothModule::Authentication() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_auth;
-}
-
-bool BluetoothModule::ProfileOpen() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_profile;
-}
-
-int BluetoothModule::Restarts() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_restarts;
-}
-
-int BluetoothModule::Escapes() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_escapes;
-}
+std::string BluetoothModule::Name() const { return Locked(m_mutex, m_name); }
+std::string BluetoothModule::Pin() const { return Locked(m_mutex, m_pin); }
+bool BluetoothModule::Authentication() const { return Locked(m_mutex, m_auth); }
+bool BluetoothModule::ProfileOpen() const { return Locked(m_mutex, m_profile); }
+int BluetoothModule::Restarts() const { return Locked(m_mutex, m_restarts); }
+int BluetoothModule::Escapes() const { return Locked(m_mutex, m_escapes); }
 
 bool BluetoothModule::WaitForCommand(const std::string &line, int timeoutMs) const
 {

@@ -17,8 +17,6 @@ namespace {
 constexpr size_t kMaxCommandLine = 1024;
 // How often an unpowered or powered modem looks at its supply.
 constexpr int kPowerPollMs = 10;
-// A host that reads nothing for this long loses the rest of an answer.
-constexpr int kWriteStallMs = 2000;
 
 std::string Frame(const std::string &lines)
 {
@@ -40,13 +38,9 @@ bool StartsWith(const std::string &text, const std::string &prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-size_t FindAt(const std::string &line)
+bool BeginsWithAt(const std::string &line)
 {
-    for (size_t i = 0; i + 1 < line.size(); ++i) {
-        if ((line[i] == 'A' || line[i] == 'a') && (line[i + 1] == 'T' || line[i + 1] == 't'))
-            return i;
-    }
-    return std::string::npos;
+    return line.size() >= 2 && (line[0] == 'A' || line[0] == 'a') && (line[1] == 'T' || line[1] == 't');
 }
 
 GsmReply Ok() { return GsmReply{"OK", false}; }
@@ -54,7 +48,8 @@ GsmReply Ok() { return GsmReply{"OK", false}; }
 }  // namespace
 
 GsmModem::GsmModem(Receiver &receiver, GsmModemOptions options)
-    : m_receiver(receiver),
+    : SerialPeer("gsm modem"),
+      m_receiver(receiver),
       m_options(std::move(options)),
       m_line(std::make_unique<PtyLine>(receiver, m_options.boardPath)),
       m_startEcho(m_options.echo),
@@ -67,30 +62,12 @@ GsmModem::GsmModem(Receiver &receiver, GsmModemOptions options)
 {
     if (m_initStatus.empty())
         m_initStatus.push_back(2);
-    // Writes must never block the modem for good when the host stops reading.
-    int flags = fcntl(m_line->MasterFd(), F_GETFL);
-    fcntl(m_line->MasterFd(), F_SETFL, flags | O_NONBLOCK);
-    if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
-        throw std::runtime_error("gsm modem: cannot create its wake-up pipe");
     InstallBuiltins();
     m_lastRx = Clock::now();
-    m_thread = std::thread([this] { Run(); });
+    Start(*m_line);
 }
 
-GsmModem::~GsmModem()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stopping = true;
-    }
-    m_changed.notify_all();
-    char byte = 1;
-    ssize_t ignored = write(m_wake[1], &byte, 1);
-    (void)ignored;
-    m_thread.join();
-    close(m_wake[0]);
-    close(m_wake[1]);
-}
+GsmModem::~GsmModem() { Stop(); }
 
 void GsmModem::InstallBuiltins()
 {
@@ -180,11 +157,7 @@ GsmReply GsmModem::Pin(const std::string &command)
     return error ? GsmReply{CmeError(error), false} : Ok();
 }
 
-std::vector<std::string> GsmModem::Commands() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_commands;
-}
+std::vector<std::string> GsmModem::Commands() const { return Locked(m_mutex, m_commands); }
 
 void GsmModem::ClearCommands()
 {
@@ -222,16 +195,10 @@ void GsmModem::SetPowerProbe(std::function<bool()> powered)
         std::lock_guard<std::mutex> lock(m_mutex);
         m_powerProbe = std::move(powered);
     }
-    char byte = 0;
-    ssize_t ignored = write(m_wake[1], &byte, 1);
-    (void)ignored;
+    Wake();
 }
 
-bool GsmModem::Powered() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_powered;
-}
+bool GsmModem::Powered() const { return Locked(m_mutex, m_powered); }
 
 void GsmModem::SetEcho(bool on)
 {
@@ -264,35 +231,11 @@ void GsmModem::SetExtendedErrors(bool on)
     m_extendedErrors = on;
 }
 
-bool GsmModem::Echo() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_echo;
-}
-
-bool GsmModem::ExtendedErrors() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_extendedErrors;
-}
-
-bool GsmModem::InDataMode() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_dataMode;
-}
-
-bool GsmModem::Connected() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_connected;
-}
-
-SimCard GsmModem::Sim() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_sim;
-}
+bool GsmModem::Echo() const { return Locked(m_mutex, m_echo); }
+bool GsmModem::ExtendedErrors() const { return Locked(m_mutex, m_extendedErrors); }
+bool GsmModem::InDataMode() const { return Locked(m_mutex, m_dataMode); }
+bool GsmModem::Connected() const { return Locked(m_mutex, m_connected); }
+SimCard GsmModem::Sim() const { return Locked(m_mutex, m_sim); }
 
 std::string GsmModem::CmeError(int number) const
 {
@@ -340,11 +283,7 @@ bool GsmModem::SendPayload(const std::string &bytes)
     return Transmit(bytes);
 }
 
-std::string GsmModem::Payload() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_payload;
-}
+std::string GsmModem::Payload() const { return Locked(m_mutex, m_payload); }
 
 void GsmModem::ClearPayload()
 {
@@ -367,45 +306,17 @@ void GsmModem::EnterDataMode()
     m_lastRx = Clock::now();
 }
 
-int GsmModem::NextTimeoutMs() const
+SerialPeer::Time GsmModem::NextWakeup(Time now) const
 {
-    int timeout = m_powerProbe ? kPowerPollMs : -1;
-    if (m_plusCount == 3) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_escapeDue - Clock::now()).count();
-        int escape = static_cast<int>(std::max<long long>(left + 1, 0));
-        timeout = timeout < 0 ? escape : std::min(timeout, escape);
-    }
-    return timeout;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Time next = m_powerProbe ? now + std::chrono::milliseconds(kPowerPollMs) : Time::max();
+    return m_plusCount == 3 ? std::min(next, m_escapeDue) : next;
 }
 
-void GsmModem::Run()
+void GsmModem::Serve(Time)
 {
-    unsigned char buffer[4096];
-    for (;;) {
-        int timeout;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_stopping)
-                return;
-            timeout = NextTimeoutMs();
-        }
-        pollfd fds[2] = {{m_line->MasterFd(), POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        int ready = poll(fds, 2, timeout);
-        if (ready < 0 && errno != EINTR)
-            return;
-        if (ready > 0 && (fds[1].revents & POLLIN)) {
-            char drain[64];
-            while (read(m_wake[0], drain, sizeof drain) > 0) {
-            }
-        }
-        CheckPower();
-        if (ready > 0 && (fds[0].revents & POLLIN)) {
-            ssize_t count = read(m_line->MasterFd(), buffer, sizeof buffer);
-            if (count > 0)
-                Feed(buffer, static_cast<size_t>(count));
-        }
-        CheckEscape();
-    }
+    CheckPower();
+    CheckEscape();
 }
 
 void GsmModem::CheckPower()
@@ -444,9 +355,8 @@ void GsmModem::PowerUpLocked()
     m_plusCount = 0;
 }
 
-void GsmModem::Feed(const unsigned char *data, size_t size)
+void GsmModem::Heard(const unsigned char *data, size_t size, Time now)
 {
-    auto now = Clock::now();
     std::string echo;
     std::string payload;
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -464,22 +374,16 @@ void GsmModem::Feed(const unsigned char *data, size_t size)
         m_lastRx = now;
         if (m_echo)
             echo.push_back(static_cast<char>(byte));
-        if (byte == '\n')
+        if (m_lineBuffer.size() < kMaxCommandLine)
+            m_lineBuffer.push_back(static_cast<char>(byte));
+        if (byte != '\r' && byte != '\n')
             continue;
-        if (byte != '\r') {
-            if (m_lineBuffer.size() < kMaxCommandLine)
-                m_lineBuffer.push_back(static_cast<char>(byte));
-            continue;
-        }
         std::string line;
         line.swap(m_lineBuffer);
-        size_t at = FindAt(line);
-        if (at == std::string::npos)
-            continue;
         lock.unlock();
         Transmit(echo);
         echo.clear();
-        Execute(line.substr(at));
+        Execute(line);
         lock.lock();
     }
     lock.unlock();
@@ -489,7 +393,8 @@ void GsmModem::Feed(const unsigned char *data, size_t size)
 
 void GsmModem::FeedDataLocked(unsigned char byte, Clock::time_point now, std::string &payload)
 {
-    auto guardBefore = std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardBeforeMs));
+    auto guardBefore =
+        std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardBeforeMs) * kGuardTolerance);
     if (byte == '+' && m_plusCount < 3 && (m_plusCount > 0 || now - m_lastRx >= guardBefore)) {
         if (++m_plusCount == 3) {
             auto guardAfter = std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardAfterMs));
@@ -569,19 +474,24 @@ GsmReply GsmModem::Dispatch(const std::string &command)
     return handler ? handler(*this, command) : GsmReply{"ERROR", false};
 }
 
-void GsmModem::Execute(const std::string &command)
+void GsmModem::Execute(const std::string &line)
 {
-    m_log.Add("host: " + command);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_commands.push_back(command);
+        m_commands.push_back(line);
     }
     m_changed.notify_all();
+    std::string command = line.substr(0, line.size() - 1);
+    // Only "AT", and a carriage return to end it, make a command.
+    bool wellFormed = line.back() == '\r' && BeginsWithAt(command) && command.find('\n') == std::string::npos;
+    m_log.Add("host: " + command + (wellFormed ? "" : " (malformed)"));
 
     GsmOverride change;
-    bool overridden = TakeOverride(command, &change);
+    bool overridden = wellFormed && TakeOverride(command, &change);
     GsmReply reply;
-    if (overridden && change.silent)
+    if (!wellFormed)
+        reply = GsmReply{"ERROR", false};
+    else if (overridden && change.silent)
         reply = GsmReply{};
     else if (overridden && change.cmeError >= 0)
         reply = GsmReply{CmeError(change.cmeError), false};
@@ -589,20 +499,19 @@ void GsmModem::Execute(const std::string &command)
         reply = GsmReply{change.answer, false};
     else
         reply = Dispatch(command);
-    if (overridden && change.delayMs > 0)
-        Pause(change.delayMs);
     if (reply.lines.empty())
         return;
     if (reply.enterDataMode)
         EnterDataMode();
     LogLines(reply.lines);
     std::string framed = Frame(reply.lines);
+    auto due = Clock::now() + std::chrono::microseconds(static_cast<long long>(change.delayMs * 1000));
     if (overridden && change.splitAt > 0 && change.splitAt < framed.size()) {
-        Transmit(framed.substr(0, change.splitAt));
-        Pause(change.splitGapMs);
-        Transmit(framed.substr(change.splitAt));
+        Queue(framed.substr(0, change.splitAt), due);
+        Queue(framed.substr(change.splitAt),
+              due + std::chrono::microseconds(static_cast<long long>(change.splitGapMs * 1000)));
     } else {
-        Transmit(framed);
+        Queue(framed, due);
     }
 }
 
@@ -618,32 +527,9 @@ void GsmModem::LogLines(const std::string &lines)
     }
 }
 
-void GsmModem::Pause(double hostMs)
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait_for(lock, std::chrono::duration<double, std::milli>(hostMs), [this] { return m_stopping; });
-}
-
 bool GsmModem::Transmit(const std::string &bytes)
 {
-    std::lock_guard<std::mutex> lock(m_writeMutex);
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        ssize_t written = write(m_line->MasterFd(), bytes.data() + sent, bytes.size() - sent);
-        if (written > 0) {
-            sent += static_cast<size_t>(written);
-            continue;
-        }
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0 && errno != EAGAIN)
-            return false;
-        pollfd room{m_line->MasterFd(), POLLOUT, 0};
-        if (poll(&room, 1, kWriteStallMs) <= 0) {
-            m_log.Addf("host not reading: %zu bytes dropped", bytes.size() - sent);
-            return false;
-        }
-    }
+    Queue(bytes);
     return true;
 }
 

@@ -242,7 +242,11 @@ std::vector<std::string> RadioReport::Lines() const
 }
 
 RadioPeer::RadioPeer(Receiver &receiver, PtyLine &line, RadioOptions options)
-    : m_receiver(receiver), m_line(line), m_options(std::move(options)), m_log("radio " + line.BoardPath())
+    : SerialPeer("radio"),
+      m_receiver(receiver),
+      m_line(line),
+      m_options(std::move(options)),
+      m_log("radio " + line.BoardPath())
 {
 }
 
@@ -250,36 +254,19 @@ RadioPeer::~RadioPeer() { Stop(); }
 
 void RadioPeer::Start()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_thread.joinable())
+    if (Running())
         return;
-    if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
-        throw std::runtime_error("radio: cannot create its wake-up pipe");
-    if (m_options.startInBootloader)
-        StartBootloader("no valid firmware");
-    else
-        StartFirmware();
-    m_stopping = false;
-    m_thread = std::thread([this] { Run(); });
-}
-
-void RadioPeer::Stop()
-{
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_thread.joinable())
-            return;
-        m_stopping = true;
+        if (m_options.startInBootloader)
+            StartBootloader("no valid firmware");
+        else
+            StartFirmware();
     }
-    char byte = 1;
-    ssize_t ignored = write(m_wake[1], &byte, 1);
-    (void)ignored;
-    m_thread.join();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    close(m_wake[0]);
-    close(m_wake[1]);
-    m_wake[0] = m_wake[1] = -1;
+    SerialPeer::Start(m_line, true);
 }
+
+void RadioPeer::Stop() { SerialPeer::Stop(); }
 
 void RadioPeer::SetPowered(bool on)
 {
@@ -298,16 +285,12 @@ void RadioPeer::SetPowered(bool on)
         m_log.Add("power on");
         StartBootloader("power-up");
     }
-    if (m_wake[1] >= 0) {
-        char byte = 0;
-        ssize_t ignored = write(m_wake[1], &byte, 1);
-        (void)ignored;
-    }
+    Wake();
 }
 
 double RadioPeer::ScaledMs(double ms) const { return ms * m_receiver.TimeScale(); }
 
-void RadioPeer::Run()
+void RadioPeer::OnThreadStart()
 {
     // A UART hears every byte as it comes: the program's flush of its output
     // ("+++" is followed by one) must not find bytes the radio has not read
@@ -318,50 +301,24 @@ void RadioPeer::Run()
     // Paced bytes are due every 87 us at 115200 bit/s: the default 50 us of
     // timer slack would be felt.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_stopping) {
-        Advance();
-        Time next = NextWakeup();
-        lock.unlock();
-
-        pollfd fds[2] = {{m_line.MasterFd(), POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        timespec timeout{};
-        timespec *timeoutPointer = nullptr;
-        if (next != Time::max()) {
-            auto left = std::max(next - Clock::now(), Clock::duration::zero());
-            auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-            timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
-            timeout.tv_nsec = static_cast<long>(ns % 1000000000);
-            timeoutPointer = &timeout;
-        }
-        int ready = ppoll(fds, 2, timeoutPointer, nullptr);
-
-        lock.lock();
-        if (ready < 0)
-            continue;
-        if (fds[1].revents & POLLIN) {
-            char drain[64];
-            while (read(m_wake[0], drain, sizeof drain) > 0) {
-            }
-        }
-        if (fds[0].revents & POLLIN) {
-            ReadChunk();
-        } else if (fds[0].revents & (POLLHUP | POLLERR)) {
-            // Nobody holds the slave: nothing to hear until someone does.
-            lock.unlock();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            lock.lock();
-        }
-    }
 }
 
-void RadioPeer::ReadChunk()
+void RadioPeer::Serve(Time)
 {
-    unsigned char buffer[4096];
-    ssize_t count = read(m_line.MasterFd(), buffer, sizeof buffer);
-    if (count <= 0)
-        return;
-    Time now = Clock::now();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Advance();
+}
+
+RadioPeer::Time RadioPeer::NextWakeup(Time) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return NextDue();
+}
+
+void RadioPeer::Heard(const unsigned char *buffer, size_t received, Time now)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ssize_t count = static_cast<ssize_t>(received);
     unsigned hostRate = m_line.HostBitRate();
     if (hostRate)
         m_rxWireMs += count * ByteMs(hostRate);
@@ -396,7 +353,7 @@ void RadioPeer::ReadChunk()
     }
 }
 
-RadioPeer::Time RadioPeer::NextWakeup() const
+RadioPeer::Time RadioPeer::NextDue() const
 {
     Time next = Time::max();
     if (!m_pending.empty()) {

@@ -20,7 +20,6 @@ constexpr int BT_RING_SIZE = 4096;
 
 // Answers received in command mode since the last command was sent.
 extern char Buffer_Cmd[BT_BUFFER_SIZE];
-extern std::atomic<char *> Buffer_Ptr;
 extern std::atomic<int> Buffer_Cmd_Length;
 
 extern std::atomic<int> b_ConnectionStatus;
@@ -32,7 +31,6 @@ extern std::atomic<int> b_ExitDataMode;
 extern std::atomic<int> b_BT_WaitForData;
 
 // Incoming data ring: empty when the indices are equal, at most 4095 unread bytes.
-extern unsigned char *p_IncomingData;
 extern std::atomic<int> i_WPtr;
 extern std::atomic<int> i_RPtr;
 extern sem_t sem_bt_id;

@@ -53,6 +53,9 @@ TEST_F(BluetoothData, ReadsTakeAtMostWhatTheCallerAsks)
     ASSERT_TRUE(module.SendData(Pattern(25, 1)));
     ASSERT_TRUE(Eventually([] { return i_WPtr.load() == 25; }));
     char buffer[10];
+    int none = -1;
+    EXPECT_EQ(API_Bluetooth_ReadData(buffer, 0, &none), API_ERR_NONE);
+    EXPECT_EQ(none, 0);
     std::vector<int> counts;
     for (int i = 0; i < 3; ++i) {
         int count = -1;
@@ -97,6 +100,23 @@ TEST_F(BluetoothData, AFullRingHoldsTheRemoteBackInsteadOfOverwritingUnreadData)
     EXPECT_EQ(got.size(), sent.size());
     EXPECT_TRUE(got == sent);
     EXPECT_EQ(out.find("Overflow"), std::string::npos);
+}
+
+// A reset ends the link while the task waits for room in a full ring: the
+// task drops the rest and goes back to the line for the module's "READY.".
+TEST_F(BluetoothData, AResetFreesATaskWaitingForRoom)
+{
+    Connect();
+    ASSERT_TRUE(module.SendData(Pattern(20000, 5)));
+    ASSERT_TRUE(Eventually([] { return (i_WPtr.load() - i_RPtr.load() + BT_RING_SIZE) % BT_RING_SIZE == 4095; }));
+    std::string out = simtest::Stdout([] { ASSERT_EQ(API_Bluetooth_Reset(), API_ERR_NONE); });
+    int count = -1;
+    char buffer[8];
+    EXPECT_EQ(API_Bluetooth_ReadData(buffer, sizeof buffer, &count), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
+    ASSERT_TRUE(module.WaitForRestarts(3, 3000));
+    EXPECT_EQ(s_BluetoothGetAnswer("READY.", 10), API_ERR_NONE);
+    int length = 0;
+    EXPECT_EQ(API_Bluetooth_GetVersion(nullptr, &length), API_ERR_NONE);
 }
 
 TEST_F(BluetoothData, TheLinksEndIsReportedAfterTheLastBytes)

@@ -101,6 +101,38 @@ TEST_F(BluetoothCommands, AnUnansweredEscapeIsAnInvalidMode)
     EXPECT_EQ(CommandsSinceStart().size(), 0u);
 }
 
+// Once the link has ended the module is in command mode, whatever the reader
+// has still to drain: a command goes straight to it.
+TEST_F(BluetoothCommands, ACommandAfterTheLinksEndIsNotEscaped)
+{
+    Connect("abc");
+    ASSERT_TRUE(module.Disconnect());
+    ASSERT_TRUE(Eventually([] { return b_ExitDataMode.load() == 1; }));
+    ASSERT_EQ(API_Bluetooth_CheckCnxStatus(), 1);  // draining
+    EXPECT_EQ(API_Bluetooth_SetDeviceName("Late"), API_ERR_NONE);
+    EXPECT_TRUE(module.WaitForCommand("SET BT NAME Late", 2000));
+    EXPECT_EQ(module.Escapes(), 0);
+    EXPECT_EQ(b_RestaureDataMode.load(), 0);
+    EXPECT_EQ(ReadAll(10), "abc");
+    EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
+}
+
+// The resume to data mode waits for another thread's exchange to end.
+TEST_F(BluetoothCommands, TheResumeNeverCutsIntoAnotherExchange)
+{
+    Connect();
+    std::thread operation([] { API_Bluetooth_SetDeviceName("First"); });
+    ASSERT_TRUE(module.WaitForCommand("SET BT NAME First", 3000));
+    pthread_mutex_lock(&Bluetooth_mutex);  // another thread's exchange, once the operation let go
+    const size_t heard = module.Commands().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(3000 * receiver.TimeScale())));
+    EXPECT_EQ(module.Commands().size(), heard) << "the resume cut in";
+    pthread_mutex_unlock(&Bluetooth_mutex);
+    operation.join();
+    EXPECT_EQ(module.Commands().back(), "SELECT 0");
+    EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 1);
+}
+
 TEST_F(BluetoothCommands, ALinkThatEndsDuringACommandIsNotResumed)
 {
     Connect();

@@ -47,6 +47,7 @@ TEST_F(BluetoothSettings, PinAndAuthenticationReachTheModuleAndTheStore)
     EXPECT_TRUE(module.Authentication());
     ASSERT_EQ(API_Bluetooth_EnableEncryption(1), API_ERR_NONE);
     EXPECT_EQ(Nor(API_BLUETOOTH_NOR_ENCRYPTION, 1), Bytes{0x31});
+    EXPECT_EQ(Nor(API_BLUETOOTH_NOR_PIN, 16), record);  // one byte only, the PIN beside it kept
     ASSERT_EQ(API_Bluetooth_EnableEncryption(0), API_ERR_NONE);
     EXPECT_EQ(Nor(API_BLUETOOTH_NOR_ENCRYPTION, 1), Bytes{0x30});
     ASSERT_TRUE(Heard(5));
@@ -93,12 +94,28 @@ TEST_F(BluetoothSettings, ANewNameIsServedFromTheCacheWithoutAListing)
     ASSERT_EQ(API_Bluetooth_GetDeviceName(name, &length), API_ERR_NONE);
     EXPECT_STREQ(name, "Rover 2");
     EXPECT_EQ(length, 7);
+    ASSERT_EQ(s_BluetoothGetParameters(1), API_ERR_NONE);  // a new listing keeps the name it was given
+    EXPECT_STREQ(a_DeviceName, "Rover 2");
 
     std::string tooLong(API_BLUETOOTH_NAME_MAX + 1, 'n');
     EXPECT_EQ(API_Bluetooth_SetDeviceName(tooLong.c_str()), API_ERR_INVALID_PARAMETERS);
+    // A text that could end the command line and start another is refused.
+    for (const char *forged : {"Rover\nRESET", "Rover\r", "\tRover"}) {
+        EXPECT_EQ(API_Bluetooth_SetDeviceName(forged), API_ERR_INVALID_PARAMETERS);
+        EXPECT_EQ(API_Bluetooth_SetPIN(forged), API_ERR_INVALID_PARAMETERS);
+    }
     EXPECT_EQ(API_Bluetooth_SetDeviceName(nullptr), API_ERR_NONE);
     EXPECT_STREQ(a_DeviceName, "Rover 2");
-    EXPECT_EQ(CommandsSinceStart(), Lines{"SET BT NAME Rover 2"});
+    EXPECT_EQ(CommandsSinceStart(), (Lines{"SET BT NAME Rover 2", "SET"}));
+
+    // A new start-up asks the module again for what the clean-up forgot.
+    API_Bluetooth_Cleanup();
+    Start();
+    ASSERT_EQ(API_Bluetooth_GetDeviceName(name, &length), API_ERR_NONE);
+    EXPECT_STREQ(name, "Rover");
+    EXPECT_EQ(length, 5);
+    std::string longest(API_BLUETOOTH_NAME_MAX, 'n');
+    EXPECT_EQ(API_Bluetooth_SetDeviceName(longest.c_str()), API_ERR_NONE);
 }
 
 }  // namespace

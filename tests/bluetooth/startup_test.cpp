@@ -76,7 +76,6 @@ TEST_F(BluetoothStartUp, CleanUpStopsTheTaskAndASecondStartUpWorks)
     Connect("before");
     EXPECT_EQ(API_Bluetooth_Cleanup(), API_ERR_NONE);
     EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
-    EXPECT_EQ(p_IncomingData, nullptr);
     int count = -1;
     char buffer[16];
     EXPECT_EQ(API_Bluetooth_ReadData(buffer, sizeof buffer, &count), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);

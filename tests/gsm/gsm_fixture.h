@@ -1,75 +1,40 @@
-// A fresh simulated receiver per test with the PMU open and the GSM task
-// running; the clean-up at the end of each test ends the task before its
-// modem's line goes away.
+// The GSM unit against the simulated modem: the PMU open and the
+// application's task created; the clean-up ends the task before the line
+// goes, and the unit is left as the process starts it.
 #ifndef GSM_FIXTURE_H
 #define GSM_FIXTURE_H
 
-#include <dirent.h>
-#include <fcntl.h>
-
-#include <chrono>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "API_Errors.h"
 #include "API_GSM.h"
 #include "API_SYS.h"
 #include "API_Uart.h"
-#include "board.h"
 #include "internal/API_GSM.h"
-#include "internal/API_PM.h"
 #include "internal/API_Uart.h"
-#include "sim/receiver.h"
-#include "sim/standard_board.h"
+#include "sim_test.h"
 #include "threads.h"
 
-// At 0.01 a 10 s answer wait lasts about 0.1 s; the simulated modem answers
-// at once.  Tests whose success hangs on 1 s waits take a larger scale, so a
-// busy machine does not turn an answer into a time-out.
-inline sim::ReceiverOptions GsmReceiver(double timeScale)
-{
-    sim::ReceiverOptions options;
-    options.timeScale = timeScale;
-    return options;
-}
+using simtest::Eventually;
+using Lines = std::vector<std::string>;
 
-// Polls `condition` for up to two seconds.
-inline bool Eventually(const std::function<bool()> &condition)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-
-class GsmTest : public ::testing::Test {
+// At 0.01 a 10 s answer wait lasts 0.1 s and the modem answers at once;
+// tests that hang on the escape's 1 s silences take a larger scale.
+class GsmTest : public simtest::SimTest {
 protected:
-    explicit GsmTest(double timeScale = 0.01) : receiver(GsmReceiver(timeScale)), board(receiver) {}
+    explicit GsmTest(double timeScale = 0.01) : SimTest(timeScale) {}
 
     void SetUp() override
     {
-        ifd_pmu = Board_Open("/dev/pmu", O_RDWR, 0);
+        OpenPmu();
         ASSERT_EQ(API_SYS_CreateTask(API_TASK_GSM, 10), API_ERR_NONE);
     }
 
     void TearDown() override
     {
         API_GSM_Cleanup();
-        p_gsmcallback = nullptr;
-        GSMprotocol = 1;
-        PSDprotocol = 0;
-        bCheckStatus = 1;
-        if (ifd_pmu > 0)
-            Board_Close(ifd_pmu);
-        ifd_pmu = 0;
+        unitreset::Gsm();
     }
 
     // Starts the modem and forgets the start-up's traffic.
@@ -90,18 +55,29 @@ protected:
         }));
     }
 
-    std::string Read(int wanted, int *result = nullptr)
+    // Reads until `size` bytes came or the reader reports the stream's end.
+    std::string Read(size_t size, int *result = nullptr)
     {
-        std::string data(static_cast<size_t>(wanted), '\0');
-        int received = 0;
-        int code = s_GsmRead(&data[0], wanted, &received);
+        std::string data;
+        int code = API_ERR_NONE;
+        char chunk[1000];
+        while (data.size() < size && code == API_ERR_NONE) {
+            int received = 0;
+            code = s_GsmRead(chunk, static_cast<int>(std::min(sizeof chunk, size - data.size())), &received);
+            data.append(chunk, static_cast<size_t>(received));
+        }
         if (result)
             *result = code;
-        data.resize(static_cast<size_t>(received));
         return data;
     }
 
-    // Sleeps of the program of exactly `ms`, as requested (unscaled).
+    int Exchange(const char *command, const char *expected, int seconds = 10)
+    {
+        int result = s_GsmSendCmd(command);
+        return result != API_ERR_NONE ? result : s_GsmVerifyAnswer(expected, seconds);
+    }
+
+    // Sleeps the program asked for of exactly `ms` (unscaled).
     int SleepsOf(long ms) const
     {
         int count = 0;
@@ -110,8 +86,6 @@ protected:
         return count;
     }
 
-    sim::Receiver receiver;
-    sim::StandardBoard board;
     sim::GsmModem &modem = *board.gsm;
     sim::Pmu &pmu = *board.pmu;
 };

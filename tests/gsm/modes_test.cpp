@@ -1,5 +1,5 @@
-// The receive task: unsolicited texts, the payload ring and its reader, and
-// the escape to command mode and back.
+// The receive task: unsolicited texts, the payload ring and its reader, the
+// end of a stream, and the escape to command mode and back.
 #include <atomic>
 #include <future>
 
@@ -10,8 +10,18 @@ namespace {
 std::atomic<int> g_connections{0};
 void CountConnection() { ++g_connections; }
 
+// Every byte value, and the modem's end texts in the middle of it.
+std::string Binary()
+{
+    std::string bytes;
+    for (int i = 0; i < 512; ++i)
+        bytes += static_cast<char>(i % 256);
+    return "NO CARRIER" + bytes + "\r\nERROR\r\nSHUTDOWN" + bytes + "+WIPPEERCLOSE: 1\r\n\r\nNO CARRIER\r\nend";
+}
+
 class Modes : public GsmTest {
 protected:
+    explicit Modes(double timeScale = 0.01) : GsmTest(timeScale) {}
     void SetUp() override
     {
         GsmTest::SetUp();
@@ -19,184 +29,149 @@ protected:
         g_connections = 0;
         ASSERT_EQ(API_GSM_DSCCallback(CountConnection), API_ERR_NONE);
     }
-
-    std::string Pattern(size_t size, char first) const
-    {
-        std::string bytes(size, '\0');
-        for (size_t i = 0; i < size; ++i)
-            bytes[i] = static_cast<char>('a' + (first - 'a' + i) % 26);
-        return bytes;
-    }
-
-    std::string ReadAll(size_t size)
-    {
-        std::string data;
-        int result = API_ERR_NONE;
-        while (data.size() < size && result == API_ERR_NONE)
-            data += Read(static_cast<int>(size - data.size()), &result);
-        return data;
-    }
 };
 
-TEST_F(Modes, ConnectStartsAStreamWithTheBytesBehindIt)
+TEST_F(Modes, ConnectStartsAStreamAndRingBlocksTheStatus)
 {
     EXPECT_EQ(API_GSM_DSCCallback(nullptr), API_ERR_GSM_CALL_NULL);
+    modem.Ring();
+    ASSERT_TRUE(Eventually([] { return bCheckStatus == 0; }));
     ConnectFromModem("abc");
+    EXPECT_EQ(bCheckStatus, 1);
     EXPECT_EQ(b_PSD_ConnectionStatus, 1);
     EXPECT_EQ(b_CSD_ConnectionStatus, 0);
     EXPECT_EQ(g_connections, 1);
-    EXPECT_EQ(Read(10), "abc");
+    EXPECT_EQ(i_WPtr, 3);
+    EXPECT_EQ(Read(3), "abc");
 
-    // A call instead of a socket when the modem runs circuit-switched only.
+    // "NO CARRIER" in command mode ends the connection; a call instead of a
+    // socket when the modem runs circuit-switched only.
+    b_CommandMode = 1;
     modem.NoCarrier();
     ASSERT_TRUE(Eventually([] { return b_PSD_ConnectionStatus == 0; }));
     GSMprotocol = 0;
     ConnectFromModem();
     EXPECT_EQ(b_CSD_ConnectionStatus, 1);
     EXPECT_EQ(b_PSD_ConnectionStatus, 0);
+    EXPECT_EQ(i_WPtr, 0);
 }
 
-TEST_F(Modes, RingBlocksTheStatusUntilTheNextConnect)
-{
-    modem.Ring();
-    ASSERT_TRUE(Eventually([] { return bCheckStatus == 0; }));
-    ConnectFromModem();
-    EXPECT_EQ(bCheckStatus, 1);
-}
-
-TEST_F(Modes, EndTextsEndTheStreamAfterThePayloadBeforeThem)
+// The modem's end text is the last line it sends on a stream; anywhere else
+// it is payload.
+TEST_F(Modes, OnlyTheModemsLastLineEndsAStream)
 {
     ConnectFromModem();
-    modem.SendRaw("12345NO CARRIER\r\n");
-    EXPECT_EQ(Read(64), "12345");
-    int result = API_ERR_NONE;
-    EXPECT_EQ(Read(64, &result), "");
-    EXPECT_EQ(result, API_ERR_GSM_CONNEXION);
-    EXPECT_EQ(b_PSD_ConnectionStatus, 0);
-    EXPECT_EQ(b_CSD_ConnectionStatus, 0);
-
-    // Nothing is delivered from a read that starts with the end text, and the
-    // drained ring closes the connection at once.
-    ConnectFromModem();
-    modem.SendRaw("ERROR\r\nmore");
-    ASSERT_TRUE(Eventually([] { return b_PSD_ConnectionStatus == 0; }));
-    EXPECT_EQ(Read(64, &result), "");
-    EXPECT_EQ(result, API_ERR_GSM_CONNEXION);
-
-    // The end text's own CR LF framing is not payload; the payload's is.
-    ConnectFromModem();
-    modem.SendRaw("line\r\n\r\n+WIPPEERCLOSE: 1\r\n");
-    EXPECT_EQ(Read(64), "line\r\n");
-    EXPECT_EQ(WipSocket[0].state, 1);
-    ConnectFromModem();
-    modem.SendPayload("xy");
-    EXPECT_EQ(Read(64), "xy");
+    const std::string binary = Binary();
+    modem.SendPayload(binary);
+    EXPECT_EQ(Read(binary.size()), binary);
+    EXPECT_EQ(b_ExitDataMode, 0);
+    EXPECT_EQ(WipSocket[0].state, -1);
     modem.NoCarrier();
-    EXPECT_EQ(Read(64, &result), "");
+    int result = API_ERR_NONE;
+    EXPECT_EQ(Read(1, &result), "");
     EXPECT_EQ(result, API_ERR_GSM_CONNEXION);
+
+    struct Case {
+        const char *sent;
+        const char *payload;
+    };
+    for (Case c : {Case{"12345NO CARRIER", "12345"}, Case{"ERROR\r\n", ""}, Case{"ab\r\n\r\nSHUTDOWN\r\n", "ab\r\n"},
+                   Case{"line\r\n\r\n+WIPPEERCLOSE: 1\r\n", "line\r\n"}, Case{"xy\r\nNO CARRIER\r\n", "xy"}}) {
+        ConnectFromModem();
+        modem.SendPayload(c.sent);
+        EXPECT_EQ(Read(64, &result), c.payload) << c.sent;
+        EXPECT_EQ(result, API_ERR_GSM_CONNEXION) << c.sent;
+        EXPECT_EQ(b_PSD_ConnectionStatus + b_CSD_ConnectionStatus, 0) << c.sent;
+    }
+    EXPECT_EQ(WipSocket[0].state, 1);
 }
 
-TEST_F(Modes, ReaderTakesWhatIsThereAndWaitsWhenNothingIs)
+TEST_F(Modes, ReaderWaitsForPayloadAndTheRingWrapsAndNeverOverwrites)
 {
     ConnectFromModem();
-    modem.SendPayload("wxyz");
-    ASSERT_TRUE(Eventually([] { return i_WPtr == 4; }));
-    EXPECT_EQ(Read(10), "wxyz");
-
-    auto pending = std::async(std::launch::async, [this] { return Read(10); });
-    EXPECT_EQ(pending.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    auto pending = std::async(std::launch::async, [this] { return Read(4); });
+    ASSERT_TRUE(Eventually([] { return b_PSD_WaitForData == 1; }));
     modem.SendPayload("late");
-    ASSERT_EQ(pending.wait_for(std::chrono::seconds(2)), std::future_status::ready);
     EXPECT_EQ(pending.get(), "late");
-
     int received = -1;
     char byte;
     EXPECT_EQ(s_GsmRead(&byte, -1, &received), API_ERR_INVALID_PARAMETERS);
     EXPECT_EQ(s_GsmRead(&byte, 0, &received), API_ERR_NONE);
     EXPECT_EQ(received, 0);
-}
 
-TEST_F(Modes, RingWrapsAroundItsEnd)
-{
-    ConnectFromModem();
-    std::string first = Pattern(4050, 'a');
-    modem.SendPayload(first);
-    EXPECT_EQ(ReadAll(first.size()), first);
+    std::string first(4046, 'a');
+    EXPECT_EQ(simtest::Stdout([&] {
+                  modem.SendPayload(first);
+                  EXPECT_EQ(Read(first.size()), first);
+              }),
+              "");
     ASSERT_EQ(i_RPtr, 4050);
-
-    std::string second = Pattern(100, 'q');
+    std::string second = Binary().substr(0, 100);
     modem.SendPayload(second);
     ASSERT_TRUE(Eventually([] { return i_WPtr == 54; }));  // 46 at the end, 54 at the start
-    EXPECT_EQ(ReadAll(second.size()), second);
-}
+    EXPECT_EQ(Read(second.size()), second);
 
-TEST_F(Modes, OverflowKeepsTheUnreadBytes)
-{
-    ConnectFromModem();
-    std::string sent = Pattern(5000, 'a');
-    ::testing::internal::CaptureStdout();
-    modem.SendPayload(sent);
-    bool filled = Eventually([] { return i_WPtr == GSM_RING_SIZE - 1; });
-    // The rest of the stream reaches a full ring.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    std::string printed = ::testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(filled);
+    // What finds the ring full is dropped and reported; unread bytes stay.
+    std::string sent = Binary() + Binary() + Binary() + Binary() + Binary();
+    std::string printed = simtest::Stdout([&] {
+        modem.SendPayload(sent);
+        modem.NoCarrier();
+        ASSERT_TRUE(Eventually([] { return b_ExitDataMode == 1; }));
+    });
     EXPECT_NE(printed.find("###### Overflow on GSM ########\n"), std::string::npos);
-    EXPECT_EQ(ReadAll(GSM_RING_SIZE - 1), sent.substr(0, GSM_RING_SIZE - 1));
+    int result = API_ERR_NONE;
+    EXPECT_EQ(Read(GSM_RING_SIZE, &result), sent.substr(0, GSM_RING_SIZE - 1));
+    EXPECT_EQ(result, API_ERR_GSM_CONNEXION);
 }
 
-TEST_F(Modes, EscapeRunsACommandAndTheSocketResumes)
+class Escape : public Modes {
+protected:
+    Escape() : Modes(0.05) {}
+};
+
+TEST_F(Escape, ACommandEscapesTheSocketAndTheSocketResumesBehindItsUnreadPayload)
 {
     modem.SetHandler("AT+CSQ", [](sim::GsmModem &, const std::string &) {
         return sim::GsmReply{"+CSQ: 20,0\nOK", false};
     });
-    ConnectFromModem();
-    EXPECT_EQ(s_GsmSendCmd("AT+CSQ\r"), API_ERR_GSM_INVALID_MODE);
-
+    ConnectFromModem("unread ");
     EXPECT_EQ(API_GSM_SendCmd("AT+CSQ\r"), API_ERR_NONE);
     EXPECT_EQ(b_CommandMode, 1);
     EXPECT_EQ(b_switchToCommandModeRequested, 0);
     EXPECT_EQ(b_PSD_ConnectionStatus, 1);  // the modem keeps the socket
     EXPECT_TRUE(modem.Log().Contains("host: +++ (escape)"));
-    EXPECT_EQ(modem.Commands(), (std::vector<std::string>{"AT", "AT+CSQ"}));
+    EXPECT_EQ(modem.Commands(), (Lines{"AT\r", "AT+CSQ\r"}));
     EXPECT_EQ(modem.Payload(), "");
 
-    PSDprotocol = 1;
+    PSDprotocol = 0;
     EXPECT_EQ(s_GsmDataMode(), API_ERR_NONE);
-    EXPECT_EQ(modem.Commands().back(), "AT+WIPDATA=1,1,1");
+    EXPECT_EQ(modem.Commands().back(), "AT+WIPDATA=2,1,2\r");
     EXPECT_EQ(b_CommandMode, 0);
-    EXPECT_TRUE(modem.InDataMode());
     modem.SendPayload("resumed");
-    EXPECT_EQ(Read(64), "resumed");
+    EXPECT_EQ(Read(14), "unread resumed");
 }
 
-TEST_F(Modes, AnEscapedCallTakesItsPayloadUpAgainAfterOk)
+TEST_F(Escape, AnEscapedCallTakesItsPayloadUpAgainAfterOk)
 {
     GSMprotocol = 0;
-    ConnectFromModem();
-    modem.SendPayload("unread ");
-    ASSERT_TRUE(Eventually([] { return i_WPtr - i_RPtr == 7; }));
+    ConnectFromModem("unread ");
     ASSERT_EQ(API_GSM_SendCmd("AT\r"), API_ERR_NONE);
     EXPECT_EQ(b_CSD_ConnectionStatus, 1);
-
     // The call's first bytes may share a read with the answer to "ATO".
     modem.SetHandler("ATO", [](sim::GsmModem &line, const std::string &) {
         line.SendRaw("\r\nOK\r\nfirst ");
         return sim::GsmReply{};
     });
     EXPECT_EQ(s_GsmDataMode(), API_ERR_NONE);
-    EXPECT_EQ(modem.Commands().back(), "ATO");
+    EXPECT_EQ(modem.Commands().back(), "ATO\r");
     EXPECT_EQ(b_CommandMode, 0);
     modem.SendPayload("after");
-    ASSERT_TRUE(Eventually([] { return i_WPtr - i_RPtr == 18; })) << "payload taken for an answer";
-    EXPECT_EQ(Read(64), "unread first after");
-}
+    EXPECT_EQ(Read(18), "unread first after");
 
-TEST_F(Modes, AnUnansweredEscapeLeavesTheLineInDataMode)
-{
-    ConnectFromModem();
     modem.SetPowerProbe([] { return false; });  // hears nothing any more
+    const int polls = SleepsOf(100);
     EXPECT_EQ(s_GsmCmdMode(), API_ERR_TIME_OUT);
+    EXPECT_EQ(SleepsOf(100) - polls, 2 * (31 + 11 + 21));  // "+++" 3 s, its echo 1 s, "AT" 2 s; twice
     EXPECT_EQ(b_CommandMode, 0);
     EXPECT_EQ(b_switchToCommandModeRequested, 0);
 }

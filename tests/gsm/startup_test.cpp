@@ -1,6 +1,11 @@
 // Start-up on the wire (PMU power sequence, line settings, command sequence),
-// its failures, the power operations, the carrier line and the clean-up.
+// its failures, the power operations, the carrier line, the clean-up and the
+// task's life across restarts of the unit.
+#include <poll.h>
 #include <termios.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include "API_Init.h"
 #include "API_Signal.h"
@@ -10,41 +15,37 @@
 
 namespace {
 
-using Startup = GsmTest;
-
-std::vector<uint8_t> PowerCycle() { return {0xA5, 0xA4, 0xA1, 0xA2, 0xA1, 0xA2}; }
+// The start-ups here run whole power sequences back to back; at 0.02 a
+// 10 s answer wait is 200 ms, which a loaded machine keeps to.
+class Startup : public GsmTest {
+protected:
+    Startup() : GsmTest(0.02) {}
+};
 
 TEST_F(Startup, PowersTheModemAndBringsItsFirmwareUp)
 {
     modem.SetEcho(true);  // as a modem fresh from the factory would
     modem.SetInitStatus({1, 2});
-    ::testing::internal::CaptureStdout();
-    int result = API_GSM_Initialize();
-    std::string printed = ::testing::internal::GetCapturedStdout();
+    int result = -1;
+    EXPECT_EQ(simtest::Stdout([&] { result = API_GSM_Initialize(); }), "Modem ready\r");
     ASSERT_EQ(result, API_ERR_NONE);
 
-    EXPECT_EQ(pmu.Commands(), PowerCycle());
-    std::vector<std::string> requests = pmu.Log().Lines();
-    EXPECT_EQ(requests[3], "02 A2 01 A1");  // line asserted, then released
-    EXPECT_EQ(requests[5], "02 A2 00 A0");
+    EXPECT_EQ(pmu.Log().Lines(), (Lines{"02 A5 01 A6", "02 A4 01 A7", "02 A1 00 A3", "02 A2 01 A1", "02 A1 00 A3",
+                                        "02 A2 00 A0"}));
     EXPECT_TRUE(pmu.State().gsmPower);
     EXPECT_EQ(SleepsOf(500), 1);
     EXPECT_EQ(SleepsOf(8000), 1);
-    EXPECT_EQ(modem.Commands(),
-              (std::vector<std::string>{"ATE0", "AT&F0", "AT+CFUN=1", "AT+WSTR=1", "AT+WSTR=1"}));
+    EXPECT_EQ(modem.Commands(), (Lines{"ATE0\r", "AT&F0\r", "AT+CFUN=1\r", "AT+WSTR=1\r", "AT+WSTR=1\r"}));
     EXPECT_FALSE(modem.Echo());
-    EXPECT_EQ(printed, "Modem ready\r");
 
     termios line = modem.Line().HostSettings();
     EXPECT_EQ(modem.Line().HostBitRate(), 115200u);
-    EXPECT_EQ(line.c_cflag & CRTSCTS, 0u);
-    EXPECT_EQ(line.c_cflag & (CLOCAL | CREAD | CSIZE), static_cast<tcflag_t>(CLOCAL | CREAD | CS8));
+    EXPECT_EQ(line.c_cflag & (CRTSCTS | CLOCAL | CREAD | CSIZE), static_cast<tcflag_t>(CLOCAL | CREAD | CS8));
     EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
     EXPECT_EQ(line.c_cc[VMIN], 1);
     EXPECT_EQ(line.c_cc[VTIME], 0);
     EXPECT_EQ(b_GSM_Power_ON, 1);
     EXPECT_EQ(b_GSM_DCD_Stable, 1);
-    EXPECT_EQ(b_CommandMode, 1);
 
     // Started once: a second call touches nothing.
     EXPECT_EQ(API_GSM_Initialize(), API_ERR_NONE);
@@ -54,8 +55,6 @@ TEST_F(Startup, PowersTheModemAndBringsItsFirmwareUp)
 
 TEST_F(Startup, FailuresLeaveThePortClosedAndTheSupplyOff)
 {
-    sim::GsmOverride silent;
-    silent.silent = true;
     struct Case {
         const char *what;
         std::function<void()> arrange;
@@ -63,11 +62,13 @@ TEST_F(Startup, FailuresLeaveThePortClosedAndTheSupplyOff)
     };
     const Case cases[] = {
         {"port", [&] { receiver.FailOpen("/dev/ttyS1", EIO); }, API_ERR_OPEN_GSM_PORT},
-        {"speed", [&] { receiver.CreateFile("/dev/gsm_plain"); snprintf(a_devnames[1].path, API_DEVNAME_FIELD, "/dev/gsm_plain"); },
+        {"speed", [&] { receiver.CreateFile("/dev/plain"); snprintf(a_devnames[1].path, API_DEVNAME_FIELD, "/dev/plain"); },
          API_ERR_SETTING_UART_BAUDRATE},
+        {"supply off", [&] { pmu.FailCommand(0xA5); }, API_ERR_SET_GSM_POWER_FALSE},
         {"supply", [&] { pmu.FailCommand(0xA4); }, API_ERR_SET_GSM_POWER_TRUE},
         {"line", [&] { pmu.FailCommand(0xA2, sim::PmuFault::ShortRead); }, API_ERR_SET_GSM_MODULE_SIGNAL_TRUE},
-        {"echo", [&] { modem.Override("ATE0", silent); }, API_ERR_ATE0_NOT_ACKNOWLEDGED},
+        {"echo", [&] { modem.Override("ATE0", sim::GsmOverride{"", true}); }, API_ERR_ATE0_NOT_ACKNOWLEDGED},
+        {"factory", [&] { modem.Override("AT&F", sim::GsmOverride{"ERROR"}); }, API_ERR_AT_F0_NOT_ACKNOWLEDGED},
         {"firmware", [&] { modem.Override("AT+CFUN", sim::GsmOverride{"ERROR"}); }, API_ERR_AT_CFUNC_NOT_ACKNOWLEDGED},
         {"status", [&] { modem.SetInitStatus({3}); }, API_ERR_GSM_INVALID_INIT_SEQUENCE_STATUS},
         {"digit", [&] { modem.Override("AT+WSTR", sim::GsmOverride{"+WSTR: 1,x\nOK"}); }, API_ERR_CHAR_NOT_DIGIT},
@@ -92,15 +93,16 @@ TEST_F(Startup, FailuresLeaveThePortClosedAndTheSupplyOff)
     EXPECT_EQ(API_GSM_Initialize(), API_ERR_NONE);
 }
 
-TEST_F(Startup, PowerOperationsOverThePmu)
+TEST_F(Startup, PowerOperationsAndTheCarrierLine)
 {
     int state = -1;
-    ASSERT_EQ(API_GSM_SetPowerState(1), API_ERR_NONE);
-    ASSERT_EQ(API_GSM_GetPowerState(&state), API_ERR_NONE);
-    EXPECT_EQ(state, 1);
-    ASSERT_EQ(API_GSM_SetPowerState(0), API_ERR_NONE);
-    ASSERT_EQ(API_GSM_GetPowerState(&state), API_ERR_NONE);
-    EXPECT_EQ(state, 0);
+    for (int on : {1, 0}) {
+        ASSERT_EQ(API_GSM_SetPowerState(on), API_ERR_NONE);
+        ASSERT_EQ(API_GSM_GetPowerState(&state), API_ERR_NONE);
+        EXPECT_EQ(state, on);
+    }
+    EXPECT_EQ(SleepsOf(1000), 1);
+    EXPECT_EQ(SleepsOf(500), 1);
 
     // Already asserted: nothing is sent and the 8 s hold is skipped.
     sim::PmuState asserted = pmu.State();
@@ -108,20 +110,29 @@ TEST_F(Startup, PowerOperationsOverThePmu)
     pmu.SetState(asserted);
     pmu.Log().Clear();
     EXPECT_EQ(API_GSM_Mod_ON_OFF(1), API_ERR_NONE);
-    EXPECT_EQ(pmu.Log().Lines(), std::vector<std::string>{"02 A1 00 A3"});
+    EXPECT_EQ(pmu.Log().Lines(), Lines{"02 A1 00 A3"});
     EXPECT_EQ(SleepsOf(8000), 0);
     EXPECT_EQ(API_GSM_Mod_ON_OFF(2), API_ERR_INVALID_PARAMETERS);
-
     pmu.FailCommand(0xA4, sim::PmuFault::ShortWrite);
     EXPECT_EQ(API_GSM_SetPowerState(1), API_ERR_WRITING_SPI);
     pmu.FailCommand(0xA6, sim::PmuFault::BadChecksum);
     EXPECT_EQ(API_GSM_GetPowerState(&state), API_ERR_READING_FROM_SPI);
     pmu.FailCommand(0xA1, sim::PmuFault::FailureAnswer);
     EXPECT_EQ(API_GSM_Mod_ON_OFF(0), API_ERR_READING_FROM_SPI);
-}
+    pmu.ClearFaults();
+    // The PMU closed: its descriptor 0 is no device to write to.
+    unitreset::ClosePmu();
+    int saved = dup(0), ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    dup2(ends[1], 0);
+    EXPECT_EQ(API_GSM_SetPowerState(1), API_ERR_WRITING_SPI);
+    dup2(saved, 0);
+    pollfd written{ends[0], POLLIN, 0};
+    EXPECT_EQ(poll(&written, 1, 0), 0) << "a PMU message went to descriptor 0";
+    for (int fd : {saved, ends[0], ends[1]})
+        close(fd);
+    OpenPmu();
 
-TEST_F(Startup, CarrierLineIsReadThroughTheGpioDriver)
-{
     ASSERT_EQ(API_Signal_Initialize(), API_ERR_NONE);
     int level = -1;
     EXPECT_EQ(API_GSM_GetDCDPinLevel(&level), API_ERR_OPEN_GSM_PORT);  // port not open
@@ -133,11 +144,6 @@ TEST_F(Startup, CarrierLineIsReadThroughTheGpioDriver)
     }
     board.gpio->FailIoctl(sim::GpioDriver::kGetDcdLevel, EIO);
     EXPECT_EQ(API_GSM_GetDCDPinLevel(&level), API_ERR_IOCTL_GPIO_DRIVER);
-
-    // A carrier change is only announced; the handler runs in signal context.
-    b_GSM_DCD_Enabled = 1;
-    board.gpio->RaiseEvents(API_EVENT_GSM_DCD);
-    EXPECT_TRUE(Eventually([&] { return board.gpio->EventReads() == 1; }));
     API_Signal_Cleanup();
 }
 
@@ -155,34 +161,44 @@ TEST_F(Startup, CleanupReleasesTheLineButLeavesTheSupply)
     EXPECT_TRUE(modem.Commands().empty());
 }
 
-// The task ends with the clean-up, and a task started again serves the next
-// start-up: a second creation keeps the one task on the line.
-TEST_F(Startup, CleanupEndsTheTaskAndANewOneServesTheNextRun)
+// The task ends with the unit and comes back with it: an application that
+// created it once keeps it across shut-downs and start-ups of the API.
+TEST_F(Startup, TheApplicationsTaskFollowsTheUnitAcrossRestarts)
 {
-    StartModem();
-    const int withTask = ThreadCount();
-    EXPECT_EQ(API_GSM_Cleanup(), API_ERR_NONE);
-    EXPECT_TRUE(Eventually([&] { return ThreadCount() == withTask - 1; }));
+    for (int run = 0; run < 2; ++run) {
+        if (run > 0)
+            OpenPmu();  // the shut-down closed it
+        ASSERT_EQ(API_Initialize(API_INIT_GSM), API_ERR_NONE) << run;
+        EXPECT_EQ(b_GSM_API_Initialized, 1);
+        const int withTask = ThreadCount();
+        API_Finalize();
+        EXPECT_EQ(ai_fd[GSM_UART], 0);
+        EXPECT_TRUE(Eventually([&] { return ThreadCount() == withTask - 1; })) << "the task outlived the shut-down";
+    }
+    EXPECT_EQ(modem.Commands().size(), 2 * 4u);
 
+    // A second creation keeps the one task on the line.
+    const int without = ThreadCount();
     ASSERT_EQ(API_SYS_CreateTask(API_TASK_GSM, 10), API_ERR_NONE);
     ASSERT_EQ(API_SYS_CreateTask(API_TASK_GSM, 10), API_ERR_NONE);
-    EXPECT_EQ(ThreadCount(), withTask);
-    ASSERT_EQ(API_GSM_Initialize(), API_ERR_NONE);  // answered through the new task
-    EXPECT_EQ(API_GSM_Cleanup(), API_ERR_NONE);
-    EXPECT_TRUE(Eventually([&] { return ThreadCount() == withTask - 1; }));
+    EXPECT_EQ(ThreadCount(), without + 1);
+    OpenPmu();
+    EXPECT_EQ(API_GSM_Initialize(), API_ERR_NONE);
 }
 
-TEST_F(Startup, RunsUnderItsFeatureBitOfTheApiStartUp)
+// The start-up does not start the task: an application that never created
+// it gets no answers.
+TEST(GsmWithoutTask, StartUpStartsNoTask)
 {
-    ASSERT_EQ(API_Initialize(API_INIT_GSM), API_ERR_NONE);
-    EXPECT_EQ(b_GSM_API_Initialized, 1);
-    EXPECT_EQ(modem.Commands().front(), "ATE0");
-    const int withTask = ThreadCount();
-    API_Finalize();
-    EXPECT_EQ(b_GSM_API_Initialized, 0);
-    EXPECT_EQ(ai_fd[GSM_UART], 0);
-    EXPECT_TRUE(pmu.State().gsmPower);
-    EXPECT_TRUE(Eventually([&] { return ThreadCount() == withTask - 1; })) << "the GSM task outlived the shut-down";
+    sim::Receiver receiver(simtest::Scaled(0.01));
+    sim::StandardBoard board(receiver);
+    ASSERT_TRUE(unitreset::OpenPmu());
+    const int threads = ThreadCount();
+    EXPECT_EQ(API_GSM_Initialize(), API_ERR_ATE0_NOT_ACKNOWLEDGED);
+    EXPECT_EQ(ThreadCount(), threads);
+    API_GSM_Cleanup();
+    unitreset::ClosePmu();
+    unitreset::Gsm();
 }
 
 }  // namespace

@@ -31,11 +31,15 @@ using Dialling = ServicesTest;
 TEST_F(Call, SessionCarriesPayloadAcrossAStatusQueryAndEndsWithTheHangUp)
 {
     ASSERT_EQ(API_GSM_SetProtocol(0), API_ERR_NONE);
+    // Every bearer type set reads back as itself.
+    for (int index = 15; index >= 0; --index) {
+        ASSERT_EQ(API_GSM_CSD_SetMode(static_cast<unsigned>(index)), API_ERR_NONE) << index;
+        int mode = -1;
+        ASSERT_EQ(API_GSM_CSD_GetMode(&mode), API_ERR_NONE) << index;
+        EXPECT_EQ(mode, index);
+    }
     ASSERT_EQ(API_GSM_CSD_SetMode(8), API_ERR_NONE);
     EXPECT_TRUE(Sent("AT+CBST=12,0,1"));
-    int mode = -1;
-    ASSERT_EQ(API_GSM_CSD_GetMode(&mode), API_ERR_NONE);
-    EXPECT_EQ(mode, 8);
 
     services.SetNumber("0612345678", CallOutcome::Connect);
     ASSERT_EQ(API_GSM_CSD_Dial("0612345678"), API_ERR_NONE);
@@ -44,12 +48,15 @@ TEST_F(Call, SessionCarriesPayloadAcrossAStatusQueryAndEndsWithTheHangUp)
     EXPECT_EQ(b_PSD_ConnectionStatus, 0);
     const std::string first = AllBytes(2000);
     Exchange(first);
+    int none = -1;
+    EXPECT_EQ(API_GSM_CSD_WriteData("", 0, &none), API_ERR_NONE);
+    EXPECT_EQ(none, 0);
 
     // The query escapes; "ATO" takes the call back to data mode.
     GsmStatus status;
     modem.ClearCommands();
     ASSERT_EQ(API_GSM_GetStatus(&status), API_ERR_NONE);
-    EXPECT_EQ(modem.Commands().back(), "ATO");
+    EXPECT_EQ(modem.Commands().back(), "ATO\r");
     EXPECT_EQ(b_CommandMode, 0);
     const std::string second = AllBytes(2600).substr(100);
     Exchange(second);
@@ -132,7 +139,9 @@ TEST_F(Dialling, EveryOutcomeOfADialIsReported)
     EXPECT_FALSE(Sent("ATH"));
 
     // No answer, or one that is none of the results: given up after 30 looks.
+    const int looks = SleepsOf(1000);
     EXPECT_EQ(API_GSM_CSD_Dial("400"), API_ERR_GSM_CSD_DIAL_TIMEOUT);
+    EXPECT_EQ(SleepsOf(1000) - looks, 30);
     EXPECT_EQ(CountSent("ATH"), 1);
     modem.Override("ATD500", sim::GsmOverride{"ERROR"});
     EXPECT_EQ(API_GSM_CSD_Dial("500"), API_ERR_GSM_CSD_DIAL_TIMEOUT);
@@ -161,11 +170,12 @@ TEST_F(Dialling, PolledDialIsLookedAtOnlyWhileItIsOnItsWay)
     EXPECT_TRUE(Eventually([] { return API_GSM_CSD_CheckDialResult(0) == API_ERR_NONE; }));
     EXPECT_EQ(b_CSD_ConnectionStatus, 1);
     ASSERT_EQ(API_GSM_CSD_HangUp(), API_ERR_NONE);
+    EXPECT_EQ(API_GSM_CSD_CheckDialResult(0), API_ERR_GSM_CSD_NO_ACTIVE_CONNECTION_PRESENT);  // the "OK" to ATH is none
 
     services.SetNumber("0613", CallOutcome::Silent);
     ASSERT_EQ(API_GSM_CSD_DialWithoutCheckResult("0613"), API_ERR_NONE);
     EXPECT_EQ(API_GSM_CSD_CheckDialResult(1), API_ERR_GSM_CSD_DIAL_TIMEOUT);
-    EXPECT_EQ(modem.Commands().back(), "ATH");
+    EXPECT_EQ(modem.Commands().back(), "ATH\r");
 }
 
 TEST_F(Dialling, RedialRepeatsTheLastNumberAndStoresItsCount)

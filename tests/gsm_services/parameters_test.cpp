@@ -11,7 +11,7 @@ TEST_F(Parameters, AnUnsetFieldIsMarkedAndReadsBackAsNotDefined)
 {
     int length = 0;
     EXPECT_EQ(API_GSM_PSD_GetAPN(nullptr, &length), API_ERR_GSM_PSD_APN_NOT_DEFINED);
-    EXPECT_EQ(Nor(API_GSM_NOR_APN, 14), std::string("UNDEFINED_APN\0", 14));
+    EXPECT_EQ(Nor(API_GSM_NOR_APN, 15), std::string("UNDEFINED_APN\0\xFF", 15));
 
     // Once marked, the size query succeeds without a size; the copy does not.
     length = 77;
@@ -60,6 +60,7 @@ TEST_F(Parameters, TextsRoundTripWithinTheirLimits)
     EXPECT_EQ(text[5], 'x');
 
     ASSERT_EQ(API_GSM_PSD_SetPassword("s3cret-pass_word@x"), API_ERR_NONE);
+    ASSERT_EQ(API_GSM_PSD_SetLogin("user"), API_ERR_NONE);  // the field beside it stays
     length = 300;
     ASSERT_EQ(API_GSM_PSD_GetPassword(text, &length), API_ERR_NONE);
     EXPECT_STREQ(text, "s3cret-pass_word@x");

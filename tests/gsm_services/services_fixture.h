@@ -22,19 +22,9 @@
 #include "internal/API_GSM.h"
 #include "internal/API_PM.h"
 #include "sim/gsm_services.h"
-#include "sim/receiver.h"
-#include "sim/standard_board.h"
+#include "sim_test.h"
 
-inline bool Eventually(const std::function<bool()> &condition)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using simtest::Eventually;
 
 // Every byte value, several times over: no modem text hides in it.
 inline std::string AllBytes(size_t size)
@@ -46,25 +36,18 @@ inline std::string AllBytes(size_t size)
 }
 
 // Time scale: with a connection up, queries escape with "+++", whose 1 s
-// silence (scaled) must stay longer than the modem's guard (0.8 s scaled)
-// on a busy machine; 0.05 leaves 10 ms.  Without a connection 0.02 does.
-class ServicesTest : public ::testing::Test {
+// silence (scaled) the modem must hear as one (it takes 0.8 of it) on a busy
+// machine; 0.05 leaves 10 ms.  Without a connection 0.02 does.
+class ServicesTest : public simtest::SimTest {
 protected:
     explicit ServicesTest(double timeScale = 0.02, sim::GsmServicesOptions options = {})
-        : receiver(Options(timeScale)), board(receiver), services(*board.gsm, std::move(options))
+        : SimTest(timeScale), services(*board.gsm, std::move(options))
     {
-    }
-
-    static sim::ReceiverOptions Options(double timeScale)
-    {
-        sim::ReceiverOptions options;
-        options.timeScale = timeScale;
-        return options;
     }
 
     void SetUp() override
     {
-        ifd_pmu = Board_Open("/dev/pmu", O_RDWR, 0);
+        OpenPmu();
         ASSERT_EQ(API_NOR_Init(), API_ERR_NONE);
         ASSERT_EQ(API_SYS_CreateTask(API_TASK_GSM, 10), API_ERR_NONE);
         ASSERT_EQ(API_GSM_Initialize(), API_ERR_NONE);
@@ -74,12 +57,8 @@ protected:
     void TearDown() override
     {
         API_GSM_Cleanup();
-        p_gsmcallback = nullptr;
-        GSMprotocol = 1;
-        bCheckStatus = 1;
         API_NOR_Cleanup();
-        Board_Close(ifd_pmu);
-        ifd_pmu = 0;
+        unitreset::Gsm();
     }
 
     void SetAccess(const char *apn = "internet.orva", const char *login = "user", const char *password = "secret")
@@ -89,29 +68,16 @@ protected:
         ASSERT_EQ(API_GSM_PSD_SetPassword(password), API_ERR_NONE);
     }
 
-    bool Sent(const std::string &command) const
-    {
-        for (const std::string &line : modem.Commands())
-            if (line == command)
-                return true;
-        return false;
-    }
-
-    bool SentStartingWith(const std::string &prefix) const
-    {
-        for (const std::string &line : modem.Commands())
-            if (line.compare(0, prefix.size(), prefix) == 0)
-                return true;
-        return false;
-    }
-
-    int CountSent(const std::string &command) const
+    // Command lines sent, whole (with their CR) or by their start.
+    int CountSent(const std::string &command, bool whole = true) const
     {
         int count = 0;
         for (const std::string &line : modem.Commands())
-            count += line == command;
+            count += whole ? line == command + "\r" : line.compare(0, command.size(), command) == 0;
         return count;
     }
+    bool Sent(const std::string &command) const { return CountSent(command) > 0; }
+    bool SentStartingWith(const std::string &prefix) const { return CountSent(prefix, false) > 0; }
 
     // Reads until `size` bytes came or the reader reports an end.  A read is
     // made only once there is something to take, so a failing test fails
@@ -136,10 +102,16 @@ protected:
         return data;
     }
 
+    int SleepsOf(long ms) const
+    {
+        int count = 0;
+        for (const timespec &sleep : receiver.Sleeps())
+            count += sleep.tv_sec * 1000 + sleep.tv_nsec / 1000000 == ms;
+        return count;
+    }
+
     std::string Nor(unsigned address, unsigned length) const { return board.nor->PeekText(address, length); }
 
-    sim::Receiver receiver;
-    sim::StandardBoard board;
     sim::GsmModem &modem = *board.gsm;
     sim::GsmServices services;
 };

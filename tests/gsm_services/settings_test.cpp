@@ -14,8 +14,8 @@ TEST_F(Settings, BandChangeRestartsTheModemWaitsForItAndIsStored)
     testing::internal::CaptureStdout();
     ASSERT_EQ(API_GSM_SetBand(3, 1), API_ERR_NONE);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Modem ready\r");
-    EXPECT_EQ(modem.Commands(), (std::vector<std::string>{"AT+WMBS?", "AT+WMBS=3,1", "AT&W", "AT+CFUN=1", "AT+WSTR=1",
-                                                          "AT+WSTR=1", "AT+WSTR=1"}));
+    EXPECT_EQ(modem.Commands(), (std::vector<std::string>{"AT+WMBS?\r", "AT+WMBS=3,1\r", "AT&W\r", "AT+CFUN=1\r", "AT+WSTR=1\r",
+                                                          "AT+WSTR=1\r", "AT+WSTR=1\r"}));
     EXPECT_EQ(Nor(API_GSM_NOR_BAND, 1), "3");
     int band = -1;
     ASSERT_EQ(API_GSM_GetBand(&band), API_ERR_NONE);
@@ -25,7 +25,7 @@ TEST_F(Settings, BandChangeRestartsTheModemWaitsForItAndIsStored)
     modem.ClearCommands();
     EXPECT_EQ(API_GSM_SetBand(3, 0), API_ERR_NONE);
     EXPECT_EQ(API_GSM_SetBand(7, 0), API_ERR_GSM_INVALID_BAND_SETTINGS);
-    EXPECT_EQ(modem.Commands(), (std::vector<std::string>{"AT+WMBS?", "AT+WMBS?"}));
+    EXPECT_EQ(modem.Commands(), (std::vector<std::string>{"AT+WMBS?\r", "AT+WMBS?\r"}));
 
     // A status out of range stops before anything is stored.
     services.SetRestartStatuses({3});
@@ -56,7 +56,7 @@ TEST_F(Settings, NetworkModeAndModemClassAreAppliedAndStored)
 {
     modem.ClearCommands();
     EXPECT_EQ(API_GSM_SetNetwork(1), API_ERR_GSM_INVALID_NETWORK_SETTINGS);
-    EXPECT_EQ(modem.Commands(), (std::vector<std::string>{"AT+WWSM?"}));
+    EXPECT_EQ(modem.Commands(), (std::vector<std::string>{"AT+WWSM?\r"}));
     ASSERT_EQ(API_GSM_SetNetwork(0), API_ERR_NONE);
     EXPECT_TRUE(Sent("AT+WWSM=0"));
     ASSERT_EQ(API_GSM_SetNetwork(2), API_ERR_NONE);
@@ -66,6 +66,8 @@ TEST_F(Settings, NetworkModeAndModemClassAreAppliedAndStored)
 
     EXPECT_EQ(API_GSM_SetProtocol(5), API_ERR_GSM_UNDEFINED_PROTOCOL);
     EXPECT_FALSE(SentStartingWith("AT+CGCLASS="));
+    ASSERT_EQ(API_GSM_SetProtocol(1), API_ERR_NONE);
+    EXPECT_EQ(modem.Commands().back(), "AT+CGCLASS=\"CG\"\r");
     ASSERT_EQ(API_GSM_SetProtocol(0), API_ERR_NONE);
     EXPECT_TRUE(Sent("AT+CGCLASS=\"CC\""));
     EXPECT_EQ(Nor(API_GSM_NOR_PROTOCOL, 1), "0");

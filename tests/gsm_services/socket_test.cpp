@@ -63,7 +63,7 @@ TEST_F(Socket, TcpSessionCarriesPayloadBothWaysAcrossAStatusQuery)
     int quality = -1;
     ASSERT_EQ(API_GSM_GetSignalStrength(&quality), API_ERR_NONE);
     EXPECT_EQ(quality, 18);
-    EXPECT_EQ(modem.Commands(), (std::vector<std::string>{"AT", "AT+CSQ", "AT+WIPDATA=2,1,2"}));
+    EXPECT_EQ(modem.Commands(), (std::vector<std::string>{"AT\r", "AT+CSQ\r", "AT+WIPDATA=2,1,2\r"}));
     EXPECT_EQ(b_CommandMode, 0);
 
     // Opening again, or starting the bearer, leaves the socket as it was.
@@ -79,6 +79,8 @@ TEST_F(Socket, TcpSessionCarriesPayloadBothWaysAcrossAStatusQuery)
 
     ASSERT_EQ(API_GSM_PSD_CloseSocket(), API_ERR_NONE);
     EXPECT_TRUE(Sent("AT+WIPCLOSE=2,1"));
+    EXPECT_EQ(WipSocket[0].state, 1);
+    EXPECT_EQ(Buffer_Cmd_Length, 3);  // while closing, only the result word and its NUL are kept
     EXPECT_FALSE(services.Socket().open);
     char byte;
     int received = -1;
@@ -117,7 +119,7 @@ TEST_F(Socket, UnreadPayloadSurvivesAStatusQueryAndComesBeforeWhatFollows)
     int quality = -1;
     ASSERT_EQ(API_GSM_GetSignalStrength(&quality), API_ERR_NONE);
     EXPECT_EQ(quality, 18);
-    EXPECT_EQ(modem.Commands().back(), "AT+WIPDATA=2,1,2");
+    EXPECT_EQ(modem.Commands().back(), "AT+WIPDATA=2,1,2\r");
     EXPECT_EQ(b_CommandMode, 0);
 
     const std::string received = ReadAll(ReadPsd, unread.size() + later.size());
@@ -136,6 +138,22 @@ TEST_F(Socket, UdpByNameKeepsThePeersFirstBytesAndEndsWhenThePeerCloses)
     int written = 0;
     ASSERT_EQ(API_GSM_PSD_WriteData("ping", 4, &written), API_ERR_NONE);
     EXPECT_EQ(ReadAll(ReadPsd, 4), "ping");
+    // Left in command mode by a raw command, the socket is taken back for a write.
+    ASSERT_EQ(API_GSM_SendCmd("AT\r"), API_ERR_NONE);
+    ASSERT_EQ(API_GSM_PSD_WriteData("pong", 4, &written), API_ERR_NONE);
+    EXPECT_EQ(modem.Commands().back(), "AT+WIPDATA=1,1,1\r");
+    EXPECT_EQ(ReadAll(ReadPsd, 4), "pong");
+    // Closing the socket ends a read that waits on it.
+    auto closed = std::async(std::launch::async, [] {
+        char byte;
+        int received = -1;
+        return API_GSM_PSD_ReadData(&byte, 1, &received);
+    });
+    ASSERT_TRUE(Eventually([] { return b_PSD_WaitForData == 1; }));
+    ASSERT_EQ(API_GSM_PSD_CloseSocket(), API_ERR_NONE);
+    EXPECT_EQ(closed.get(), API_ERR_GSM_CONNEXION);
+    ASSERT_EQ(API_GSM_PSD_OpenSocketByName(API_GSM_PSD_UDP, "echo.orva.example", 7), API_ERR_NONE);
+    EXPECT_EQ(ReadAll(ReadPsd, 7), "hello\r\n");
 
     auto pending = std::async(std::launch::async, [] {
         char byte;
@@ -177,6 +195,9 @@ TEST_F(SocketSetup, MissingAccessPointNameStopsTheStartAndALaterOpenSucceeds)
 
 TEST_F(SocketSetup, RefusalsOfTheModemAndOfTheArgumentsCloseTheSocket)
 {
+    // Before any socket was opened, the protocol is UDP's.
+    EXPECT_EQ(API_GSM_PSD_OpenSocketByIP(2, "192.0.2.10", 5000), API_ERR_GSM_PSD_INVALID_PROTOCOL);
+    EXPECT_EQ(modem.Commands().back(), "AT+WIPCLOSE=1,1\r");
     SetAccess("other.apn");
     services.AddPeer("192.0.2.10", 5000);
     // The network refuses the access point (extended error 812).
@@ -204,6 +225,8 @@ TEST_F(SocketSetup, RefusalsOfTheModemAndOfTheArgumentsCloseTheSocket)
     EXPECT_EQ(API_GSM_PSD_OpenSocketByIP(API_GSM_PSD_UDP, "192.0.2.10", 5000), API_ERR_NONE);
     EXPECT_TRUE(Sent("AT+WIPCREATE=1,1,80,\"192.0.2.10\",5000"));
     EXPECT_EQ(services.Socket().localPort, 80);
+    ASSERT_EQ(API_GSM_PSD_CloseSocket(), API_ERR_NONE);
+    EXPECT_EQ(modem.Commands()[modem.Commands().size() - 2], "AT+WIPCLOSE=1,1\r");
 }
 
 TEST_F(SocketSetup, PayloadOperationsRefuseBadArgumentsAndAMissingSocket)
@@ -232,12 +255,18 @@ TEST_F(SocketSetup, PayloadOperationsRefuseBadArgumentsAndAMissingSocket)
 
 TEST_F(SocketSetup, DisconnectStopsBearerAndStackOnce)
 {
+    // The configuration probes only ask.
+    EXPECT_EQ(API_GSM_PSD_GetIPConfig(0), API_ERR_NONE);
+    EXPECT_EQ(API_GSM_PSD_SetIPConfig(), API_ERR_NONE);
+    EXPECT_EQ(modem.Commands(), (std::vector<std::string>{"AT+WSTR=1\r", "AT+CMEE=1\r", "AT+WIPCFG?\r", "AT+CMEE=0\r",
+                                                          "AT+WSTR=1\r"}));
+    modem.ClearCommands();
     SetAccess();
     ASSERT_EQ(API_GSM_PSD_ConnectBearer(), API_ERR_NONE);
     modem.ClearCommands();
     ASSERT_EQ(API_GSM_PSD_DisconnectBearer(), API_ERR_NONE);
     EXPECT_EQ(modem.Commands(),
-              (std::vector<std::string>{"AT+CMEE=1", "AT+WIPBR=5,6", "AT+WIPBR=0,6", "AT+WIPCFG=0", "AT+CMEE=0"}));
+              (std::vector<std::string>{"AT+CMEE=1\r", "AT+WIPBR=5,6\r", "AT+WIPBR=0,6\r", "AT+WIPCFG=0\r", "AT+CMEE=0\r"}));
     EXPECT_FALSE(services.Bearer().stackStarted);
     modem.ClearCommands();
     EXPECT_EQ(API_GSM_PSD_DisconnectBearer(), API_ERR_NONE);

@@ -137,7 +137,9 @@ TEST_F(Status, OperatorQueryWaitsForRegistrationForABoundedTimeAndDetachesNothin
 
     services.Unregister();
     modem.ClearCommands();
+    const int pauses = SleepsOf(1000);
     EXPECT_EQ(API_GSM_GetNetworkReceived(&technology, name), API_ERR_GSM_OTHER);
+    EXPECT_EQ(SleepsOf(1000) - pauses, 10);  // a pause after each unregistered answer
     EXPECT_STREQ(name, "");
     EXPECT_EQ(CountSent("AT+COPS?"), 10);
     EXPECT_FALSE(SentStartingWith("AT+CGATT"));
@@ -207,6 +209,18 @@ TEST_F(Status, ImeiAndVersionAreQueriedThenCopied)
     ASSERT_EQ(API_GSM_GetVersion(nullptr, &versionLength, nullptr, &moduleLength), API_ERR_NONE);
     ASSERT_EQ(API_GSM_GetVersion(version, &versionLength, module, &moduleLength), API_ERR_NONE);
     EXPECT_STREQ(module, "Q2687H");
+    modem.ClearOverrides();
+    modem.Override("AT+CGMR", Answer("746a09gg.Q26 2010\nOK"));  // a name shorter than the default
+    ASSERT_EQ(API_GSM_GetVersion(nullptr, &versionLength, nullptr, &moduleLength), API_ERR_NONE);
+    ASSERT_EQ(API_GSM_GetVersion(version, &versionLength, module, &moduleLength), API_ERR_NONE);
+    EXPECT_STREQ(module, "Q26");
+
+    // Nowhere to put the answer: refused before anything is asked.
+    modem.ClearCommands();
+    for (int (*query)(int *) : {API_GSM_GetNetworkSelected, API_GSM_GetBand, API_GSM_GetProtocol,
+                                API_GSM_GetSignalStrength})
+        EXPECT_EQ(query(nullptr), API_ERR_INVALID_PARAMETERS);
+    EXPECT_TRUE(modem.Commands().empty());
 }
 
 TEST_F(Status, LevelOfAModemNotStartedIsZeroWithoutAsking)

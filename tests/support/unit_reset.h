@@ -24,6 +24,10 @@ void Uart();
 void Watchdog();
 void Usb();
 
+// The GSM unit's flags as the process starts them; end its task and close
+// its line with API_GSM_Cleanup first.
+void Gsm();
+
 }  // namespace unitreset
 
 #endif

@@ -35,6 +35,7 @@
 
 #include "sim/event_log.h"
 #include "sim/pty_line.h"
+#include "sim/serial_peer.h"
 
 namespace sim {
 
@@ -69,13 +70,11 @@ struct BluetoothHostEvent {
     std::string text;
 };
 
-class BluetoothModule {
+class BluetoothModule : public SerialPeer {
 public:
     BluetoothModule(Receiver &receiver, std::shared_ptr<Pmu> pmu = nullptr, BluetoothModuleOptions options = {},
                     const std::string &boardPath = "/dev/ttyS3");
     ~BluetoothModule();
-    BluetoothModule(const BluetoothModule &) = delete;
-    BluetoothModule &operator=(const BluetoothModule &) = delete;
 
     // The remote side.  False when the module cannot do it now (no open
     // server, a link already up or none, restarting, or a line not set yet).
@@ -115,20 +114,9 @@ public:
     bool WaitForRestarts(int count, int timeoutMs) const;
 
 private:
-    using Clock = std::chrono::steady_clock;
-    using Time = Clock::time_point;
-
-    struct Output {
-        std::string bytes;
-        Time due;
-    };
-
-    void Run();
-    void ReadHost(Time now);
-    void WriteDue(Time now);
-    void RunTimers(Time now);
-    Time NextWakeup(Time now) const;
-    void Wake();
+    void Heard(const unsigned char *bytes, size_t count, Time now) override;
+    void Serve(Time now) override;
+    Time NextWakeup(Time now) const override;
 
     bool LineReady() const;
     void FeedData(const unsigned char *bytes, size_t count, Time now);
@@ -153,9 +141,6 @@ private:
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
-    std::thread m_thread;
-    int m_wake[2] = {-1, -1};
-    bool m_stopping = false;
 
     // Settings, as the listing shows them.
     std::string m_name;
@@ -184,7 +169,6 @@ private:
     int m_escapes = 0;
 
     std::string m_commandLine;
-    std::deque<Output> m_output;
     std::string m_heldForHost;  // remote data while the link is paused
 
     std::vector<BluetoothHostEvent> m_events;

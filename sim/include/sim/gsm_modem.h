@@ -1,9 +1,10 @@
 // The receiver's GSM modem as the far end of its serial line (a real
 // pseudo-terminal at "/dev/ttyS1"), running its own thread.
 //
-// Command mode: bytes up to a CR form a command line; whatever precedes "AT"
-// is dropped.  Answers go out as a modem frames them: "\r\n<line>\r\n" for
-// every line.  Echo is off unless switched on (ATE1, SetEcho).  Each command
+// Command mode: bytes up to a CR form a command line, which must begin with
+// "AT"; a line with stray bytes in front, or one ended by a line feed, is
+// answered "ERROR".  Answers go out as a modem frames them: "\r\n<line>\r\n"
+// for every line.  Echo is off unless switched on (ATE1, SetEcho).  Each command
 // is served by the handler with the longest matching prefix; the built-in
 // table below can be extended or replaced with SetHandler, and any answer
 // bent with Override (delay, split, silence, "+CME ERROR: n", other text).
@@ -30,7 +31,7 @@
 // plain "ERROR" otherwise.
 //
 // Data mode (after CONNECT): the host's bytes are payload (Payload(),
-// SetPayloadHandler).  "+++" preceded and followed by silent guard periods
+// SetPayloadHandler).  "+++" preceded and followed by one second of silence
 // (receiver time, scaled by the receiver's time scale) returns to command
 // mode with OK; the connection stays up.
 //
@@ -53,6 +54,7 @@
 
 #include "sim/event_log.h"
 #include "sim/pty_line.h"
+#include "sim/serial_peer.h"
 
 namespace sim {
 
@@ -91,25 +93,22 @@ struct GsmModemOptions {
     std::string puk = "12345678";
     std::vector<int> initStatus = {2};
     int phoneActivity = 0;
-    // Escape guard periods, receiver time (scaled).  Slightly shorter than
-    // the silences the device API keeps, as a real modem's are.
-    double guardBeforeMs = 800;
-    double guardAfterMs = 500;
+    // Escape guard periods, receiver time (scaled).
+    double guardBeforeMs = 1000;
+    double guardAfterMs = 1000;
 };
 
-class GsmModem {
+class GsmModem : public SerialPeer {
 public:
     explicit GsmModem(Receiver &receiver, GsmModemOptions options = {});
     ~GsmModem();
-    GsmModem(const GsmModem &) = delete;
-    GsmModem &operator=(const GsmModem &) = delete;
 
     PtyLine &Line() { return *m_line; }
     // "host: <command>", "host: +++ (escape)", "host data: n bytes",
     // "modem: <line>", "modem data: n bytes", power changes.
     EventLog &Log() { return m_log; }
 
-    // Command lines heard, without their CR, in order.
+    // Command lines heard with their terminator, in order.
     std::vector<std::string> Commands() const;
     void ClearCommands();
     // Waits until `count` command lines have been heard; false on time-out.
@@ -155,12 +154,11 @@ public:
     void SetPayloadHandler(std::function<void(GsmModem &, const std::string &)> handler);
 
 private:
-    using Clock = std::chrono::steady_clock;
-
-    void Run();
+    void Heard(const unsigned char *bytes, size_t count, Time now) override;
+    void Serve(Time now) override;
+    Time NextWakeup(Time now) const override;
     void CheckPower();
     void PowerUpLocked();
-    void Feed(const unsigned char *data, size_t size);
     void FeedDataLocked(unsigned char byte, Clock::time_point now, std::string &payload);
     void FlushPlusesLocked(std::string &payload);
     void CheckEscape();
@@ -171,8 +169,6 @@ private:
     void DeliverPayload(const std::string &payload);
     bool Transmit(const std::string &bytes);
     void LogLines(const std::string &lines);
-    void Pause(double hostMs);
-    int NextTimeoutMs() const;
     void InstallBuiltins();
 
     GsmReply Pin(const std::string &command);
@@ -184,10 +180,6 @@ private:
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
-    std::mutex m_writeMutex;
-    std::thread m_thread;
-    int m_wake[2] = {-1, -1};
-    bool m_stopping = false;
 
     std::map<std::string, GsmHandler> m_handlers;
     std::vector<std::pair<std::string, GsmOverride>> m_overrides;

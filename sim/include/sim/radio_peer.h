@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "sim/event_log.h"
+#include "sim/serial_peer.h"
 
 namespace sim {
 
@@ -119,13 +120,10 @@ struct RadioReport {
     std::vector<std::string> Lines() const;
 };
 
-class RadioPeer {
+class RadioPeer : private SerialPeer {
 public:
     RadioPeer(Receiver &receiver, PtyLine &line, RadioOptions options = {});
     ~RadioPeer();
-    RadioPeer(const RadioPeer &) = delete;
-    RadioPeer &operator=(const RadioPeer &) = delete;
-
     void Start();
     void Stop();
 
@@ -138,9 +136,6 @@ public:
     std::vector<unsigned char> ReceivedBlocks() const;
 
 private:
-    using Clock = std::chrono::steady_clock;
-    using Time = Clock::time_point;
-
     enum class Mode { Off, Data, Command, Bootloader, Poc };
 
     struct RxByte {
@@ -160,10 +155,12 @@ private:
         bool stopAfter = false;
     };
 
-    void Run();
-    void ReadChunk();
+    void OnThreadStart() override;
+    void Heard(const unsigned char *bytes, size_t count, Time now) override;
+    void Serve(Time now) override;
+    Time NextWakeup(Time now) const override;
     void Advance();
-    Time NextWakeup() const;
+    Time NextDue() const;
     size_t BytesToFrameEnd() const;
     void Feed(const RxByte &byte);
     void FeedData(const RxByte &byte);
@@ -191,9 +188,6 @@ private:
     EventLog m_log;
 
     mutable std::mutex m_mutex;
-    std::thread m_thread;
-    int m_wake[2] = {-1, -1};
-    bool m_stopping = false;
 
     // Line and mode.
     Mode m_mode = Mode::Data;

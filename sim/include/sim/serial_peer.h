@@ -1,0 +1,91 @@
+// What every simulated device on a serial line shares: its own thread that
+// waits on the line and on a wake-up pipe with a time-out, reads what the
+// host sent, runs the device's timers and writes its output once due.
+// A device says what it hears, when it next needs the thread, and what it
+// does then; each hook runs on the peer's thread without any lock held, so
+// a device takes its own.
+#ifndef SIM_SERIAL_PEER_H
+#define SIM_SERIAL_PEER_H
+
+#include <stddef.h>
+
+#include <chrono>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace sim {
+
+class PtyLine;
+
+// A copy of `value`, taken under `lock`: the peers' observers.
+template <typename T>
+T Locked(std::mutex &lock, const T &value)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return value;
+}
+
+// A guard silence counts when it lasted this share of the guard: a peer
+// hears the host's bytes a scheduling delay after they were written.
+constexpr double kGuardTolerance = 0.8;
+
+class SerialPeer {
+public:
+    using Clock = std::chrono::steady_clock;
+    using Time = Clock::time_point;
+
+    virtual ~SerialPeer();
+    SerialPeer(const SerialPeer &) = delete;
+    SerialPeer &operator=(const SerialPeer &) = delete;
+
+    // Bytes for the host, written once `due` has come and in the order given;
+    // kept while the host is not reading.  Any thread.
+    void Queue(std::string bytes, Time due);
+    void Queue(std::string bytes) { Queue(std::move(bytes), Clock::now()); }
+    void DropOutput();
+    bool OutputPending() const;
+
+protected:
+    explicit SerialPeer(std::string name) : m_name(std::move(name)) {}
+
+    // Makes the wake-up pipe (a std::runtime_error when it cannot be made)
+    // and starts the thread on `line`; nothing when it runs.  With
+    // `blockingWrites` the device writes the line itself (PtyLine::Send) and
+    // may wait for room; otherwise the master is non-blocking and output
+    // goes through Queue.  Stop ends and joins the thread; the device's
+    // destructor calls Stop before its members go.
+    void Start(PtyLine &line, bool blockingWrites = false);
+    void Stop();
+    bool Running() const;
+    // Has the thread look at the device again at once.
+    void Wake();
+
+    virtual void Heard(const unsigned char *bytes, size_t count, Time now) = 0;
+    // Timers and other work that is due; then when the thread is next needed.
+    virtual void Serve(Time) {}
+    virtual Time NextWakeup(Time) const { return Time::max(); }
+    virtual void OnThreadStart() {}
+
+private:
+    struct Output {
+        std::string bytes;
+        Time due;
+    };
+
+    void Run();
+    Time WriteDue(Time now, bool *blocked);
+
+    const std::string m_name;
+    PtyLine *m_line = nullptr;
+    mutable std::mutex m_peerMutex;
+    std::deque<Output> m_output;
+    std::thread m_thread;
+    int m_wake[2] = {-1, -1};
+    bool m_stopping = false;
+};
+
+}  // namespace sim
+
+#endif

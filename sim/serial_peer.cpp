@@ -1,0 +1,159 @@
+#include "sim/serial_peer.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "sim/pty_line.h"
+
+namespace sim {
+
+SerialPeer::~SerialPeer() { Stop(); }
+
+void SerialPeer::Start(PtyLine &line, bool blockingWrites)
+{
+    std::lock_guard<std::mutex> lock(m_peerMutex);
+    if (m_thread.joinable())
+        return;
+    m_line = &line;
+    if (!blockingWrites) {
+        int flags = fcntl(line.MasterFd(), F_GETFL);
+        fcntl(line.MasterFd(), F_SETFL, flags | O_NONBLOCK);
+    }
+    if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::runtime_error(m_name + ": cannot create its wake-up pipe");
+    m_stopping = false;
+    m_thread = std::thread([this] { Run(); });
+}
+
+void SerialPeer::Stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_peerMutex);
+        if (!m_thread.joinable())
+            return;
+        m_stopping = true;
+    }
+    Wake();
+    m_thread.join();
+    std::lock_guard<std::mutex> lock(m_peerMutex);
+    close(m_wake[0]);
+    close(m_wake[1]);
+    m_wake[0] = m_wake[1] = -1;
+}
+
+bool SerialPeer::Running() const
+{
+    std::lock_guard<std::mutex> lock(m_peerMutex);
+    return m_thread.joinable() && !m_stopping;
+}
+
+void SerialPeer::Wake()
+{
+    std::lock_guard<std::mutex> lock(m_peerMutex);
+    if (m_wake[1] >= 0) {
+        char byte = 1;
+        ssize_t ignored = write(m_wake[1], &byte, 1);
+        (void)ignored;
+    }
+}
+
+void SerialPeer::Queue(std::string bytes, Time due)
+{
+    if (bytes.empty())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_peerMutex);
+        m_output.push_back({std::move(bytes), due});
+    }
+    Wake();
+}
+
+void SerialPeer::DropOutput()
+{
+    std::lock_guard<std::mutex> lock(m_peerMutex);
+    m_output.clear();
+}
+
+bool SerialPeer::OutputPending() const
+{
+    std::lock_guard<std::mutex> lock(m_peerMutex);
+    return !m_output.empty();
+}
+
+// When the next output is due; `blocked` when it is due but the host's side
+// of the line is full.
+SerialPeer::Time SerialPeer::WriteDue(Time now, bool *blocked)
+{
+    std::lock_guard<std::mutex> lock(m_peerMutex);
+    *blocked = false;
+    while (!m_output.empty() && m_output.front().due <= now) {
+        Output &front = m_output.front();
+        ssize_t written = write(m_line->MasterFd(), front.bytes.data(), front.bytes.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            *blocked = true;
+            return Time::max();
+        }
+        front.bytes.erase(0, static_cast<size_t>(written));
+        if (front.bytes.empty())
+            m_output.pop_front();
+    }
+    return m_output.empty() ? Time::max() : m_output.front().due;
+}
+
+void SerialPeer::Run()
+{
+    OnThreadStart();
+    int wake, fd;
+    {
+        std::lock_guard<std::mutex> lock(m_peerMutex);
+        wake = m_wake[0];
+        fd = m_line->MasterFd();
+    }
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(m_peerMutex);
+            if (m_stopping)
+                return;
+        }
+        Serve(Clock::now());
+        bool blocked = false;
+        Time next = std::min(WriteDue(Clock::now(), &blocked), NextWakeup(Clock::now()));
+
+        pollfd fds[2] = {{fd, static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0},
+                         {wake, POLLIN, 0}};
+        timespec timeout{};
+        timespec *until = nullptr;
+        if (next != Time::max()) {
+            auto left = std::max(next - Clock::now(), Clock::duration::zero());
+            auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
+            timeout.tv_nsec = static_cast<long>(ns % 1000000000);
+            until = &timeout;
+        }
+        if (ppoll(fds, 2, until, nullptr) <= 0)
+            continue;
+        if (fds[1].revents & POLLIN) {
+            char drain[64];
+            while (read(wake, drain, sizeof drain) > 0) {
+            }
+        }
+        if (fds[0].revents & POLLIN) {
+            unsigned char buffer[4096];
+            ssize_t count = read(fd, buffer, sizeof buffer);
+            if (count > 0)
+                Heard(buffer, static_cast<size_t>(count), Clock::now());
+        } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+            // Nobody holds the slave: nothing to hear until someone does.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+}
+
+}  // namespace sim
