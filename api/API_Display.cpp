@@ -465,7 +465,7 @@ extern "C" int API_Display_GetPowerState(int *state)
 
 extern "C" int API_Display_SetPowerState(int on)
 {
-    int result = API_SPI_SendRecv(ifd_pmu, on == 1 ? PMU_CMD_DISPLAY_POWER_ON : PMU_CMD_DISPLAY_POWER_OFF, 0);
+    int result = API_SPI_PmuSendRecv(on == 1 ? PMU_CMD_DISPLAY_POWER_ON : PMU_CMD_DISPLAY_POWER_OFF, 0);
     if (result == API_ERR_NONE)
         b_PowerState = on == 1 ? 1 : 0;
     return result;

@@ -61,9 +61,7 @@ int s_PmQuery(unsigned char command, Pause pause, unsigned char *data)
 int s_PmLockedQuery(unsigned char command, unsigned char *data)
 {
     pthread_mutex_lock(&s_spi_mutex);
-    // The task may serve an event after the shut-down took the device away:
-    // descriptor 0 is not the PMU.
-    int result = ifd_pmu > 0 ? s_PmQuery(command, Pause::None, data) : API_ERR_WRITING_SPI;
+    int result = s_PmQuery(command, Pause::None, data);
     pthread_mutex_unlock(&s_spi_mutex);
     return result;
 }
@@ -201,10 +199,10 @@ extern "C" int API_PM_StatusCallback(void (*callback)(int status))
 
 extern "C" int API_PM_EnablePowerEvents(void)
 {
-    return API_SPI_SendRecv(ifd_pmu, PMU_CMD_ENABLE_POWER_EVENTS, 0);
+    return API_SPI_PmuSendRecv(PMU_CMD_ENABLE_POWER_EVENTS, 0);
 }
 
-extern "C" int API_PM_RemoteShutdown(void) { return API_SPI_SendRecv(ifd_pmu, PMU_CMD_REMOTE_SHUTDOWN, 0); }
+extern "C" int API_PM_RemoteShutdown(void) { return API_SPI_PmuSendRecv(PMU_CMD_REMOTE_SHUTDOWN, 0); }
 
 extern "C" int API_PM_NotifyUser(void)
 {

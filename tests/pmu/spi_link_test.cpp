@@ -74,7 +74,7 @@ TEST_F(PmuTest, EveryFailureReleasesTheLock)
     EXPECT_EQ(API_PM_Initialize(), API_ERR_OPENING_PMU);
     Board_Close(opened);
     EXPECT_EQ(ifd_pmu, -1);
-    EXPECT_EQ(API_SPI_SendRecv(ifd_pmu, 0xB3, 0), API_ERR_WRITING_SPI);
+    EXPECT_EQ(API_SPI_SendRecv(ifd_pmu, 0xB3, 0), API_ERR_SPI_TRANSMISSION);
     EXPECT_TRUE(LockIsFree());
 }
 
