@@ -157,8 +157,15 @@ int s_PowerLevelSource2(float *level, float *voltage)
 
 extern "C" int API_PM_Initialize(void)
 {
-    ifd_pmu = Board_Open("/dev/pmu", O_RDWR, 0);
-    if (ifd_pmu < 0)
+    // A second start-up replaces the device it opened before; the old one is
+    // taken away under the bus lock of the exchanges that may still use it.
+    int fd = Board_Open("/dev/pmu", O_RDWR, 0);
+    pthread_mutex_lock(&s_spi_mutex);
+    int previous = ifd_pmu.exchange(fd);
+    pthread_mutex_unlock(&s_spi_mutex);
+    if (previous > 0)
+        Board_Close(previous);
+    if (fd < 0)
         return API_ERR_OPENING_PMU;
     // Started twice: the running task serves the reopened device too.
     if (b_pm_task_started.load())

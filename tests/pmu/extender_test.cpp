@@ -116,6 +116,8 @@ TEST_F(ExtenderTest, LineOutsideOneToEightIsRefusedBeforeAnyAccess)
 TEST_F(ExtenderTest, AfterCleanupNothingReachesAStaleDescriptor)
 {
     InitAndClearLog();
+    InitAndClearLog();
+    EXPECT_EQ(receiver.OpenDescriptors().size(), 1u);
     EXPECT_EQ(API_Extender_Cleanup(), 0);
     EXPECT_EQ(API_Extender_Cleanup(), 0);
     EXPECT_EQ(API_Extender_SetStatusGpio(1, 3, 0), API_ERR_READING_FROM_EXTENDER);

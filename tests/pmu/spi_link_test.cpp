@@ -69,10 +69,8 @@ TEST_F(PmuTest, EveryFailureReleasesTheLock)
         EXPECT_NE(API_SPI_SendRecv(ifd_pmu, 0xB3, 0), 0);
         EXPECT_TRUE(LockIsFree());
     }
-    int opened = ifd_pmu;
     receiver.FailOpen("/dev/pmu", EACCES);
     EXPECT_EQ(API_PM_Initialize(), API_ERR_OPENING_PMU);
-    Board_Close(opened);
     EXPECT_EQ(ifd_pmu, -1);
     EXPECT_EQ(API_SPI_SendRecv(ifd_pmu, 0xB3, 0), API_ERR_SPI_TRANSMISSION);
     EXPECT_TRUE(LockIsFree());
