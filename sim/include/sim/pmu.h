@@ -19,7 +19,15 @@
 //   0xF4 tone, 0xF5 duration (from the parameter), 0xF3 counts beeps and
 //   sets the buzzer sounding, 0xF2 silences it
 // Every other command (the measurements and the event status) answers with
-// the data value set for it (SetData); unknown commands answer data 0.
+// the data value set for it (SetData).
+//
+// Like the firmware, the model refuses with the failure answer 02 FF FF 02,
+// and does not carry out, a request whose header is not 0x02, whose checksum
+// is wrong, whose command is none of the above, or whose parameter the
+// command does not take: 0 unless stated, 1 for the GNSS and GSM supply
+// switches, 0 or 1 for the levels and the GSM module signal, any byte for
+// the tone and the duration.  The log marks it: "02 C3 01 C0 (refused:
+// parameter)".
 #ifndef SIM_PMU_H
 #define SIM_PMU_H
 
@@ -81,6 +89,8 @@ public:
     // Writes that arrived while the previous reply was still unread: requests
     // and replies of two users interleaved on the bus.
     int Overlaps() const;
+    // Requests the firmware refused as malformed or unknown.
+    int Refusals() const;
 
     PmuState State() const;
     void SetState(const PmuState &state);
@@ -123,6 +133,7 @@ private:
     EventLog m_log{"pmu"};
     std::vector<uint8_t> m_commands;
     int m_overlaps = 0;
+    int m_refusals = 0;
     PmuState m_state;
     std::array<uint8_t, 256> m_data{};
     std::map<uint8_t, PmuFault> m_commandFaults;
