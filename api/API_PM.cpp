@@ -32,7 +32,7 @@ static bool b_pm_sem_created = false;
 // moves the generation on, so a task it cannot wait for (the shut-down ran
 // from the task's own callback) still ends and a later one is not disturbed.
 static std::atomic<unsigned> s_pm_generation{0};
-static std::atomic<void (*)(int)> p_FuncPtr_status{nullptr};
+std::atomic<void (*)(int)> p_FuncPtr_status{nullptr};
 
 namespace {
 

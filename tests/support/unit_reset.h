@@ -14,6 +14,16 @@ void ClosePmu();
 
 void Bluetooth();
 
+// Board peripherals and display.  PowerManagement expects API_PM_StopTask
+// and leaves the device to ClosePmu; Display frees the mirror and the user
+// characters and forgets the device (closed by API_Display_Close first).
+void PowerManagement();
+void Extender();
+void PushButtons();
+void Gnss();
+void Ethernet();
+void Display();
+
 }  // namespace unitreset
 
 #endif
