@@ -257,7 +257,7 @@ void s_StartUnits(uint32_t flags, int &result)
 
 }  // namespace
 
-int create_config_file(void)
+extern "C" int create_config_file(void)
 {
     int fd = Board_Open(s_config_file, O_WRONLY | O_CREAT | O_TRUNC, 0777);
     if (fd <= 0) {
@@ -277,7 +277,7 @@ int create_config_file(void)
     return 1;
 }
 
-int make_device_descriptors(void)
+extern "C" int make_device_descriptors(void)
 {
     for (const API_DevName &row : a_devnames) {
         if (Board_Exists(row.path))

@@ -1,4 +1,5 @@
-/* The whole device API: every unit's public declarations. */
+/** @file
+ * The whole device API: every unit's public declarations. */
 #ifndef API_H
 #define API_H
 

@@ -31,10 +31,7 @@ extern int ifd_pps;
 extern uint32_t i_API_Initialized;
 extern int b_IsInitialized;
 
-// 1 when the file was written, 0 when it could not be created.
-int create_config_file(void);
-// Creates every missing device node of the table; always 1.
-int make_device_descriptors(void);
+// create_config_file and make_device_descriptors: the public API_Init.h.
 // Applies the configuration file's text to the table's paths.
 void s_ParseConfig(const char *data, size_t size);
 

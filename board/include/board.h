@@ -1,8 +1,19 @@
-/* The platform seam: the only place that touches device paths, ioctls, device
- * nodes, the shell, presence tests and sleeping.  Paths are always the
- * receiver's own ("/dev/pmu", "/etc/ts9_api.cfg"); a backend decides where they
- * really are.  Two backends exist: the Linux board (plain system calls) and the
- * simulated receiver (paths inside a sandbox, device models behind them).
+/* The platform seam: every access to the board's files and drivers goes
+ * through it: opening, reading, writing, seeking and closing device and
+ * configuration files, driver requests (ioctl), polling, device node
+ * creation, presence tests, file removal, the shell and sleeping.  Paths are
+ * always the receiver's own ("/dev/pmu", "/etc/ts9_api.cfg"); a backend
+ * decides where they really are.  Two backends exist: the Linux board (plain
+ * system calls) and the simulated receiver (paths inside a sandbox, device
+ * models behind them).
+ *
+ * Not through it: the terminal settings of a serial line opened through it
+ * (tcgetattr, tcsetattr, tcflush, cfset*speed and cfgetospeed, in the UART,
+ * GSM and Bluetooth units and the tool's serial link).  Both backends hand out
+ * a real terminal for a serial line (the simulated receiver's lines are
+ * pseudo-terminals), so the POSIX terminal interface works on the descriptor
+ * as it is.  Threads, semaphores, clocks, signals and the standard streams
+ * are the same on both and are used directly too.
  *
  * Every call behaves like the system call it is named after: -1 and errno on
  * failure. */

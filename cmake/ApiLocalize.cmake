@@ -1,0 +1,32 @@
+# Run by orva_api_local_archive (ApiExports.cmake) at build time: links the
+# objects given after "--" into one relocatable object OUTPUT and keeps global
+# only the names of KEEP and the weak definitions.
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT result EQUAL 0)
+    list(JOIN ARGN " " command)
+    message(FATAL_ERROR "failed (${result}): ${command}\n${output}")
+  endif()
+  set(output "${output}" PARENT_SCOPE)
+endfunction()
+
+set(objects)
+set(seen_separator FALSE)
+foreach(index RANGE ${CMAKE_ARGC})
+  if(seen_separator AND index LESS CMAKE_ARGC)
+    list(APPEND objects "${CMAKE_ARGV${index}}")
+  elseif("${CMAKE_ARGV${index}}" STREQUAL "--")
+    set(seen_separator TRUE)
+  endif()
+endforeach()
+
+set(whole ${OUTPUT}.whole)
+run(${LINKER} -r -o ${whole} ${objects})
+run(${NM} --defined-only --format=posix ${whole})
+string(REGEX MATCHALL "[^\n]+ [VWu] " weak "${output}")
+list(TRANSFORM weak REPLACE " [VWu] $" "")
+file(READ ${KEEP} keep)
+list(JOIN weak "\n" weak)
+file(WRITE ${OUTPUT}.keep "${keep}${weak}\n")
+run(${OBJCOPY} --wildcard --keep-global-symbols=${OUTPUT}.keep ${whole} ${OUTPUT})
+file(REMOVE ${whole})

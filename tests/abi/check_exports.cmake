@@ -1,0 +1,32 @@
+# Run by ctest: the shared library's dynamic symbols are exactly the functions
+# declared in the public headers, each in the version node.
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE symbols RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^ \n]+\n" exported "${symbols}")
+list(TRANSFORM exported STRIP)
+list(REMOVE_ITEM exported ${NODE})
+set(unversioned ${exported})
+list(FILTER unversioned EXCLUDE REGEX "@@${NODE}$")
+list(TRANSFORM exported REPLACE "@.*" "")
+
+file(GLOB headers ${HEADERS}/*.h)
+set(declared)
+foreach(header ${headers})
+  file(READ ${header} text)
+  string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_]*\\([^()]*(\\([^()]*\\)[^()]*)*\\);" calls "${text}")
+  list(TRANSFORM calls REPLACE "\\(.*" "")
+  list(APPEND declared ${calls})
+endforeach()
+
+set(undeclared ${exported})
+list(REMOVE_ITEM undeclared ${declared})
+set(missing ${declared})
+list(REMOVE_ITEM missing ${exported})
+if(undeclared OR missing OR unversioned)
+  message(FATAL_ERROR "exported but not declared: ${undeclared}\n"
+                      "declared but not exported: ${missing}\nwithout ${NODE}: ${unversioned}")
+endif()
+list(LENGTH exported count)
+message(STATUS "${count} symbols exported, all declared in the public headers")
