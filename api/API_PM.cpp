@@ -204,10 +204,7 @@ extern "C" int API_PM_StatusCallback(void (*callback)(int status))
     return API_ERR_NONE;
 }
 
-extern "C" int API_PM_EnablePowerEvents(void)
-{
-    return API_SPI_PmuSendRecv(PMU_CMD_ENABLE_POWER_EVENTS, 0);
-}
+extern "C" int API_PM_EnablePowerEvents(void) { return API_SPI_PmuSendRecv(PMU_CMD_ENABLE_POWER_EVENTS, 0); }
 
 extern "C" int API_PM_RemoteShutdown(void) { return API_SPI_PmuSendRecv(PMU_CMD_REMOTE_SHUTDOWN, 0); }
 
@@ -277,12 +274,8 @@ extern "C" int API_PM_GetChargeStatus(int type, int *status)
             return API_ERR_INVALID_COMMAND_RETURNED_PMU_QUERY;
         *status = 1;
         return API_ERR_NONE;
-    case 2:
-        *status = firstSet ? 0 : secondSet ? 2 : 3;
-        return API_ERR_NONE;
-    default:
-        *status = 4;
-        return API_ERR_NONE;
+    case 2: *status = firstSet ? 0 : secondSet ? 2 : 3; return API_ERR_NONE;
+    default: *status = 4; return API_ERR_NONE;
     }
 }
 

@@ -68,22 +68,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // Sizes beyond 3 are refused; the low ones are where the drawing is.
         API_Display_PrintText(x, y, textSize % 5, input.Rest().c_str());
         break;
-    case 1:
-        API_Display_PrintText2(x, y, input.Rest().c_str());
-        break;
-    case 2:
-        API_Display_PrintText3(x, y, scale, input.Rest().c_str());
-        break;
-    case 3:
-        DefineCharacter(input, textSize % 4);
-        break;
+    case 1: API_Display_PrintText2(x, y, input.Rest().c_str()); break;
+    case 2: API_Display_PrintText3(x, y, scale, input.Rest().c_str()); break;
+    case 3: DefineCharacter(input, textSize % 4); break;
     case 4:
         // Sizes and codes outside the ranges, with a table of the right size.
         DefineCharacter(input, textSize);
         break;
-    default:
-        RestartDisplay();
-        break;
+    default: RestartDisplay(); break;
     }
     return 0;
 }

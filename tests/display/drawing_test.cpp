@@ -11,10 +11,18 @@ using Drawing = DisplayTest;
 
 TEST_F(Drawing, ArgumentChecksComeBeforeAnyPixel)
 {
-    for (const auto &l : {std::array{0, 0, 0, 0, 58}, {128, 0, 0, 0, 58}, {0, 0, 128, 0, 58}, {0, 64, 5, 0, 58},
-                          {0, 0, 5, 64, 58}, {-3, 10, 5, 10, 59}, {5, -3, 40, 20, 59}, {INT32_MIN, 0, 100, 63, 59}})
-        EXPECT_EQ(API_Display_DrawLine(l[0], l[1], l[2], l[3]), l[4]) << l[0] << "," << l[1] << " " << l[2] << "," << l[3];
-    for (const auto &r : {std::array{10, 10, 10, 20}, {10, 10, 20, 10}, {128, 0, 0, 5}, {0, 0, 128, 5}, {0, 64, 5, 0}, {0, 0, 5, 64}})
+    for (const auto &l : {std::array{0, 0, 0, 0, 58},
+                          {128, 0, 0, 0, 58},
+                          {0, 0, 128, 0, 58},
+                          {0, 64, 5, 0, 58},
+                          {0, 0, 5, 64, 58},
+                          {-3, 10, 5, 10, 59},
+                          {5, -3, 40, 20, 59},
+                          {INT32_MIN, 0, 100, 63, 59}})
+        EXPECT_EQ(API_Display_DrawLine(l[0], l[1], l[2], l[3]), l[4])
+            << l[0] << "," << l[1] << " " << l[2] << "," << l[3];
+    for (const auto &r :
+         {std::array{10, 10, 10, 20}, {10, 10, 20, 10}, {128, 0, 0, 5}, {0, 0, 128, 5}, {0, 64, 5, 0}, {0, 0, 5, 64}})
         EXPECT_EQ(API_Display_DrawRect(r[0], r[1], r[2], r[3], 1), API_ERR_INVALID_RECTANGLE_COORDINATES);
     for (const auto &c : {std::array{10, 129, 32}, {10, 32, 65}, {10, -1, 32}, {10, 32, -1}, {141, 64, 32}})
         EXPECT_EQ(API_Display_DrawCircle(c[0], c[1], c[2]), API_ERR_SET_CLEAR_PIXEL);
@@ -81,7 +89,8 @@ TEST_F(Drawing, RectanglesAndCircles)
     EXPECT_EQ(API_Display_DrawRect(14, 4, 8, 1, 1), API_ERR_NONE);
     EXPECT_EQ(API_Display_DrawRect(-2, 6, 3, 9, 1), API_ERR_NONE);  // only the right edge starts on the screen
     EXPECT_EQ(Shown(0, 0, 16, 10), Art("................|.#####..#######.|.#...#..#######.|.#...#..#######.|"
-                                       ".#####..#######.|................") + Rows("...#............", 4));
+                                       ".#####..#######.|................") +
+                                       Rows("...#............", 4));
     // Midpoint circles: no point on the diagonals.
     EXPECT_EQ(API_Display_DrawCircle(1, 10, 20), API_ERR_NONE);
     EXPECT_EQ(API_Display_DrawCircle(3, 64, 32), API_ERR_NONE);

@@ -18,8 +18,16 @@ TEST(Fonts, GlyphsKeepToTheirCellsAndWidths)
     EXPECT_EQ(std::string(size7_bmp.begin() + 96 * 8, size7_bmp.end()), std::string(8, '\0'));
 
     const std::map<int, std::string> byWidth = {
-        {2, "!,.:;Iil"}, {4, "'(/fj"}, {5, "*rt"}, {6, "_aceks"}, {7, std::string("-0123456789=EFJLSbdghnopquz") + '\0'},
-        {8, "+?BDHNPRTUYZvxy"}, {9, "#&)ACGKOQVX[]"}, {10, "%m"}, {11, "Mw*"}, {13, "W"},
+        {2, "!,.:;Iil"},
+        {4, "'(/fj"},
+        {5, "*rt"},
+        {6, "_aceks"},
+        {7, std::string("-0123456789=EFJLSbdghnopquz") + '\0'},
+        {8, "+?BDHNPRTUYZvxy"},
+        {9, "#&)ACGKOQVX[]"},
+        {10, "%m"},
+        {11, "Mw*"},
+        {13, "W"},
     };
     std::string codes;
     for (int record = 0; record < 84; ++record) {
@@ -33,7 +41,9 @@ TEST(Fonts, GlyphsKeepToTheirCellsAndWidths)
         for (int pixel = 0; pixel < 195; ++pixel)
             EXPECT_TRUE(at[1 + pixel] == 0 || (at[1 + pixel] == 1 && pixel % 13 < width)) << "pixel " << pixel;
     }
-    EXPECT_EQ(codes, std::string("abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ!+:?*/_,;%=-.'()&#[]*") + '\0');
+    EXPECT_EQ(codes,
+              std::string("abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ!+:?*/_,;%=-.'()&#[]*") +
+                  '\0');
 }
 
 }  // namespace

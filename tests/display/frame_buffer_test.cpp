@@ -15,7 +15,10 @@ using Transfer = sim::Display::Transfer;
 using Transfers = std::vector<Transfer>;
 
 Transfer PageSelect(int page) { return {0, {static_cast<uint8_t>(0xB0 + page), 0x00, 0x10}}; }
-Transfer PageData(int page) { return {1, std::vector<uint8_t>(s_display_mirror + page * 128, s_display_mirror + page * 128 + 128)}; }
+Transfer PageData(int page)
+{
+    return {1, std::vector<uint8_t>(s_display_mirror + page * 128, s_display_mirror + page * 128 + 128)};
+}
 bool Blank(const std::array<uint8_t, 1024> &ram) { return ram == std::array<uint8_t, 1024>{}; }
 
 using FrameBuffer = DisplayTest;

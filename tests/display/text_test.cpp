@@ -105,7 +105,10 @@ TEST_F(Text, UserCharactersAreDrawnAtTheirOwnSizeOnly)
     EXPECT_EQ(API_Display_PrintText(0, 40, 1, "\x9F"), API_ERR_NONE);
     EXPECT_EQ(Shown(0, 40, 14, 10), big);
     // A user glyph stops at its first pixel off the screen; the text goes on.
-    EXPECT_EQ(API_Display_PrintText(-3, 0, 0, "\x90" "A"), API_ERR_NONE);
+    EXPECT_EQ(API_Display_PrintText(-3, 0, 0,
+                                    "\x90"
+                                    "A"),
+              API_ERR_NONE);
     EXPECT_EQ(Shown(0, 0, 11, 5), Beside({Rows("....", 5), kA}));
 
     const int bits[140] = {};

@@ -41,7 +41,10 @@ struct SignalRecord {
     }
     std::vector<int> Values() const { return std::vector<int>(values, values + count.load()); }
     // A signal sent to the process may be handled on another thread.
-    bool WaitForCount(int n) const { return simtest::Eventually([&] { return count.load() >= n; }); }
+    bool WaitForCount(int n) const
+    {
+        return simtest::Eventually([&] { return count.load() >= n; });
+    }
 };
 
 #endif

@@ -22,15 +22,16 @@ TEST_F(PmuUnitTest, BuzzerSendsToneDurationAndStartAcrossTheTable)
         int duration;
         unsigned char tone, durationByte;
     } cases[] = {
-        {0, 1, 255, 1},      {305, 1, 255, 1},    {306, 300, 254, 0x2C}, {400, 1, 203, 1},  {480, 1, 160, 1},
-        {500, -1, 155, 0xFF}, {521, 1, 150, 1},   {673, 1, 123, 1},      {1000, 1, 88, 1},  {1157, 1, 77, 1},
-        {1465, 1, 63, 1},     {2000, 1, 41, 1},   {3000, 1, 26, 1},      {4650, 255, 16, 255}, {4651, 1, 255, 1},
-        {0xFFFFFFFFu, 1, 255, 1},
+        {0, 1, 255, 1},   {305, 1, 255, 1},     {306, 300, 254, 0x2C}, {400, 1, 203, 1},
+        {480, 1, 160, 1}, {500, -1, 155, 0xFF}, {521, 1, 150, 1},      {673, 1, 123, 1},
+        {1000, 1, 88, 1}, {1157, 1, 77, 1},     {1465, 1, 63, 1},      {2000, 1, 41, 1},
+        {3000, 1, 26, 1}, {4650, 255, 16, 255}, {4651, 1, 255, 1},     {0xFFFFFFFFu, 1, 255, 1},
     };
     for (const auto &c : cases) {
         board.pmu->Log().Clear();
         ASSERT_EQ(API_Buzzer_Beep(c.frequency, c.duration), API_ERR_NONE) << c.frequency;
-        EXPECT_EQ(board.pmu->Log().Lines(), (Lines{Request(0xF4, c.tone), Request(0xF5, c.durationByte), "02 F3 00 F1"}))
+        EXPECT_EQ(board.pmu->Log().Lines(),
+                  (Lines{Request(0xF4, c.tone), Request(0xF5, c.durationByte), "02 F3 00 F1"}))
             << c.frequency << " Hz";
     }
     EXPECT_TRUE(board.pmu->State().buzzerSounding);
@@ -57,8 +58,9 @@ TEST_F(PmuUnitTest, GnssSettersSendOneRequestEachAndRefuseOtherLevels)
         EXPECT_EQ(API_GNSS_SetResetPinLevel(level), API_ERR_NONE);
         EXPECT_EQ(API_GNSS_SetBootPinLevel(level), API_ERR_NONE);
     }
-    EXPECT_EQ(board.pmu->Log().Lines(), (Lines{Request(0x99, 1), Request(0x92, 1), Request(0x96, 1), "02 95 00 97",
-                                               Request(0x98, 1), Request(0x92, 0), Request(0x96, 0), Request(0x94, 0)}));
+    EXPECT_EQ(board.pmu->Log().Lines(),
+              (Lines{Request(0x99, 1), Request(0x92, 1), Request(0x96, 1), "02 95 00 97", Request(0x98, 1),
+                     Request(0x92, 0), Request(0x96, 0), Request(0x94, 0)}));
     EXPECT_EQ(API_GNSS_SetResetPinLevel(2), API_ERR_INVALID_PIN_LEVEL_SETTINGS_GNSS);
     EXPECT_EQ(API_GNSS_SetWakeupPinLevel(0xFFFFFFFFu), API_ERR_INVALID_PIN_LEVEL_SETTINGS_GNSS);
     EXPECT_EQ(API_GNSS_SetBootPinLevel(2), API_ERR_INVALID_PIN_LEVEL_SETTINGS_GNSS);

@@ -19,8 +19,7 @@ TEST_F(PmuTest, TemperatureJoinsItsTwoBytes)
         EXPECT_EQ(API_PM_GetTemperature(&temperature), 0);
         EXPECT_FLOAT_EQ(temperature, celsius);
     }
-    EXPECT_EQ(Pauses(5),
-              (std::vector<long>{kRequestPause, kReplyPause, kReplyPause, kRequestPause, kReplyPause}));
+    EXPECT_EQ(Pauses(5), (std::vector<long>{kRequestPause, kReplyPause, kReplyPause, kRequestPause, kReplyPause}));
     pmu.FailCommand(0x7A, sim::PmuFault::BadChecksum);
     float temperature = 1000;
     EXPECT_EQ(API_PM_GetTemperature(&temperature), API_ERR_CHECKSUM_TEST);
@@ -38,11 +37,16 @@ TEST_F(PmuTest, PowerLevelOfEachSource)
         float levelOut, voltageOut;
         size_t requests;
     } cases[] = {
-        {0, 7, 40, 85, 0, 85.0f, 7.40f, 3},           {0, 0xFE, 40, 60, API_ERR_NO_BATTERY, -1, -1, 1},
-        {0, 0xFF, 40, 60, 36, -1, -1, 1},             {0, 6, 5, 0xFE, API_ERR_NO_BATTERY, -1, 6.05f, 3},
-        {0, 6, 5, 0xFF, 36, -1, 6.05f, 3},            {1, 0xFF, 99, 0xFF, 0, 255.0f, 255.99f, 3},  // no invalid marker
-        {1, 0xFE, 40, 85, API_ERR_NO_BATTERY, 0, 0, 1}, {2, 90, 0, 0, 0, 100, 12.0f, 1},
-        {2, 0, 0, 0, API_ERR_NO_BATTERY, 100, 0, 1},  {5, 1, 1, 1, 0, -1, -1, 0},
+        {0, 7, 40, 85, 0, 85.0f, 7.40f, 3},
+        {0, 0xFE, 40, 60, API_ERR_NO_BATTERY, -1, -1, 1},
+        {0, 0xFF, 40, 60, 36, -1, -1, 1},
+        {0, 6, 5, 0xFE, API_ERR_NO_BATTERY, -1, 6.05f, 3},
+        {0, 6, 5, 0xFF, 36, -1, 6.05f, 3},
+        {1, 0xFF, 99, 0xFF, 0, 255.0f, 255.99f, 3},  // no invalid marker
+        {1, 0xFE, 40, 85, API_ERR_NO_BATTERY, 0, 0, 1},
+        {2, 90, 0, 0, 0, 100, 12.0f, 1},
+        {2, 0, 0, 0, API_ERR_NO_BATTERY, 100, 0, 1},
+        {5, 1, 1, 1, 0, -1, -1, 0},
     };
     for (const auto &c : cases) {
         pmu.SetSource0(c.volts, c.hundredths, c.level);
@@ -57,8 +61,7 @@ TEST_F(PmuTest, PowerLevelOfEachSource)
         EXPECT_EQ(Requests().size(), c.requests);
     }
     // The voltage's hundredths are read without the pause.
-    EXPECT_EQ(Pauses(5),
-              (std::vector<long>{kRequestPause, kReplyPause, kRequestPause, kRequestPause, kReplyPause}));
+    EXPECT_EQ(Pauses(5), (std::vector<long>{kRequestPause, kReplyPause, kRequestPause, kRequestPause, kReplyPause}));
     pmu.FailCommand(0x84, sim::PmuFault::WrongEcho);
     float level = -1, voltage = -1;
     EXPECT_EQ(API_PM_GetPowerLevel(1, &level, &voltage), API_ERR_INVALID_COMMAND_RETURNED_PMU_QUERY);

@@ -16,7 +16,8 @@ TEST_F(PmuTest, RadioSwitchOnStopsAtAFailedCompanionSwitchOffSendsBoth)
     pmu.FailRequest(1, sim::PmuFault::FailureAnswer);
     EXPECT_EQ(API_UHF_RX_PacificCrest_TurnOn(0), API_ERR_SPI_TRANSMISSION);
     EXPECT_TRUE(pmu.State().uhfPower);
-    EXPECT_EQ(Pauses(), (std::vector<long>{kRequestPause, kReplyPause, kRequestPause, kRequestPause, kReplyPause, kRequestPause}));
+    EXPECT_EQ(Pauses(), (std::vector<long>{kRequestPause, kReplyPause, kRequestPause, kRequestPause, kReplyPause,
+                                           kRequestPause}));
     pmu.FailRequest(2, sim::PmuFault::ShortRead);
     EXPECT_EQ(API_UHF_RX_PacificCrest_TurnOn(0), API_ERR_READING_FROM_SPI);
     EXPECT_FALSE(pmu.State().uhfPower);
@@ -74,7 +75,8 @@ TEST_F(Extender, StartLatchesPinLevelsBeforeSettingDirectionsAndStopsAtAFailure)
     extender.SetInputLevels(true, 0xA5);
     extender.SetInputLevels(false, 0x3C);
     ASSERT_EQ(API_Extender_Init(), 0);
-    EXPECT_EQ(Log(), (Lines{"read 12 = A5", "write 12 A5", "read 13 = 3C", "write 13 3C", "write 00 02", "write 01 00"}));
+    EXPECT_EQ(Log(),
+              (Lines{"read 12 = A5", "write 12 A5", "read 13 = 3C", "write 13 3C", "write 00 02", "write 01 00"}));
     ASSERT_EQ(API_Extender_Init(), 0);  // again: the first device is not left open
     EXPECT_EQ(receiver.OpenDescriptors().size(), 1u);
     extender.FailRead(0x13);
@@ -101,9 +103,9 @@ TEST_F(Extender, LevelAndDirectionChangesRewriteOneBit)
     extender.SetRegister(0x01, 0xFF);
     EXPECT_EQ(API_Extender_SetConfigGpio(0, 8, 1), 0);
     EXPECT_EQ(API_Extender_SetConfigGpio(1, 5, 0), 0);
-    EXPECT_EQ(Log(), (Lines{"read 00 = 02", "read 12 = FF", "write 12 FB", "read 01 = 00", "read 13 = FF", "write 13 7F",
-                            "read 01 = 00", "read 13 = 7F", "write 13 FF", "read 00 = 02", "read 01 = FF", "write 01 7F",
-                            "read 00 = 02", "write 00 12"}));
+    EXPECT_EQ(Log(), (Lines{"read 00 = 02", "read 12 = FF", "write 12 FB", "read 01 = 00", "read 13 = FF",
+                            "write 13 7F", "read 01 = 00", "read 13 = 7F", "write 13 FF", "read 00 = 02",
+                            "read 01 = FF", "write 01 7F", "read 00 = 02", "write 00 12"}));
     int levels[2] = {-1, -1};
     EXPECT_EQ(API_Extender_GetStatusGpio(1, 3, &levels[0]), 0);
     EXPECT_EQ(API_Extender_GetStatusGpio(0, 8, &levels[1]), 0);

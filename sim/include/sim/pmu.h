@@ -99,13 +99,13 @@ public:
     void SetData(uint8_t command, uint8_t value);
     uint8_t Data(uint8_t command) const;
     // Conveniences over SetData for the measurement groups.
-    void SetTemperatureBytes(uint8_t integerPlus30, uint8_t hundredths);   // 0x81, 0x7A
-    void SetSource0(uint8_t volts, uint8_t hundredths, uint8_t level);     // 0x8E, 0x83, 0x8A
-    void SetSource1(uint8_t volts, uint8_t hundredths, uint8_t level);     // 0x8F, 0x84, 0x8B
-    void SetSource2(uint8_t tenthsAbove3V);                                // 0x89
-    void SetChargeIndicators(uint8_t first, uint8_t second);               // 0x8C, 0x8D
-    void SetPowerSource(uint8_t source);                                   // 0x88
-    void SetEventStatus(uint16_t status);                                  // 0x7F low, 0x74 high
+    void SetTemperatureBytes(uint8_t integerPlus30, uint8_t hundredths);  // 0x81, 0x7A
+    void SetSource0(uint8_t volts, uint8_t hundredths, uint8_t level);    // 0x8E, 0x83, 0x8A
+    void SetSource1(uint8_t volts, uint8_t hundredths, uint8_t level);    // 0x8F, 0x84, 0x8B
+    void SetSource2(uint8_t tenthsAbove3V);                               // 0x89
+    void SetChargeIndicators(uint8_t first, uint8_t second);              // 0x8C, 0x8D
+    void SetPowerSource(uint8_t source);                                  // 0x88
+    void SetEventStatus(uint16_t status);                                 // 0x7F low, 0x74 high
 
     // Fault injection.  Every request of `command` fails with `fault` until
     // cleared: FailCommand(0xC2) makes the radio's power-off fail.
