@@ -178,6 +178,12 @@ void Pmu::QueueReply(const Message &reply)
     m_queuedReplies.push_back(reply);
 }
 
+void Pmu::InterruptNextExchange()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_interruptWrite = true;
+}
+
 void Pmu::ClearFaults()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -266,6 +272,15 @@ Pmu::Message Pmu::Reply(uint8_t command, PmuFault fault) const
 
 ssize_t Pmu::Write(const void *data, size_t size)
 {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_interruptWrite) {
+            m_interruptWrite = false;
+            m_interruptRead = true;
+            errno = EINTR;
+            return -1;
+        }
+    }
     const uint8_t *bytes = static_cast<const uint8_t *>(data);
     std::string line;
     char hex[4];
@@ -318,6 +333,11 @@ ssize_t Pmu::Write(const void *data, size_t size)
 ssize_t Pmu::Read(void *buffer, size_t size)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_interruptRead) {
+        m_interruptRead = false;
+        errno = EINTR;
+        return -1;
+    }
     if (!m_replyPending) {
         errno = EIO;
         return -1;

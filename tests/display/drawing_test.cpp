@@ -11,21 +11,16 @@ using Drawing = DisplayTest;
 
 TEST_F(Drawing, ArgumentChecksComeBeforeAnyPixel)
 {
-    for (const auto &l : {std::array{0, 0, 0, 0, 58},
-                          {128, 0, 0, 0, 58},
-                          {0, 0, 128, 0, 58},
-                          {0, 64, 5, 0, 58},
-                          {0, 0, 5, 64, 58},
-                          {-3, 10, 5, 10, 59},
-                          {5, -3, 40, 20, 59},
-                          {INT32_MIN, 0, 100, 63, 59}})
-        EXPECT_EQ(API_Display_DrawLine(l[0], l[1], l[2], l[3]), l[4])
-            << l[0] << "," << l[1] << " " << l[2] << "," << l[3];
-    for (const auto &r :
-         {std::array{10, 10, 10, 20}, {10, 10, 20, 10}, {128, 0, 0, 5}, {0, 0, 128, 5}, {0, 64, 5, 0}, {0, 0, 5, 64}})
+    // clang-format off
+    for (const auto &l : {std::array{0, 0, 0, 0, 58}, {128, 0, 0, 0, 58}, {0, 0, 128, 0, 58}, {0, 64, 5, 0, 58},
+                          {0, 0, 5, 64, 58}, {-3, 10, 5, 10, 59}, {5, -3, 40, 20, 59}, {INT32_MIN, 0, 100, 63, 59}})
+        EXPECT_EQ(API_Display_DrawLine(l[0], l[1], l[2], l[3]), l[4]) << l[0] << "," << l[1] << " " << l[2] << "," << l[3];
+    for (const auto &r : {std::array{10, 10, 10, 20}, {10, 10, 20, 10}, {128, 0, 0, 5}, {0, 0, 128, 5}, {0, 64, 5, 0},
+                          {0, 0, 5, 64}})
         EXPECT_EQ(API_Display_DrawRect(r[0], r[1], r[2], r[3], 1), API_ERR_INVALID_RECTANGLE_COORDINATES);
     for (const auto &c : {std::array{10, 129, 32}, {10, 32, 65}, {10, -1, 32}, {10, 32, -1}, {141, 64, 32}})
         EXPECT_EQ(API_Display_DrawCircle(c[0], c[1], c[2]), API_ERR_SET_CLEAR_PIXEL);
+    // clang-format on
     EXPECT_EQ(API_Display_DrawCircle(0, 64, 32), API_ERR_NONE);
     EXPECT_EQ(API_Display_DrawCircle(INT32_MIN, 64, 32), API_ERR_NONE);
     EXPECT_EQ(s_page_update, 0);

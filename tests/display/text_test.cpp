@@ -1,6 +1,9 @@
 // Text in the small font at its four sizes, user characters, and the
-// proportional font one to one and stretched, as it arrives on the panel.
+// proportional font one to one and stretched, as it arrives on the panel;
+// the font tables' formats.
 #include <math.h>
+
+#include <map>
 
 #include "display_fixture.h"
 
@@ -23,21 +26,6 @@ std::string Enlarge(const std::string &art, int factor)
     return text;
 }
 
-// Packs '#'/'.' art into the 16-bit elements a user character is defined with.
-std::vector<int> UserBits(const std::string &art, size_t elements)
-{
-    std::vector<int> bits(elements, 0);
-    size_t k = 0;
-    for (char pixel : art) {
-        if (pixel == '\n')
-            continue;
-        if (pixel == '#')
-            bits[k / 16] |= 1 << (15 - k % 16);
-        ++k;
-    }
-    return bits;
-}
-
 using Text = DisplayTest;
 
 TEST_F(Text, ArgumentChecksComeBeforeAnyDrawing)
@@ -52,11 +40,14 @@ TEST_F(Text, ArgumentChecksComeBeforeAnyDrawing)
     EXPECT_EQ(API_Display_PrintText3(128, 0, 1.0f, "A"), API_ERR_SET_CLEAR_PIXEL);
     EXPECT_EQ(API_Display_PrintText3(0, 64, 1.0f, "A"), API_ERR_SET_CLEAR_PIXEL);
     EXPECT_EQ(API_Display_PrintText3(0, 0, 0.5f, ""), API_ERR_NONE);
+    EXPECT_EQ(s_page_update, 0);
+    // The last column and row are on the screen: drawing starts, off it.
+    EXPECT_EQ(API_Display_PrintText(127, 63, 0, "A") + API_Display_PrintText2(127, 63, "a"), 2 * 59);
+    EXPECT_EQ(API_Display_PrintText3(127, 63, 1.0f, "a"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
     EXPECT_EQ(API_Display_PrintText3(0, 0, 0.5f, "A"), API_ERR_SET_CLEAR_PIXEL);
     EXPECT_EQ(API_Display_PrintText3(0, 0, 0.5f, "  "), API_ERR_NONE);  // nothing known to draw
     EXPECT_EQ(API_Display_PrintText3(0, 0, NAN, "A"), API_ERR_SET_CLEAR_PIXEL);
     EXPECT_EQ(API_Display_PrintText3(0, 0, 3e9f, " "), API_ERR_SET_CLEAR_PIXEL);
-    EXPECT_EQ(s_page_update, 0);
 }
 
 TEST_F(Text, SmallFontCellsAreOpaqueLeftToRightAndUnsigned)
@@ -95,20 +86,20 @@ TEST_F(Text, ALitPixelOffTheScreenEndsTheText)
 
 TEST_F(Text, UserCharactersAreDrawnAtTheirOwnSizeOnly)
 {
+    // A box at size 0 and a checkerboard of 2 x 2 blocks at size 1, packed.
     const std::string box = Art("#######|#.....#|#.#.#.#|#.....#|#######");
-    ASSERT_EQ(API_Display_SetuserCharacter(0x90, 0, UserBits(box, 3).data()), API_ERR_NONE);
     const std::string big = Enlarge(Art("#.#.#.#|.#.#.#.|#.#.#.#|.#.#.#.|#.#.#.#"), 2);
-    ASSERT_EQ(API_Display_SetuserCharacter(0x9F, 1, UserBits(big, 9).data()), API_ERR_NONE);
+    const int boxBits[3] = {0xFF06, 0xAC1F, 0xE000};
+    const int bigBits[9] = {0xCCCF, 0x3333, 0x330C, 0xCCCC, 0xCF33, 0x3333, 0x0CCC, 0xCCCF, 0x3330};
+    ASSERT_EQ(API_Display_SetuserCharacter(0x90, 0, boxBits), API_ERR_NONE);
+    ASSERT_EQ(API_Display_SetuserCharacter(0x9F, 1, bigBits), API_ERR_NONE);
     API_Display_DrawRect(0, 20, 40, 35, 1);
     EXPECT_EQ(API_Display_PrintText(0, 20, 0, "\x90\x9F\x90"), API_ERR_NONE);
     EXPECT_EQ(Shown(0, 20, 21, 5), Beside({box, Rows("#######", 5), box}));
     EXPECT_EQ(API_Display_PrintText(0, 40, 1, "\x9F"), API_ERR_NONE);
     EXPECT_EQ(Shown(0, 40, 14, 10), big);
     // A user glyph stops at its first pixel off the screen; the text goes on.
-    EXPECT_EQ(API_Display_PrintText(-3, 0, 0,
-                                    "\x90"
-                                    "A"),
-              API_ERR_NONE);
+    EXPECT_EQ(API_Display_PrintText(-3, 0, 0, "\x90\x41"), API_ERR_NONE);  // then an A
     EXPECT_EQ(Shown(0, 0, 11, 5), Beside({Rows("....", 5), kA}));
 
     const int bits[140] = {};
@@ -158,6 +149,36 @@ TEST_F(Text, StretchedTextCoversTheTargetRowsAfterThoseOfThePreviousSourceRow)
     // Far larger than the screen: only the glyph's top-left corner shows.
     EXPECT_EQ(API_Display_PrintText3(0, 0, 500.0f, "I"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
     EXPECT_EQ(Shown(0, 0, 128, 64), Rows(std::string(128, '#'), 64));
+}
+
+TEST(Fonts, GlyphsKeepToTheirCellsAndWidths)
+{
+    // Small font: bit 7 unused, column 6 blank, rows 5 and 6 empty.
+    for (int at = 0; at < 96 * 8; at += 8)
+        for (int row = 1; row <= 7; ++row)
+            EXPECT_EQ(size7_bmp[at + row] & (row <= 5 ? 0x81 : 0xFF), 0) << int(size7_bmp[at]) << " row " << row;
+    EXPECT_EQ(std::string(size7_bmp.begin() + 96 * 8, size7_bmp.end()), std::string(8, '\0'));
+
+    // clang-format off
+    const std::map<int, std::string> byWidth = {
+        {2, "!,.:;Iil"}, {4, "'(/fj"}, {5, "*rt"}, {6, "_aceks"}, {7, std::string("-0123456789=EFJLSbdghnopquz") + '\0'},
+        {8, "+?BDHNPRTUYZvxy"}, {9, "#&)ACGKOQVX[]"}, {10, "%m"}, {11, "Mw*"}, {13, "W"}};
+    // clang-format on
+    std::string codes;
+    for (int record = 0; record < 84; ++record) {
+        const unsigned char *at = &new_bmp[record * 200];
+        const int width = at[196] | at[197] << 8 | at[198] << 16 | at[199] << 24;
+        codes += static_cast<char>(at[0]);
+        SCOPED_TRACE(::testing::Message() << "record " << record << " '" << at[0] << "'");
+        // The first '*' is 5 wide, the second, never reached, 11; the
+        // terminator's 7 is what unknown characters advance by.
+        EXPECT_NE(byWidth.at(width).find(static_cast<char>(at[0])), std::string::npos) << "width " << width;
+        for (int pixel = 0; pixel < 195; ++pixel)
+            EXPECT_TRUE(at[1 + pixel] == 0 || (at[1 + pixel] == 1 && pixel % 13 < width)) << "pixel " << pixel;
+    }
+    EXPECT_EQ(codes,
+              std::string("abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ!+:?*/_,;%=-.'()&#[]*") +
+                  '\0');
 }
 
 }  // namespace

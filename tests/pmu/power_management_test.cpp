@@ -24,30 +24,21 @@ TEST_F(PmuTest, TemperatureJoinsItsTwoBytes)
     float temperature = 1000;
     EXPECT_EQ(API_PM_GetTemperature(&temperature), API_ERR_CHECKSUM_TEST);
     EXPECT_FLOAT_EQ(temperature, 225.0f);  // the integer part stays
-    EXPECT_EQ(Requests(), (Lines{"02 81 00 83", "02 7A 00 78", "02 81 00 83", "02 7A 00 78", "02 81 00 83",
-                                 "02 7A 00 78", "02 81 00 83", "02 7A 00 78"}));
 }
 
 TEST_F(PmuTest, PowerLevelOfEachSource)
 {
+    // clang-format off
     const struct {
-        int source;
-        uint8_t volts, hundredths, level;
-        int result;
-        float levelOut, voltageOut;
-        size_t requests;
+        int source; uint8_t volts, hundredths, level; int result; float levelOut, voltageOut; size_t requests;
     } cases[] = {
-        {0, 7, 40, 85, 0, 85.0f, 7.40f, 3},
-        {0, 0xFE, 40, 60, API_ERR_NO_BATTERY, -1, -1, 1},
-        {0, 0xFF, 40, 60, 36, -1, -1, 1},
-        {0, 6, 5, 0xFE, API_ERR_NO_BATTERY, -1, 6.05f, 3},
-        {0, 6, 5, 0xFF, 36, -1, 6.05f, 3},
-        {1, 0xFF, 99, 0xFF, 0, 255.0f, 255.99f, 3},  // no invalid marker
-        {1, 0xFE, 40, 85, API_ERR_NO_BATTERY, 0, 0, 1},
-        {2, 90, 0, 0, 0, 100, 12.0f, 1},
-        {2, 0, 0, 0, API_ERR_NO_BATTERY, 100, 0, 1},
-        {5, 1, 1, 1, 0, -1, -1, 0},
+        {0, 7, 40, 85, 0, 85.0f, 7.40f, 3},            {0, 0xFE, 40, 60, API_ERR_NO_BATTERY, -1, -1, 1},
+        {0, 0xFF, 40, 60, 36, -1, -1, 1},              {0, 6, 5, 0xFE, API_ERR_NO_BATTERY, -1, 6.05f, 3},
+        {0, 6, 5, 0xFF, 36, -1, 6.05f, 3},             {1, 0xFF, 99, 0xFF, 0, 255.0f, 255.99f, 3},  // no invalid marker
+        {1, 0xFE, 40, 85, API_ERR_NO_BATTERY, 0, 0, 1}, {2, 90, 0, 0, 0, 100, 12.0f, 1},
+        {2, 0, 0, 0, API_ERR_NO_BATTERY, 100, 0, 1},   {5, 1, 1, 1, 0, -1, -1, 0},
     };
+    // clang-format on
     for (const auto &c : cases) {
         pmu.SetSource0(c.volts, c.hundredths, c.level);
         pmu.SetSource1(c.volts, c.hundredths, c.level);
@@ -64,16 +55,17 @@ TEST_F(PmuTest, PowerLevelOfEachSource)
     EXPECT_EQ(Pauses(5), (std::vector<long>{kRequestPause, kReplyPause, kRequestPause, kRequestPause, kReplyPause}));
     pmu.FailCommand(0x84, sim::PmuFault::WrongEcho);
     float level = -1, voltage = -1;
+    EXPECT_EQ(API_PM_GetPowerLevel(0, nullptr, &voltage), API_ERR_INVALID_PARAMETERS);
     EXPECT_EQ(API_PM_GetPowerLevel(1, &level, &voltage), API_ERR_INVALID_COMMAND_RETURNED_PMU_QUERY);
 }
 
 TEST_F(PmuTest, ChargeStatusByTypeAndPowerSource)
 {
-    const struct {
-        uint8_t first, second;
-        int type, result, status;
-    } cases[] = {{1, 0, 0, 0, 1}, {0, 1, 0, 36, -1}, {0, 1, 1, 0, 1}, {1, 0, 1, 36, -1}, {1, 1, 2, 0, 0},
-                 {0, 1, 2, 0, 2}, {0, 2, 2, 0, 3},   {1, 1, 7, 0, 4}, {0, 0, -1, 0, 4}};
+    // clang-format off
+    const struct { uint8_t first, second; int type, result, status; } cases[] = {
+        {1, 0, 0, 0, 1}, {0, 1, 0, 36, -1}, {0, 1, 1, 0, 1}, {1, 0, 1, 36, -1}, {1, 1, 2, 0, 0},
+        {0, 1, 2, 0, 2}, {0, 2, 2, 0, 3},   {1, 1, 7, 0, 4}, {0, 0, -1, 0, 4}};
+    // clang-format on
     for (const auto &c : cases) {
         pmu.SetChargeIndicators(c.first, c.second);
         pmu.Log().Clear();

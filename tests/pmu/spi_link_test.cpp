@@ -5,8 +5,11 @@
 
 #include <thread>
 
+#include "API_Buzzer.h"
 #include "API_Extender.h"
+#include "API_GNSS.h"
 #include "API_Init.h"
+#include "API_MMI.h"
 #include "API_SPI.h"
 #include "API_Serial_EXTUHF.h"
 #include "API_UHF_RX_PacificCrest.h"
@@ -15,14 +18,6 @@
 #include "standard_input.h"
 
 namespace {
-
-bool LockIsFree()
-{
-    if (pthread_mutex_trylock(&s_spi_mutex) != 0)
-        return false;
-    pthread_mutex_unlock(&s_spi_mutex);
-    return true;
-}
 
 TEST_F(PmuTest, RepliesAreCheckedInOrderAndEveryFailureReleasesTheLock)
 {
@@ -53,8 +48,11 @@ TEST_F(PmuTest, RepliesAreCheckedInOrderAndEveryFailureReleasesTheLock)
                                  {sim::PmuFault::ShortRead, API_ERR_READING_FROM_SPI}}) {
         pmu.FailRequest(1, fault);
         EXPECT_EQ(API_SPI_SendRecv(ifd_pmu, 0xB3, 0), result);
-        EXPECT_TRUE(LockIsFree());
+        EXPECT_EQ(pthread_mutex_trylock(&s_spi_mutex), 0);  // let go on every path
+        pthread_mutex_unlock(&s_spi_mutex);
     }
+    pmu.InterruptNextExchange();  // a signal during the write and the read: both taken again
+    EXPECT_EQ(API_SPI_SendRecv(ifd_pmu, 0xB3, 0), API_ERR_NONE);
     // A descriptor that is not open fails once, with no retry.
     EXPECT_EQ(API_SPI_Sendmsg(1000, 0xB3, 0), API_ERR_WRITING_SPI);
     EXPECT_EQ(API_SPI_Receivemsg(1000, nullptr, 0xB3), API_ERR_READING_FROM_SPI);
@@ -103,13 +101,12 @@ void ExpectClosedDevicesRefused(const sim::Receiver &receiver)
         {"receive", [] { return API_SPI_Receivemsg(0, nullptr, 0xFE); }, API_ERR_SPI_TRANSMISSION},
         {"exchange", [] { return API_SPI_SendRecv(0, 0xC3, 0); }, API_ERR_SPI_TRANSMISSION},
         {"temperature", [] { return API_PM_GetTemperature(&f); }, API_ERR_SPI_TRANSMISSION},
-        {"level", [] { return API_PM_GetPowerLevel(2, &f, &f); }, API_ERR_SPI_TRANSMISSION},
-        {"charge", [] { return API_PM_GetChargeStatus(7, &i); }, API_ERR_SPI_TRANSMISSION},
-        {"source", [] { return API_PM_GetPowerSource(&i); }, API_ERR_SPI_TRANSMISSION},
-        {"events", [] { return API_PM_EnablePowerEvents(); }, API_ERR_SPI_TRANSMISSION},
         {"radio on", [] { return API_UHF_RX_PacificCrest_TurnOn(1); }, API_ERR_SPI_TRANSMISSION},
+        {"beep", [] { return API_Buzzer_Beep(1000, 5); }, API_ERR_SPI_TRANSMISSION},
+        {"gnss line", [] { return API_GNSS_SetBootPinLevel(1); }, API_ERR_SPI_TRANSMISSION},
+        {"button", [] { return API_MMI_IsRecordPressed(&i); }, API_ERR_OPEN_DEV_PUSHBUTTON},
         {"extender", [] { return API_Extender_SetStatusGpio(1, 3, 0); }, API_ERR_READING_FROM_EXTENDER},
-        {"extender config", [] { return API_Extender_SetConfigGpio(0, 1, 1); }, API_ERR_READING_FROM_EXTENDER},
+        {"extender cleanup", [] { return API_Extender_Cleanup(); }, API_ERR_NONE},
         {"serial mode", [] { return API_EXTUHF_SetSerialMode(0); }, API_ERR_EXTERNAL_UHF_IOCTL},
         {"serial mode query", [] { return API_EXTUHF_GetSerialMode(&i); }, API_ERR_EXTERNAL_UHF_IOCTL},
     });
@@ -121,7 +118,8 @@ using ClosedDevice = simtest::SimTest;
 TEST_F(ClosedDevice, BeforeStartUpAndAfterShutDownNothingReachesStandardInput)
 {
     ExpectClosedDevicesRefused(receiver);
-    const int units = API_INIT_SPI | API_INIT_PM | API_INIT_BUZZER | API_INIT_EXTENDER | API_INIT_SIGNALS;
+    const int units = API_INIT_SPI | API_INIT_PM | API_INIT_BUZZER | API_INIT_EXTENDER | API_INIT_SIGNALS |
+                      API_INIT_MMI;
     simtest::Stdout([&] { EXPECT_EQ(API_Initialize(units), API_ERR_NONE); });
     EXPECT_EQ(API_PM_RemoteShutdown(), API_ERR_NONE);
     API_Finalize();

@@ -116,6 +116,9 @@ public:
     // The next reply is exactly these bytes, whatever the request was (the
     // request is still carried out).
     void QueueReply(const Message &reply);
+    // A signal ends the next write, and the read after it, once each before
+    // any byte moved (EINTR); the retries go through.
+    void InterruptNextExchange();
     void ClearFaults();
 
     int Open(int flags) override;
@@ -140,6 +143,8 @@ private:
     std::map<int, PmuFault> m_requestFaults;  // by absolute request number
     std::deque<Message> m_queuedReplies;
     bool m_replyPending = false;
+    bool m_interruptWrite = false;
+    bool m_interruptRead = false;
     Message m_reply{};
     size_t m_replySize = 0;
 };
