@@ -8,7 +8,6 @@
 #include <stdio.h>
 
 #include <atomic>
-#include <mutex>
 
 #include "API_Errors.h"
 #include "API_SYS.h"
@@ -76,7 +75,18 @@ const int s_RETRY_MS = 2000;
 
 // Guards the start of a task against one still running: two tasks would run
 // the mount commands twice and share one semaphore.
-std::mutex mount_mutex;
+pthread_mutex_t mount_mutex = PTHREAD_MUTEX_INITIALIZER;
+
+// A plain pthread mutex, as elsewhere in the API: std::mutex reports a failed
+// lock with an exception, which would take libstdc++ into the static tool.
+class MountLock {
+public:
+    MountLock() { pthread_mutex_lock(&mount_mutex); }
+    ~MountLock() { pthread_mutex_unlock(&mount_mutex); }
+    MountLock(const MountLock &) = delete;
+    MountLock &operator=(const MountLock &) = delete;
+};
+
 bool s_mount_running = false;
 bool s_semaphore_created = false;
 // A task that has not been joined yet, running or ended.
@@ -156,7 +166,7 @@ void *mount_task(void *)
         puts("Signaling Data Partition Mounted");
         fflush(stdout);
     }
-    std::lock_guard<std::mutex> lock(mount_mutex);
+    MountLock lock;
     s_mount_running = false;
     if (mounted)
         sem_post(&sem_mountpart_id);
@@ -172,7 +182,7 @@ void API_PART_StopTask(void)
 {
     pthread_t task;
     {
-        std::lock_guard<std::mutex> lock(mount_mutex);
+        MountLock lock;
         if (!s_mount_joinable)
             return;
         s_mount_joinable = false;
@@ -190,7 +200,7 @@ extern "C" {
 
 int API_PART_Data_Mount(int requested)
 {
-    std::lock_guard<std::mutex> lock(mount_mutex);
+    MountLock lock;
     if (s_mount_running)
         return API_ERR_CREATING_MOUNT_TASK;
     // The last task has signalled and only has its return left.

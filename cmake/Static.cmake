@@ -1,9 +1,15 @@
-# Fully static programs for the receiver's own userland: Linux 2.6.19 with the
-# C and C++ run-time of its own era, where none of the cross toolchain's
-# shared libraries exist.  Each function and datum gets its own section so the
-# link keeps only what is reached: most of a static C library is never called.
-add_compile_options(-ffunction-sections -fdata-sections)
-string(APPEND CMAKE_EXE_LINKER_FLAGS " -static -Wl,--gc-sections")
+# Fully static programs for the receiver's own userland: Linux 2.6.19, where
+# none of the cross toolchain's shared libraries exist, on musl, whose futexes
+# and newer calls fall back to what that kernel has (the toolchain file
+# static/musl/arm-linux-musleabi.cmake; preset arm-static).
+if(NOT ORVA_MUSL_LIB)
+  message(FATAL_ERROR "ORVA_STATIC builds on musl: configure with the preset arm-static "
+    "(toolchain file static/musl/arm-linux-musleabi.cmake)")
+endif()
+# The product throws nothing and asks no object its type: without exception
+# tables and type records it needs no C++ run-time at all, so a C application
+# links liborva_api.a with the C library alone.
+add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions> $<$<COMPILE_LANGUAGE:CXX>:-fno-rtti>)
 
 # The tarball an engineer copies onto the receiver as it is.  Its contents are
 # pruned by StaticPackageContents.cmake: the shared library and the package

@@ -26,8 +26,7 @@ int main(int argc, char **argv)
     int result;
 
     if (argc > 2 || (argc == 2 && ((mask = strtoul(argv[1], &end, 0)) > 0xFFFFFUL || *end != '\0'))) {
-        fprintf(stderr, "usage: api_startup [MASK]   (feature bits, at most 0xFFFFF; default 0x%X)\n",
-                LOADER_FEATURES);
+        fprintf(stderr, "usage: api_startup [MASK]   (feature bits, at most 0xFFFFF; default 0x%X)\n", LOADER_FEATURES);
         return 2;
     }
     if ((mask & API_INIT_GSM) && API_SYS_CreateTask(API_TASK_GSM, GSM_TASK_PRIORITY) != 0)

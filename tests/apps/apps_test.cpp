@@ -1,0 +1,229 @@
+// The runner and the example applications as a developer uses them: child
+// processes of orva-sim and orvaflash-sim, their exit status, report and
+// pictures, decoded again with libpng and held against the panel's RAM.
+#include <png.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Read(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct Outcome {
+    int status = -1;  // exit status, or 128 + the signal that ended it
+    std::string out, err, report;
+};
+
+class AppsTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/orva-apps-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Runs the command with its output in files; `whileRunning` sees the pid.
+    Outcome Start(const std::vector<std::string> &command, const std::function<void(pid_t)> &whileRunning = {})
+    {
+        pid_t pid = fork();
+        if (pid == 0) {
+            freopen((dir / "out").c_str(), "w", stdout);
+            freopen((dir / "err").c_str(), "w", stderr);
+            std::vector<char *> argv;
+            for (const std::string &argument : command)
+                argv.push_back(const_cast<char *>(argument.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        if (whileRunning)
+            whileRunning(pid);
+        int wstatus = 0;
+        waitpid(pid, &wstatus, 0);
+        Outcome run;
+        run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+        run.out = Read(dir / "out");
+        run.err = Read(dir / "err");
+        run.report = Read(dir / "report.txt");
+        return run;
+    }
+
+    fs::path dir;
+};
+
+// A picture decoded to one grey byte per pixel; empty when it cannot be read.
+std::vector<uint8_t> Decode(const fs::path &path, unsigned *width = nullptr, unsigned *height = nullptr)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        return {};
+    image.format = PNG_FORMAT_GRAY;
+    std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr))
+        return {};
+    if (width)
+        *width = image.width;
+    if (height)
+        *height = image.height;
+    return pixels;
+}
+
+// The panel's RAM as the report prints it: 64 rows of '#' (lit) and '.'.
+std::vector<std::string> Panel(const std::string &report)
+{
+    std::vector<std::string> rows;
+    size_t at = report.find("== display panel ==\n");
+    if (at == std::string::npos)
+        return rows;
+    std::istringstream in(report.substr(at + 20));
+    for (std::string row; rows.size() < 64 && std::getline(in, row);)
+        rows.push_back(row);
+    return rows;
+}
+
+// Every 4 x 4 block of the picture is one pixel of the panel: dark where lit.
+void ExpectPictureOfPanel(const fs::path &picture, const std::vector<std::string> &panel)
+{
+    unsigned width = 0, height = 0;
+    std::vector<uint8_t> pixels = Decode(picture, &width, &height);
+    ASSERT_EQ(width, 512u);
+    ASSERT_EQ(height, 256u);
+    ASSERT_EQ(panel.size(), 64u);
+    int lit = 0, mismatches = 0;
+    for (unsigned y = 0; y < height; ++y) {
+        for (unsigned x = 0; x < width; ++x) {
+            bool dark = pixels[y * width + x] < 128;
+            mismatches += dark != (panel[y / 4].at(x / 4) == '#');
+            lit += dark;
+        }
+    }
+    EXPECT_EQ(mismatches, 0) << picture;
+    EXPECT_GT(lit, 1000) << "a picture of a blank panel";
+}
+
+TEST_F(AppsTest, DisplayTourPicturesAreThePanelAndTheCommittedOne)
+{
+    Outcome run = Start({ORVA_SIM, "--report", dir / "report.txt", "--display-png", dir / "tour.png", "--display-frames",
+                     dir / "frames", "--", DISPLAY_TOUR});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("sim: display: picture " + (dir / "tour.png").string()), std::string::npos) << run.err;
+    ExpectPictureOfPanel(dir / "tour.png", Panel(run.report));
+    // Regenerate with: orva-sim --display-png docs/display_tour.png -- examples/display_tour
+    EXPECT_EQ(Decode(dir / "tour.png"), Decode(DOCS_PICTURE)) << "docs/display_tour.png is out of date";
+
+    // One frame per flush that changed the panel: none repeats the one before,
+    // and the last is the panel at the end.
+    std::vector<fs::path> frames;
+    for (const auto &entry : fs::directory_iterator(dir / "frames"))
+        frames.push_back(entry.path());
+    std::sort(frames.begin(), frames.end());
+    ASSERT_GT(frames.size(), 60u) << "one screen a glyph page at least";
+    EXPECT_EQ(frames.front().filename(), "frame-0001.png");
+    EXPECT_NE(run.err.find("sim: display: " + std::to_string(frames.size()) + " frames in"), std::string::npos);
+    for (size_t i = 1; i < frames.size(); ++i)
+        ASSERT_NE(Decode(frames[i - 1]), Decode(frames[i])) << frames[i];
+    EXPECT_EQ(Decode(frames.back()), Decode(dir / "tour.png"));
+}
+
+TEST_F(AppsTest, ReceiverStatusShowsTheBoardAndBeeps)
+{
+    Outcome run = Start({ORVA_SIM, "--report", dir / "report.txt", "--", RECEIVER_STATUS});
+    ASSERT_EQ(run.status, 0) << run.err;
+    // The standard board: battery 0 only, flash erased (so both keys "held at start").
+    for (const char *line : {"SRC 0 CHG 3\n", "PWR0 7.40V 85%\n", "PWR1 NONE\n", "PWR2 12.00V 100%\n",
+                             "GNSS ON W0 B0 R0\n", "KEYS R0/1 S0/1\n"})
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << " in\n" << run.out;
+    // 2000 Hz is tone 0x29, then the duration and the start, each one PMU request.
+    size_t tone = run.report.find("] 02 F4 29 DF\n"), duration = run.report.find("] 02 F5 14 E3\n", tone),
+           start = run.report.find("] 02 F3 00 F1\n", duration);
+    EXPECT_NE(start, std::string::npos) << run.report;
+    EXPECT_NE(run.err.find("sim: open descriptors: none\n"), std::string::npos) << run.err;
+    std::vector<std::string> panel = Panel(run.report);
+    ASSERT_EQ(panel.size(), 64u);
+    EXPECT_EQ(panel[16], std::string(128, '#')) << "the rule under the title";
+}
+
+TEST_F(AppsTest, RunnerRefusesWhatCannotRunOnTheSimulatedReceiver)
+{
+    struct Case {
+        std::vector<std::string> command;
+        const char *message;
+    } cases[] = {
+        {{ORVA_SIM, "--", "/bin/true"}, "does not load liborva_api.so."},
+        {{ORVA_SIM, "--image-size", "100", "--", DISPLAY_TOUR}, "belongs to orvaflash-sim"},
+        {{ORVA_SIM, "--display-png", "/nonexistent/x.png", "--", DISPLAY_TOUR}, "cannot write /nonexistent/x.png"},
+        {{ORVA_SIM, "--radio-port", "/dev/ttyS9", "--", DISPLAY_TOUR}, "no radio line at \"/dev/ttyS9\""},
+        {{ORVA_SIM, "--time-scale"}, "--time-scale needs a value"},
+    };
+    for (const Case &c : cases) {
+        Outcome run = Start(c.command);
+        EXPECT_EQ(run.status, 2) << c.message;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    }
+}
+
+TEST_F(AppsTest, OrvaflashSimLoadsAHostFileWhereverItIs)
+{
+    std::string image(700, '\x5A');
+    image[0] = '\xCA';
+    image[1] = '\xFE';
+    std::ofstream(dir / "fw.bin", std::ios::binary) << image;
+    std::string path = (dir / "fw.bin").string();
+    Outcome run = Start({ORVAFLASH_SIM, "--", path, "D", "38400"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.err.find("sim: radio: image verified (3 blocks"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("sim: host file " + path + " mapped to board path " + path + " ("), std::string::npos);
+    EXPECT_EQ(Read(dir / "fw.bin"), image);
+
+    // A path the host does not have either fails as on the receiver.
+    Outcome missing = Start({ORVAFLASH_SIM, "--", path + ".none", "D", "38400"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.out.find("Can't open file " + path + ".none\n"), std::string::npos) << missing.out;
+}
+
+// A receiver application runs until it is stopped: the report and the
+// picture come all the same, and the signal still ends it.
+TEST_F(AppsTest, StoppedApplicationLeavesItsPicture)
+{
+    Outcome run = Start({ORVA_SIM, "--report", dir / "report.txt", "--display-png", dir / "app.png", "--",
+                         STOPPED_APP},
+                        [&](pid_t pid) {
+                            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+                            while (Read(dir / "out").find("drawn") == std::string::npos &&
+                                   std::chrono::steady_clock::now() < deadline)
+                                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                            kill(pid, SIGTERM);
+                        });
+    EXPECT_EQ(run.status, 128 + SIGTERM);
+    std::vector<std::string> panel = Panel(run.report);
+    ASSERT_EQ(panel.size(), 64u) << run.err;
+    EXPECT_EQ(panel[10].substr(8, 45), ".." + std::string(41, '#') + "..");
+    ExpectPictureOfPanel(dir / "app.png", panel);
+}
+
+}  // namespace

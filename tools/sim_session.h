@@ -1,0 +1,82 @@
+// One run of a program on the simulated receiver, shared by orvaflash-sim
+// (the loader in-process) and the simulated liborva_api.so that orva-sim puts
+// under any application: the options both understand, and the session that
+// brings the sandbox, every device model and serial peer up before the
+// program runs and writes the report, the device logs and the display's
+// pictures when it ends.
+#ifndef ORVA_TOOLS_SIM_SESSION_H
+#define ORVA_TOOLS_SIM_SESSION_H
+
+#include <stdint.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sim/radio_peer.h"
+
+namespace simsession {
+
+// Which tool reads the options: some belong to the loader's runs only.
+enum class Tool { Runner, Orvaflash };
+
+struct Options {
+    std::string sandbox;
+    bool keepSandbox = false;
+    std::string reportPath;
+    double timeScale = 0.05;
+    std::vector<std::pair<std::string, int>> failOpen;
+    std::vector<uint8_t> pmuFailures;
+    std::string displayPng;
+    std::string displayFrames;
+    // Empty: the tool's default line.
+    std::string radioPort;
+    sim::RadioOptions radio;
+    // orvaflash-sim only: a generated image.
+    long long imageSize = -1;
+    bool bootloaderImage = false;
+    std::string imageFile;
+    unsigned long imageSeed = 1;
+    bool demo = false;
+    // What stood before "--", as given, and what follows it.
+    std::vector<std::string> simArguments;
+    std::vector<std::string> programArguments;
+};
+
+// Reads "[sim options] -- [program arguments]" (argv[0] is skipped).  False
+// with a message for a bad option; --help prints the tool's help and sets
+// *help.
+bool ParseOptions(Tool tool, const std::vector<std::string> &arguments, Options *options, std::string *error,
+                  bool *help = nullptr);
+std::string HelpText(Tool tool);
+
+// What the tool knows about the program it runs.
+struct Setup {
+    const char *tool = "orva-sim";  // names the tool in messages
+    // Board paths that get a serial line; the radio listens on one of them
+    // (Options::radioPort: a path, "all" or "none"; empty: defaultRadioPort).
+    std::vector<std::string> radioLines;
+    std::string defaultRadioPort;
+    // The line whose radio is powered by the PMU.
+    std::string internalRadioPort;
+    // Paths the program may open: a host file at a path the sandbox rebases
+    // is mapped into the sandbox at that path.
+    std::vector<std::string> hostFiles;
+};
+
+// Starts the one session of the process; exits with status 2 after a message
+// when the receiver cannot be brought up.  Its report is written by Finish,
+// which runs at exit and on SIGINT, SIGTERM and SIGHUP.
+void Start(const Options &options, const Setup &setup);
+// Writes the report, logs and pictures once; later calls wait for the first.
+void Finish();
+// The sandbox of the running session (board paths are rebased below it).
+std::string HostPath(const std::string &boardPath);
+// After Finish: whether every radio verified the image it was sent.
+bool EveryImageVerified();
+
+[[noreturn]] void Fail(const char *tool, const std::string &message);
+
+}  // namespace simsession
+
+#endif
