@@ -15,6 +15,7 @@ class DisplayTest : public simtest::SimTest {
 protected:
     void SetUp() override
     {
+        ASSERT_EQ(i_dfd | s_page_update | b_PowerState, 0);  // as the process starts
         ASSERT_EQ(API_Display_Reset(), API_ERR_NONE);
         panel.ClearTranscript();
     }

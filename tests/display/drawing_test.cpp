@@ -92,6 +92,11 @@ TEST_F(Drawing, RectanglesAndCircles)
     EXPECT_EQ(Shown(8, 18, 5, 5), Art(".....|..#..|.#.#.|..#..|....."));
     EXPECT_EQ(panel.Render(60, 28, 9, 9), Art(".........|...###...|.........|.#.....#.|.#.....#.|.#.....#.|.........|"
                                               "...###...|........."));
+    EXPECT_EQ(API_Display_DrawCircle(6, 20, 50), API_ERR_NONE);
+    EXPECT_EQ(Shown(14, 44, 13, 13), Art("....#####....|...#.....#...|.............|.#.........#.|#...........#|"
+                                         "#...........#|#...........#|#...........#|#...........#|.#.........#.|"
+                                         ".............|...#.....#...|....#####...."));
+    EXPECT_EQ(API_Display_DrawRect(120, 60, 127, 63, 0), API_ERR_NONE);  // the last column and row are drawable
     // Centre on the corner just past the screen: only the quarter on it shows.
     EXPECT_EQ(API_Display_DrawCircle(10, 128, 64), API_ERR_NONE);
     EXPECT_EQ(API_Display_DrawCircle(140, 0, 0), API_ERR_NONE);

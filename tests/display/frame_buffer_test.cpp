@@ -61,6 +61,8 @@ TEST_F(FrameBuffer, ClearContrastAndReset)
     panel.ClearTranscript();
     EXPECT_EQ(API_Display_Reset(), API_ERR_NONE);
     EXPECT_TRUE(panel.Log().Contains("close"));
+    API_Display_Close();
+    EXPECT_TRUE(receiver.OpenDescriptors().empty() && i_dfd == 0);
     EXPECT_EQ(panel.Transfers(), (Transfers{PageSelect(3), {1, std::vector<uint8_t>(128, 0)}}));  // blank
 }
 
@@ -78,6 +80,9 @@ TEST_F(FrameBuffer, WithoutTheDeviceNothingIsWrittenAnywhere)
         {"power", [] { return API_Display_SetPowerState(1); }, API_ERR_SPI_TRANSMISSION},
         {"power state", [] { return API_Display_GetPowerState(&state); }, API_ERR_SPI_TRANSMISSION},
     });
+    API_Display_Close();
+    unitreset::Display();  // no mirror yet either, as the process starts
+    EXPECT_EQ(API_Display_Reset(), API_ERR_OPEN_FILE);
     receiver.ClearOpenFault("/dev/display");
     EXPECT_EQ(API_Display_Reset(), API_ERR_NONE);
 }
@@ -131,6 +136,8 @@ TEST_F(FrameBuffer, PowerIsSwitchedAndQueriedThroughThePmu)
     OpenPmu();
     int state = -1;
     EXPECT_EQ(API_Display_SetPowerState(1), API_ERR_NONE);
+    EXPECT_EQ(b_PowerState, 1);
+    EXPECT_EQ(API_Display_GetPowerState(nullptr), API_ERR_INVALID_PARAMETERS);
     EXPECT_EQ(API_Display_GetPowerState(&state), API_ERR_NONE);
     EXPECT_EQ(state + b_PowerState, 2);
     EXPECT_EQ(API_Display_SetPowerState(2), API_ERR_NONE);  // anything but 1 is off

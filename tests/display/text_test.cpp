@@ -11,6 +11,7 @@ namespace {
 
 const std::string kA = Art("..###..|.#...#.|.#####.|.#...#.|.#...#.");
 const std::string kH = Art(".#...#.|.#...#.|.#####.|.#...#.|.#...#.");
+const std::string kM = Art("#....#.|##..##.|#.##.#.|#....#.|#....#.");
 const std::string kColonColumn = Rows("...", 7) + Rows("###", 4) + Rows("...", 8) + Rows("###", 4) + Rows("...", 7);
 
 // Every pixel of `art` as a factor x factor block.
@@ -34,6 +35,7 @@ TEST_F(Text, ArgumentChecksComeBeforeAnyDrawing)
     EXPECT_EQ(API_Display_PrintText(128, 0, 0, "A"), API_ERR_SET_CLEAR_PIXEL);
     EXPECT_EQ(API_Display_PrintText(0, 64, 0, "A"), API_ERR_SET_CLEAR_PIXEL);
     EXPECT_EQ(API_Display_PrintText(0, 0, 0, ""), API_ERR_NONE);
+    EXPECT_EQ(API_Display_PrintText(0, 0, 0, nullptr), API_ERR_NONE);
     EXPECT_EQ(API_Display_PrintText2(128, 0, "A"), API_ERR_SET_CLEAR_PIXEL);
     EXPECT_EQ(API_Display_PrintText2(0, 64, "A"), API_ERR_SET_CLEAR_PIXEL);
     EXPECT_EQ(API_Display_PrintText2(0, 0, ""), API_ERR_NONE);
@@ -65,10 +67,10 @@ TEST_F(Text, EachSizeDoublesThePreviousOne)
         SCOPED_TRACE(size);
         ASSERT_EQ(API_Display_Reset(), API_ERR_NONE);
         const int width = 7 << size, height = 5 << size;
-        EXPECT_EQ(API_Display_PrintText(0, 1, size, size < 3 ? "AH" : "A"), API_ERR_NONE);
+        EXPECT_EQ(API_Display_PrintText(0, 1, size, size < 3 ? "AM" : "A"), API_ERR_NONE);
         EXPECT_EQ(Shown(0, 1, width, height), Enlarge(kA, 1 << size));
         if (size < 3) {
-            EXPECT_EQ(panel.Render(width, 1, width, height), Enlarge(kH, 1 << size));
+            EXPECT_EQ(panel.Render(width, 1, width, height), Enlarge(kM, 1 << size));
         }
         EXPECT_EQ(panel.Render(0, 0, 128, 1), Rows(std::string(128, '.'), 1));
     }
@@ -96,6 +98,7 @@ TEST_F(Text, UserCharactersAreDrawnAtTheirOwnSizeOnly)
     API_Display_DrawRect(0, 20, 40, 35, 1);
     EXPECT_EQ(API_Display_PrintText(0, 20, 0, "\x90\x9F\x90"), API_ERR_NONE);
     EXPECT_EQ(Shown(0, 20, 21, 5), Beside({box, Rows("#######", 5), box}));
+    EXPECT_TRUE(panel.Pixel(0, 25));  // nothing below the cell
     EXPECT_EQ(API_Display_PrintText(0, 40, 1, "\x9F"), API_ERR_NONE);
     EXPECT_EQ(Shown(0, 40, 14, 10), big);
     // A user glyph stops at its first pixel off the screen; the text goes on.
@@ -103,6 +106,7 @@ TEST_F(Text, UserCharactersAreDrawnAtTheirOwnSizeOnly)
     EXPECT_EQ(Shown(0, 0, 11, 5), Beside({Rows("....", 5), kA}));
 
     const int bits[140] = {};
+    EXPECT_EQ(API_Display_SetuserCharacter(0x92, 0, nullptr), API_ERR_INVALID_PARAMETERS);
     EXPECT_EQ(API_Display_SetuserCharacter(0x8F, 0, bits), API_ERR_INVALID_CHARACTER);
     EXPECT_EQ(API_Display_SetuserCharacter(0xA0, 0, bits), API_ERR_INVALID_CHARACTER);
     EXPECT_EQ(API_Display_SetuserCharacter(0x91, 4, bits), API_ERR_INVALID_FONT_SIZE);
@@ -128,13 +132,18 @@ TEST_F(Text, ProportionalTextIsTransparentWithAOnePixelGap)
                                        "######.........#######.......|.#####.........######........|"
                                        ".............................|.............................|"
                                        "#############################"));
+    EXPECT_EQ(panel.Render(0, 15, 29, 1), Rows(std::string(29, '.'), 1));  // nothing below the glyphs
+    // A character that starts on the last column is drawn; one after it is not.
+    EXPECT_EQ(API_Display_PrintText2(120, 20, "aI") + API_Display_PrintText3(120, 40, 1.0f, "aI"), 2 * 59);
+    EXPECT_EQ(Shown(127, 20, 1, 12), Rows("#", 12));
+    EXPECT_EQ(panel.Render(127, 40, 1, 12), Rows("#", 12));
     // M is 11 wide: its right columns fall off the screen, and nothing follows it.
     EXPECT_EQ(API_Display_PrintText2(120, 30, "MI"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
 }
 
 TEST_F(Text, StretchedTextCoversTheTargetRowsAfterThoseOfThePreviousSourceRow)
 {
-    const char *text = "Orva 2:%]w?";
+    const char *text = "Wg 2:%]w?";
     EXPECT_EQ(API_Display_PrintText2(-3, 2, text), API_Display_PrintText3(-3, 30, 1.0f, text));
     ASSERT_EQ(API_Display_Update(), API_ERR_NONE);
     EXPECT_EQ(panel.Render(0, 2, 128, 15), panel.Render(0, 30, 128, 15));
@@ -144,10 +153,12 @@ TEST_F(Text, StretchedTextCoversTheTargetRowsAfterThoseOfThePreviousSourceRow)
     ASSERT_EQ(API_Display_Reset(), API_ERR_NONE);
     EXPECT_EQ(API_Display_PrintText3(0, 0, 2.0f, "::"), API_ERR_NONE);
     EXPECT_EQ(Shown(0, 0, 10, 30), Beside({kColonColumn, Rows("..", 30), kColonColumn, Rows("..", 30)}));
-    // The result is that of the glyph's last lit pixel, on the screen here.
+    EXPECT_EQ(panel.Render(10, 0, 30, 30), Rows(std::string(30, '.'), 30));  // nothing beyond their columns
+    // The result is that of the glyph's last lit pixel: its rightmost column's lowest.
     EXPECT_EQ(API_Display_PrintText3(0, 50, 1.0f, "a"), API_ERR_NONE);
+    EXPECT_EQ(API_Display_PrintText3(116, 0, 1.0f, "W"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
     // Far larger than the screen: only the glyph's top-left corner shows.
-    EXPECT_EQ(API_Display_PrintText3(0, 0, 500.0f, "I"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
+    EXPECT_EQ(API_Display_PrintText3(0, 0, 1000.0f, "I"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
     EXPECT_EQ(Shown(0, 0, 128, 64), Rows(std::string(128, '#'), 64));
 }
 

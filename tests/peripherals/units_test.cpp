@@ -80,11 +80,10 @@ TEST_F(PmuUnitTest, GnssSettersSendOneRequestEachAndRefuseOtherLevels)
 
 TEST_F(PmuUnitTest, GnssQueriesReportOneOnlyForAnExactOneAndKeepTheValueOnFailure)
 {
-    const std::pair<int (*)(int *), uint8_t> queries[] = {{API_GNSS_GetPowerState, 0x9A},
-                                                          {API_GNSS_GetWakeupPinLevel, 0x9E},
-                                                          {API_GNSS_GetResetPinLevel, 0x9F},
-                                                          {API_GNSS_GetBootPinLevel, 0xA0},
-                                                          {API_GNSS_GetSourceClk, 0x9B}};
+    // clang-format off
+    const std::pair<int (*)(int *), uint8_t> queries[] = {{API_GNSS_GetPowerState, 0x9A}, {API_GNSS_GetWakeupPinLevel, 0x9E},
+        {API_GNSS_GetResetPinLevel, 0x9F}, {API_GNSS_GetBootPinLevel, 0xA0}, {API_GNSS_GetSourceClk, 0x9B}};
+    // clang-format on
     for (auto [query, command] : queries) {
         for (uint8_t data : {1, 2, 0}) {
             board.pmu->QueueReply({0x02, command, data, static_cast<uint8_t>(0x02 ^ command ^ data)});
