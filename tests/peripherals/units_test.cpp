@@ -10,6 +10,8 @@
 #include "API_GNSS.h"
 #include "API_NOR.h"
 #include "API_Signal.h"
+#include "board.h"
+#include "internal/API_MMI.h"
 #include "peripherals_fixture.h"
 
 namespace {
@@ -97,6 +99,7 @@ TEST_F(PmuUnitTest, GnssQueriesReportOneOnlyForAnExactOneAndKeepTheValueOnFailur
         EXPECT_EQ(query(&value), API_ERR_INVALID_COMMAND_RETURNED_PMU_QUERY);
         EXPECT_EQ(value, 5);
     }
+    EXPECT_EQ(API_GNSS_GetSourceClk(nullptr), API_ERR_INVALID_PARAMETERS);
 }
 
 
@@ -188,6 +191,9 @@ TEST_F(PushButtons, ReadsEachButtonAsTheDriverReportsIt)
 
     EXPECT_EQ(API_MMI_Cleanup(), API_ERR_NONE);
     EXPECT_EQ(board.pushbuttons->OpenDescriptors(), 0);
+    ASSERT_EQ(API_MMI_Init(), API_ERR_NONE);
+    Board_Close(ifd_pb);  // closed behind the unit's back: its own close fails
+    EXPECT_EQ(API_MMI_Cleanup(), API_ERR_PUSHBUTTON_CLEANUP);
     EXPECT_EQ(API_MMI_Cleanup(), API_ERR_NONE);
     EXPECT_EQ(API_MMI_IsScrollPressed(&scroll), API_ERR_OPEN_DEV_PUSHBUTTON);
 }

@@ -116,6 +116,7 @@ TEST_F(Extender, LevelAndDirectionChangesRewriteOneBit)
     board.extender->FailWrite();
     EXPECT_EQ(API_Extender_SetStatusGpio(0, 8, 0), API_ERR_WRITING_EXTENDER);
     EXPECT_EQ(API_Extender_Cleanup(), 0);
+    EXPECT_EQ(fd_extender, 0);
     EXPECT_EQ(API_Extender_Cleanup(), 0);  // closes nothing twice
 }
 
