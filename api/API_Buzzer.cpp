@@ -3,8 +3,8 @@
 #include <pthread.h>
 
 #include "API_SPI.h"
-#include "internal/API_PM.h"
 #include "internal/API_PMU_Commands.h"
+#include "internal/API_SPI.h"
 
 namespace {
 
@@ -36,11 +36,11 @@ extern "C" int API_Buzzer_Init(void) { return 0; }
 extern "C" int API_Buzzer_Beep(unsigned int frequency, int duration)
 {
     pthread_mutex_lock(&buzzer_mutex);
-    int result = API_SPI_SendRecv(ifd_pmu, PMU_CMD_BUZZER_TONE, s_ToneValue(frequency));
+    int result = API_SPI_PmuSendRecv(PMU_CMD_BUZZER_TONE, s_ToneValue(frequency));
     if (result == 0)
-        result = API_SPI_SendRecv(ifd_pmu, PMU_CMD_BUZZER_DURATION, static_cast<unsigned char>(duration & 0xFF));
+        result = API_SPI_PmuSendRecv(PMU_CMD_BUZZER_DURATION, static_cast<unsigned char>(duration & 0xFF));
     if (result == 0)
-        result = API_SPI_SendRecv(ifd_pmu, PMU_CMD_BUZZER_BEEP, 0);
+        result = API_SPI_PmuSendRecv(PMU_CMD_BUZZER_BEEP, 0);
     pthread_mutex_unlock(&buzzer_mutex);
     return result;
 }
@@ -48,7 +48,7 @@ extern "C" int API_Buzzer_Beep(unsigned int frequency, int duration)
 extern "C" int API_Buzzer_Cleanup(void)
 {
     pthread_mutex_lock(&buzzer_mutex);
-    int result = API_SPI_SendRecv(ifd_pmu, PMU_CMD_BUZZER_OFF, 0);
+    int result = API_SPI_PmuSendRecv(PMU_CMD_BUZZER_OFF, 0);
     pthread_mutex_unlock(&buzzer_mutex);
     return result;
 }

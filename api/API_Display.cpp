@@ -109,10 +109,7 @@ int s_CellWidth(unsigned size) { return SIZE7_COLUMNS << size; }
 int s_CellHeight(unsigned size) { return SIZE7_ROWS << size; }
 int s_RowBytes(int width) { return (width + 7) / 8; }
 
-bool s_RowBit(const unsigned char *row, int rowBytes, int j)
-{
-    return (row[rowBytes - 1 - j / 8] >> (j % 8)) & 1;
-}
+bool s_RowBit(const unsigned char *row, int rowBytes, int j) { return (row[rowBytes - 1 - j / 8] >> (j % 8)) & 1; }
 
 void s_SetRowBit(unsigned char *row, int rowBytes, int j)
 {
@@ -465,7 +462,7 @@ extern "C" int API_Display_GetPowerState(int *state)
 
 extern "C" int API_Display_SetPowerState(int on)
 {
-    int result = API_SPI_SendRecv(ifd_pmu, on == 1 ? PMU_CMD_DISPLAY_POWER_ON : PMU_CMD_DISPLAY_POWER_OFF, 0);
+    int result = API_SPI_PmuSendRecv(on == 1 ? PMU_CMD_DISPLAY_POWER_ON : PMU_CMD_DISPLAY_POWER_OFF, 0);
     if (result == API_ERR_NONE)
         b_PowerState = on == 1 ? 1 : 0;
     return result;
@@ -493,7 +490,8 @@ int drawline(int x0, int y0, int x1, int y1)
         return API_ERR_NONE;
     }
 
-    const float slope = static_cast<float>(static_cast<long long>(y1) - y0) / static_cast<float>(static_cast<long long>(x1) - x0);
+    const float slope = static_cast<float>(static_cast<long long>(y1) - y0) /
+                        static_cast<float>(static_cast<long long>(x1) - x0);
     const int xa = x0 < x1 ? x0 : x1;
     const int xb = x0 < x1 ? x1 : x0;
     const long long ya = x0 < x1 ? y0 : y1;
@@ -502,7 +500,7 @@ int drawline(int x0, int y0, int x1, int y1)
     const long long total = (yb - ya) * direction;  // rows to travel
     const float rowsPerColumn = fabsf(slope);
 
-    float ideal = 0.0f;   // running sum: the ideal line's travel at this column's centre
+    float ideal = 0.0f;    // running sum: the ideal line's travel at this column's centre
     long long travel = 0;  // rows travelled by the pen
     for (long long x = xa; x <= xb; ++x) {
         if (s_SetPixel(x, ya + direction * travel, 1) != API_ERR_NONE)

@@ -1254,7 +1254,8 @@ constexpr std::array<unsigned char, NEW_BMP_RECORDS * NEW_BMP_RECORD_SIZE> s_Bui
     size_t at = 0;
     auto putWidth = [&table](size_t record, int width) {
         for (int i = 0; i < 4; ++i)
-            table[record + NEW_BMP_WIDTH_OFFSET + i] = static_cast<unsigned char>(static_cast<unsigned>(width) >> (8 * i));
+            table[record + NEW_BMP_WIDTH_OFFSET + i] = static_cast<unsigned char>(static_cast<unsigned>(width) >>
+                                                                                  (8 * i));
     };
     for (const WideGlyph &glyph : s_wide_glyphs) {
         if (glyph.width < 1 || glyph.width > NEW_BMP_COLUMNS)
@@ -1284,5 +1285,5 @@ constexpr auto s_new_bmp = s_BuildNewBmp();
 
 }  // namespace
 
-const std::array<unsigned char, SIZE7_ENTRIES * SIZE7_ENTRY_SIZE> size7_bmp = s_size7;
-const std::array<unsigned char, NEW_BMP_RECORDS * NEW_BMP_RECORD_SIZE> new_bmp = s_new_bmp;
+const std::array<unsigned char, SIZE7_ENTRIES *SIZE7_ENTRY_SIZE> size7_bmp = s_size7;
+const std::array<unsigned char, NEW_BMP_RECORDS *NEW_BMP_RECORD_SIZE> new_bmp = s_new_bmp;

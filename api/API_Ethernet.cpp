@@ -4,12 +4,13 @@
 
 #include "API_Errors.h"
 #include "board.h"
-
-namespace {
+#include "internal/API_Ethernet.h"
 
 // Both are touched inside the SIGIO handler; lock-free atomics are safe there.
 std::atomic<int> EthernetCnxState{0};
 std::atomic<API_ETH_Callback> p_ethcallback{nullptr};
+
+namespace {
 
 const int kLinkUp = 0;
 const int kLinkDown = -1;

@@ -84,6 +84,9 @@ int s_LatchPins(unsigned char levelRegister)
 
 extern "C" int API_Extender_Init(void)
 {
+    // Started twice: the first descriptor is not left open behind the second.
+    if (s_Open())
+        Board_Close(fd_extender);
     fd_extender = Board_Open("/dev/extender", O_RDWR, 0);
     if (fd_extender <= 0)
         return API_ERR_OPEN_EXTENDER;

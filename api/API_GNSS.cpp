@@ -6,14 +6,15 @@
 
 #include "API_Errors.h"
 #include "API_SPI.h"
+#include "internal/API_GNSS.h"
 #include "internal/API_PM.h"
 #include "internal/API_PMU_Commands.h"
 #include "internal/API_SPI.h"
 
-namespace {
-
 // Read inside the SIGUSR2 handler: an atomic pointer is safe there.
 std::atomic<API_GNSS_PPSFunction> p_FuncPtr{nullptr};
+
+namespace {
 
 // One request and its reply under the bus lock; `data` receives the reply's
 // data byte.

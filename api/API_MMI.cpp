@@ -7,16 +7,15 @@
 #include "API_Errors.h"
 #include "API_NOR.h"
 #include "board.h"
+#include "internal/API_MMI.h"
 
-// Descriptor of "/dev/pushbuttons"; 0 or negative: not open.
 int ifd_pb = 0;
+int s_bt_read = 0;
+unsigned char s_bt_state[2] = {0, 0};
 
 namespace {
 
 const unsigned long kButtonRequests[2] = {API_MMI_IOCTL_RECORD, API_MMI_IOCTL_SCROLL};
-
-int s_bt_read = 0;
-unsigned char s_bt_state[2] = {0, 0};
 // Two threads reading the boot state at once must not both consume the NOR
 // bytes: the second would read the cleared zeros over the first one's answer.
 pthread_mutex_t s_bt_mutex = PTHREAD_MUTEX_INITIALIZER;

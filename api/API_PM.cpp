@@ -32,7 +32,7 @@ static bool b_pm_sem_created = false;
 // moves the generation on, so a task it cannot wait for (the shut-down ran
 // from the task's own callback) still ends and a later one is not disturbed.
 static std::atomic<unsigned> s_pm_generation{0};
-static std::atomic<void (*)(int)> p_FuncPtr_status{nullptr};
+std::atomic<void (*)(int)> p_FuncPtr_status{nullptr};
 
 namespace {
 
@@ -61,9 +61,7 @@ int s_PmQuery(unsigned char command, Pause pause, unsigned char *data)
 int s_PmLockedQuery(unsigned char command, unsigned char *data)
 {
     pthread_mutex_lock(&s_spi_mutex);
-    // The task may serve an event after the shut-down took the device away:
-    // descriptor 0 is not the PMU.
-    int result = ifd_pmu > 0 ? s_PmQuery(command, Pause::None, data) : API_ERR_WRITING_SPI;
+    int result = s_PmQuery(command, Pause::None, data);
     pthread_mutex_unlock(&s_spi_mutex);
     return result;
 }
@@ -159,8 +157,15 @@ int s_PowerLevelSource2(float *level, float *voltage)
 
 extern "C" int API_PM_Initialize(void)
 {
-    ifd_pmu = Board_Open("/dev/pmu", O_RDWR, 0);
-    if (ifd_pmu < 0)
+    // A second start-up replaces the device it opened before; the old one is
+    // taken away under the bus lock of the exchanges that may still use it.
+    int fd = Board_Open("/dev/pmu", O_RDWR, 0);
+    pthread_mutex_lock(&s_spi_mutex);
+    int previous = ifd_pmu.exchange(fd);
+    pthread_mutex_unlock(&s_spi_mutex);
+    if (previous > 0)
+        Board_Close(previous);
+    if (fd < 0)
         return API_ERR_OPENING_PMU;
     // Started twice: the running task serves the reopened device too.
     if (b_pm_task_started.load())
@@ -199,12 +204,9 @@ extern "C" int API_PM_StatusCallback(void (*callback)(int status))
     return API_ERR_NONE;
 }
 
-extern "C" int API_PM_EnablePowerEvents(void)
-{
-    return API_SPI_SendRecv(ifd_pmu, PMU_CMD_ENABLE_POWER_EVENTS, 0);
-}
+extern "C" int API_PM_EnablePowerEvents(void) { return API_SPI_PmuSendRecv(PMU_CMD_ENABLE_POWER_EVENTS, 0); }
 
-extern "C" int API_PM_RemoteShutdown(void) { return API_SPI_SendRecv(ifd_pmu, PMU_CMD_REMOTE_SHUTDOWN, 0); }
+extern "C" int API_PM_RemoteShutdown(void) { return API_SPI_PmuSendRecv(PMU_CMD_REMOTE_SHUTDOWN, 0); }
 
 extern "C" int API_PM_NotifyUser(void)
 {
@@ -272,12 +274,8 @@ extern "C" int API_PM_GetChargeStatus(int type, int *status)
             return API_ERR_INVALID_COMMAND_RETURNED_PMU_QUERY;
         *status = 1;
         return API_ERR_NONE;
-    case 2:
-        *status = firstSet ? 0 : secondSet ? 2 : 3;
-        return API_ERR_NONE;
-    default:
-        *status = 4;
-        return API_ERR_NONE;
+    case 2: *status = firstSet ? 0 : secondSet ? 2 : 3; return API_ERR_NONE;
+    default: *status = 4; return API_ERR_NONE;
     }
 }
 

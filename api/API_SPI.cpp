@@ -9,6 +9,7 @@
 #include "API_Errors.h"
 #include "API_SYS.h"
 #include "board.h"
+#include "internal/API_PM.h"
 #include "internal/API_PMU_Commands.h"
 #include "internal/API_SPI.h"
 
@@ -21,6 +22,21 @@ unsigned char s_Checksum(const unsigned char *message) { return message[0] ^ mes
 bool s_IsFailureAnswer(const unsigned char *reply)
 {
     return reply[0] == 0x02 && reply[1] == 0xFF && reply[2] == 0xFF && reply[3] == 0x02;
+}
+
+// 0 is what the PMU descriptor holds before power management opened the
+// device and after the shut-down: standard input, never the PMU.
+bool s_IsPmu(int fd) { return fd > 0; }
+
+// Request and acknowledgement; the caller holds s_spi_mutex.
+int s_Exchange(int fd, unsigned char command, unsigned char parameter)
+{
+    int result = API_SPI_Sendmsg(fd, command, parameter);
+    if (result == API_ERR_NONE) {
+        unsigned char reply[PMU_MSG_SIZE];
+        result = API_SPI_Receivemsg(fd, reply, command);
+    }
+    return result;
 }
 
 }  // namespace
@@ -51,6 +67,8 @@ extern "C" int API_SPI_Finalize(void)
 
 extern "C" int API_SPI_Sendmsg(int fd, unsigned char command, unsigned char parameter)
 {
+    if (!s_IsPmu(fd))
+        return API_ERR_SPI_TRANSMISSION;
     unsigned char request[PMU_MSG_SIZE] = {PMU_MSG_HEADER, command, parameter, 0};
     request[3] = s_Checksum(request);
     API_Sleep(20);
@@ -63,6 +81,8 @@ extern "C" int API_SPI_Sendmsg(int fd, unsigned char command, unsigned char para
 
 extern "C" int API_SPI_Receivemsg(int fd, unsigned char *reply, unsigned char expected)
 {
+    if (!s_IsPmu(fd))
+        return API_ERR_SPI_TRANSMISSION;
     unsigned char discarded[PMU_MSG_SIZE];
     if (!reply)
         reply = discarded;
@@ -85,11 +105,17 @@ extern "C" int API_SPI_Receivemsg(int fd, unsigned char *reply, unsigned char ex
 extern "C" int API_SPI_SendRecv(int fd, unsigned char command, unsigned char parameter)
 {
     pthread_mutex_lock(&s_spi_mutex);
-    int result = API_SPI_Sendmsg(fd, command, parameter);
-    if (result == API_ERR_NONE) {
-        unsigned char reply[PMU_MSG_SIZE];
-        result = API_SPI_Receivemsg(fd, reply, command);
-    }
+    int result = s_Exchange(fd, command, parameter);
+    pthread_mutex_unlock(&s_spi_mutex);
+    return result;
+}
+
+int API_SPI_PmuSendRecv(unsigned char command, unsigned char parameter)
+{
+    pthread_mutex_lock(&s_spi_mutex);
+    // Read under the lock the shut-down takes to close the device: never a
+    // number that was closed meanwhile and may belong to somebody else now.
+    int result = s_Exchange(ifd_pmu.load(), command, parameter);
     pthread_mutex_unlock(&s_spi_mutex);
     return result;
 }

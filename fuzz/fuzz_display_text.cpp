@@ -1,6 +1,7 @@
 // Text on the display: the small font at its four sizes with user characters,
 // the proportional font plain and stretched, at any position and scale and
-// with any bytes as text.
+// with any bytes as text.  Definitions and drawings add up across inputs
+// until a restart operation.
 //
 // Input: an operation byte, x and y (32 bits each), a size byte, a scale
 // (the 4 bytes of a float: NaN and infinities included), then the text, or
@@ -12,20 +13,29 @@
 
 #include "API_Display.h"
 #include "fuzz_support.h"
-#include "sim/receiver.h"
+#include "internal/API_Display.h"
 #include "sim/display.h"
+#include "sim/receiver.h"
+#include "unit_reset.h"
 
 namespace {
+
+// A blank display with no user characters, as the process starts it.
+void RestartDisplay()
+{
+    API_Display_Close();
+    unitreset::Display();
+    if (API_Display_Reset() != 0)
+        abort();
+}
 
 void StartDisplay()
 {
     static bool started = [] {
         fuzz::SilenceStandardOutput();
-        sim::ReceiverOptions options = fuzz::FastReceiverOptions();
-        static sim::Receiver receiver(options);
+        static sim::Receiver receiver(fuzz::FastReceiverOptions());
         receiver.AddDevice("/dev/display", std::make_shared<sim::Display>());
-        if (API_Display_Reset() != 0)
-            abort();
+        RestartDisplay();
         return true;
     }();
     (void)started;
@@ -58,22 +68,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // Sizes beyond 3 are refused; the low ones are where the drawing is.
         API_Display_PrintText(x, y, textSize % 5, input.Rest().c_str());
         break;
-    case 1:
-        API_Display_PrintText2(x, y, input.Rest().c_str());
-        break;
-    case 2:
-        API_Display_PrintText3(x, y, scale, input.Rest().c_str());
-        break;
-    case 3:
-        DefineCharacter(input, textSize % 4);
-        break;
+    case 1: API_Display_PrintText2(x, y, input.Rest().c_str()); break;
+    case 2: API_Display_PrintText3(x, y, scale, input.Rest().c_str()); break;
+    case 3: DefineCharacter(input, textSize % 4); break;
     case 4:
         // Sizes and codes outside the ranges, with a table of the right size.
         DefineCharacter(input, textSize);
         break;
-    default:
-        API_Display_Cleanup();
-        break;
+    default: RestartDisplay(); break;
     }
     return 0;
 }

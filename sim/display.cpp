@@ -1,6 +1,7 @@
 #include "sim/display.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 
 #include <fstream>
@@ -173,6 +174,12 @@ int Display::Open(int flags)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_openFlags = flags;
+    // The node is write-only: the driver has nothing to read.
+    if ((flags & O_ACCMODE) != O_WRONLY) {
+        m_log.Add("open refused: not write-only");
+        errno = EACCES;
+        return -1;
+    }
     m_log.Add("open");
     return 0;
 }

@@ -11,6 +11,9 @@ constexpr uint8_t kDirectionB = 0x01;
 constexpr uint8_t kLevelsA = 0x12;
 constexpr uint8_t kLevelsB = 0x13;
 
+// The driver serves the two ports' direction and level registers only.
+bool Served(uint8_t reg) { return reg == kDirectionA || reg == kDirectionB || reg == kLevelsA || reg == kLevelsB; }
+
 }  // namespace
 
 Extender::Extender()
@@ -70,11 +73,6 @@ void Extender::ClearFaults()
 
 int Extender::Open(int) { return 0; }
 
-void Extender::Close()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_selected = -1;
-}
 
 uint8_t Extender::PinsLocked(bool portA) const
 {
@@ -106,8 +104,12 @@ ssize_t Extender::Read(void *buffer, size_t size)
     }
     uint8_t *byte = static_cast<uint8_t *>(buffer);
     std::lock_guard<std::mutex> lock(m_mutex);
-    uint8_t reg = m_selected >= 0 ? static_cast<uint8_t>(m_selected) : *byte;
-    m_selected = -1;
+    const uint8_t reg = *byte;
+    if (!Served(reg)) {
+        m_log.Addf("read %02X refused", reg);
+        errno = EINVAL;
+        return -1;
+    }
     if (Fails(m_readFaults, reg)) {
         m_log.Addf("read %02X failed", reg);
         errno = EIO;
@@ -122,11 +124,8 @@ ssize_t Extender::Write(const void *data, size_t size)
 {
     const uint8_t *bytes = static_cast<const uint8_t *>(data);
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (size == 1) {
-        m_selected = bytes[0];
-        return 1;
-    }
-    if (size != 2) {
+    if (size != 2 || !Served(bytes[0])) {
+        m_log.Addf("write of %zu bytes to %02X refused", size, size ? bytes[0] : 0);
         errno = EINVAL;
         return -1;
     }

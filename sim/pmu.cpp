@@ -12,6 +12,50 @@ namespace {
 
 uint8_t Checksum(const Pmu::Message &message) { return message[0] ^ message[1] ^ message[2]; }
 
+// What the firmware takes as a command's parameter.
+enum class Parameter { Zero, Level, One, Any };
+
+// The commands the firmware knows; every other one is refused.
+bool Known(uint8_t command, Parameter *parameter)
+{
+    static const struct {
+        uint8_t first, last;
+        Parameter parameter;
+    } kCommands[] = {
+        {0x74, 0x74, Parameter::Zero},  {0x7A, 0x7A, Parameter::Zero}, {0x7E, 0x7F, Parameter::Zero},
+        {0x81, 0x81, Parameter::Zero},  {0x83, 0x84, Parameter::Zero}, {0x88, 0x8F, Parameter::Zero},
+        {0x92, 0x92, Parameter::Level}, {0x94, 0x95, Parameter::Zero}, {0x96, 0x96, Parameter::Level},
+        {0x98, 0x99, Parameter::One},   {0x9A, 0x9B, Parameter::Zero}, {0x9E, 0xA1, Parameter::Zero},
+        {0xA2, 0xA2, Parameter::Level}, {0xA4, 0xA5, Parameter::One},  {0xA6, 0xA6, Parameter::Zero},
+        {0xB3, 0xB3, Parameter::Zero},  {0xC2, 0xC3, Parameter::Zero}, {0xD3, 0xD3, Parameter::Zero},
+        {0xE2, 0xE4, Parameter::Zero},  {0xF2, 0xF3, Parameter::Zero}, {0xF4, 0xF5, Parameter::Any},
+        {0xFD, 0xFD, Parameter::Zero},
+    };
+    for (const auto &entry : kCommands) {
+        if (command >= entry.first && command <= entry.last) {
+            *parameter = entry.parameter;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Why the firmware refuses a request, or null when it takes it.
+const char *Refusal(const uint8_t *request)
+{
+    if (request[0] != 0x02)
+        return "header";
+    if ((request[0] ^ request[1] ^ request[2]) != request[3])
+        return "checksum";
+    Parameter parameter;
+    if (!Known(request[1], &parameter))
+        return "unknown command";
+    const uint8_t value = request[2];
+    const bool fits = parameter == Parameter::Any || (parameter == Parameter::Zero && value == 0) ||
+                      (parameter == Parameter::One && value == 1) || (parameter == Parameter::Level && value <= 1);
+    return fits ? nullptr : "parameter";
+}
+
 }  // namespace
 
 Pmu::Pmu()
@@ -42,6 +86,12 @@ int Pmu::Overlaps() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_overlaps;
+}
+
+int Pmu::Refusals() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_refusals;
 }
 
 PmuState Pmu::State() const
@@ -126,6 +176,12 @@ void Pmu::QueueReply(const Message &reply)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_queuedReplies.push_back(reply);
+}
+
+void Pmu::InterruptNextExchange()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_interruptWrite = true;
 }
 
 void Pmu::ClearFaults()
@@ -216,6 +272,15 @@ Pmu::Message Pmu::Reply(uint8_t command, PmuFault fault) const
 
 ssize_t Pmu::Write(const void *data, size_t size)
 {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_interruptWrite) {
+            m_interruptWrite = false;
+            m_interruptRead = true;
+            errno = EINTR;
+            return -1;
+        }
+    }
     const uint8_t *bytes = static_cast<const uint8_t *>(data);
     std::string line;
     char hex[4];
@@ -229,11 +294,21 @@ ssize_t Pmu::Write(const void *data, size_t size)
         errno = EINVAL;
         return -1;
     }
-    m_log.Add(line);
     if (m_replyPending)
         m_overlaps++;
     uint8_t command = bytes[1];
     m_commands.push_back(command);
+    // A request the firmware cannot take is answered with the failure
+    // answer and not carried out.
+    if (const char *refusal = Refusal(bytes)) {
+        m_log.Add(line + " (refused: " + refusal + ")");
+        m_refusals++;
+        m_reply = Reply(command, PmuFault::FailureAnswer);
+        m_replySize = m_reply.size();
+        m_replyPending = true;
+        return 4;
+    }
+    m_log.Add(line);
     PmuFault fault = TakeFault(command);
     if (fault == PmuFault::ShortWrite) {
         m_replyPending = false;
@@ -258,6 +333,11 @@ ssize_t Pmu::Write(const void *data, size_t size)
 ssize_t Pmu::Read(void *buffer, size_t size)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_interruptRead) {
+        m_interruptRead = false;
+        errno = EINTR;
+        return -1;
+    }
     if (!m_replyPending) {
         errno = EIO;
         return -1;

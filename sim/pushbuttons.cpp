@@ -1,13 +1,19 @@
 #include "sim/pushbuttons.h"
 
 #include <errno.h>
+#include <fcntl.h>
 
 #include "sim/nor_flash.h"
 
 namespace sim {
 
-int PushButtons::Open(int)
+int PushButtons::Open(int flags)
 {
+    // The driver only reads the buttons.
+    if ((flags & O_ACCMODE) != O_RDONLY) {
+        errno = EACCES;
+        return -1;
+    }
     m_open.fetch_add(1);
     return 0;
 }

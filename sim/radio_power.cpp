@@ -4,8 +4,7 @@ namespace sim {
 
 RadioPowerLink::RadioPowerLink(std::shared_ptr<Pmu> pmu, std::function<void(bool on)> switched)
     : m_pmu(std::move(pmu)), m_switched(std::move(switched))
-{
-}
+{}
 
 ssize_t RadioPowerLink::Write(const void *data, size_t size)
 {

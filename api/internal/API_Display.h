@@ -24,9 +24,9 @@ constexpr unsigned char DISPLAY_CMD_COLUMN_LOW = 0x00;   // + low nibble
 constexpr unsigned char DISPLAY_CMD_COLUMN_HIGH = 0x10;  // + high nibble
 constexpr unsigned char DISPLAY_CMD_CONTRAST = 0x81;     // followed by the level
 
-extern int i_dfd;                          // 0: not open
-extern unsigned char *s_display_mirror;    // DISPLAY_MIRROR_SIZE bytes, page after page
-extern unsigned char s_page_update;        // bit p: page p changed since the last flush
+extern int i_dfd;                        // 0: not open
+extern unsigned char *s_display_mirror;  // DISPLAY_MIRROR_SIZE bytes, page after page
+extern unsigned char s_page_update;      // bit p: page p changed since the last flush
 extern int b_PowerState;
 extern pthread_mutex_t display_mutex;
 

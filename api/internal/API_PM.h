@@ -8,6 +8,8 @@
 // Atomic: the power-management task reads it (under s_spi_mutex) while the
 // start-up and shut-down set it.
 extern std::atomic<int> ifd_pmu;
+// The application's power-event callback; null until one is registered.
+extern std::atomic<void (*)(int)> p_FuncPtr_status;
 
 // Ends the power-management task and waits for it (an event it is serving is
 // finished first); nothing when none runs.  Run from the task itself, it

@@ -1,42 +1,42 @@
-// A fresh simulated receiver per test with the PMU device opened by power
-// management.  The power-management task outlives each test (it is never
-// stopped); tests that raise events wait until their handling is complete.
+// Power management started on a fresh simulated receiver; its task is ended
+// again after each test.
 #ifndef PMU_FIXTURE_H
 #define PMU_FIXTURE_H
 
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
+#include "API_Errors.h"
 #include "API_PM.h"
-#include "board.h"
 #include "internal/API_PM.h"
-#include "sim/receiver.h"
-#include "sim/standard_board.h"
+#include "sim_test.h"
 
-inline sim::ReceiverOptions PmuTestReceiver()
-{
-    sim::ReceiverOptions options;
-    options.timeScale = 0.001;
-    return options;
-}
+using Lines = std::vector<std::string>;
 
-class PmuTest : public ::testing::Test {
+class PmuTest : public simtest::SimTest {
 protected:
-    void SetUp() override { ASSERT_EQ(API_PM_Initialize(), 0); }
+    void SetUp() override { ASSERT_EQ(API_PM_Initialize(), API_ERR_NONE); }
     void TearDown() override
     {
-        if (ifd_pmu > 0)
-            Board_Close(ifd_pmu);
-        ifd_pmu = 0;
+        API_PM_StopTask();
+        unitreset::PowerManagement();
     }
 
-    std::vector<std::string> Requests() const { return board.pmu->Log().Lines(); }
+    Lines Requests() const { return pmu.Log().Lines(); }
+    // The first `count` sleeps the API asked for, in nanoseconds.
+    std::vector<long> Pauses(size_t count = 100) const
+    {
+        std::vector<long> pauses;
+        for (const timespec &sleep : receiver.Sleeps())
+            if (pauses.size() < count)
+                pauses.push_back(sleep.tv_sec * 1000000000L + sleep.tv_nsec);
+        return pauses;
+    }
 
-    sim::Receiver receiver{PmuTestReceiver()};
-    sim::StandardBoard board{receiver};
     sim::Pmu &pmu = *board.pmu;
 };
+
+constexpr long kRequestPause = 20000000;  // before every PMU request
+constexpr long kReplyPause = 1000;        // between request and reply of most queries
 
 #endif

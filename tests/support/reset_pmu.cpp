@@ -20,4 +20,6 @@ void ClosePmu()
     ifd_pmu = 0;
 }
 
+void PowerManagement() { p_FuncPtr_status = nullptr; }
+
 }  // namespace unitreset

@@ -28,6 +28,16 @@ void Usb();
 // its line with API_GSM_Cleanup first.
 void Gsm();
 
+// Board peripherals and display.  PowerManagement expects API_PM_StopTask
+// and leaves the device to ClosePmu; Display frees the mirror and the user
+// characters and forgets the device (closed by API_Display_Close first).
+void PowerManagement();
+void Extender();
+void PushButtons();
+void Gnss();
+void Ethernet();
+void Display();
+
 }  // namespace unitreset
 
 #endif

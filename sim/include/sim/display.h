@@ -10,7 +10,9 @@
 // 128 columns, bit 0 the page's top row) at the current page and column, the
 // column advancing after each; bytes past column 127 are dropped and counted.
 //
-// Log lines: "open", "close", "mode 0", "mode 1", "mode 5 refused",
+// An open for anything but writing only is refused (EACCES).
+//
+// Log lines: "open", "open refused: not write-only", "close", "mode 0", "mode 1", "mode 5 refused",
 // "mode failed", "command B1 00 10", "data page 1 column 0: 128 bytes",
 // "unknown command AE", "write failed", "short write 60 of 128".
 #ifndef SIM_DISPLAY_H

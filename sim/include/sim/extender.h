@@ -1,8 +1,8 @@
 // The GPIO extender behind "/dev/extender": two 8-line ports, A and B.
 // Register read: the caller passes a one-byte buffer holding the register
-// number to read() and gets the value back in it (a preceding one-byte write
-// may name the register instead).  Register write: a two-byte write of
-// register number and value.
+// number to read() and gets the value back in it.  Register write: a
+// two-byte write of register number and value.  Any other size, and any
+// register but the four below, is refused with EINVAL, as by the driver.
 //
 // Registers: 0x00 / 0x01 direction of port A / B (bit set = input),
 // 0x12 / 0x13 levels of port A / B (read: pin states; write: output latch).
@@ -10,7 +10,8 @@
 // outside world drives on it (SetInputLevels, default all high: pulled up).
 // Power-up: every line an input, latches 0.
 //
-// The log has one line per access: "read 12 = FF", "write 00 02".
+// The log has one line per access: "read 12 = FF", "write 00 02",
+// "read 14 refused", "write of 1 bytes to 12 refused".
 #ifndef SIM_EXTENDER_H
 #define SIM_EXTENDER_H
 
@@ -49,7 +50,6 @@ public:
     void ClearFaults();
 
     int Open(int flags) override;
-    void Close() override;
     ssize_t Read(void *buffer, size_t size) override;
     ssize_t Write(const void *data, size_t size) override;
 
@@ -63,7 +63,6 @@ private:
     std::array<uint8_t, 256> m_registers{};
     uint8_t m_inputA = 0xFF;
     uint8_t m_inputB = 0xFF;
-    int m_selected = -1;  // register named by a one-byte write
     std::set<int> m_readFaults;
     std::set<int> m_writeFaults;
 };

@@ -19,7 +19,15 @@
 //   0xF4 tone, 0xF5 duration (from the parameter), 0xF3 counts beeps and
 //   sets the buzzer sounding, 0xF2 silences it
 // Every other command (the measurements and the event status) answers with
-// the data value set for it (SetData); unknown commands answer data 0.
+// the data value set for it (SetData).
+//
+// Like the firmware, the model refuses with the failure answer 02 FF FF 02,
+// and does not carry out, a request whose header is not 0x02, whose checksum
+// is wrong, whose command is none of the above, or whose parameter the
+// command does not take: 0 unless stated, 1 for the GNSS and GSM supply
+// switches, 0 or 1 for the levels and the GSM module signal, any byte for
+// the tone and the duration.  The log marks it: "02 C3 01 C0 (refused:
+// parameter)".
 #ifndef SIM_PMU_H
 #define SIM_PMU_H
 
@@ -81,6 +89,8 @@ public:
     // Writes that arrived while the previous reply was still unread: requests
     // and replies of two users interleaved on the bus.
     int Overlaps() const;
+    // Requests the firmware refused as malformed or unknown.
+    int Refusals() const;
 
     PmuState State() const;
     void SetState(const PmuState &state);
@@ -89,13 +99,13 @@ public:
     void SetData(uint8_t command, uint8_t value);
     uint8_t Data(uint8_t command) const;
     // Conveniences over SetData for the measurement groups.
-    void SetTemperatureBytes(uint8_t integerPlus30, uint8_t hundredths);   // 0x81, 0x7A
-    void SetSource0(uint8_t volts, uint8_t hundredths, uint8_t level);     // 0x8E, 0x83, 0x8A
-    void SetSource1(uint8_t volts, uint8_t hundredths, uint8_t level);     // 0x8F, 0x84, 0x8B
-    void SetSource2(uint8_t tenthsAbove3V);                                // 0x89
-    void SetChargeIndicators(uint8_t first, uint8_t second);               // 0x8C, 0x8D
-    void SetPowerSource(uint8_t source);                                   // 0x88
-    void SetEventStatus(uint16_t status);                                  // 0x7F low, 0x74 high
+    void SetTemperatureBytes(uint8_t integerPlus30, uint8_t hundredths);  // 0x81, 0x7A
+    void SetSource0(uint8_t volts, uint8_t hundredths, uint8_t level);    // 0x8E, 0x83, 0x8A
+    void SetSource1(uint8_t volts, uint8_t hundredths, uint8_t level);    // 0x8F, 0x84, 0x8B
+    void SetSource2(uint8_t tenthsAbove3V);                               // 0x89
+    void SetChargeIndicators(uint8_t first, uint8_t second);              // 0x8C, 0x8D
+    void SetPowerSource(uint8_t source);                                  // 0x88
+    void SetEventStatus(uint16_t status);                                 // 0x7F low, 0x74 high
 
     // Fault injection.  Every request of `command` fails with `fault` until
     // cleared: FailCommand(0xC2) makes the radio's power-off fail.
@@ -106,6 +116,9 @@ public:
     // The next reply is exactly these bytes, whatever the request was (the
     // request is still carried out).
     void QueueReply(const Message &reply);
+    // A signal ends the next write, and the read after it, once each before
+    // any byte moved (EINTR); the retries go through.
+    void InterruptNextExchange();
     void ClearFaults();
 
     int Open(int flags) override;
@@ -123,12 +136,15 @@ private:
     EventLog m_log{"pmu"};
     std::vector<uint8_t> m_commands;
     int m_overlaps = 0;
+    int m_refusals = 0;
     PmuState m_state;
     std::array<uint8_t, 256> m_data{};
     std::map<uint8_t, PmuFault> m_commandFaults;
     std::map<int, PmuFault> m_requestFaults;  // by absolute request number
     std::deque<Message> m_queuedReplies;
     bool m_replyPending = false;
+    bool m_interruptWrite = false;
+    bool m_interruptRead = false;
     Message m_reply{};
     size_t m_replySize = 0;
 };

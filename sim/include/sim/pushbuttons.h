@@ -1,5 +1,6 @@
 // The push-button driver behind "/dev/pushbuttons": the record and scroll
 // buttons, each answered on its read request with the state the test set.
+// It opens for reading only (EACCES otherwise); other requests get ENOTTY.
 // The buttons held at boot are not the driver's: the boot sequence leaves
 // them in the NOR parameter area (SetBootButtons).
 #ifndef SIM_PUSHBUTTONS_H
