@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "API_Errors.h"
-#include "API_Init.h"
+#include "API.h"
 #include "internal/API_Init.h"
 #include "sim_test.h"
 
@@ -20,10 +19,12 @@ protected:
     using simtest::SimTest::SimTest;
 
     static std::string Row(int row) { return a_devnames[row].path; }
-    static std::string Started(int flags)
+    // What the start-up printed; its result is left in `result`.
+    std::string Started(int flags)
     {
-        return simtest::Stdout([flags] { API_Initialize(flags); });
+        return simtest::Stdout([this, flags] { result = API_Initialize(flags); });
     }
+    int result = -1;
 };
 
 using simtest::Stdout;

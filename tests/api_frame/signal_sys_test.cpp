@@ -1,16 +1,10 @@
 // Sleep, task creation and the driver signals, with real signals.
-#include <errno.h>
 #include <signal.h>
 
-#include <atomic>
 #include <chrono>
 #include <thread>
 
-#include "API_Ethernet.h"
-#include "API_GNSS.h"
-#include "API_SYS.h"
-#include "API_Signal.h"
-#include "API_USBDevice.h"
+#include "event_recorder.h"
 #include "frame_fixture.h"
 #include "internal/API_Signal.h"
 #include "internal/API_USBDevice.h"
@@ -33,55 +27,16 @@ TEST_F(Sleep, AsksForSecondsAndNanosecondsAndTaskCreationChecksItsArguments)
     EXPECT_EQ(API_SYS_CreateTask(1, 1000), API_ERR_TASK_SET_SCHEDULER);
 }
 
-class SleepRealTime : public FrameTest {
-protected:
-    SleepRealTime() : FrameTest(1.0) {}
-};
-
-TEST_F(SleepRealTime, LastsTheWholeTimeThroughASignal)
-{
-    ASSERT_EQ(API_Signal_Initialize(), 0);
-    std::thread raiser([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(60));
-        board.gpio->RaiseEvents(0);
-    });
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(API_Sleep(200), 0);
-    auto elapsed = std::chrono::steady_clock::now() - start;
-    raiser.join();
-    EXPECT_GE(elapsed, std::chrono::milliseconds(200));
-    ASSERT_GE(receiver.Sleeps().size(), 2u) << "resumed for what was left";
-    API_Signal_Cleanup();
-}
-
-// What the unit callbacks saw, in order; written in signal context.
-std::atomic<int> g_seen[8];
-std::atomic<int> g_seenCount{0};
-std::atomic<unsigned> g_ppsEvents{0};
-
-void Saw(int what)
-{
-    int slot = g_seenCount.fetch_add(1);
-    if (slot < 8)
-        g_seen[slot].store(what);
-}
-
-int OnPps(void *, unsigned events)
-{
-    g_ppsEvents.store(events);
-    Saw(1);
-    return 0;
-}
-void OnUsb(int) { Saw(2 + device_state); }
-int OnEthernet(int)
-{
-    Saw(5);
-    return 0;
-}
+// What the unit callbacks saw, in order: the PPS its events, USB 2 + the
+// device state, Ethernet 5.
+simtest::EventRecorder g_seen;
+int OnPps(void *, unsigned events) { return g_seen.Record(int(events)), 0; }
+void OnUsb(int) { g_seen.Record(2 + device_state); }
+int OnEthernet(int) { return g_seen.Record(5), 0; }
 
 class Signals : public FrameTest {
 protected:
-    Signals()
+    Signals() : FrameTest(1.0)
     {
         EXPECT_EQ(API_GNSS_PPSCallback(OnPps), 0);
         API_USB_Init(OnUsb);
@@ -91,14 +46,6 @@ protected:
     {
         API_Signal_Cleanup();
         unitreset::Usb();
-    }
-
-    static std::vector<int> Seen()
-    {
-        std::vector<int> seen;
-        for (int i = 0; i < g_seenCount.load() && i < 8; ++i)
-            seen.push_back(g_seen[i].load());
-        return seen;
     }
 };
 
@@ -110,43 +57,47 @@ TEST_F(Signals, PendingEventsAreServedInTableOrderAndOnlyFromTheDriver)
     EXPECT_EQ(board.gpio->EventReads(), 0);
 
     board.gpio->RaiseEvents(API_EVENT_GNSS_PPS | 0x08 | 0x80);
-    EXPECT_EQ(Seen(), (std::vector<int>{1, 3}));  // PPS, then connected (device_state 1)
-    EXPECT_EQ(g_ppsEvents.load(), 0x8Bu);
+    EXPECT_EQ(g_seen.Values(), (std::vector<int>{0x8B, 3}));  // PPS, then connected
     board.gpio->RaiseEvents(API_EVENT_USB_DISCONNECTED);
-    EXPECT_EQ(Seen(), (std::vector<int>{1, 3, 2}));
+    EXPECT_EQ(g_seen.Values(), (std::vector<int>{0x8B, 3, 2}));
 
     board.gpio->FailIoctl(sim::GpioDriver::kGetEvents, EIO);
     errno = EDOM;
     board.gpio->RaiseEvents(API_EVENT_GNSS_PPS);
     EXPECT_EQ(errno, EDOM) << "the handler must leave errno as it found it";
-    EXPECT_EQ(Seen().size(), 3u);
+    EXPECT_EQ(g_seen.Values().size(), 3u);
     EXPECT_EQ(device_state, 0);
 
     ASSERT_EQ(API_ETH_Init(OnEthernet), 0);
     receiver.CreateFile("/var/netlink");
     board.gpio->RaiseSigio();
-    EXPECT_EQ(Seen(), (std::vector<int>{1, 3, 2, 5}));
-}
+    EXPECT_EQ(g_seen.Values(), (std::vector<int>{0x8B, 3, 2, 5}));
 
-TEST_F(Sleep, WithoutTheGpioDeviceOnlySigusr2IsInstalledAndCleanupClosesOnce)
-{
+    // A sleep lasts its whole time through a signal, resumed for what was left.
+    std::thread raiser([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        board.gpio->RaiseEvents(0);
+    });
+    auto start = std::chrono::steady_clock::now();
+    size_t sleeps = receiver.Sleeps().size();
+    EXPECT_EQ(API_Sleep(200), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    raiser.join();
+    EXPECT_GE(receiver.Sleeps().size(), sleeps + 2);
+
+    // The clean-up restores both handlers and closes the device once;
+    // without the device only SIGUSR2 is installed.
+    EXPECT_EQ(API_Signal_Cleanup() + API_Signal_Cleanup(), 0);
+    EXPECT_EQ(board.gpio->OpenDescriptors(), 0);
+    struct sigaction usr2, io;
+    sigaction(SIGUSR2, nullptr, &usr2);
+    EXPECT_EQ(usr2.sa_handler, SIG_DFL);
     receiver.FailOpen("/dev/gpio", ENOENT);
     EXPECT_EQ(API_Signal_Initialize(), API_ERR_OPEN_FILE);
-    struct sigaction usr2, io;
     sigaction(SIGUSR2, nullptr, &usr2);
     sigaction(SIGIO, nullptr, &io);
     EXPECT_EQ(usr2.sa_sigaction, SIGUSR2_handler);
     EXPECT_TRUE(usr2.sa_flags & SA_SIGINFO);
-    EXPECT_EQ(io.sa_handler, SIG_DFL);
-
-    receiver.ClearOpenFault("/dev/gpio");
-    ASSERT_EQ(API_Signal_Initialize(), 0);
-    EXPECT_EQ(API_Signal_Cleanup(), 0);
-    EXPECT_EQ(API_Signal_Cleanup(), 0);
-    EXPECT_EQ(board.gpio->OpenDescriptors(), 0);
-    sigaction(SIGUSR2, nullptr, &usr2);
-    sigaction(SIGIO, nullptr, &io);
-    EXPECT_EQ(usr2.sa_handler, SIG_DFL);
     EXPECT_EQ(io.sa_handler, SIG_DFL);
 }
 

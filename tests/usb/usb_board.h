@@ -1,44 +1,38 @@
-// The USB tests' base: the standard board with a scripted shell, and a
-// recorder for callbacks that run in signal context.
+// The USB tests' base: the standard board with a scripted shell, the NOR
+// store open and the driver signals on, as the start-up leaves them.
 #ifndef TESTS_USB_USB_BOARD_H
 #define TESTS_USB_USB_BOARD_H
 
-#include <atomic>
-#include <vector>
-
+#include "API.h"
+#include "event_recorder.h"
+#include "internal/API_Init.h"
+#include "internal/API_PART.h"
+#include "sim/pty_line.h"
 #include "sim/shell_script.h"
 #include "sim_test.h"
 
 namespace usbtest {
 
-// Atomics only: the values arrive in signal handlers.
-class EventRecorder {
-public:
-    void Record(int value)
-    {
-        int slot = m_count.load();
-        if (slot < kCapacity) {
-            m_values[slot].store(value);
-            m_count.store(slot + 1);
-        }
-    }
-    std::vector<int> Values() const
-    {
-        std::vector<int> values;
-        for (int i = 0; i < m_count.load(); ++i)
-            values.push_back(m_values[i].load());
-        return values;
-    }
-
-private:
-    static constexpr int kCapacity = 32;
-    std::atomic<int> m_values[kCapacity]{};
-    std::atomic<int> m_count{0};
-};
-
 class UsbBoardTest : public simtest::SimTest {
 protected:
-    ~UsbBoardTest() override { unitreset::Usb(); }
+    UsbBoardTest() { EXPECT_EQ(API_NOR_Init() + API_Signal_Initialize(), 0); }
+    // A mount task is reaped as the shut-down would: ThreadSanitizer reports
+    // a thread left unjoined at exit.
+    ~UsbBoardTest() override
+    {
+        API_PART_StopTask();
+        API_Usbserial_Cleanup();
+        API_Signal_Cleanup();
+        API_NOR_Cleanup();
+        FullttyUSB = 0;
+        unitreset::Usb();
+    }
+    static int Get(int (*getter)(int *))
+    {
+        int value = -1;
+        EXPECT_EQ(getter(&value), 0);
+        return value;
+    }
     sim::ShellScript shell{receiver};
 };
 

@@ -1,88 +1,48 @@
 // The device port's gadget modes and the host port's disk detection, with the
 // module commands the shell saw and events delivered by real signals.
-#include <errno.h>
-
-#include <string>
-#include <vector>
-
-#include "API_Errors.h"
-#include "API_NOR.h"
-#include "API_Signal.h"
-#include "API_USBDevice.h"
-#include "API_Usbserial.h"
-#include "internal/API_USBDevice.h"
 #include "usb_board.h"
 
 namespace {
 
 using Commands = std::vector<std::string>;
+using UsbPortsTest = usbtest::UsbBoardTest;
 
 const std::string kLoadSerial = "insmod /lib/modules/2.6.19/kernel/drivers/usb/gadget/g_serial.ko";
 const std::string kLoadStorage = "insmod /lib/modules/2.6.19/kernel/drivers/usb/gadget/g_storage.ko";
 
-usbtest::EventRecorder g_events;
+simtest::EventRecorder g_events;
 void RecordEvent(int event) { g_events.Record(event); }
 
-class UsbPortsTest : public usbtest::UsbBoardTest {
-protected:
-    UsbPortsTest()
-    {
-        EXPECT_EQ(API_NOR_Init(), 0);
-        EXPECT_EQ(API_Signal_Initialize(), 0);
-    }
-    ~UsbPortsTest() override
-    {
-        API_Signal_Cleanup();
-        API_NOR_Cleanup();
-    }
-
-    std::string StoredMode() const { return board.nor->PeekText(0x39000, 1); }
-    static int Get(int (*getter)(int *))
-    {
-        int value = -1;
-        EXPECT_EQ(getter(&value), 0);
-        return value;
-    }
-};
-
-TEST_F(UsbPortsTest, GadgetsChangeOnlyThroughNone)
+TEST_F(UsbPortsTest, GadgetsChangeOnlyThroughNoneAndFailuresAreReported)
 {
     EXPECT_EQ(API_USB_SetDeviceMode(3), API_ERR_INVALID_MODE);
-    EXPECT_TRUE(board.nor->Writes().empty());
-
-    EXPECT_EQ(API_USB_SetDeviceMode(1), 0);
-    EXPECT_EQ(StoredMode(), "1");
-    // Another gadget while one is loaded: refused, nothing run or stored.
-    board.nor->ClearWrites();
-    EXPECT_EQ(API_USB_SetDeviceMode(2), API_ERR_CURRENT_MODE_NOT_USB_MODE_NONE);
-    EXPECT_EQ(Get(API_USB_GetDeviceMode), 1);
-    EXPECT_TRUE(board.nor->Writes().empty());
-    // The loaded one again: stored again, not loaded twice.
-    EXPECT_EQ(API_USB_SetDeviceMode(1), 0);
-    EXPECT_EQ(board.nor->Writes().size(), 1u);
-
-    EXPECT_EQ(API_USB_SetDeviceMode(0), 0);
-    EXPECT_EQ(StoredMode(), "0");
-    EXPECT_EQ(API_USB_SetDeviceMode(2), 0);
-    EXPECT_EQ(StoredMode(), "2");
-    EXPECT_EQ(shell.Commands(), (Commands{kLoadSerial, "rmmod g_serial", "rmmod g_storage", kLoadStorage}));
-}
-
-TEST_F(UsbPortsTest, FailuresAreReported)
-{
     // A gadget that did not load: nothing kept or stored.
     shell.When(kLoadSerial).ExitsWith(1);
     EXPECT_EQ(API_USB_SetDeviceMode(1), API_ERR_USB_INITIALIZAION);
     EXPECT_EQ(Get(API_USB_GetDeviceMode), 0);
     EXPECT_TRUE(board.nor->Writes().empty());
+
+    EXPECT_EQ(API_USB_SetDeviceMode(2), 0);
+    EXPECT_EQ(board.nor->PeekText(0x39000, 1), "2");
+    // Another gadget while one is loaded: refused, nothing run or stored.
+    board.nor->ClearWrites();
+    EXPECT_EQ(API_USB_SetDeviceMode(1), API_ERR_CURRENT_MODE_NOT_USB_MODE_NONE);
+    EXPECT_EQ(Get(API_USB_GetDeviceMode), 2);
+    EXPECT_TRUE(board.nor->Writes().empty());
+    // The loaded one again: stored again, not loaded twice.
+    EXPECT_EQ(API_USB_SetDeviceMode(2), 0);
+    EXPECT_EQ(board.nor->Writes().size(), 1u);
+    EXPECT_EQ(API_USB_SetDeviceMode(0), 0);
+    EXPECT_EQ(board.nor->PeekText(0x39000, 1), "0");
     // A store that failed after the gadget loaded.
     board.nor->FailWrite(EIO);
     EXPECT_EQ(API_USB_SetDeviceMode(2), API_ERR_NOR_FLASH_WRITE);
     EXPECT_EQ(Get(API_USB_GetDeviceMode), 2);
-    EXPECT_EQ(shell.Commands(), (Commands{kLoadSerial, kLoadStorage}));
+    EXPECT_EQ(shell.Commands(),
+              (Commands{kLoadSerial, kLoadStorage, "rmmod g_serial", "rmmod g_storage", kLoadStorage}));
 
-    for (int (*getter)(int *) : {API_USB_GetDeviceMode, API_USB_GetDeviceState, API_USB_GetHostState,
-                                 API_Usbserial_GetState})
+    for (int (*getter)(int *) :
+         {API_USB_GetDeviceMode, API_USB_GetDeviceState, API_USB_GetHostState, API_Usbserial_GetState})
         EXPECT_EQ(getter(nullptr), API_ERR_INVALID_PARAMETERS);
 }
 
