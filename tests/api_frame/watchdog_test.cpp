@@ -1,6 +1,5 @@
 // The watchdog as the start-up arms it: feeding keeps it armed, only the
 // deliberate stop disarms it.
-#include "API_Watchdog.h"
 #include "board.h"
 #include "frame_fixture.h"
 #include "internal/API_Watchdog.h"
@@ -23,6 +22,9 @@ TEST_F(WatchdogTest, OnlyTheDeliberateStopDisarms)
 {
     Started(API_INIT_WATCHDOG);
     EXPECT_EQ(dog.TimeoutSeconds(), 20);
+    // A second start-up keeps the one descriptor: the driver takes one opener.
+    EXPECT_EQ(Started(API_INIT_WATCHDOG).find("error"), std::string::npos);
+    EXPECT_EQ(dog.Opens(), 1);
     EXPECT_EQ(API_Watchdog_Restart(), 0);
     EXPECT_EQ(API_Watchdog_Init(0, 0), 0);
     // A feed after the magic character would undo it.
