@@ -3,28 +3,17 @@
 // to the PMU and draw.
 // Under ThreadSanitizer (preset tsan) these show any state that a task, a
 // handler and a caller share without an atomic or the unit's lock.
-#include <atomic>
-#include <chrono>
 #include <thread>
-#include <vector>
 
 #include "API.h"
-#include "API_Errors.h"
-#include "API_Signal.h"
 #include "sim_test.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-std::atomic<int> g_powerEvents{0};
-std::atomic<int> g_wrongStatus{0};
-
-void CountPowerEvent(int status)
-{
-    g_wrongStatus += status != 0x0102;
-    ++g_powerEvents;
-}
+std::atomic<int> g_powerEvents{0}, g_wrongStatus{0};
+void CountPowerEvent(int status) { g_wrongStatus += status != 0x0102, ++g_powerEvents; }
 
 class Concurrency : public simtest::SimTest {
 protected:
@@ -39,33 +28,25 @@ TEST_F(Concurrency, PowerEventsWhileOtherThreadsUseThePmuAndTheDisplay)
     std::atomic<bool> stop{false};
     std::vector<std::thread> threads;
     threads.emplace_back([&] {
-        for (int i = 0; i < 200; ++i) {
+        for (int i = 0; i < 200; ++i, std::this_thread::sleep_for(1ms)) {
             board.gpio->RaiseEvents(API_EVENT_POWER | API_EVENT_USB_CONNECTED | API_EVENT_USB_DISCONNECTED);
             board.gpio->RaiseSigio();
-            std::this_thread::sleep_for(1ms);
         }
         stop = true;
     });
     threads.emplace_back([&] {
         for (int i = 0; !stop; ++i) {
             float temperature = 0;
-            int source = 0;
             EXPECT_EQ(API_PM_GetTemperature(&temperature), 0);
-            EXPECT_EQ(API_PM_GetPowerSource(&source), 0);
             EXPECT_EQ(API_UHF_RX_PacificCrest_TurnOn(i & 1), 0);
-        }
-    });
-    threads.emplace_back([&] {
-        for (int i = 0; !stop; ++i) {
-            API_Display_PrintText(i % 100, i % 50, 0, "12:30");
-            API_Display_SetPixel(i % 128, i % 64, 1);
-            API_Display_Update();
         }
     });
     for (int i = 0; !stop; ++i) {
         int status = 0;
         API_PM_GetChargeStatus(2, &status);
         API_Extender_SetStatusGpio(1, 3, i & 1);
+        API_Display_PrintText(i % 100, i % 50, 0, "12:30");
+        API_Display_Update();
     }
     for (std::thread &thread : threads)
         thread.join();

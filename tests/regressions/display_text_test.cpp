@@ -18,7 +18,10 @@ TEST(DisplayTextRegressions, NegativeScaleOverUnknownCharactersFromTheLeftEdge)
     std::string unknown(4000, '\xaa');
     EXPECT_EQ(API_Display_PrintText3(-2000000000, 0, -999.0f, unknown.c_str()), API_ERR_NONE);
     // The first known character still refuses the scale.
-    EXPECT_EQ(API_Display_PrintText3(INT_MIN + 5, 5, -1.75f, "\xaa" "A"), API_ERR_SET_CLEAR_PIXEL);
+    EXPECT_EQ(API_Display_PrintText3(INT_MIN + 5, 5, -1.75f,
+                                     "\xaa"
+                                     "A"),
+              API_ERR_SET_CLEAR_PIXEL);
 }
 
 }  // namespace
