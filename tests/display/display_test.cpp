@@ -64,6 +64,7 @@ std::string Rows(const std::string &row, int count)
 }
 
 
+using Codes = std::vector<int>;
 using Transfer = sim::Display::Transfer;
 using Transfers = std::vector<Transfer>;
 
@@ -89,10 +90,10 @@ TEST_F(FrameBuffer, PixelsMapToPageBitsAndOnlyMarkedPagesAreFlushed)
     EXPECT_EQ(API_Display_Update(), API_ERR_NONE);
     EXPECT_EQ(panel.Transfers(), (Transfers{PageSelect(1), PageData(1), PageSelect(7), PageData(7)}));
     EXPECT_EQ(s_page_update, 0);
-    EXPECT_EQ(set_pixel(7, 9, 2), API_ERR_NONE);  // only 1 lights
-    EXPECT_EQ(API_Display_SetPixel(5, 5, 1), API_ERR_NONE);
-    EXPECT_EQ(API_Display_SetPixel(5, 64, 1), API_ERR_SET_CLEAR_PIXEL);
-    EXPECT_EQ(API_Display_Update(), API_ERR_NONE);
+    // Only 1 lights.
+    EXPECT_EQ((Codes{set_pixel(7, 9, 2), API_Display_SetPixel(5, 5, 1), API_Display_SetPixel(5, 64, 1),
+                     API_Display_Update()}),
+              (Codes{0, 0, API_ERR_SET_CLEAR_PIXEL, 0}));
     EXPECT_EQ(panel.Ram()[128 + 7] * 256 + panel.Ram()[5], 0x20);
 }
 
@@ -153,7 +154,7 @@ TEST_F(FrameBuffer, AFailedPageIsReportedAndSentAgainByTheNextFlush)
     EXPECT_EQ(API_Display_Update(), API_ERR_UNDEFINED_PIXEL_COORDINATES);
     EXPECT_TRUE(panel.Transfers().empty());
     panel.FailWrites(1);
-    EXPECT_EQ((std::vector<int>{API_Display_Update(), API_Display_Update()}), (std::vector<int>{59, 0}));
+    EXPECT_EQ((Codes{API_Display_Update(), API_Display_Update()}), (Codes{59, 0}));
     EXPECT_TRUE(panel.Pixel(4, 8));
 
     panel.FillRam(0xFF);
@@ -174,24 +175,19 @@ TEST_F(FrameBuffer, PowerGoesThroughThePmuAndPageWritesWaitForTheBus)
 {
     OpenPmu();
     int state = -1;
-    EXPECT_EQ(API_Display_SetPowerState(1), API_ERR_NONE);
-    EXPECT_EQ(b_PowerState, 1);
-    EXPECT_EQ(API_Display_GetPowerState(nullptr), API_ERR_INVALID_PARAMETERS);
-    EXPECT_EQ(API_Display_GetPowerState(&state), API_ERR_NONE);
-    EXPECT_EQ(state + b_PowerState, 2);
-    EXPECT_EQ(API_Display_SetPowerState(2), API_ERR_NONE);  // anything but 1 is off
-    EXPECT_FALSE(board.pmu->State().displayPower || b_PowerState);
+    EXPECT_EQ((Codes{API_Display_SetPowerState(1), b_PowerState, API_Display_GetPowerState(nullptr),
+                     API_Display_GetPowerState(&state), state, API_Display_SetPowerState(2), b_PowerState}),
+              (Codes{0, 1, API_ERR_INVALID_PARAMETERS, 0, 1, 0, 0}));  // anything but 1 is off
+    EXPECT_FALSE(board.pmu->State().displayPower);
     EXPECT_EQ(board.pmu->Log().Lines(), (std::vector<std::string>{"02 E3 00 E1", "02 E4 00 E6", "02 E2 00 E0"}));
     EXPECT_EQ(API_Display_SetPowerState(1), API_ERR_NONE);
     board.pmu->QueueReply({0x02, 0xE4, 0x02, 0x02 ^ 0xE4 ^ 0x02});  // only 1 means on
-    EXPECT_EQ(API_Display_GetPowerState(&state), API_ERR_NONE);
-    EXPECT_EQ(state + b_PowerState, 0);
+    EXPECT_EQ((Codes{API_Display_GetPowerState(&state), state, b_PowerState}), (Codes{0, 0, 0}));
     board.pmu->FailCommand(0xE3);
-    EXPECT_EQ(API_Display_SetPowerState(1), API_ERR_SPI_TRANSMISSION);
     board.pmu->FailCommand(0xE4, sim::PmuFault::BadChecksum);
-    state = 7;
-    EXPECT_EQ(API_Display_GetPowerState(&state), API_ERR_CHECKSUM_TEST);
-    EXPECT_EQ(state + b_PowerState, 7);  // neither changed
+    state = 7;  // neither changed by a failure
+    EXPECT_EQ((Codes{API_Display_SetPowerState(1), API_Display_GetPowerState(&state), state, b_PowerState}),
+              (Codes{API_ERR_SPI_TRANSMISSION, API_ERR_CHECKSUM_TEST, 7, 0}));
 
     API_Display_SetPixel(0, 0, 1);
     pthread_mutex_lock(&s_spi_mutex);
@@ -307,7 +303,6 @@ using Text = DisplayTest;
 
 TEST_F(Text, ArgumentChecksComeBeforeAnyDrawing)
 {
-    using Codes = std::vector<int>;
     EXPECT_EQ((Codes{API_Display_PrintText(0, 0, 4, "A"), API_Display_PrintText(128, 0, 0, "A"),
                      API_Display_PrintText(0, 64, 0, "A"), API_Display_PrintText(0, 0, 0, ""),
                      API_Display_PrintText(0, 0, 0, nullptr), API_Display_PrintText2(128, 0, "A"),
@@ -385,11 +380,10 @@ TEST_F(Text, UserCharactersAreDrawnAtTheirOwnSizeOnly)
     EXPECT_EQ(panel.Render(0, 0, 4, 5) + panel.Render(4, 0, 7, 5), Rows("....", 5) + kA);
 
     const int bits[140] = {};
-    EXPECT_EQ(
-        (std::vector<int>{API_Display_SetuserCharacter(0x92, 0, nullptr), API_Display_SetuserCharacter(0x8F, 0, bits),
-                          API_Display_SetuserCharacter(0xA0, 0, bits), API_Display_SetuserCharacter(0x91, 4, bits),
-                          API_Display_SetuserCharacter(0x90, 3, bits), API_Display_SetuserCharacter(0x91, 3, bits)}),
-        (std::vector<int>{API_ERR_INVALID_PARAMETERS, 60, 60, 61, API_ERR_USER_CHARACTER_ALREADY_DEFINED, 0}));
+    EXPECT_EQ((Codes{API_Display_SetuserCharacter(0x92, 0, nullptr), API_Display_SetuserCharacter(0x8F, 0, bits),
+                     API_Display_SetuserCharacter(0xA0, 0, bits), API_Display_SetuserCharacter(0x91, 4, bits),
+                     API_Display_SetuserCharacter(0x90, 3, bits), API_Display_SetuserCharacter(0x91, 3, bits)}),
+              (Codes{API_ERR_INVALID_PARAMETERS, 60, 60, 61, API_ERR_USER_CHARACTER_ALREADY_DEFINED, 0}));
     EXPECT_EQ(l_user_chars->code, 0x91);  // newest first
     EXPECT_EQ(API_Display_Cleanup(), API_ERR_NONE);
     EXPECT_EQ(l_user_chars, nullptr);

@@ -52,18 +52,9 @@ std::string Request(unsigned char command, unsigned char parameter)
 
 // Values handed to a callback in signal context, maybe on another thread.
 struct SignalRecord {
-    std::atomic<int> values[16] = {};
-    std::atomic<int> count{0};
-    void Add(int value)  // stored before it is counted
-    {
-        values[count % 16] = value;
-        ++count;
-    }
-    std::vector<int> Values() const { return std::vector<int>(values, values + count.load()); }
-    bool WaitForCount(int n) const
-    {
-        return simtest::Eventually([&] { return count.load() >= n; });
-    }
+    std::atomic<int> values[16] = {}, count{0};
+    void Add(int value) { values[count % 16] = value, ++count; }  // stored before it is counted
+    Codes Values() const { return Codes(values, values + count.load()); }
 };
 
 TEST_F(PmuUnitTest, BuzzerSendsToneDurationAndStartAcrossTheTable)
@@ -177,16 +168,17 @@ TEST_F(PeripheralsTest, EachLinkChangeAndPpsPulseReachesTheRegisteredFunction)
               (Codes{39, 0, 0, 0}));  // the function's result first
     receiver.CreateFile("/var/netlink");
     board.gpio->RaiseSigio();
-    ASSERT_TRUE(g_links.WaitForCount(4));
+    ASSERT_TRUE(simtest::Eventually([] { return g_links.count == 4; }));
     EXPECT_EQ(g_links.Values(), (Codes{0, 0, -1, 0}));
-    EXPECT_EQ(API_ETH_GetCnxState(nullptr), API_ERR_INVALID_PARAMETERS);
+    EXPECT_EQ((Codes{API_ETH_GetCnxState(&state), state, API_ETH_GetCnxState(nullptr)}),
+              (Codes{0, 1, API_ERR_INVALID_PARAMETERS}));
 
     int context = 0;  // nobody registered at first; a null function keeps the last one
     EXPECT_EQ(
         (Codes{API_GNSS_PPSSignalHandler(&context, 1), API_GNSS_PPSCallback(nullptr), API_GNSS_PPSCallback(RecordPps)}),
         (Codes{0, API_ERR_PPS_CALL_BACK_SET_NULL, 0}));
     board.gpio->RaiseEvents(0x03);
-    ASSERT_TRUE(g_pps.WaitForCount(1));
+    ASSERT_TRUE(simtest::Eventually([] { return g_pps.count == 1; }));
     EXPECT_EQ((Codes{API_GNSS_PPSCallback(nullptr), API_GNSS_PPSSignalHandler(&context, 9),
                      API_GNSS_PPSCallback(RecordPpsElsewhere), API_GNSS_PPSSignalHandler(&context, 1)}),
               (Codes{API_ERR_PPS_CALL_BACK_SET_NULL, 7, 0, 8}));

@@ -2,6 +2,7 @@
 // exchange without the device), power management's queries, device, task
 // and events, the UHF radio's supply and serial mode, and the GPIO extender.
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 
 #include <atomic>
@@ -17,6 +18,7 @@
 #include "API_Serial_EXTUHF.h"
 #include "API_Signal.h"
 #include "API_UHF_RX_PacificCrest.h"
+#include "board.h"
 #include "internal/API_Extender.h"
 #include "internal/API_PM.h"
 #include "internal/API_SPI.h"
@@ -40,7 +42,6 @@ protected:
         API_PM_StopTask();
         unitreset::PowerManagement();
     }
-    Lines Requests() const { return pmu.Log().Lines(); }
     // The first `count` sleeps the API asked for, in nanoseconds.
     std::vector<long> Pauses(size_t count) const
     {
@@ -57,7 +58,7 @@ protected:
 TEST_F(PmuTest, RepliesAreCheckedInOrderAndEveryFailureReleasesTheLock)
 {
     EXPECT_EQ(API_SPI_SendRecv(ifd_pmu, 0xF4, 0x5A), 0);
-    EXPECT_EQ(Requests(), Lines{"02 F4 5A AC"});
+    EXPECT_EQ(pmu.Log().Lines(), Lines{"02 F4 5A AC"});
     EXPECT_EQ(Pauses(9), std::vector<long>{kRequestPause});
     // clang-format off
     const struct { sim::Pmu::Message reply; unsigned char expected; int result; } cases[] = {
@@ -128,6 +129,16 @@ TEST_F(ClosedDevice, BeforeStartUpAndAfterShutDownNothingReachesStandardInput)
     EXPECT_EQ(API_PM_RemoteShutdown(), API_ERR_NONE);
     API_Finalize();
     ExpectClosedDevicesRefused(receiver);
+    // With standard input closed, descriptor 0 is whatever device opened
+    // next: the radio's serial mode never reaches it.
+    const int saved = dup(0);
+    close(0);
+    ASSERT_EQ(Board_Open("/dev/gpio", O_RDWR, 0), 0);
+    EXPECT_EQ(API_EXTUHF_SetSerialMode(1), API_ERR_EXTERNAL_UHF_IOCTL);
+    EXPECT_EQ(board.gpio->SerialMode(), 0);
+    Board_Close(0);
+    dup2(saved, 0);
+    close(saved);
 }
 
 TEST_F(PmuTest, TemperatureJoinsItsTwoBytes)
@@ -148,9 +159,8 @@ TEST_F(PmuTest, TemperatureJoinsItsTwoBytes)
 TEST_F(PmuTest, PowerLevelOfEachSource)
 {
     // clang-format off
-    const struct {
-        int source; uint8_t volts, hundredths, level; int result; float levelOut, voltageOut; size_t requests;
-    } cases[] = {
+    const struct { int source; uint8_t volts, hundredths, level; int result; float levelOut, voltageOut; size_t requests; }
+    cases[] = {
         {0, 7, 40, 85, 0, 85.0f, 7.40f, 3},            {0, 0xFE, 40, 60, API_ERR_NO_BATTERY, -1, -1, 1},
         {0, 0xFF, 40, 60, 36, -1, -1, 1},              {0, 6, 5, 0xFE, API_ERR_NO_BATTERY, -1, 6.05f, 3},
         {0, 6, 5, 0xFF, 36, -1, 6.05f, 3},             {1, 0xFF, 99, 0xFF, 0, 255.0f, 255.99f, 3},  // no invalid marker
@@ -168,7 +178,7 @@ TEST_F(PmuTest, PowerLevelOfEachSource)
         EXPECT_EQ(API_PM_GetPowerLevel(c.source, &level, &voltage), c.result);
         EXPECT_FLOAT_EQ(level, c.levelOut);
         EXPECT_FLOAT_EQ(voltage, c.voltageOut);
-        EXPECT_EQ(Requests().size(), c.requests);
+        EXPECT_EQ(pmu.Log().Lines().size(), c.requests);
     }
     // The voltage's hundredths are read without the pause.
     EXPECT_EQ(Pauses(5), (std::vector<long>{kRequestPause, kReplyPause, kRequestPause, kRequestPause, kReplyPause}));
@@ -191,7 +201,7 @@ TEST_F(PmuTest, ChargeStatusByTypeAndPowerSource)
         int status = -1;
         EXPECT_EQ(API_PM_GetChargeStatus(c.type, &status), c.result) << "type " << c.type;
         EXPECT_EQ(status, c.status) << "type " << c.type;
-        EXPECT_EQ(Requests(), (Lines{"02 8C 00 8E", "02 8D 00 8F"}));
+        EXPECT_EQ(pmu.Log().Lines(), (Lines{"02 8C 00 8E", "02 8D 00 8F"}));
     }
     int source = -1;
     for (uint8_t data : {0, 1, 2, 3, 0xFF}) {
@@ -255,11 +265,9 @@ TEST_F(PmuTest, RadioSwitchOnStopsAtAFailedCompanionSwitchOffSendsBoth)
 {
     EXPECT_EQ(API_UHF_RX_PacificCrest_TurnOn(7), 0);
     pmu.FailRequest(1, sim::PmuFault::FailureAnswer);
-    EXPECT_EQ(API_UHF_RX_PacificCrest_TurnOn(0), API_ERR_SPI_TRANSMISSION);
-    EXPECT_TRUE(pmu.State().uhfPower);
+    EXPECT_EQ((Codes{API_UHF_RX_PacificCrest_TurnOn(0), pmu.State().uhfPower}), (Codes{API_ERR_SPI_TRANSMISSION, 1}));
     pmu.FailRequest(2, sim::PmuFault::ShortRead);
-    EXPECT_EQ(API_UHF_RX_PacificCrest_TurnOn(0), API_ERR_READING_FROM_SPI);
-    EXPECT_FALSE(pmu.State().uhfPower);
+    EXPECT_EQ((Codes{API_UHF_RX_PacificCrest_TurnOn(0), pmu.State().uhfPower}), (Codes{API_ERR_READING_FROM_SPI, 0}));
     pmu.FailCommand(0xB3, sim::PmuFault::BadChecksum);
     EXPECT_EQ(API_UHF_RX_PacificCrest_TurnOn(1), API_ERR_CHECKSUM_TEST);
     pmu.ClearFaults();
@@ -276,8 +284,9 @@ TEST_F(PmuTest, SerialModeGoesToTheDriverAndToNorAsACharacterOrNowhere)
     ASSERT_EQ(API_NOR_Init(), 0);
     int read = -1;
     for (int mode : {1, 0}) {
-        EXPECT_EQ(API_EXTUHF_SetSerialMode(mode) + API_EXTUHF_GetSerialMode(&read), 0);
-        EXPECT_EQ(board.gpio->SerialMode() * 10 + read, mode * 11);
+        EXPECT_EQ(
+            (Codes{API_EXTUHF_SetSerialMode(mode), API_EXTUHF_GetSerialMode(&read), read, board.gpio->SerialMode()}),
+            (Codes{0, 0, mode, mode}));
         EXPECT_EQ(board.nor->PeekText(0x39197, 1), mode ? "1" : "0");
     }
     board.nor->ClearWrites();
