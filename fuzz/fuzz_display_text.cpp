@@ -13,7 +13,6 @@
 
 #include "API_Display.h"
 #include "fuzz_support.h"
-#include "internal/API_Display.h"
 #include "sim/display.h"
 #include "sim/receiver.h"
 #include "unit_reset.h"
@@ -27,18 +26,6 @@ void RestartDisplay()
     unitreset::Display();
     if (API_Display_Reset() != 0)
         abort();
-}
-
-void StartDisplay()
-{
-    static bool started = [] {
-        fuzz::SilenceStandardOutput();
-        static sim::Receiver receiver(fuzz::FastReceiverOptions());
-        receiver.AddDevice("/dev/display", std::make_shared<sim::Display>());
-        RestartDisplay();
-        return true;
-    }();
-    (void)started;
 }
 
 void DefineCharacter(fuzz::Input &input, unsigned size)
@@ -56,7 +43,14 @@ void DefineCharacter(fuzz::Input &input, unsigned size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    StartDisplay();
+    static sim::Receiver *receiver = [] {
+        fuzz::SilenceStandardOutput();
+        auto *started = new sim::Receiver(fuzz::FastReceiverOptions());
+        started->AddDevice("/dev/display", std::make_shared<sim::Display>());
+        RestartDisplay();
+        return started;
+    }();
+    (void)receiver;
     fuzz::Input input(data, size);
     const uint8_t operation = input.Byte();
     const int x = input.Take<int32_t>();
@@ -64,17 +58,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const unsigned textSize = input.Byte();
     const float scale = input.Take<float>();
     switch (operation % 6) {
-    case 0:
-        // Sizes beyond 3 are refused; the low ones are where the drawing is.
-        API_Display_PrintText(x, y, textSize % 5, input.Rest().c_str());
-        break;
+    // Sizes beyond 3 are refused; the low ones are where the drawing is.
+    case 0: API_Display_PrintText(x, y, textSize % 5, input.Rest().c_str()); break;
     case 1: API_Display_PrintText2(x, y, input.Rest().c_str()); break;
     case 2: API_Display_PrintText3(x, y, scale, input.Rest().c_str()); break;
     case 3: DefineCharacter(input, textSize % 4); break;
-    case 4:
-        // Sizes and codes outside the ranges, with a table of the right size.
-        DefineCharacter(input, textSize);
-        break;
+    // Sizes and codes outside the ranges, with a table of the right size.
+    case 4: DefineCharacter(input, textSize); break;
     default: RestartDisplay(); break;
     }
     return 0;

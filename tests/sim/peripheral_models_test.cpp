@@ -48,36 +48,34 @@ TEST(PeripheralModels, PmuAnswersKnownRequestsAndRefusesMalformedOnes)
 
 TEST(PeripheralModels, ExtenderDisplayAndButtonsRefuseWhatTheirDriversRefuse)
 {
+    using Counts = std::vector<ssize_t>;
     sim::Extender extender;
     uint8_t reg = 0x12, other = 0x14, two[2] = {0x12, 0x00};
     const uint8_t write[3] = {0x12, 0x0F, 0x00}, unknown[2] = {0x02, 0x00};
-    EXPECT_EQ(extender.Read(&reg, 1), 1);
-    EXPECT_EQ(extender.Write(write, 2), 2);
-    EXPECT_EQ(extender.Read(&other, 1), -1);  // not one of its four registers
-    EXPECT_EQ(extender.Write(unknown, 2), -1);
-    EXPECT_EQ(extender.Write(write, 1) + extender.Write(write, 3) + extender.Read(two, 2), -3);
+    // Not one of its four registers, or not one register access per call.
+    EXPECT_EQ(
+        (Counts{extender.Read(&reg, 1), extender.Write(write, 2), extender.Read(&other, 1), extender.Write(unknown, 2),
+                extender.Write(write, 1), extender.Write(write, 3), extender.Read(two, 2)}),
+        (Counts{1, 2, -1, -1, -1, -1, -1}));
 
     sim::Display panel;
     int command = sim::Display::kCommandMode, data = sim::Display::kDataMode, other_mode = 2;
     const uint8_t select[] = {0xB2, 0x0D, 0x17, 0x81, 0x40}, bytes[] = {0x01, 0x80, 0xFF, 0xFF};
-    EXPECT_EQ(panel.Open(O_RDWR), -1);  // write-only
-    ASSERT_EQ(panel.Open(O_WRONLY), 0);
-    EXPECT_EQ(panel.Ioctl(sim::Display::kModeIoctl, &other_mode), -1);
-    ASSERT_EQ(panel.Ioctl(sim::Display::kModeIoctl, &command), 0);
-    EXPECT_EQ(panel.Write(select, sizeof select), 5);  // page 2, column 0x7D, contrast 0x40
-    ASSERT_EQ(panel.Ioctl(sim::Display::kModeIoctl, &data), 0);
-    EXPECT_EQ(panel.Write(bytes, sizeof bytes), 4);
+    // Write-only; a mode is command or data.
+    EXPECT_EQ((Counts{panel.Open(O_RDWR), panel.Open(O_WRONLY), panel.Ioctl(sim::Display::kModeIoctl, &other_mode),
+                      panel.Ioctl(sim::Display::kModeIoctl, &command), panel.Write(select, sizeof select),
+                      panel.Ioctl(sim::Display::kModeIoctl, &data), panel.Write(bytes, sizeof bytes)}),
+              (Counts{-1, 0, -1, 0, 5, 0, 4}));  // page 2, column 0x7D, contrast 0x40
     EXPECT_TRUE(panel.Pixel(125, 16) && panel.Pixel(126, 23) && panel.Contrast() == 0x40);
     EXPECT_EQ(panel.DroppedBytes(), 1u);  // past the last column
 
     sim::PushButtons buttons;
     int record = -1;
-    EXPECT_EQ(buttons.Open(O_RDWR), -1);  // read-only
-    ASSERT_EQ(buttons.Open(O_RDONLY), 0);
     buttons.SetRecord(5);
-    EXPECT_EQ(buttons.Ioctl(sim::PushButtons::kReadRecord, &record), 0);
-    EXPECT_EQ(record, 5);
-    EXPECT_EQ(buttons.Ioctl(0x8004FF03, &record), -1);
+    EXPECT_EQ(
+        (Counts{buttons.Open(O_RDWR), buttons.Open(O_RDONLY), buttons.Ioctl(sim::PushButtons::kReadRecord, &record),
+                record, buttons.Ioctl(0x8004FF03, &record)}),
+        (Counts{-1, 0, 0, 5, -1}));  // read-only
     EXPECT_EQ(errno, ENOTTY);
 }
 

@@ -1,0 +1,456 @@
+// The display on a fresh simulated receiver, checked on the panel's own RAM
+// after a flush: the screen mirror and its flush to the controller,
+// contrast, power, a device that misbehaves or is not open; lines,
+// rectangles and circles; text in the small font at its four sizes, user
+// characters, the proportional font one to one and stretched; the font
+// tables' formats.
+#include <math.h>
+#include <string.h>
+
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "API_Display.h"
+#include "API_Errors.h"
+#include "internal/API_Display.h"
+#include "internal/API_SPI.h"
+#include "sim_test.h"
+#include "standard_input.h"
+
+namespace {
+
+// The display open on a blank mirror, as the process starts it.
+class DisplayTest : public simtest::SimTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(i_dfd | s_page_update | b_PowerState, 0);  // as the process starts
+        ASSERT_EQ(API_Display_Reset(), API_ERR_NONE);
+        panel.ClearTranscript();
+    }
+    void TearDown() override
+    {
+        API_Display_Close();
+        unitreset::Display();
+    }
+
+    // The panel after a flush, as '#'/'.' rows.
+    std::string Shown(int x, int y, int width, int height)
+    {
+        EXPECT_EQ(API_Display_Update(), API_ERR_NONE);
+        return panel.Render(x, y, width, height);
+    }
+
+    sim::Display &panel = *board.display;
+};
+
+// Art as sim::Display renders it, written with '|' between rows.
+std::string Art(std::string rows)
+{
+    for (char &c : rows)
+        c = c == '|' ? '\n' : c;
+    return rows + "\n";
+}
+
+// The same row `count` times.
+std::string Rows(const std::string &row, int count)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += row + "\n";
+    return text;
+}
+
+
+using Codes = std::vector<int>;
+using Transfer = sim::Display::Transfer;
+using Transfers = std::vector<Transfer>;
+
+Transfer PageSelect(int page) { return {0, {static_cast<uint8_t>(0xB0 + page), 0x00, 0x10}}; }
+Transfer PageData(int page)
+{
+    return {1, std::vector<uint8_t>(s_display_mirror + page * 128, s_display_mirror + page * 128 + 128)};
+}
+bool Blank(const std::array<uint8_t, 1024> &ram) { return ram == std::array<uint8_t, 1024>{}; }
+
+using FrameBuffer = DisplayTest;
+
+TEST_F(FrameBuffer, PixelsMapToPageBitsAndOnlyMarkedPagesAreFlushed)
+{
+    EXPECT_EQ(set_pixel(127, 63, 1) + set_pixel(7, 9, 1), API_ERR_NONE);
+    EXPECT_EQ(s_display_mirror[1023] * 256 + s_display_mirror[128 + 7], 0x8002);
+    unsigned char before[DISPLAY_MIRROR_SIZE];
+    memcpy(before, s_display_mirror, sizeof before);
+    for (auto [x, y] : {std::pair{128, 0}, {0, 64}, {-1, 5}, {5, -1}})
+        EXPECT_EQ(set_pixel(x, y, 1), API_ERR_UNDEFINED_PIXEL_COORDINATES) << x << "," << y;
+    EXPECT_EQ(memcmp(before, s_display_mirror, sizeof before), 0);
+    EXPECT_EQ(s_page_update, 0x82);
+    EXPECT_EQ(API_Display_Update(), API_ERR_NONE);
+    EXPECT_EQ(panel.Transfers(), (Transfers{PageSelect(1), PageData(1), PageSelect(7), PageData(7)}));
+    EXPECT_EQ(s_page_update, 0);
+    // Only 1 lights.
+    EXPECT_EQ((Codes{set_pixel(7, 9, 2), API_Display_SetPixel(5, 5, 1), API_Display_SetPixel(5, 64, 1),
+                     API_Display_Update()}),
+              (Codes{0, 0, API_ERR_SET_CLEAR_PIXEL, 0}));
+    EXPECT_EQ(panel.Ram()[128 + 7] * 256 + panel.Ram()[5], 0x20);
+}
+
+TEST_F(FrameBuffer, ClearContrastAndReset)
+{
+    panel.FillRam(0xFF);
+    API_Display_SetPixel(1, 1, 1);
+    EXPECT_EQ(API_Display_Clear(), API_ERR_NONE);
+    EXPECT_TRUE(Blank(panel.Ram()));
+    EXPECT_EQ(panel.Transfers().size(), 18u);  // eight pages, then the one that was marked
+    panel.ClearTranscript();
+    EXPECT_EQ(API_Display_SetBrightness(0x1FF), API_ERR_NONE);
+    EXPECT_EQ(panel.ModeSelects(), std::vector<int>{0});
+    EXPECT_EQ(panel.Transfers(), (Transfers{{0, {0x81, 0xFF}}}));
+
+    API_Display_SetPixel(10, 30, 1);  // marked, not flushed
+    panel.ClearTranscript();
+    EXPECT_EQ(API_Display_Reset(), API_ERR_NONE);
+    EXPECT_TRUE(panel.Log().Contains("close"));
+    API_Display_Close();
+    EXPECT_TRUE(receiver.OpenDescriptors().empty() && i_dfd == 0);
+    EXPECT_EQ(panel.Transfers(), (Transfers{PageSelect(3), {1, std::vector<uint8_t>(128, 0)}}));  // blank
+}
+
+TEST_F(FrameBuffer, WithoutTheDeviceNothingIsWrittenAnywhere)
+{
+    receiver.FailOpen("/dev/display", ENOENT);
+    EXPECT_EQ(API_Display_Reset(), API_ERR_OPEN_FILE);
+    EXPECT_EQ(i_dfd, 0);
+    static int state;
+    simtest::ExpectRefusalsLeaveStandardInput({
+        {"pixel", [] { return API_Display_SetPixel(1, 1, 1); }, API_ERR_NONE},  // the mirror stays
+        {"flush", [] { return API_Display_Update(); }, API_ERR_OPEN_DEV_DISPLAY},
+        {"clear", [] { return API_Display_Clear(); }, API_ERR_OPEN_DEV_DISPLAY},
+        {"contrast", [] { return API_Display_SetBrightness(5); }, API_ERR_OPEN_DEV_DISPLAY},
+        {"power", [] { return API_Display_SetPowerState(1); }, API_ERR_SPI_TRANSMISSION},
+        {"power state", [] { return API_Display_GetPowerState(&state); }, API_ERR_SPI_TRANSMISSION},
+    });
+    API_Display_Close();
+    unitreset::Display();  // no mirror yet either, as the process starts
+    EXPECT_EQ(API_Display_Reset(), API_ERR_OPEN_FILE);
+    receiver.ClearOpenFault("/dev/display");
+    EXPECT_EQ(API_Display_Reset(), API_ERR_NONE);
+}
+
+TEST_F(FrameBuffer, AFailedPageIsReportedAndSentAgainByTheNextFlush)
+{
+    API_Display_SetPixel(4, 8, 1);
+    API_Display_SetPixel(4, 24, 1);
+    panel.ShortenDataWrites(60, 1);
+    EXPECT_EQ(API_Display_Update(), API_ERR_UNDEFINED_PIXEL_COORDINATES);
+    EXPECT_TRUE(panel.Pixel(4, 24));  // the page after it still went out
+    EXPECT_EQ(s_page_update, 0x02);
+    // Data after a failed page select would land on the page the controller
+    // still points at; a lost page command is no better.
+    panel.ClearTranscript();
+    panel.FailModeSelects(1, sim::Display::kCommandMode);
+    EXPECT_EQ(API_Display_Update(), API_ERR_UNDEFINED_PIXEL_COORDINATES);
+    EXPECT_TRUE(panel.Transfers().empty());
+    panel.FailWrites(1);
+    EXPECT_EQ((Codes{API_Display_Update(), API_Display_Update()}), (Codes{59, 0}));
+    EXPECT_TRUE(panel.Pixel(4, 8));
+
+    panel.FillRam(0xFF);
+    panel.FailWrites(1);
+    EXPECT_EQ(API_Display_Clear(), API_ERR_NONE);  // page 0 went out on the second try
+    EXPECT_TRUE(Blank(panel.Ram()));
+    panel.FailWrites(sim::Display::kAlways);
+    EXPECT_EQ(API_Display_Clear(), API_ERR_UNDEFINED_PIXEL_COORDINATES);
+    EXPECT_NE(API_Display_SetBrightness(0x40), API_ERR_NONE);
+    panel.ClearFaults();
+    panel.FailModeSelects(1);
+    EXPECT_NE(API_Display_SetBrightness(0x40), API_ERR_NONE);
+    EXPECT_EQ(panel.Contrast(), -1);  // never sent as pixel data
+}
+
+// On the PMU; the page writes wait for the SPI bus the controller shares with it.
+TEST_F(FrameBuffer, PowerGoesThroughThePmuAndPageWritesWaitForTheBus)
+{
+    OpenPmu();
+    int state = -1;
+    EXPECT_EQ((Codes{API_Display_SetPowerState(1), b_PowerState, API_Display_GetPowerState(nullptr),
+                     API_Display_GetPowerState(&state), state, API_Display_SetPowerState(2), b_PowerState}),
+              (Codes{0, 1, API_ERR_INVALID_PARAMETERS, 0, 1, 0, 0}));  // anything but 1 is off
+    EXPECT_FALSE(board.pmu->State().displayPower);
+    EXPECT_EQ(board.pmu->Log().Lines(), (std::vector<std::string>{"02 E3 00 E1", "02 E4 00 E6", "02 E2 00 E0"}));
+    EXPECT_EQ(API_Display_SetPowerState(1), API_ERR_NONE);
+    board.pmu->QueueReply({0x02, 0xE4, 0x02, 0x02 ^ 0xE4 ^ 0x02});  // only 1 means on
+    EXPECT_EQ((Codes{API_Display_GetPowerState(&state), state, b_PowerState}), (Codes{0, 0, 0}));
+    board.pmu->FailCommand(0xE3);
+    board.pmu->FailCommand(0xE4, sim::PmuFault::BadChecksum);
+    state = 7;  // neither changed by a failure
+    EXPECT_EQ((Codes{API_Display_SetPowerState(1), API_Display_GetPowerState(&state), state, b_PowerState}),
+              (Codes{API_ERR_SPI_TRANSMISSION, API_ERR_CHECKSUM_TEST, 7, 0}));
+
+    API_Display_SetPixel(0, 0, 1);
+    pthread_mutex_lock(&s_spi_mutex);
+    std::thread flusher([] { API_Display_Update(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_TRUE(panel.Transfers().empty());
+    pthread_mutex_unlock(&s_spi_mutex);
+    flusher.join();
+    EXPECT_TRUE(panel.Pixel(0, 0));
+}
+
+
+using Drawing = DisplayTest;
+
+TEST_F(Drawing, ArgumentChecksComeBeforeAnyPixel)
+{
+    // clang-format off
+    for (const auto &l : {std::array{0, 0, 0, 0, 58}, {128, 0, 0, 0, 58}, {0, 0, 128, 0, 58}, {0, 64, 5, 0, 58},
+                          {0, 0, 5, 64, 58}, {-3, 10, 5, 10, 59}, {5, -3, 40, 20, 59}, {INT32_MIN, 0, 100, 63, 59}})
+        EXPECT_EQ(API_Display_DrawLine(l[0], l[1], l[2], l[3]), l[4]) << l[0] << "," << l[1] << " " << l[2] << "," << l[3];
+    for (const auto &r : {std::array{10, 10, 10, 20}, {10, 10, 20, 10}, {128, 0, 0, 5}, {0, 0, 128, 5}, {0, 64, 5, 0},
+                          {0, 0, 5, 64}})
+        EXPECT_EQ(API_Display_DrawRect(r[0], r[1], r[2], r[3], 1), API_ERR_INVALID_RECTANGLE_COORDINATES);
+    for (const auto &c : {std::array{10, 129, 32}, {10, 32, 65}, {10, -1, 32}, {10, 32, -1}, {141, 64, 32}})
+        EXPECT_EQ(API_Display_DrawCircle(c[0], c[1], c[2]), API_ERR_SET_CLEAR_PIXEL);
+    // clang-format on
+    EXPECT_EQ(API_Display_DrawCircle(0, 64, 32) + API_Display_DrawCircle(INT32_MIN, 64, 32), API_ERR_NONE);
+    EXPECT_EQ(s_page_update, 0);
+    // The far end far below the screen: the columns are still walked to the
+    // end, the rows outside skipped.
+    EXPECT_EQ(drawline(30, 0, 32, 1000000), API_ERR_UNDEFINED_PIXEL_COORDINATES);
+    EXPECT_EQ(Shown(30, 0, 3, 64), Rows("#..", 64));
+}
+
+// Every pixel lies within half a pixel of the ideal line along the line's
+// minor axis, each row (steep) or column (shallow) lit once, both ends drawn,
+// and the order of the ends does not matter.
+TEST_F(Drawing, LinesFollowTheIdealLineWhicheverWayRound)
+{
+    std::mt19937 random(1234);
+    std::uniform_int_distribution<int> column(0, 127), row(0, 63);
+    std::vector<std::array<int, 4>> lines = {{0, 5, 0, 2}, {6, 1, 2, 1}, {127, 0, 127, 63}, {0, 63, 127, 63}};
+    for (int n = 0; n < 200; ++n)
+        lines.push_back({column(random), row(random), column(random), row(random)});
+    for (auto [x0, y0, x1, y1] : lines) {
+        if (x0 == x1 && y0 == y1)
+            continue;
+        SCOPED_TRACE(::testing::Message() << "(" << x0 << "," << y0 << ")-(" << x1 << "," << y1 << ")");
+        std::array<uint8_t, 1024> forward{};
+        for (bool reverse : {false, true}) {
+            ASSERT_EQ(API_Display_Clear(), API_ERR_NONE);
+            ASSERT_EQ(reverse ? API_Display_DrawLine(x1, y1, x0, y0) : API_Display_DrawLine(x0, y0, x1, y1), 0);
+            ASSERT_EQ(API_Display_Update(), API_ERR_NONE);
+            EXPECT_TRUE(!reverse || panel.Ram() == forward);
+            forward = panel.Ram();
+        }
+        const double slope = double(y1 - y0) / double(x1 - x0);  // infinite when vertical
+        int lit = 0;
+        for (int y = 0; y < 64; ++y) {
+            for (int x = 0; x < 128; ++x) {
+                if (!panel.Pixel(x, y))
+                    continue;
+                ++lit;
+                double off = fabs(slope) > 1.0 ? x - (x0 + (y - y0) / slope) : y - (y0 + (x - x0) * slope);
+                ASSERT_LE(fabs(off), 0.5 + 1e-3) << "pixel " << x << "," << y;
+            }
+        }
+        EXPECT_TRUE(panel.Pixel(x0, y0) && panel.Pixel(x1, y1));
+        EXPECT_EQ(lit, std::max(abs(x1 - x0), abs(y1 - y0)) + 1);
+    }
+    // A few exact samples: a steep line fills the rows up to each column's edge.
+    ASSERT_EQ(API_Display_Clear(), API_ERR_NONE);
+    EXPECT_EQ(API_Display_DrawLine(8, 0, 12, 2) + API_Display_DrawLine(14, 0, 16, 6) +
+                  API_Display_DrawLine(18, 6, 20, 0),
+              API_ERR_NONE);
+    EXPECT_EQ(Shown(8, 0, 13, 7), Art("#.....#.....#|.##...#.....#|...##..#...#.|.......#...#.|.......#...#.|"
+                                      "........#.#..|........#.#.."));
+}
+
+TEST_F(Drawing, RectanglesAndCircles)
+{
+    EXPECT_EQ(API_Display_DrawRect(1, 1, 5, 4, 0), API_ERR_NONE);
+    EXPECT_EQ(API_Display_DrawRect(14, 4, 8, 1, 1), API_ERR_NONE);
+    EXPECT_EQ(API_Display_DrawRect(-2, 6, 3, 9, 1), API_ERR_NONE);  // only the right edge starts on the screen
+    EXPECT_EQ(Shown(0, 0, 16, 10), Art("................|.#####..#######.|.#...#..#######.|.#...#..#######.|"
+                                       ".#####..#######.|................") +
+                                       Rows("...#............", 4));
+    // Midpoint circles: no point on the diagonals.
+    EXPECT_EQ(API_Display_DrawCircle(1, 10, 20), API_ERR_NONE);
+    EXPECT_EQ(API_Display_DrawCircle(3, 64, 32), API_ERR_NONE);
+    EXPECT_EQ(Shown(8, 18, 5, 5), Art(".....|..#..|.#.#.|..#..|....."));
+    EXPECT_EQ(panel.Render(60, 28, 9, 9), Art(".........|...###...|.........|.#.....#.|.#.....#.|.#.....#.|.........|"
+                                              "...###...|........."));
+    EXPECT_EQ(API_Display_DrawCircle(6, 20, 50), API_ERR_NONE);
+    EXPECT_EQ(Shown(14, 44, 13, 13), Art("....#####....|...#.....#...|.............|.#.........#.|#...........#|"
+                                         "#...........#|#...........#|#...........#|#...........#|.#.........#.|"
+                                         ".............|...#.....#...|....#####...."));
+    EXPECT_EQ(API_Display_DrawRect(120, 60, 127, 63, 0), API_ERR_NONE);  // the last column and row are drawable
+    // Centre on the corner just past the screen: only the quarter on it shows.
+    EXPECT_EQ(API_Display_DrawCircle(10, 128, 64) + API_Display_DrawCircle(140, 0, 0), API_ERR_NONE);
+    EXPECT_EQ(API_Display_Update(), API_ERR_NONE);
+    EXPECT_TRUE(panel.Pixel(118, 63) && panel.Pixel(127, 54));
+    EXPECT_FALSE(panel.Pixel(117, 63) || panel.Pixel(127, 53) || panel.Pixel(119, 63));
+}
+
+
+const std::string kA = Art("..###..|.#...#.|.#####.|.#...#.|.#...#.");
+const std::string kH = Art(".#...#.|.#...#.|.#####.|.#...#.|.#...#.");
+const std::string kM = Art("#....#.|##..##.|#.##.#.|#....#.|#....#.");
+const std::string kColonColumn = Rows("...", 7) + Rows("###", 4) + Rows("...", 8) + Rows("###", 4) + Rows("...", 7);
+
+using Text = DisplayTest;
+
+TEST_F(Text, ArgumentChecksComeBeforeAnyDrawing)
+{
+    EXPECT_EQ((Codes{API_Display_PrintText(0, 0, 4, "A"), API_Display_PrintText(128, 0, 0, "A"),
+                     API_Display_PrintText(0, 64, 0, "A"), API_Display_PrintText(0, 0, 0, ""),
+                     API_Display_PrintText(0, 0, 0, nullptr), API_Display_PrintText2(128, 0, "A"),
+                     API_Display_PrintText2(0, 64, "A"), API_Display_PrintText2(0, 0, ""),
+                     API_Display_PrintText3(128, 0, 1.0f, "A"), API_Display_PrintText3(0, 64, 1.0f, "A"),
+                     API_Display_PrintText3(0, 0, 0.5f, "")}),
+              (Codes{61, 57, 57, 0, 0, 57, 57, 0, 57, 57, 0}));
+    EXPECT_EQ(s_page_update, 0);
+    // The last column and row are on the screen: drawing starts, off it.
+    EXPECT_EQ((Codes{API_Display_PrintText(127, 63, 0, "A"), API_Display_PrintText2(127, 63, "a"),
+                     API_Display_PrintText3(127, 63, 1.0f, "a"), API_Display_PrintText3(0, 0, 0.5f, "A"),
+                     API_Display_PrintText3(0, 0, 0.5f, "  "),  // nothing known to draw
+                     API_Display_PrintText3(0, 0, NAN, "A"), API_Display_PrintText3(0, 0, 3e9f, " ")}),
+              (Codes{59, 59, 59, 57, 0, 57, 57}));
+}
+
+TEST_F(Text, SmallFontCellsAreOpaqueLeftToRightAndUnsigned)
+{
+    API_Display_DrawRect(0, 0, 40, 6, 1);  // lit background: the cells clear it
+    EXPECT_EQ(API_Display_PrintText(0, 0, 0, "Ag\x01\xA1"), API_ERR_NONE);
+    EXPECT_EQ(Shown(0, 0, 30, 6), Art("..###....####.#######...#...##|.#...#..#...#.#######.......##|"
+                                      ".#####...####.#######...#...##|.#...#......#.#######...#...##|"
+                                      ".#...#...###..#######...#...##|##############################"));
+}
+
+TEST_F(Text, EachSizeDoublesThePreviousOne)
+{
+    for (unsigned size = 1; size <= 3; ++size) {
+        SCOPED_TRACE(size);
+        ASSERT_EQ(API_Display_Reset(), API_ERR_NONE);
+        EXPECT_EQ(API_Display_PrintText(0, 1, size, size < 3 ? "AM" : "A"), API_ERR_NONE);
+        ASSERT_EQ(API_Display_Update(), API_ERR_NONE);
+        for (int x = 0; x < (size < 3 ? 14 : 7) << size; ++x)
+            for (int y = 0; y < 5 << size; ++y)
+                ASSERT_EQ(panel.Pixel(x, y + 1), ((x >> size) < 7 ? kA : kM)[(y >> size) * 8 + (x >> size) % 7] == '#')
+                    << x << "," << y;
+        EXPECT_EQ(panel.Render(0, 0, 128, 1), Rows(std::string(128, '.'), 1));
+    }
+}
+
+TEST_F(Text, ALitPixelOffTheScreenEndsTheText)
+{
+    EXPECT_EQ(API_Display_PrintText(105, 10, 0, "HHHH"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
+    EXPECT_EQ(Shown(126, 10, 2, 5), Rows("..", 5));
+    for (int x : {105, 112, 119})
+        EXPECT_EQ(panel.Render(x, 10, 7, 5), kH);
+    // Blank pixels off the screen go on, but the result is that of the last
+    // pixel written, here the cell's off-screen left column.
+    EXPECT_EQ(API_Display_PrintText(-1, 20, 0, "1"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
+    EXPECT_EQ(Shown(0, 20, 6, 5), Art("..#...|.##...|..#...|..#...|.###.."));
+}
+
+TEST_F(Text, UserCharactersAreDrawnAtTheirOwnSizeOnly)
+{
+    // A box at size 0 and a checkerboard of 2 x 2 blocks at size 1, packed.
+    const std::string box = Art("#######|#.....#|#.#.#.#|#.....#|#######");
+    std::string big;
+    for (int row = 0; row < 5; ++row)
+        big += Rows(row % 2 ? "..##..##..##.." : "##..##..##..##", 2);
+    const int boxBits[3] = {0xFF06, 0xAC1F, 0xE000};
+    const int bigBits[9] = {0xCCCF, 0x3333, 0x330C, 0xCCCC, 0xCF33, 0x3333, 0x0CCC, 0xCCCF, 0x3330};
+    ASSERT_EQ(API_Display_SetuserCharacter(0x90, 0, boxBits), API_ERR_NONE);
+    ASSERT_EQ(API_Display_SetuserCharacter(0x9F, 1, bigBits), API_ERR_NONE);
+    API_Display_DrawRect(0, 20, 40, 35, 1);
+    EXPECT_EQ(API_Display_PrintText(0, 20, 0, "\x90\x9F\x90"), API_ERR_NONE);
+    ASSERT_EQ(API_Display_Update(), API_ERR_NONE);
+    EXPECT_EQ(panel.Render(0, 20, 7, 5) + panel.Render(7, 20, 7, 5) + panel.Render(14, 20, 7, 5),
+              box + Rows("#######", 5) + box);
+    EXPECT_TRUE(panel.Pixel(0, 25));  // nothing below the cell
+    EXPECT_EQ(API_Display_PrintText(0, 40, 1, "\x9F"), API_ERR_NONE);
+    EXPECT_EQ(Shown(0, 40, 14, 10), big);
+    // A user glyph stops at its first pixel off the screen; the text goes on.
+    EXPECT_EQ(API_Display_PrintText(-3, 0, 0, "\x90\x41"), API_ERR_NONE);  // then an A
+    ASSERT_EQ(API_Display_Update(), API_ERR_NONE);
+    EXPECT_EQ(panel.Render(0, 0, 4, 5) + panel.Render(4, 0, 7, 5), Rows("....", 5) + kA);
+
+    const int bits[140] = {};
+    EXPECT_EQ((Codes{API_Display_SetuserCharacter(0x92, 0, nullptr), API_Display_SetuserCharacter(0x8F, 0, bits),
+                     API_Display_SetuserCharacter(0xA0, 0, bits), API_Display_SetuserCharacter(0x91, 4, bits),
+                     API_Display_SetuserCharacter(0x90, 3, bits), API_Display_SetuserCharacter(0x91, 3, bits)}),
+              (Codes{API_ERR_INVALID_PARAMETERS, 60, 60, 61, API_ERR_USER_CHARACTER_ALREADY_DEFINED, 0}));
+    EXPECT_EQ(l_user_chars->code, 0x91);  // newest first
+    EXPECT_EQ(API_Display_Cleanup(), API_ERR_NONE);
+    EXPECT_EQ(l_user_chars, nullptr);
+    EXPECT_EQ(API_Display_SetuserCharacter(0x90, 2, bits), API_ERR_NONE);
+}
+
+TEST_F(Text, ProportionalTextIsTransparentWithAOnePixelGap)
+{
+    API_Display_DrawLine(0, 14, 60, 14);
+    // The space is unknown to the font: it advances by the terminator's 7 + 1;
+    // the first of the two '*' records is drawn.
+    EXPECT_EQ(API_Display_PrintText2(0, 0, "a b*"), API_ERR_NONE);
+    EXPECT_EQ(Shown(0, 0, 29, 15), Art("...............##............|...............##............|"
+                                       "...............##......#.#.#.|...............##.......###..|"
+                                       ".####..........######..#####.|....##.........#######..###..|"
+                                       ".#####.........##...##.#.#.#.|######.........##...##.......|"
+                                       "##..##.........##...##.......|##..##.........##...##.......|"
+                                       "######.........#######.......|.#####.........######........|"
+                                       ".............................|.............................|"
+                                       "#############################"));
+    EXPECT_EQ(panel.Render(0, 15, 29, 1), Rows(std::string(29, '.'), 1));  // nothing below the glyphs
+    // A character that starts on the last column is drawn; one after it is not.
+    EXPECT_EQ(API_Display_PrintText2(120, 20, "aI") + API_Display_PrintText3(120, 40, 1.0f, "aI"), 2 * 59);
+    EXPECT_EQ(Shown(127, 20, 1, 12), Rows("#", 12));
+    EXPECT_EQ(panel.Render(127, 40, 1, 12), Rows("#", 12));
+    // M is 11 wide: its right columns fall off the screen, and nothing follows it.
+    EXPECT_EQ(API_Display_PrintText2(120, 30, "MI"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
+}
+
+TEST_F(Text, StretchedTextCoversTheTargetRowsAfterThoseOfThePreviousSourceRow)
+{
+    const char *text = "Wg 2:%]w?";
+    EXPECT_EQ(API_Display_PrintText2(-3, 2, text), API_Display_PrintText3(-3, 30, 1.0f, text));
+    ASSERT_EQ(API_Display_Update(), API_ERR_NONE);
+    EXPECT_EQ(panel.Render(0, 2, 128, 15), panel.Render(0, 30, 128, 15));
+
+    // ':' is lit in source rows 4, 5, 10 and 11 and columns 0 and 1: at scale
+    // 2 source row r covers target rows 2r - 1 and 2r, row 0 only row 0.
+    ASSERT_EQ(API_Display_Reset(), API_ERR_NONE);
+    EXPECT_EQ(API_Display_PrintText3(0, 0, 2.0f, "::"), API_ERR_NONE);
+    ASSERT_EQ(API_Display_Update(), API_ERR_NONE);
+    EXPECT_EQ(panel.Render(0, 0, 3, 30) + panel.Render(5, 0, 3, 30), kColonColumn + kColonColumn);
+    EXPECT_EQ(panel.Render(3, 0, 2, 30) + panel.Render(8, 0, 30, 30), Rows("..", 30) + Rows(std::string(30, '.'), 30));
+    // The result is that of the glyph's last lit pixel: its rightmost column's lowest.
+    EXPECT_EQ(API_Display_PrintText3(0, 50, 1.0f, "a"), API_ERR_NONE);
+    EXPECT_EQ(API_Display_PrintText3(116, 0, 1.0f, "W"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
+    // Far larger than the screen: only the glyph's top-left corner shows.
+    EXPECT_EQ(API_Display_PrintText3(0, 0, 1000.0f, "I"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
+    EXPECT_EQ(Shown(0, 0, 128, 64), Rows(std::string(128, '#'), 64));
+}
+
+TEST(Fonts, GlyphsKeepToTheirCellsAndWidths)
+{
+    // Small font: bit 7 unused, column 6 blank, rows 5 and 6 empty.
+    for (int at = 0; at < 96 * 8; at += 8)
+        for (int row = 1; row <= 7; ++row)
+            EXPECT_EQ(size7_bmp[at + row] & (row <= 5 ? 0x81 : 0xFF), 0) << int(size7_bmp[at]) << " row " << row;
+    EXPECT_EQ(std::string(size7_bmp.begin() + 96 * 8, size7_bmp.end()), std::string(8, '\0'));
+    // Proportional font: pixels 0 or 1 and inside the record's width; the
+    // terminator's 7 is what unknown characters advance by.
+    for (int record = 0; record < 84; ++record) {
+        const unsigned char *at = &new_bmp[record * 200];
+        const int width = at[196] | at[197] << 8 | at[198] << 16 | at[199] << 24;
+        EXPECT_TRUE(width >= 2 && width <= 13 && (at[0] != 0 || width == 7)) << "record " << record;
+        for (int pixel = 0; pixel < 195; ++pixel)
+            EXPECT_TRUE(at[1 + pixel] == 0 || (at[1 + pixel] == 1 && pixel % 13 < width)) << "pixel " << pixel;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,376 @@
+// The PMU link (framing, the reply checks in their order, the bus lock, no
+// exchange without the device), power management's queries, device, task
+// and events, the UHF radio's supply and serial mode, and the GPIO extender.
+#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <thread>
+
+#include "API_Errors.h"
+#include "API_Extender.h"
+#include "API_Init.h"
+#include "API_MMI.h"
+#include "API_NOR.h"
+#include "API_PM.h"
+#include "API_SPI.h"
+#include "API_Serial_EXTUHF.h"
+#include "API_Signal.h"
+#include "API_UHF_RX_PacificCrest.h"
+#include "board.h"
+#include "internal/API_Extender.h"
+#include "internal/API_PM.h"
+#include "internal/API_SPI.h"
+#include "sim_test.h"
+#include "standard_input.h"
+#include "threads.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Codes = std::vector<int>;
+constexpr long kRequestPause = 20000000;  // before every PMU request
+constexpr long kReplyPause = 1000;        // between request and reply of most queries
+
+// Power management started; its task is ended again after each test.
+class PmuTest : public simtest::SimTest {
+protected:
+    void SetUp() override { ASSERT_EQ(API_PM_Initialize(), API_ERR_NONE); }
+    void TearDown() override
+    {
+        API_PM_StopTask();
+        unitreset::PowerManagement();
+    }
+    // The first `count` sleeps the API asked for, in nanoseconds.
+    std::vector<long> Pauses(size_t count) const
+    {
+        std::vector<long> pauses;
+        for (const timespec &sleep : receiver.Sleeps())
+            if (pauses.size() < count)
+                pauses.push_back(sleep.tv_sec * 1000000000L + sleep.tv_nsec);
+        return pauses;
+    }
+
+    sim::Pmu &pmu = *board.pmu;
+};
+
+TEST_F(PmuTest, RepliesAreCheckedInOrderAndEveryFailureReleasesTheLock)
+{
+    EXPECT_EQ(API_SPI_SendRecv(ifd_pmu, 0xF4, 0x5A), 0);
+    EXPECT_EQ(pmu.Log().Lines(), Lines{"02 F4 5A AC"});
+    EXPECT_EQ(Pauses(9), std::vector<long>{kRequestPause});
+    // clang-format off
+    const struct { sim::Pmu::Message reply; unsigned char expected; int result; } cases[] = {
+        {{0x02, 0xC3, 0x00, 0x00}, 0xC3, API_ERR_CHECKSUM_TEST},  // echo matches, checksum wrong
+        {{0x02, 0xFF, 0xFF, 0x02}, 0xC3, API_ERR_SPI_TRANSMISSION},
+        {{0x02, 0xFF, 0xFF, 0x02}, 0xFE, API_ERR_SPI_TRANSMISSION},
+        {{0x02, 0xC2, 0x00, 0xC0}, 0xC3, API_ERR_INVALID_COMMAND_RETURNED_PMU_QUERY},
+        {{0x02, 0xC2, 0x00, 0xC0}, 0xFE, API_ERR_NONE},
+        {{0x55, 0xC3, 0x07, 0x55 ^ 0xC3 ^ 0x07}, 0xC3, API_ERR_NONE},  // header not examined
+    };
+    // clang-format on
+    for (const auto &c : cases) {
+        pmu.QueueReply(c.reply);
+        unsigned char reply[4] = {};
+        ASSERT_EQ(API_SPI_Sendmsg(ifd_pmu, 0xC3, 0), 0);
+        EXPECT_EQ(API_SPI_Receivemsg(ifd_pmu, reply, c.expected), c.result) << std::hex << int(c.reply[1]);
+        EXPECT_EQ(reply[2], c.reply[2]);
+    }
+    // A short write is not followed by a read, which would fail with 26.
+    for (auto [fault, result] : {std::pair{sim::PmuFault::ShortWrite, API_ERR_WRITING_SPI},
+                                 {sim::PmuFault::ShortRead, API_ERR_READING_FROM_SPI}}) {
+        pmu.FailRequest(1, fault);
+        EXPECT_EQ(API_SPI_SendRecv(ifd_pmu, 0xB3, 0), result);
+        EXPECT_EQ(pthread_mutex_trylock(&s_spi_mutex), 0);  // let go on every path
+        pthread_mutex_unlock(&s_spi_mutex);
+    }
+    pmu.InterruptNextExchange();  // a signal during the write and the read: both taken again
+    // A descriptor that is not open fails once, with no retry.
+    EXPECT_EQ((Codes{API_SPI_SendRecv(ifd_pmu, 0xB3, 0), API_SPI_Sendmsg(1000, 0xB3, 0),
+                     API_SPI_Receivemsg(1000, nullptr, 0xB3)}),
+              (Codes{0, API_ERR_WRITING_SPI, API_ERR_READING_FROM_SPI}));
+    pthread_mutex_lock(&s_spi_mutex);
+    EXPECT_EQ(API_SPI_Finalize(), EBUSY);
+    pthread_mutex_unlock(&s_spi_mutex);
+    // The lock outlives the shut-down.
+    EXPECT_EQ((Codes{API_SPI_Finalize(), API_SPI_Initialize(), API_SPI_SendRecv(ifd_pmu, 0x7E, 0)}), Codes(3, 0));
+}
+
+// Without the device the descriptors are 0: every operation refuses at once,
+// before the request's pause, and standard input is never touched.  The PMU's
+// users (queries, radio, buzzer, GNSS lines) go through the link's check.
+void ExpectClosedDevicesRefused(const sim::Receiver &receiver)
+{
+    static float f;
+    static int i;
+    const size_t pauses = receiver.Sleeps().size();
+    simtest::ExpectRefusalsLeaveStandardInput({
+        {"send", [] { return API_SPI_Sendmsg(0, 0xC3, 0); }, API_ERR_SPI_TRANSMISSION},
+        {"receive", [] { return API_SPI_Receivemsg(0, nullptr, 0xFE); }, API_ERR_SPI_TRANSMISSION},
+        {"temperature", [] { return API_PM_GetTemperature(&f); }, API_ERR_SPI_TRANSMISSION},
+        {"button", [] { return API_MMI_IsRecordPressed(&i); }, API_ERR_OPEN_DEV_PUSHBUTTON},
+        {"extender", [] { return API_Extender_SetStatusGpio(1, 3, 0); }, API_ERR_READING_FROM_EXTENDER},
+        {"extender cleanup", [] { return API_Extender_Cleanup(); }, API_ERR_NONE},
+        {"serial mode", [] { return API_EXTUHF_SetSerialMode(0); }, API_ERR_EXTERNAL_UHF_IOCTL},
+        {"serial mode query", [] { return API_EXTUHF_GetSerialMode(&i); }, API_ERR_EXTERNAL_UHF_IOCTL},
+    });
+    EXPECT_EQ(receiver.Sleeps().size(), pauses);
+}
+
+using ClosedDevice = simtest::SimTest;
+
+TEST_F(ClosedDevice, BeforeStartUpAndAfterShutDownNothingReachesStandardInput)
+{
+    ExpectClosedDevicesRefused(receiver);
+    const int units = API_INIT_SPI | API_INIT_PM | API_INIT_BUZZER | API_INIT_EXTENDER | API_INIT_SIGNALS |
+                      API_INIT_MMI;
+    simtest::Stdout([&] { EXPECT_EQ(API_Initialize(units), API_ERR_NONE); });
+    EXPECT_EQ(API_PM_RemoteShutdown(), API_ERR_NONE);
+    API_Finalize();
+    ExpectClosedDevicesRefused(receiver);
+    // With standard input closed, descriptor 0 is whatever device opened
+    // next: the radio's serial mode never reaches it.
+    const int saved = dup(0);
+    close(0);
+    ASSERT_EQ(Board_Open("/dev/gpio", O_RDWR, 0), 0);
+    EXPECT_EQ(API_EXTUHF_SetSerialMode(1), API_ERR_EXTERNAL_UHF_IOCTL);
+    EXPECT_EQ(board.gpio->SerialMode(), 0);
+    Board_Close(0);
+    dup2(saved, 0);
+    close(saved);
+}
+
+TEST_F(PmuTest, TemperatureJoinsItsTwoBytes)
+{
+    for (auto [integer, hundredths, celsius] : {std::tuple{55, 25, 25.25f}, {0, 0, -30.0f}, {255, 255, 227.55f}}) {
+        pmu.SetTemperatureBytes(integer, hundredths);
+        float temperature = 1000;
+        EXPECT_EQ(API_PM_GetTemperature(&temperature), 0);
+        EXPECT_FLOAT_EQ(temperature, celsius);
+    }
+    EXPECT_EQ(Pauses(5), (std::vector<long>{kRequestPause, kReplyPause, kReplyPause, kRequestPause, kReplyPause}));
+    pmu.FailCommand(0x7A, sim::PmuFault::BadChecksum);
+    float temperature = 1000;
+    EXPECT_EQ(API_PM_GetTemperature(&temperature), API_ERR_CHECKSUM_TEST);
+    EXPECT_FLOAT_EQ(temperature, 225.0f);  // the integer part stays
+}
+
+TEST_F(PmuTest, PowerLevelOfEachSource)
+{
+    // clang-format off
+    const struct { int source; uint8_t volts, hundredths, level; int result; float levelOut, voltageOut; size_t requests; }
+    cases[] = {
+        {0, 7, 40, 85, 0, 85.0f, 7.40f, 3},            {0, 0xFE, 40, 60, API_ERR_NO_BATTERY, -1, -1, 1},
+        {0, 0xFF, 40, 60, 36, -1, -1, 1},              {0, 6, 5, 0xFE, API_ERR_NO_BATTERY, -1, 6.05f, 3},
+        {0, 6, 5, 0xFF, 36, -1, 6.05f, 3},             {1, 0xFF, 99, 0xFF, 0, 255.0f, 255.99f, 3},  // no invalid marker
+        {1, 0xFE, 40, 85, API_ERR_NO_BATTERY, 0, 0, 1}, {2, 90, 0, 0, 0, 100, 12.0f, 1},
+        {2, 0, 0, 0, API_ERR_NO_BATTERY, 100, 0, 1},   {5, 1, 1, 1, 0, -1, -1, 0},
+    };
+    // clang-format on
+    for (const auto &c : cases) {
+        pmu.SetSource0(c.volts, c.hundredths, c.level);
+        pmu.SetSource1(c.volts, c.hundredths, c.level);
+        pmu.SetSource2(c.volts);
+        pmu.Log().Clear();
+        float level = -1, voltage = -1;
+        SCOPED_TRACE(::testing::Message() << "source " << c.source << ", " << int(c.volts) << " " << int(c.level));
+        EXPECT_EQ(API_PM_GetPowerLevel(c.source, &level, &voltage), c.result);
+        EXPECT_FLOAT_EQ(level, c.levelOut);
+        EXPECT_FLOAT_EQ(voltage, c.voltageOut);
+        EXPECT_EQ(pmu.Log().Lines().size(), c.requests);
+    }
+    // The voltage's hundredths are read without the pause.
+    EXPECT_EQ(Pauses(5), (std::vector<long>{kRequestPause, kReplyPause, kRequestPause, kRequestPause, kReplyPause}));
+    pmu.FailCommand(0x84, sim::PmuFault::WrongEcho);
+    float level = -1, voltage = -1;
+    EXPECT_EQ((Codes{API_PM_GetPowerLevel(0, nullptr, &voltage), API_PM_GetPowerLevel(1, &level, &voltage)}),
+              (Codes{API_ERR_INVALID_PARAMETERS, API_ERR_INVALID_COMMAND_RETURNED_PMU_QUERY}));
+}
+
+TEST_F(PmuTest, ChargeStatusByTypeAndPowerSource)
+{
+    // clang-format off
+    const struct { uint8_t first, second; int type, result, status; } cases[] = {
+        {1, 0, 0, 0, 1}, {0, 1, 0, 36, -1}, {0, 1, 1, 0, 1}, {1, 0, 1, 36, -1}, {1, 1, 2, 0, 0},
+        {0, 1, 2, 0, 2}, {0, 2, 2, 0, 3},   {1, 1, 7, 0, 4}, {0, 0, -1, 0, 4}};
+    // clang-format on
+    for (const auto &c : cases) {
+        pmu.SetChargeIndicators(c.first, c.second);
+        pmu.Log().Clear();
+        int status = -1;
+        EXPECT_EQ(API_PM_GetChargeStatus(c.type, &status), c.result) << "type " << c.type;
+        EXPECT_EQ(status, c.status) << "type " << c.type;
+        EXPECT_EQ(pmu.Log().Lines(), (Lines{"02 8C 00 8E", "02 8D 00 8F"}));
+    }
+    int source = -1;
+    for (uint8_t data : {0, 1, 2, 3, 0xFF}) {
+        pmu.SetPowerSource(data);
+        EXPECT_EQ((Codes{API_PM_GetPowerSource(&source), source}), (Codes{0, data <= 2 ? data : 9}));
+    }
+    pmu.FailCommand(0x88);
+    source = -1;
+    EXPECT_EQ((Codes{API_PM_GetPowerSource(&source), source}), (Codes{API_ERR_SPI_TRANSMISSION, -1}));
+}
+
+TEST_F(PmuTest, RestartKeepsOneDeviceAndOneTask)
+{
+    const int tasks = ThreadCount();
+    EXPECT_EQ((Codes{API_PM_Initialize(), ThreadCount(), int(receiver.OpenDescriptors().size())}),
+              (Codes{0, tasks, 1}));
+    receiver.FailOpen("/dev/pmu", EACCES);
+    EXPECT_EQ((Codes{API_PM_Initialize(), ifd_pmu, int(receiver.OpenDescriptors().size())}),
+              (Codes{API_ERR_OPENING_PMU, -1, 0}));
+}
+
+std::atomic<int> g_events{0}, g_status{0};
+std::atomic<bool> g_onTestThread{false};
+pthread_t g_testThread;
+
+void RecordEvent(int status)
+{
+    g_status = status;
+    g_onTestThread = pthread_equal(pthread_self(), g_testThread);
+    ++g_events;
+}
+
+TEST_F(PmuTest, PowerEventsReachTheCallbackOnThePowerTaskUnlessTheirReadFails)
+{
+    ASSERT_EQ(API_Signal_Initialize(), 0);
+    g_testThread = pthread_self();
+    pmu.SetEventStatus(0x3412);
+    board.gpio->RaiseEvents(0x40);  // before a callback: read and dropped
+    ASSERT_TRUE(simtest::Eventually([&] { return pmu.RequestCount() == 2; }));
+    EXPECT_EQ((Codes{API_PM_StatusCallback(RecordEvent), API_PM_StatusCallback(nullptr)}),
+              (Codes{0, API_ERR_PMU_CALL_BACK_SET_NULL}));
+    // A failed read of the high byte, then of the low byte: no call.
+    for (auto [command, fault, requests] :
+         {std::tuple{0x74, sim::PmuFault::WrongEcho, 4}, {0x7F, sim::PmuFault::ShortRead, 5}}) {
+        pmu.FailCommand(command, fault);
+        board.gpio->RaiseEvents(0x40);
+        ASSERT_TRUE(simtest::Eventually([&] { return pmu.RequestCount() == requests; }));
+    }
+    pmu.ClearFaults();
+    board.gpio->RaiseEvents(0x40 | 0x08);  // other bits leave the power event alone
+    ASSERT_TRUE(simtest::Eventually([] { return g_events > 0; }));
+    EXPECT_EQ(pmu.Commands(), (std::vector<uint8_t>{0x7F, 0x74, 0x7F, 0x74, 0x7F, 0x7F, 0x74}));
+    EXPECT_EQ(g_events * 0x10000 + g_status, 0x13412);
+    EXPECT_FALSE(g_onTestThread);
+    API_Signal_Cleanup();
+    EXPECT_EQ(API_PM_EnablePowerEvents() + API_PM_RemoteShutdown(), 0);
+    EXPECT_TRUE(pmu.State().powerEventsEnabled && pmu.State().shutdownRequests == 1);
+}
+
+TEST_F(PmuTest, RadioSwitchOnStopsAtAFailedCompanionSwitchOffSendsBoth)
+{
+    EXPECT_EQ(API_UHF_RX_PacificCrest_TurnOn(7), 0);
+    pmu.FailRequest(1, sim::PmuFault::FailureAnswer);
+    EXPECT_EQ((Codes{API_UHF_RX_PacificCrest_TurnOn(0), pmu.State().uhfPower}), (Codes{API_ERR_SPI_TRANSMISSION, 1}));
+    pmu.FailRequest(2, sim::PmuFault::ShortRead);
+    EXPECT_EQ((Codes{API_UHF_RX_PacificCrest_TurnOn(0), pmu.State().uhfPower}), (Codes{API_ERR_READING_FROM_SPI, 0}));
+    pmu.FailCommand(0xB3, sim::PmuFault::BadChecksum);
+    EXPECT_EQ(API_UHF_RX_PacificCrest_TurnOn(1), API_ERR_CHECKSUM_TEST);
+    pmu.ClearFaults();
+    pmu.FailCommand(0xC3, sim::PmuFault::WrongEcho);
+    EXPECT_EQ(API_UHF_RX_PacificCrest_TurnOn(1), API_ERR_INVALID_COMMAND_RETURNED_PMU_QUERY);
+    EXPECT_EQ(pmu.Commands(), (std::vector<uint8_t>{0xB3, 0xC3, 0xC2, 0xB3, 0xC2, 0xB3, 0xB3, 0xB3, 0xC3}));
+    EXPECT_EQ(Pauses(6), (std::vector<long>{kRequestPause, kReplyPause, kRequestPause, kRequestPause, kReplyPause,
+                                            kRequestPause}));
+}
+
+TEST_F(PmuTest, SerialModeGoesToTheDriverAndToNorAsACharacterOrNowhere)
+{
+    ASSERT_EQ(API_Signal_Initialize(), 0);
+    ASSERT_EQ(API_NOR_Init(), 0);
+    int read = -1;
+    for (int mode : {1, 0}) {
+        EXPECT_EQ(
+            (Codes{API_EXTUHF_SetSerialMode(mode), API_EXTUHF_GetSerialMode(&read), read, board.gpio->SerialMode()}),
+            (Codes{0, 0, mode, mode}));
+        EXPECT_EQ(board.nor->PeekText(0x39197, 1), mode ? "1" : "0");
+    }
+    board.nor->ClearWrites();
+    EXPECT_EQ((Codes{API_EXTUHF_SetSerialMode(2), API_EXTUHF_SetSerialMode(-1), API_EXTUHF_GetSerialMode(nullptr)}),
+              (Codes{API_ERR_INVALID_SERIALMODE_EXTERNAL_UHF, API_ERR_INVALID_SERIALMODE_EXTERNAL_UHF,
+                     API_ERR_INVALID_PARAMETERS}));
+    board.gpio->FailIoctl(sim::GpioDriver::kSetSerialMode, EIO);
+    board.gpio->FailIoctl(sim::GpioDriver::kGetSerialMode, EIO);
+    EXPECT_EQ((Codes{API_EXTUHF_SetSerialMode(1), API_EXTUHF_GetSerialMode(&read)}),
+              (Codes{API_ERR_EXTERNAL_UHF_IOCTL, API_ERR_EXTERNAL_UHF_IOCTL}));
+    EXPECT_TRUE(board.nor->Writes().empty());
+    board.gpio->ClearIoctlFaults();
+    board.nor->FailWrite(EIO);
+    EXPECT_EQ(API_EXTUHF_SetSerialMode(0), API_ERR_NOR_FLASH_WRITE);
+    API_NOR_Cleanup();
+    API_Signal_Cleanup();
+}
+
+class Extender : public simtest::SimTest {
+protected:
+    ~Extender() override
+    {
+        API_Extender_Cleanup();
+        unitreset::Extender();
+    }
+    Lines Log() const { return board.extender->Log().Lines(); }
+};
+
+TEST_F(Extender, StartLatchesPinLevelsBeforeSettingDirectionsAndStopsAtAFailure)
+{
+    board.extender->SetInputLevels(true, 0xA5);
+    board.extender->SetInputLevels(false, 0x3C);
+    ASSERT_EQ(API_Extender_Init(), 0);
+    EXPECT_EQ(Log(),
+              (Lines{"read 12 = A5", "write 12 A5", "read 13 = 3C", "write 13 3C", "write 00 02", "write 01 00"}));
+    ASSERT_EQ(API_Extender_Init(), 0);  // again: the first device is not left open
+    EXPECT_EQ(receiver.OpenDescriptors().size(), 1u);
+    board.extender->FailRead(0x13);
+    EXPECT_EQ(API_Extender_Init(), API_ERR_READING_FROM_EXTENDER);
+    board.extender->ClearFaults();
+    board.extender->FailWrite(0x00);
+    EXPECT_EQ(API_Extender_Init(), API_ERR_WRITING_EXTENDER);
+    EXPECT_EQ(Log().back(), "write 00 02 failed");
+    receiver.FailOpen("/dev/extender", ENOENT);
+    EXPECT_EQ((Codes{API_Extender_Init(), fd_extender, API_Extender_Cleanup()}),
+              (Codes{API_ERR_OPEN_EXTENDER, -1, API_ERR_EXTENDER_CLEANUP}));
+}
+
+TEST_F(Extender, LevelAndDirectionChangesRewriteOneBitUnderTheBusLock)
+{
+    ASSERT_EQ(API_Extender_Init(), 0);
+    board.extender->Log().Clear();
+    int a3 = -1, b8 = -1;
+    EXPECT_EQ((Codes{API_Extender_SetStatusGpio(1, 3, 0), API_Extender_SetStatusGpio(0, 8, 0),
+                     API_Extender_SetStatusGpio(0, 8, 5), API_Extender_SetStatusGpio(1, 2, 1)}),
+              (Codes{0, 0, 0, API_ERR_EXTENDER_INPUT_NOT_FORCEABLE}));
+    board.extender->SetRegister(0x01, 0xFF);
+    EXPECT_EQ((Codes{API_Extender_SetConfigGpio(0, 8, 1), API_Extender_SetConfigGpio(1, 5, 0),
+                     API_Extender_GetStatusGpio(1, 3, &a3), API_Extender_GetStatusGpio(0, 8, &b8), a3, b8}),
+              (Codes{0, 0, 0, 0, 0, 1}));
+    EXPECT_EQ(Log(),
+              (Lines{"read 00 = 02", "read 12 = FF", "write 12 FB", "read 01 = 00", "read 13 = FF", "write 13 7F",
+                     "read 01 = 00", "read 13 = 7F", "write 13 FF", "read 00 = 02", "read 01 = FF", "write 01 7F",
+                     "read 00 = 02", "write 00 12", "read 12 = FB", "read 13 = FF"}));
+    for (unsigned char line : {0, 9}) {
+        EXPECT_EQ((Codes{API_Extender_GetStatusGpio(1, line, &a3), API_Extender_SetStatusGpio(1, line, 0),
+                         API_Extender_SetConfigGpio(1, line, 1)}),
+                  Codes(3, API_ERR_EXTENDER_INVALID_GPIO_NUMBER));
+    }
+    EXPECT_EQ(Log().size(), 16u);
+    EXPECT_EQ(API_Extender_GetStatusGpio(1, 1, &a3), 0);  // line 1 is a line
+    // Each register access waits for the SPI bus the extender shares with the PMU.
+    board.extender->Log().Clear();
+    pthread_mutex_lock(&s_spi_mutex);
+    std::thread writer([] { EXPECT_EQ(API_Extender_SetConfigGpio(1, 2, 0), 0); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_TRUE(Log().empty());
+    pthread_mutex_unlock(&s_spi_mutex);
+    writer.join();
+    EXPECT_EQ(Log().size(), 2u);
+    board.extender->FailWrite();
+    EXPECT_EQ(API_Extender_SetStatusGpio(0, 8, 0), API_ERR_WRITING_EXTENDER);
+    // Closes nothing twice.
+    EXPECT_EQ((Codes{API_Extender_Cleanup(), fd_extender, API_Extender_Cleanup()}), (Codes{0, 0, 0}));
+}
+
+}  // namespace
