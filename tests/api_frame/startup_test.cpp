@@ -6,8 +6,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <regex>
-
 #include <gmock/gmock.h>
 
 #include "frame_fixture.h"
@@ -20,9 +18,14 @@ using ::testing::HasSubstr;
 
 TEST_F(StartUp, EmptyMaskStartsOnlyTheAlwaysStepsAndARepeatLeaksNothing)
 {
-    const std::regex banner("Orva device API version " API_VERSION ", built [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} "
-                            "[0-9]{2}:[0-9]{2}:[0-9]{2}\nmake_device_descriptors skipped\n");
-    EXPECT_TRUE(std::regex_match(Started(0), banner));
+    // The build stamp is the compiler's "Mmm dd yyyy hh:mm:ss".
+    const std::string head = "Orva device API version " API_VERSION ", built ";
+    const std::string tail = "\nmake_device_descriptors skipped\n";
+    const std::string banner = Started(0);
+    ASSERT_EQ(banner.size(), head.size() + 20 + tail.size()) << banner;
+    EXPECT_EQ(banner.substr(0, head.size()), head);
+    EXPECT_EQ(banner.substr(head.size() + 20), tail);
+    EXPECT_EQ(banner.substr(head.size() + 12, 8).find_first_not_of("0123456789:"), std::string::npos);
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(receiver.Mknods().empty());
     ASSERT_EQ(receiver.OpenDescriptors().size(), 1u);
