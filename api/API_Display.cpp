@@ -16,6 +16,7 @@
 #include "API_SPI.h"
 #include "board.h"
 #include "internal/API_Display.h"
+#include "internal/API_Lock.h"
 #include "internal/API_PM.h"
 #include "internal/API_PMU_Commands.h"
 #include "internal/API_SPI.h"
@@ -35,14 +36,6 @@ constexpr int s_last_row = DISPLAY_PAGES * 8 - 1;
 
 // ---------------------------------------------------------------------------
 // Device transfers
-
-class DisplayLock {
-public:
-    DisplayLock() { pthread_mutex_lock(&display_mutex); }
-    ~DisplayLock() { pthread_mutex_unlock(&display_mutex); }
-    DisplayLock(const DisplayLock &) = delete;
-    DisplayLock &operator=(const DisplayLock &) = delete;
-};
 
 int s_SelectMode(int fd, int mode)
 {
@@ -379,7 +372,7 @@ extern "C" int API_Display_Reset(void)
         return -1;
     unsigned char *old;
     {
-        DisplayLock lock;
+        ScopedLock lock(display_mutex);
         old = s_display_mirror;
         s_display_mirror = mirror;
     }
@@ -394,7 +387,7 @@ extern "C" int API_Display_Initialize(void) { return API_ERR_NONE; }
 
 extern "C" int API_Display_Cleanup(void)
 {
-    DisplayLock lock;
+    ScopedLock lock(display_mutex);
     while (l_user_chars) {
         UserCharacter *record = l_user_chars;
         l_user_chars = record->next;
@@ -419,7 +412,7 @@ extern "C" int API_Display_Clear(void)
         return API_ERR_OPEN_DEV_DISPLAY;
     static const unsigned char blank_page[DISPLAY_COLUMNS] = {};
     {
-        DisplayLock lock;
+        ScopedLock lock(display_mutex);
         memset(s_display_mirror, 0, DISPLAY_MIRROR_SIZE);
     }
     for (int page = 0; page < DISPLAY_PAGES; ++page) {
@@ -529,7 +522,7 @@ int drawline(int x0, int y0, int x1, int y1)
 
 extern "C" int API_Display_SetPixel(int x, int y, int value)
 {
-    DisplayLock lock;
+    ScopedLock lock(display_mutex);
     return set_pixel(x, y, value) == API_ERR_NONE ? API_ERR_NONE : API_ERR_SET_CLEAR_PIXEL;
 }
 
@@ -537,7 +530,7 @@ extern "C" int API_Display_DrawLine(int x0, int y0, int x1, int y1)
 {
     if (x0 > s_last_column || x1 > s_last_column || y0 > s_last_row || y1 > s_last_row || (x0 == x1 && y0 == y1))
         return API_ERR_INVALID_RECTANGLE_COORDINATES;
-    DisplayLock lock;
+    ScopedLock lock(display_mutex);
     return drawline(x0, y0, x1, y1);
 }
 
@@ -545,7 +538,7 @@ extern "C" int API_Display_DrawRect(int x0, int y0, int x1, int y1, int fill)
 {
     if (x0 > s_last_column || x1 > s_last_column || y0 > s_last_row || y1 > s_last_row || y0 == y1 || x0 == x1)
         return API_ERR_INVALID_RECTANGLE_COORDINATES;
-    DisplayLock lock;
+    ScopedLock lock(display_mutex);
     drawline(x0, y0, x1, y0);
     drawline(x1, y0, x1, y1);
     drawline(x0, y1, x1, y1);
@@ -565,7 +558,7 @@ extern "C" int API_Display_DrawCircle(int radius, int cx, int cy)
     // Nothing to draw; also keeps 4 * radius from overflowing.
     if (radius <= 0)
         return API_ERR_NONE;
-    DisplayLock lock;
+    ScopedLock lock(display_mutex);
     int x = radius;
     int i = 0;
     int d = 5 - 4 * radius;
@@ -589,7 +582,7 @@ extern "C" int API_Display_DrawCircle(int radius, int cx, int cy)
 
 extern "C" int API_Display_PrintText(int x, int y, unsigned int size, const char *text)
 {
-    DisplayLock lock;
+    ScopedLock lock(display_mutex);
     if (size > 3)
         return API_ERR_INVALID_FONT_SIZE;
     if (y > s_last_row || x > s_last_column)
@@ -616,7 +609,7 @@ extern "C" int API_Display_PrintText(int x, int y, unsigned int size, const char
 
 extern "C" int API_Display_PrintText2(int x, int y, const char *text)
 {
-    DisplayLock lock;
+    ScopedLock lock(display_mutex);
     if (x > s_last_column || y > s_last_row)
         return API_ERR_SET_CLEAR_PIXEL;
     int result = API_ERR_NONE;
@@ -642,7 +635,7 @@ extern "C" int API_Display_PrintText2(int x, int y, const char *text)
 
 extern "C" int API_Display_PrintText3(int x, int y, float scale, const char *text)
 {
-    DisplayLock lock;
+    ScopedLock lock(display_mutex);
     if (x > s_last_column || y > s_last_row)
         return API_ERR_SET_CLEAR_PIXEL;
     int result = API_ERR_NONE;
@@ -680,7 +673,7 @@ extern "C" int API_Display_SetuserCharacter(unsigned char code, unsigned int siz
 
     // Held although definitions are expected before any text is drawn: a
     // definition racing a text would otherwise walk a list being changed.
-    DisplayLock lock;
+    ScopedLock lock(display_mutex);
     for (const UserCharacter *record = l_user_chars; record; record = record->next) {
         if (record->code == code)
             return API_ERR_USER_CHARACTER_ALREADY_DEFINED;

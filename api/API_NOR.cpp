@@ -11,6 +11,7 @@
 
 #include "API_Errors.h"
 #include "board.h"
+#include "internal/API_Lock.h"
 #include "internal/API_NOR.h"
 
 int norfd = 0;
@@ -22,14 +23,6 @@ constexpr unsigned kLastAddress = 0x7FFFFE;
 // Positioning and transfer share the one descriptor's file position; units
 // on different threads must not get between the two.
 pthread_mutex_t s_nor_mutex = PTHREAD_MUTEX_INITIALIZER;
-
-class NorLock {
-public:
-    NorLock() { pthread_mutex_lock(&s_nor_mutex); }
-    ~NorLock() { pthread_mutex_unlock(&s_nor_mutex); }
-    NorLock(const NorLock &) = delete;
-    NorLock &operator=(const NorLock &) = delete;
-};
 
 bool s_AddressValid(unsigned address) { return address >= API_NOR_PARAM_BASE && address <= kLastAddress; }
 
@@ -101,7 +94,7 @@ extern "C" int API_NOR_Init(void)
         return API_ERR_NOR_FLASH_INITIALIZATION;
     }
     // A second start-up replaces the descriptor rather than leaking it.
-    NorLock lock;
+    ScopedLock lock(s_nor_mutex);
     if (norfd > 0)
         Board_Close(norfd);
     norfd = fd;
@@ -112,7 +105,7 @@ extern "C" int API_NOR_Cleanup(void)
 {
     // Under the lock: an access on another thread must not seek or transfer
     // on a descriptor closed under it, whose number may be reused at once.
-    NorLock lock;
+    ScopedLock lock(s_nor_mutex);
     if (norfd == 0)
         return API_ERR_NONE;
     int result = Board_Close(norfd);
@@ -126,7 +119,7 @@ extern "C" int API_Flash_WriteData(unsigned address, const char *data, int lengt
         return API_ERR_INVALID_NOR_FLASH_ADDRESS;
     if (length < 0 || (data == nullptr && length > 0))
         return API_ERR_INVALID_PARAMETERS;
-    NorLock lock;
+    ScopedLock lock(s_nor_mutex);
     if (s_Seek(address) != 0)
         return API_ERR_NOR_FLASH_SEEK;
     ssize_t count = Board_Write(norfd, data, static_cast<size_t>(length));
@@ -143,7 +136,7 @@ extern "C" int API_Flash_ReadData(unsigned address, void *buffer, int size, int 
         return API_ERR_INVALID_NOR_FLASH_ADDRESS;
     if (size < 0 || (buffer == nullptr && size > 0))
         return API_ERR_INVALID_PARAMETERS;
-    NorLock lock;
+    ScopedLock lock(s_nor_mutex);
     if (s_Seek(address) != 0) {
         perror(nullptr);
         return API_ERR_NOR_FLASH_SEEK;
@@ -162,7 +155,7 @@ extern "C" int API_Flash_APIWriteData(int address, const void *data, int length,
 {
     if (length < 0 || (data == nullptr && length > 0))
         return API_ERR_INVALID_PARAMETERS;
-    NorLock lock;
+    ScopedLock lock(s_nor_mutex);
     if (s_Seek(address) != 0)
         return API_ERR_NOR_FLASH_SEEK;
     ssize_t count = Board_Write(norfd, data, static_cast<size_t>(length));
@@ -175,7 +168,7 @@ extern "C" int API_Flash_APIReadData(int address, void *buffer, int size, int *r
 {
     if (size < 0 || (buffer == nullptr && size > 0))
         return API_ERR_INVALID_PARAMETERS;
-    NorLock lock;
+    ScopedLock lock(s_nor_mutex);
     if (s_Seek(address) != 0)
         return API_ERR_NOR_FLASH_SEEK;
     ssize_t count = Board_Read(norfd, buffer, static_cast<size_t>(size));

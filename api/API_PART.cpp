@@ -14,6 +14,7 @@
 #include "API_Errors.h"
 #include "API_SYS.h"
 #include "board.h"
+#include "internal/API_Lock.h"
 #include "internal/API_PART.h"
 #include "internal/API_SYS.h"
 
@@ -83,16 +84,6 @@ const int s_STOP_WAIT_S = 1;
 // the mount commands twice and share one semaphore.
 pthread_mutex_t mount_mutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t s_mount_ended = PTHREAD_COND_INITIALIZER;
-
-// A plain pthread mutex, as elsewhere in the API: std::mutex reports a failed
-// lock with an exception, which would take libstdc++ into the static tool.
-class MountLock {
-public:
-    MountLock() { pthread_mutex_lock(&mount_mutex); }
-    ~MountLock() { pthread_mutex_unlock(&mount_mutex); }
-    MountLock(const MountLock &) = delete;
-    MountLock &operator=(const MountLock &) = delete;
-};
 
 bool s_mount_running = false;
 bool s_semaphore_created = false;
@@ -181,7 +172,7 @@ void *mount_task(void *argument)
         puts("Signaling Data Partition Mounted");
         fflush(stdout);
     }
-    MountLock lock;
+    ScopedLock lock(mount_mutex);
     // A task the shut-down left behind has no state of its own any more.
     if (t_serial == s_task_serial) {
         s_mount_running = false;
@@ -230,7 +221,7 @@ extern "C" {
 
 int API_PART_Data_Mount(int requested)
 {
-    MountLock lock;
+    ScopedLock lock(mount_mutex);
     if (s_mount_running)
         return API_ERR_CREATING_MOUNT_TASK;
     // The last task has signalled and only has its return left.
@@ -263,7 +254,7 @@ int API_PART_Data_IsReady(void)
     fflush(stdout);
     {
         // Without a mount ever started nothing will signal.
-        MountLock lock;
+        ScopedLock lock(mount_mutex);
         if (!s_semaphore_created)
             return API_ERR_CREATING_MOUNT_TASK;
     }

@@ -5,6 +5,7 @@
 #include "API_Errors.h"
 #include "API_NOR.h"
 #include "board.h"
+#include "internal/API_Lock.h"
 #include "internal/API_USBDevice.h"
 
 std::atomic<int> device_state{0};
@@ -24,16 +25,6 @@ const char s_UNLOAD_STORAGE_GADGET[] = "rmmod g_storage";
 
 // Mode changes are check, load and store in one go.
 pthread_mutex_t usb_mutex = PTHREAD_MUTEX_INITIALIZER;
-
-// A plain pthread mutex, as elsewhere in the API: std::mutex reports a failed
-// lock with an exception, which would take libstdc++ into the static tool.
-class UsbLock {
-public:
-    UsbLock() { pthread_mutex_lock(&usb_mutex); }
-    ~UsbLock() { pthread_mutex_unlock(&usb_mutex); }
-    UsbLock(const UsbLock &) = delete;
-    UsbLock &operator=(const UsbLock &) = delete;
-};
 
 // Signal context: only a load of the pointer and the call.
 void s_NotifyUser(int event)
@@ -89,7 +80,7 @@ int API_USB_SetDeviceMode(unsigned mode)
 {
     if (mode > USB_Mode_MassStorage)
         return API_ERR_INVALID_MODE;
-    UsbLock lock;
+    ScopedLock lock(usb_mutex);
     if (device_mode != USB_Mode_None && mode != USB_Mode_None) {
         // One gadget at a time: switching needs USB_Mode_None first.  Asking
         // again for the loaded one only stores it again.
