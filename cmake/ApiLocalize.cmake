@@ -1,14 +1,7 @@
 # Run by orva_api_local_archive (ApiExports.cmake) at build time: links the
 # objects given after "--" into one relocatable object OUTPUT and keeps global
 # only the names of KEEP and the weak definitions.
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-  if(NOT result EQUAL 0)
-    list(JOIN ARGN " " command)
-    message(FATAL_ERROR "failed (${result}): ${command}\n${output}")
-  endif()
-  set(output "${output}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/RunChecked.cmake)
 
 set(objects)
 set(seen_separator FALSE)

@@ -2,13 +2,7 @@
 # and link a C application against it in the ways a receiver application's
 # build would.  Fails with the first thing that does not hold.
 
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-  if(NOT result EQUAL 0)
-    list(JOIN ARGN " " command)
-    message(FATAL_ERROR "failed (${result}): ${command}\n${output}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/RunChecked.cmake)
 
 function(expect_installed path)
   if(NOT EXISTS ${PREFIX}/${path})
