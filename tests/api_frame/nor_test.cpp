@@ -70,6 +70,7 @@ TEST_F(Nor, TransferFaultsGiveTheirCodes)
     EXPECT_EQ(API_Flash_ReadData(0x39000, buffer, 0, &count), 0);
     EXPECT_EQ(API_Flash_ReadData(0x39000, nullptr, 1, &count), API_ERR_INVALID_PARAMETERS);
     EXPECT_EQ(API_Flash_APIReadData(0x39000, nullptr, 1, &count), API_ERR_INVALID_PARAMETERS);
+    EXPECT_EQ(API_Flash_APIWriteData(0x39000, "1", -1, &count), API_ERR_INVALID_PARAMETERS);
 
     // Closed, every access fails; so does an open of a missing partition.
     EXPECT_EQ(API_NOR_Cleanup() + API_NOR_Cleanup(), 0);
