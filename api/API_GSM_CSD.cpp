@@ -25,10 +25,10 @@ struct BearerType {
     const char *answer;
 };
 const BearerType kBearerTypes[kModeCount] = {
-    {"0,0,1\r", "0,"},   {"1,0,1\r", "1,"},   {"2,0,1\r", "2,"},   {"3,0,1\r", "3,"},
-    {"4,0,1\r", "4,"},   {"5,0,1\r", "5,"},   {"6,0,1\r", "6,"},   {"7,0,1\r", "7,"},
-    {"12,0,1\r", "12"},  {"14,0,1\r", "14"},  {"65,0,1\r", "65"},  {"66,0,1\r", "66"},
-    {"68,0,1\r", "68"},  {"70,0,1\r", "70"},  {"71,0,1\r", "71"},  {"75,0,1\r", "75"},
+    {"0,0,1\r", "0,"},  {"1,0,1\r", "1,"},  {"2,0,1\r", "2,"},  {"3,0,1\r", "3,"},
+    {"4,0,1\r", "4,"},  {"5,0,1\r", "5,"},  {"6,0,1\r", "6,"},  {"7,0,1\r", "7,"},
+    {"12,0,1\r", "12"}, {"14,0,1\r", "14"}, {"65,0,1\r", "65"}, {"66,0,1\r", "66"},
+    {"68,0,1\r", "68"}, {"70,0,1\r", "70"}, {"71,0,1\r", "71"}, {"75,0,1\r", "75"},
 };
 
 // Set while a dial waits for its answer: only then can the answer buffer
@@ -175,7 +175,8 @@ int s_GetModeLocked(int *index)
         unsigned match = kModeCount;
         for (unsigned i = 0; i < kModeCount && match == kModeCount; ++i) {
             const BearerType &type = kBearerTypes[i];
-            if (first == static_cast<unsigned char>(type.answer[0]) && second == static_cast<unsigned char>(type.answer[1]))
+            if (first == static_cast<unsigned char>(type.answer[0]) &&
+                second == static_cast<unsigned char>(type.answer[1]))
                 match = i;
         }
         if (match == kModeCount)

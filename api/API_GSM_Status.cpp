@@ -265,8 +265,9 @@ int s_VersionLocked(void)
         if (digits[i] <= 0)
             return API_ERR_GSM_OTHER;
     }
-    char version[API_GSM_VERSION_SIZE] = {static_cast<char>(digits[0]), '.', static_cast<char>(digits[1]),
-                                          static_cast<char>(digits[2]), static_cast<char>(digits[3]), '\0'};
+    char version[API_GSM_VERSION_SIZE] = {static_cast<char>(digits[0]), '.',
+                                          static_cast<char>(digits[1]), static_cast<char>(digits[2]),
+                                          static_cast<char>(digits[3]), '\0'};
     char module[API_GSM_MODULE_SIZE] = "Q2687H";
     if (const char *at = s_GsmFindInAnswer("Q26")) {
         memset(module, 0, sizeof module);

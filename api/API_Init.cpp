@@ -78,15 +78,24 @@ struct DefaultPath {
 };
 
 const DefaultPath s_default_paths[API_DEVNAME_COUNT] = {
-    {"debug_iface", "/dev/ttyS0"},   {"gsm_iface", "/dev/ttyS1"},
-    {"gnss_iface", "/dev/ttyS2"},    {"bt_iface", "/dev/ttyS3"},
-    {"uhf_transmitter_iface", "/dev/ttyS4"}, {"uhf_receiver_iface", "/dev/ttyS5"},
-    {"ttyUSB0", "/dev/ttyUSB0"},     {"ttyUSB1", "/dev/ttyUSB1"},
-    {"ttyUSB2", "/dev/ttyUSB2"},     {"ttyUSB3", "/dev/ttyUSB3"},
-    {"ttyUSB4", "/dev/ttyUSB4"},     {"pushbuttons", "/dev/pushbuttons"},
-    {"gpio", "/dev/gpio"},           {"display", "/dev/display"},
-    {"rtc", "/dev/rtc"},             {"pmu", "/dev/pmu"},
-    {"pps", "/dev/pps"},             {"extender", "/dev/extender"},
+    {"debug_iface", "/dev/ttyS0"},
+    {"gsm_iface", "/dev/ttyS1"},
+    {"gnss_iface", "/dev/ttyS2"},
+    {"bt_iface", "/dev/ttyS3"},
+    {"uhf_transmitter_iface", "/dev/ttyS4"},
+    {"uhf_receiver_iface", "/dev/ttyS5"},
+    {"ttyUSB0", "/dev/ttyUSB0"},
+    {"ttyUSB1", "/dev/ttyUSB1"},
+    {"ttyUSB2", "/dev/ttyUSB2"},
+    {"ttyUSB3", "/dev/ttyUSB3"},
+    {"ttyUSB4", "/dev/ttyUSB4"},
+    {"pushbuttons", "/dev/pushbuttons"},
+    {"gpio", "/dev/gpio"},
+    {"display", "/dev/display"},
+    {"rtc", "/dev/rtc"},
+    {"pmu", "/dev/pmu"},
+    {"pps", "/dev/pps"},
+    {"extender", "/dev/extender"},
 };
 
 char a_buf[1024];
@@ -285,7 +294,8 @@ extern "C" int make_device_descriptors(void)
     for (const API_DevName &row : a_devnames) {
         if (Board_Exists(row.path))
             continue;
-        dev_t device = static_cast<dev_t>((static_cast<unsigned>(row.major) << 8) | (static_cast<unsigned>(row.minor) & 0xFF));
+        dev_t device = static_cast<dev_t>((static_cast<unsigned>(row.major) << 8) |
+                                          (static_cast<unsigned>(row.minor) & 0xFF));
         if (Board_Mknod(row.path, kNodeMode, device) != 0 && errno != EEXIST)
             printf("%s: Unable to create device file %s \n", "make_device_descriptors", row.path);
     }

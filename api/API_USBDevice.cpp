@@ -39,10 +39,8 @@ void s_NotifyUser(int event)
 bool s_LoadGadgetFor(unsigned mode)
 {
     switch (mode) {
-    case USB_Mode_Serial:
-        return Board_System(s_LOAD_SERIAL_GADGET) == 0;
-    case USB_Mode_MassStorage:
-        return Board_System(s_LOAD_STORAGE_GADGET) == 0;
+    case USB_Mode_Serial: return Board_System(s_LOAD_SERIAL_GADGET) == 0;
+    case USB_Mode_MassStorage: return Board_System(s_LOAD_STORAGE_GADGET) == 0;
     default:
         Board_System(s_UNLOAD_SERIAL_GADGET);
         Board_System(s_UNLOAD_STORAGE_GADGET);

@@ -73,10 +73,14 @@ void TimeToMain(benchmark::State &state, std::vector<const char *> command)
 // orva-sim's start to main: its own start, the simulated library's loading and
 // the receiver's bring-up (sandbox, device models, peers on pseudo-terminals).
 BENCHMARK_CAPTURE(TimeToMain, OrvaSim, std::vector<const char *>{ORVA_SIM, "--", MAIN_PROBE})
-    ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(50);
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(50);
 // The same program on the Linux library, started directly: the floor.
 BENCHMARK_CAPTURE(TimeToMain, Direct, std::vector<const char *>{MAIN_PROBE})
-    ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(50);
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(50);
 
 // The two libraries in one process, each with its own symbols.
 struct Library {

@@ -29,10 +29,7 @@ sim::Receiver &TheReceiver()
 
 unsigned Uint16At(const unsigned char *at) { return static_cast<unsigned>(at[0] << 8 | at[1]); }
 
-uint32_t Uint32At(const unsigned char *at)
-{
-    return static_cast<uint32_t>(Uint16At(at)) << 16 | Uint16At(at + 2);
-}
+uint32_t Uint32At(const unsigned char *at) { return static_cast<uint32_t>(Uint16At(at)) << 16 | Uint16At(at + 2); }
 
 // Frame structure every builder must keep: STX, command, length, payload,
 // the 16-bit sum of command, length and payload, ETX.

@@ -7,8 +7,8 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
-#include <string.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,11 +25,9 @@ public:
     Input(const uint8_t *data, size_t size) : m_data(data), m_size(size) {}
 
     size_t Left() const { return m_size - m_at; }
-    uint8_t Byte()
-    {
-        return m_at < m_size ? m_data[m_at++] : 0;
-    }
-    template <typename T> T Take()
+    uint8_t Byte() { return m_at < m_size ? m_data[m_at++] : 0; }
+    template <typename T>
+    T Take()
     {
         T value{};
         size_t count = sizeof value < Left() ? sizeof value : Left();

@@ -23,12 +23,10 @@ const char PORT_F[] = "/dev/ttyUSB0";
 namespace {
 
 const char VERSION_TEXT[] = "0.01\r";
-const char USAGE_A[] =
-    "Syntax:  orvaflash <file> <com_port> <baudrate>\n\nExample: orvaflash adl_fw.bin D 38400\n\n"
-    "Options: -v Print the version and exit\n\nOptions: -h Print help and exit\n";
-const char USAGE_B[] =
-    "Syntax:  orvaflash <file> <com_port> <baudrate>\n\nExample: orvaflash adl_fw.bin D \n\n"
-    "Options: -v Print the version and exit\n\nOptions: -h Print help and exit\n";
+const char USAGE_A[] = "Syntax:  orvaflash <file> <com_port> <baudrate>\n\nExample: orvaflash adl_fw.bin D 38400\n\n"
+                       "Options: -v Print the version and exit\n\nOptions: -h Print help and exit\n";
+const char USAGE_B[] = "Syntax:  orvaflash <file> <com_port> <baudrate>\n\nExample: orvaflash adl_fw.bin D \n\n"
+                       "Options: -v Print the version and exit\n\nOptions: -h Print help and exit\n";
 
 // Units of the API the loader needs started.
 const int LOADER_API_FEATURES = 0x2D7E7;
@@ -51,8 +49,8 @@ const char *PortOfLetter(const char *letter)
 }
 
 // Sends a bootloader frame and receives its 8-byte answer into a cleared buffer.
-unsigned long Exchange(LOADER_ENV *env, const unsigned char *frame, unsigned long frame_length,
-                       unsigned char *answer, unsigned long answer_length, unsigned int timeout_ms)
+unsigned long Exchange(LOADER_ENV *env, const unsigned char *frame, unsigned long frame_length, unsigned char *answer,
+                       unsigned long answer_length, unsigned int timeout_ms)
 {
     SendComPortBlock(env, frame, frame_length);
     memset(answer, 0, ANSWER_BUFFER_SIZE);
@@ -74,8 +72,7 @@ bool CreateFile(LOADER_ENV *env, unsigned char *answer)
     SendComPortBlock(env, frame, frame_length);
     DumpString(3, frame, frame_length, "CREATEFILE command ");
     memset(answer, 0, ANSWER_BUFFER_SIZE);
-    unsigned long count =
-        ReceiveComPort(env, reinterpret_cast<char *>(answer), answer_length, CREATEFILE_TIMEOUT_MS);
+    unsigned long count = ReceiveComPort(env, reinterpret_cast<char *>(answer), answer_length, CREATEFILE_TIMEOUT_MS);
     DumpString(3, answer, ANSWER_LENGTH, "CREATEFILE answer ");
     if (IsAcknowledged(answer, count, COMMAND_CREATEFILE)) {
         DebugPrintf(3, "CREATEFILE ACK received!!\n");
@@ -244,17 +241,10 @@ int OrvaflashMain(int argc, char **argv)
     env.test_mode = false;
 
     switch (ParseCommandLine(&env, argc, argv)) {
-    case COMMAND_LINE_VERSION:
-        puts(VERSION_TEXT);
-        return 1;
-    case COMMAND_LINE_USAGE_A:
-        puts(USAGE_A);
-        return 1;
-    case COMMAND_LINE_USAGE_B:
-        puts(USAGE_B);
-        return 1;
-    case COMMAND_LINE_RUN:
-        break;
+    case COMMAND_LINE_VERSION: puts(VERSION_TEXT); return 1;
+    case COMMAND_LINE_USAGE_A: puts(USAGE_A); return 1;
+    case COMMAND_LINE_USAGE_B: puts(USAGE_B); return 1;
+    case COMMAND_LINE_RUN: break;
     }
 
     if (!env.test_mode)

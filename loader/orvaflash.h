@@ -31,12 +31,12 @@ struct LOADER_ENV {
     int32_t port_fd;
     struct termios saved_settings;  // applied before closing the port
     struct termios port_settings;
-    bool test_mode;  // format the blocks but send none
+    bool test_mode;        // format the blocks but send none
     unsigned char *image;  // application image, owned; released by PowerOFF
     uint32_t image_size;
     uint32_t file_id;
     uint32_t block_count;
-    uint32_t checksum;  // Adler-32 of the image
+    uint32_t checksum;      // Adler-32 of the image
     uint32_t rx_countdown;  // idle reads left in the current receive
 };
 
@@ -58,7 +58,7 @@ int OrvaflashMain(int argc, char **argv);
 
 enum {
     BLOCK_SIZE = 256,
-    MAX_BLOCK_COUNT = 65535,  // CREATEFILE announces the count in 16 bits
+    MAX_BLOCK_COUNT = 65535,        // CREATEFILE announces the count in 16 bits
     BOOTLOADER_PART_SIZE = 0xC100,  // in front of the application in a bootloader file
 };
 #define MAX_IMAGE_SIZE (static_cast<unsigned long>(MAX_BLOCK_COUNT) * BLOCK_SIZE)
@@ -91,8 +91,7 @@ enum FrameCommand : unsigned char {
 // the expected answer.
 unsigned long FormatPOCcommand(unsigned char *frame, unsigned long &frame_length);
 unsigned long FormatRESETcommand(unsigned char *frame, unsigned long &frame_length);
-unsigned long FormatSETBAUDRATEcommand(unsigned char *frame, unsigned long &frame_length,
-                                       unsigned long bit_rate);
+unsigned long FormatSETBAUDRATEcommand(unsigned char *frame, unsigned long &frame_length, unsigned long bit_rate);
 unsigned long FormatCREATEFILEcommand(unsigned char *frame, unsigned long &frame_length, LOADER_ENV *env);
 // Blocks are numbered from 1; bytes past the end of the image are filled with 0xFF.
 unsigned long FormatWRITEFILEBLOCK(unsigned char *frame, unsigned long &frame_length, LOADER_ENV *env,

@@ -107,6 +107,5 @@ unsigned long FormatWRITEFILEBLOCK(unsigned char *frame, unsigned long &frame_le
 
 bool IsAcknowledged(const unsigned char *answer, unsigned long count, unsigned char command)
 {
-    return count == ANSWER_LENGTH && answer[0] == STX && answer[1] == command && answer[4] == ACK &&
-           answer[7] == ETX;
+    return count == ANSWER_LENGTH && answer[0] == STX && answer[1] == command && answer[4] == ACK && answer[7] == ETX;
 }

@@ -18,8 +18,8 @@ bool StartsWith(const unsigned char *bytes, unsigned long size, unsigned char fi
 
 void ReportTooLarge(unsigned long size)
 {
-    DebugPrintf(1, "Image too large: %lu bytes, the radio takes at most %d blocks of %d bytes (%lu bytes)\n",
-                size, MAX_BLOCK_COUNT, BLOCK_SIZE, MAX_IMAGE_SIZE);
+    DebugPrintf(1, "Image too large: %lu bytes, the radio takes at most %d blocks of %d bytes (%lu bytes)\n", size,
+                MAX_BLOCK_COUNT, BLOCK_SIZE, MAX_IMAGE_SIZE);
 }
 
 // Reads until `size` bytes are in or the file gives no more; the count read.

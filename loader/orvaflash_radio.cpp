@@ -97,8 +97,8 @@ int SendPOCFrames(LOADER_ENV *env, unsigned char *answer)
     unsigned char frame[MAX_FRAME_LENGTH];
     unsigned long frame_length;
     unsigned long answer_length = FormatPOCcommand(frame, frame_length);
-    DebugPrintf(3, "POC (%d) %02X %02X %02X %02X %02X %02X %02X\n", static_cast<int>(frame_length), frame[0],
-                frame[1], frame[2], frame[3], frame[4], frame[5], frame[6]);
+    DebugPrintf(3, "POC (%d) %02X %02X %02X %02X %02X %02X %02X\n", static_cast<int>(frame_length), frame[0], frame[1],
+                frame[2], frame[3], frame[4], frame[5], frame[6]);
 
     for (int attempt = 1; attempt <= POC_ATTEMPTS; attempt++) {
         DebugPrintf(2, ".");
@@ -106,8 +106,8 @@ int SendPOCFrames(LOADER_ENV *env, unsigned char *answer)
         memset(answer, 0, ANSWER_BUFFER_SIZE);
         unsigned long count = ReceiveComPort(env, reinterpret_cast<char *>(answer), answer_length, POC_TIMEOUT_MS);
         DebugPrintf(3, "(%d of %d) %02X %02X %02X %02X %02X %02X %02X %02X\n", static_cast<int>(count),
-                    static_cast<int>(answer_length), answer[0], answer[1], answer[2], answer[3], answer[4],
-                    answer[5], answer[6], answer[7]);
+                    static_cast<int>(answer_length), answer[0], answer[1], answer[2], answer[3], answer[4], answer[5],
+                    answer[6], answer[7]);
         bool acknowledged = IsAcknowledged(answer, count, COMMAND_POC);
         if (acknowledged)
             DebugPrintf(3, "POC ACK received!!\n");

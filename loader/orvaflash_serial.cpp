@@ -23,23 +23,17 @@ bool SpeedCode(const char *speed_name, speed_t &code)
         puts("9600\r");
         code = B9600;
         return true;
-    case 19200:
-        code = B19200;
-        return true;
+    case 19200: code = B19200; return true;
     case 38400:
         puts("38400\r");
         code = B38400;
         return true;
-    case 57600:
-        code = B57600;
-        return true;
+    case 57600: code = B57600; return true;
     case 115200:
         puts("115200\r");
         code = B115200;
         return true;
-    default:
-        printf("unknown baudrate %s\n", speed_name);
-        return false;
+    default: printf("unknown baudrate %s\n", speed_name); return false;
     }
 }
 

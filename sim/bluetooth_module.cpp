@@ -52,16 +52,9 @@ std::string Printable(const unsigned char *bytes, size_t count, size_t most = 40
 
 BluetoothModule::BluetoothModule(Receiver &receiver, std::shared_ptr<Pmu> pmu, BluetoothModuleOptions options,
                                  const std::string &boardPath)
-    : SerialPeer("bluetooth module"),
-      m_receiver(receiver),
-      m_pmu(std::move(pmu)),
-      m_options(std::move(options)),
-      m_line(receiver, boardPath),
-      m_log("bluetooth " + boardPath),
-      m_name(m_options.name),
-      m_class(m_options.deviceClass),
-      m_auth(m_options.authentication),
-      m_pin(m_options.pin)
+    : SerialPeer("bluetooth module"), m_receiver(receiver), m_pmu(std::move(pmu)), m_options(std::move(options)),
+      m_line(receiver, boardPath), m_log("bluetooth " + boardPath), m_name(m_options.name),
+      m_class(m_options.deviceClass), m_auth(m_options.authentication), m_pin(m_options.pin)
 {
     if (m_pmu)
         m_pmuResetsSeen = m_pmu->State().bluetoothResets;

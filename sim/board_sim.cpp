@@ -114,5 +114,4 @@ int Board_Nanosleep(const struct timespec *request, struct timespec *remaining)
 {
     return Current().Nanosleep(request, remaining);
 }
-
 }

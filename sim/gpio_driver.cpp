@@ -107,15 +107,9 @@ int GpioDriver::Ioctl(unsigned long request, void *argument)
     if (argument && request == kSetSerialMode)
         memcpy(&value, argument, sizeof value);
     switch (request) {
-    case kSetSerialMode:
-        m_log.Addf("set serial mode %d%s", value, error ? " (failed)" : "");
-        break;
-    case kGetSerialMode:
-        m_log.Addf("get serial mode%s", error ? " (failed)" : "");
-        break;
-    case kGetDcdLevel:
-        m_log.Addf("get dcd level%s", error ? " (failed)" : "");
-        break;
+    case kSetSerialMode: m_log.Addf("set serial mode %d%s", value, error ? " (failed)" : ""); break;
+    case kGetSerialMode: m_log.Addf("get serial mode%s", error ? " (failed)" : ""); break;
+    case kGetDcdLevel: m_log.Addf("get dcd level%s", error ? " (failed)" : ""); break;
     default:
         m_log.Addf("unknown request 0x%lx", request);
         errno = ENOTTY;

@@ -48,17 +48,10 @@ GsmReply Ok() { return GsmReply{"OK", false}; }
 }  // namespace
 
 GsmModem::GsmModem(Receiver &receiver, GsmModemOptions options)
-    : SerialPeer("gsm modem"),
-      m_receiver(receiver),
-      m_options(std::move(options)),
-      m_line(std::make_unique<PtyLine>(receiver, m_options.boardPath)),
-      m_startEcho(m_options.echo),
-      m_startSim(m_options.sim),
-      m_initStatus(m_options.initStatus),
-      m_echo(m_options.echo),
-      m_sim(m_options.sim),
-      m_pin(m_options.pin),
-      m_phoneActivity(m_options.phoneActivity)
+    : SerialPeer("gsm modem"), m_receiver(receiver), m_options(std::move(options)),
+      m_line(std::make_unique<PtyLine>(receiver, m_options.boardPath)), m_startEcho(m_options.echo),
+      m_startSim(m_options.sim), m_initStatus(m_options.initStatus), m_echo(m_options.echo), m_sim(m_options.sim),
+      m_pin(m_options.pin), m_phoneActivity(m_options.phoneActivity)
 {
     if (m_initStatus.empty())
         m_initStatus.push_back(2);
@@ -393,8 +386,8 @@ void GsmModem::Heard(const unsigned char *data, size_t size, Time now)
 
 void GsmModem::FeedDataLocked(unsigned char byte, Clock::time_point now, std::string &payload)
 {
-    auto guardBefore =
-        std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardBeforeMs) * kGuardTolerance);
+    auto guardBefore = std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardBeforeMs) *
+                                                                 kGuardTolerance);
     if (byte == '+' && m_plusCount < 3 && (m_plusCount > 0 || now - m_lastRx >= guardBefore)) {
         if (++m_plusCount == 3) {
             auto guardAfter = std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardAfterMs));

@@ -170,8 +170,10 @@ off_t NorFlash::Lseek(off_t offset, int whence)
         errno = m_seekError;
         return -1;
     }
-    off_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<off_t>(m_position)
-                                      : whence == SEEK_END ? static_cast<off_t>(kSize) : -1;
+    off_t base = whence == SEEK_SET   ? 0
+                 : whence == SEEK_CUR ? static_cast<off_t>(m_position)
+                 : whence == SEEK_END ? static_cast<off_t>(kSize)
+                                      : -1;
     if (base < 0 || offset < -base || base + offset > static_cast<off_t>(kSize)) {
         errno = EINVAL;
         return -1;

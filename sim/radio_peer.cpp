@@ -6,10 +6,10 @@
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -81,17 +81,24 @@ std::string Hex(const unsigned char *data, size_t length, size_t most = 32)
     return text;
 }
 
-std::string Hex(const std::vector<unsigned char> &bytes, size_t most = 32) { return Hex(bytes.data(), bytes.size(), most); }
+std::string Hex(const std::vector<unsigned char> &bytes, size_t most = 32)
+{
+    return Hex(bytes.data(), bytes.size(), most);
+}
 
 unsigned Be16(const unsigned char *p) { return (unsigned(p[0]) << 8) | p[1]; }
-uint32_t Be32(const unsigned char *p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]; }
+uint32_t Be32(const unsigned char *p)
+{
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
 
 // Answer frame: STX, code, length 00 01, status, the 16-bit sum of code,
 // length and status, ETX.
 std::vector<unsigned char> AnswerFrame(unsigned char code, unsigned char status)
 {
     unsigned sum = code + 0x00 + 0x01 + status;
-    return {kStx, code, 0x00, 0x01, status, static_cast<unsigned char>(sum >> 8), static_cast<unsigned char>(sum), kEtx};
+    return {kStx, code, 0x00, 0x01, status, static_cast<unsigned char>(sum >> 8), static_cast<unsigned char>(sum),
+            kEtx};
 }
 
 bool SupportedRate(uint32_t rate)
@@ -103,7 +110,8 @@ double ByteMs(unsigned bitRate) { return bitRate ? 10000.0 / bitRate : 0.0; }
 
 std::chrono::steady_clock::duration Millis(double ms)
 {
-    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double, std::milli>(ms));
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double, std::milli>(ms));
 }
 
 bool SameText(const std::string &a, const char *b) { return strcasecmp(a.c_str(), b) == 0; }
@@ -150,10 +158,11 @@ bool ParseRadioRule(const std::string &text, RadioRule *rule, std::string *error
         return fail("expected FAULT:COMMAND[:WHICH[:MS]]");
 
     static const std::pair<const char *, RadioFault> kFaults[] = {
-        {"refuse", RadioFault::Refuse},   {"wrong-code", RadioFault::WrongCode}, {"short", RadioFault::Short},
-        {"garble", RadioFault::Garble},   {"extra", RadioFault::Extra},          {"drop", RadioFault::Drop},
-        {"delay", RadioFault::Delay},     {"fail-reopen", RadioFault::FailReopen}, {"stop", RadioFault::Stop},
-        {"bad-etx", RadioFault::BadEtx},
+        {"refuse", RadioFault::Refuse}, {"wrong-code", RadioFault::WrongCode},
+        {"short", RadioFault::Short},   {"garble", RadioFault::Garble},
+        {"extra", RadioFault::Extra},   {"drop", RadioFault::Drop},
+        {"delay", RadioFault::Delay},   {"fail-reopen", RadioFault::FailReopen},
+        {"stop", RadioFault::Stop},     {"bad-etx", RadioFault::BadEtx},
     };
     RadioRule parsed;
     bool known = false;
@@ -242,13 +251,9 @@ std::vector<std::string> RadioReport::Lines() const
 }
 
 RadioPeer::RadioPeer(Receiver &receiver, PtyLine &line, RadioOptions options)
-    : SerialPeer("radio"),
-      m_receiver(receiver),
-      m_line(line),
-      m_options(std::move(options)),
+    : SerialPeer("radio"), m_receiver(receiver), m_line(line), m_options(std::move(options)),
       m_log("radio " + line.BoardPath())
-{
-}
+{}
 
 RadioPeer::~RadioPeer() { Stop(); }
 
@@ -746,7 +751,8 @@ bool RadioPeer::HandleBlock(const std::vector<unsigned char> &frame, Output &out
     else if (fileId != m_fileId)
         snprintf(problem, sizeof problem, "block %u for file %u, file %u was announced", number, fileId, m_fileId);
     else if (count != m_announcedBlocks)
-        snprintf(problem, sizeof problem, "block %u says %u blocks, %u were announced", number, count, m_announcedBlocks);
+        snprintf(problem, sizeof problem, "block %u says %u blocks, %u were announced", number, count,
+                 m_announcedBlocks);
     else if (number != m_blocks + 1)
         snprintf(problem, sizeof problem, "block %u out of order, block %u expected", number, m_blocks + 1);
     if (problem[0]) {
@@ -823,9 +829,7 @@ void RadioPeer::Answer(RadioCommand command, unsigned long which, std::vector<un
                 bytes.back() ^= 0xFF;
             note += " (bad ETX)";
             break;
-        case RadioFault::Drop:
-            bytes.clear();
-            break;
+        case RadioFault::Drop: bytes.clear(); break;
         case RadioFault::Delay:
             output.due += std::chrono::milliseconds(rule.delayMs);
             note += " (delayed " + std::to_string(rule.delayMs) + " ms)";

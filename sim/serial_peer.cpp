@@ -126,8 +126,7 @@ void SerialPeer::Run()
         bool blocked = false;
         Time next = std::min(WriteDue(Clock::now(), &blocked), NextWakeup(Clock::now()));
 
-        pollfd fds[2] = {{fd, static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0},
-                         {wake, POLLIN, 0}};
+        pollfd fds[2] = {{fd, static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0}, {wake, POLLIN, 0}};
         timespec timeout{};
         timespec *until = nullptr;
         if (next != Time::max()) {

@@ -25,10 +25,7 @@ ShellScript::Rule &ShellScript::Rule::WritesFileInTurn(const std::string &boardP
     return *this;
 }
 
-ShellScript::Rule &ShellScript::Rule::CreatesFile(const std::string &boardPath)
-{
-    return WritesFile(boardPath, "");
-}
+ShellScript::Rule &ShellScript::Rule::CreatesFile(const std::string &boardPath) { return WritesFile(boardPath, ""); }
 
 ShellScript::Rule &ShellScript::Rule::RemovesFile(const std::string &boardPath)
 {

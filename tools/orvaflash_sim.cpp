@@ -111,8 +111,8 @@ int main(int argc, char **argv)
     if (options.imageSize >= 0)
         GenerateImage(options);
     if (options.demo)
-        fprintf(stderr, "sim: demo: a %lld-byte image at %s, loaded with the default arguments\n",
-                options.imageSize, options.imageFile.c_str());
+        fprintf(stderr, "sim: demo: a %lld-byte image at %s, loaded with the default arguments\n", options.imageSize,
+                options.imageFile.c_str());
     int status = OrvaflashMain(loaderArgc, loaderArgv.data());
     if (options.demo) {
         // A demo passes only when the radio holds the image it was sent.

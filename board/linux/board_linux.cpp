@@ -39,5 +39,4 @@ int Board_Nanosleep(const struct timespec *request, struct timespec *remaining)
 {
     return nanosleep(request, remaining);
 }
-
 }

@@ -128,8 +128,8 @@ void ExpectPictureOfPanel(const fs::path &picture, const std::vector<std::string
 
 TEST_F(AppsTest, DisplayTourPicturesAreThePanelAndTheCommittedOne)
 {
-    Outcome run = Start({ORVA_SIM, "--report", dir / "report.txt", "--display-png", dir / "tour.png", "--display-frames",
-                     dir / "frames", "--", DISPLAY_TOUR});
+    Outcome run = Start({ORVA_SIM, "--report", dir / "report.txt", "--display-png", dir / "tour.png",
+                         "--display-frames", dir / "frames", "--", DISPLAY_TOUR});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("sim: display: picture " + (dir / "tour.png").string()), std::string::npos) << run.err;
     ExpectPictureOfPanel(dir / "tour.png", Panel(run.report));
@@ -210,8 +210,7 @@ TEST_F(AppsTest, OrvaflashSimLoadsAHostFileWhereverItIs)
 // picture come all the same, and the signal still ends it.
 TEST_F(AppsTest, StoppedApplicationLeavesItsPicture)
 {
-    Outcome run = Start({ORVA_SIM, "--report", dir / "report.txt", "--display-png", dir / "app.png", "--",
-                         STOPPED_APP},
+    Outcome run = Start({ORVA_SIM, "--report", dir / "report.txt", "--display-png", dir / "app.png", "--", STOPPED_APP},
                         [&](pid_t pid) {
                             auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
                             while (Read(dir / "out").find("drawn") == std::string::npos &&

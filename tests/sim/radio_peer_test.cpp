@@ -37,10 +37,7 @@ speed_t SpeedCode(unsigned rate)
 // The program's end of the line.
 class Host {
 public:
-    Host(sim::PtyLine &line, unsigned rate) : m_fd(open(line.SlaveName().c_str(), O_RDWR | O_NOCTTY))
-    {
-        SetRate(rate);
-    }
+    Host(sim::PtyLine &line, unsigned rate) : m_fd(open(line.SlaveName().c_str(), O_RDWR | O_NOCTTY)) { SetRate(rate); }
     ~Host() { close(m_fd); }
 
     void SetRate(unsigned rate)
@@ -99,7 +96,8 @@ Bytes Frame(unsigned char code, const Bytes &payload)
 Bytes Ack(unsigned char code, unsigned char status = 0x06)
 {
     unsigned sum = code + 1 + status;
-    return {0x02, code, 0x00, 0x01, status, static_cast<unsigned char>(sum >> 8), static_cast<unsigned char>(sum), 0x03};
+    return {0x02, code, 0x00, 0x01, status, static_cast<unsigned char>(sum >> 8), static_cast<unsigned char>(sum),
+            0x03};
 }
 
 const Bytes kPoc = Frame(0x02, {});
@@ -366,9 +364,9 @@ TEST(RadioFaults, RulesPickTheirOccurrenceAndRefusedBlocksAreNotKept)
 {
     sim::RadioOptions options = Bench::BootloaderOptions();
     // POC frames are counted from the first one heard, ignored or not.
-    for (const char *text : {"extra:poc:3", "wrong-code:createfile:2", "refuse:writefileblock:2",
-                             "fail-reopen:setbaudrate:115200", "bad-etx:setbaudrate:115200",
-                             "delay:setbaudrate:9600:500"}) {
+    for (const char *text :
+         {"extra:poc:3", "wrong-code:createfile:2", "refuse:writefileblock:2", "fail-reopen:setbaudrate:115200",
+          "bad-etx:setbaudrate:115200", "delay:setbaudrate:9600:500"}) {
         sim::RadioRule rule;
         std::string error;
         ASSERT_TRUE(sim::ParseRadioRule(text, &rule, &error)) << error;

@@ -95,9 +95,9 @@ public:
     std::vector<std::string> Dialled() const;
 
     // ---- Status and settings -----------------------------------------------------
-    void SetIndicators(const std::string &digits);  // "+CIND: <digits>"
-    void SetSignalQuality(const std::string &text); // "+CSQ: <text>"
-    void SetNetworkStatus(int status);              // "+WSTR: 2,<status>"
+    void SetIndicators(const std::string &digits);   // "+CIND: <digits>"
+    void SetSignalQuality(const std::string &text);  // "+CSQ: <text>"
+    void SetNetworkStatus(int status);               // "+WSTR: 2,<status>"
     // Registered operator: long, short and numeric names and the access
     // technology (-1: none given).  Unregistered: "+COPS: 0".
     void Register(const std::string &longName, const std::string &shortName, const std::string &numeric,
@@ -115,8 +115,8 @@ public:
     std::string ModemClass() const;  // "CG" or "CC"
     std::string BearerType() const;  // the AT+CBST parameters
     int RingsToAnswer() const;
-    int Saves() const;               // AT&W
-    int Restarts() const;            // AT+CFUN=
+    int Saves() const;     // AT&W
+    int Restarts() const;  // AT+CFUN=
 
     struct State;
 

@@ -29,7 +29,10 @@ public:
     std::vector<uint8_t> Peek(uint32_t address, uint32_t length) const;
     std::string PeekText(uint32_t address, uint32_t length) const;
     void Poke(uint32_t address, const void *data, uint32_t length);
-    void Poke(uint32_t address, const std::string &bytes) { Poke(address, bytes.data(), static_cast<uint32_t>(bytes.size())); }
+    void Poke(uint32_t address, const std::string &bytes)
+    {
+        Poke(address, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    }
     void Erase();
 
     // Every successful write (address and count actually stored), in order.

@@ -25,13 +25,13 @@ struct StandardBoard {
 
     Receiver &receiver;
     // Device models are added here as members, one per driver.
-    std::shared_ptr<Pmu> pmu = std::make_shared<Pmu>();                 // "/dev/pmu"
-    std::shared_ptr<Extender> extender = std::make_shared<Extender>();  // "/dev/extender"
-    std::shared_ptr<GpioDriver> gpio = std::make_shared<GpioDriver>();  // "/dev/gpio"
-    std::shared_ptr<NorFlash> nor = std::make_shared<NorFlash>();       // "/dev/mtd3"
-    std::shared_ptr<PpsDevice> pps = std::make_shared<PpsDevice>();     // "/dev/pps"
+    std::shared_ptr<Pmu> pmu = std::make_shared<Pmu>();                          // "/dev/pmu"
+    std::shared_ptr<Extender> extender = std::make_shared<Extender>();           // "/dev/extender"
+    std::shared_ptr<GpioDriver> gpio = std::make_shared<GpioDriver>();           // "/dev/gpio"
+    std::shared_ptr<NorFlash> nor = std::make_shared<NorFlash>();                // "/dev/mtd3"
+    std::shared_ptr<PpsDevice> pps = std::make_shared<PpsDevice>();              // "/dev/pps"
     std::shared_ptr<PushButtons> pushbuttons = std::make_shared<PushButtons>();  // "/dev/pushbuttons"
-    std::shared_ptr<Display> display = std::make_shared<Display>();     // "/dev/display"
+    std::shared_ptr<Display> display = std::make_shared<Display>();              // "/dev/display"
     // Sandboxed: the host's own watchdog is never opened.
     std::shared_ptr<Watchdog> watchdog = std::make_shared<Watchdog>(receiver.TimeScale());  // "/dev/watchdog"
     // On a pseudo-terminal at "/dev/ttyS1"; powered by the PMU's GSM supply.
