@@ -52,7 +52,8 @@ function(orva_adapt_tests_for_cross_build)
          CONTENT "#!/bin/sh\nexec ${emulator} \"$<TARGET_FILE:orvaflash-sim>\" \"$@\"\n"
          FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
   endif()
-  set(directories ${PROJECT_SOURCE_DIR}/tests)
+  # tests/support is added beside tests/, for the benchmarks and fuzz targets too.
+  set(directories ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/tests/support)
   while(directories)
     list(POP_FRONT directories directory)
     get_directory_property(subdirectories DIRECTORY ${directory} SUBDIRECTORIES)
