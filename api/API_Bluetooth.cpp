@@ -1,12 +1,9 @@
-// The Bluetooth module: a text command channel on interface 3, a receive task
-// that gathers answers in command mode and the remote's bytes in data mode,
-// start-up, reset, data transfer and the module's settings.
+// The Bluetooth module on interface 3: its commands, link data, start-up,
+// reset and settings.
 #include "API_Bluetooth.h"
 
 #include <ctype.h>
 #include <fcntl.h>
-#include <pthread.h>
-#include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -64,9 +61,8 @@ int b_GotBTParameters = 0;
 
 using namespace bt;
 
-// Recursive: the resume to data mode takes it too, whether or not the
-// operation that ends with it still holds it, so that its "SELECT 0" never
-// cuts into another thread's exchange.
+// Recursive: the resume to data mode takes it too, so that its "SELECT 0"
+// never cuts into another thread's exchange.
 pthread_mutex_t Bluetooth_mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 
 namespace {
@@ -88,8 +84,7 @@ unsigned char a_FlashBuf[256];
 
 bool s_IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0'; }
 
-// The word right after `marker` into `field` (at most `most` characters, the
-// rest dropped), once its end has arrived: a line still coming is not read.
+// The word after `marker` (cut to `most`), once its end has arrived.
 bool s_ReadWordAfter(const char *marker, char *field, int most, int *length)
 {
     return s_answers.Parse([&](const char *data, int held) {
@@ -111,8 +106,7 @@ bool s_ReadWordAfter(const char *marker, char *field, int most, int *length)
     });
 }
 
-// Six colon-separated hexadecimal values after `marker`, once the line's end
-// has arrived.
+// Six colon-separated hexadecimal values after `marker`, once the line ended.
 bool s_ReadAddressAfter(const char *marker, unsigned char *address)
 {
     return s_answers.Parse([&](const char *data, int held) {
@@ -142,16 +136,8 @@ bool s_ReadAddressAfter(const char *marker, unsigned char *address)
 
 int s_Write(const char *data, int length) { return API_UartWrite(kUart, data, length); }
 
-void s_CallLinkCallback()
-{
-    if (void (*callback)(void) = p_btcallback.load())
-        callback();
-}
-
-// ---- the receive task ----
-
-// The task waits for a reader to make room only while that reader can still
-// drain the ring: the link is up and no escape is setting its data aside.
+// A full ring waits for the reader only while it can still drain it: the
+// link is up and no escape is setting its data aside.
 void s_StoreData(const char *data, int length)
 {
     s_ring.Put(data, length, [] {
@@ -159,8 +145,7 @@ void s_StoreData(const char *data, int length)
     });
 }
 
-// After the link's end or the escape's answer: with nothing left to read the
-// link is over at once, otherwise the reader drains the ring first.
+// With nothing left to read the link is over at once, else once drained.
 void s_EndOfLinkCheck()
 {
     b_ExitDataMode = 1;
@@ -196,18 +181,18 @@ void s_CommandModeChunk(const char *chunk, int count)
     if (!event && (!resumed || linkLost))
         return;
     if (event) {
-        s_ring.Reset(true);
+        s_ring.Reset();
         b_switchToDataModeRequested = 0;
     }
-    // Bytes the reader had not taken before a command exchange stay readable;
-    // the new ones follow them.  A new link's come behind its event and the
-    // two bytes after it.
+    // A resumed link's bytes follow the unread ones; a new link's payload
+    // comes behind its event and the two bytes after it.
     b_ExitDataMode = 0;
     b_ConnectionStatus = 1;
     int payload = event ? static_cast<int>(event - chunk) + 9 : 0;
     if (payload < count)
         s_StoreData(chunk + payload, count - payload);
-    s_CallLinkCallback();
+    if (void (*callback)(void) = p_btcallback.load())
+        callback();
 }
 
 void *bt_task(void *)
@@ -217,8 +202,7 @@ void *bt_task(void *)
         int count = channel::Task::Read(kUart, chunk, BT_BUFFER_SIZE);
         if (count == 0)
             continue;
-        // The mode is taken when the chunk is there: a reset or the clean-up
-        // may have ended the link meanwhile.
+        // The mode of the moment: a reset may have ended the link meanwhile.
         bool dataMode = b_ConnectionStatus.load() == 1 && b_ExitDataMode.load() == 0;
         if (b_BTDebug.load() == 1)
             puts(dataMode ? "BT task in data mode receive data" : "BT task in command mode receive data");
@@ -234,17 +218,18 @@ void *bt_task(void *)
 // Ends the receive task before what it uses goes away.
 void s_StopTask()
 {
-    s_task.Stop([] { s_ring.WakeWriter(); });
+    s_task.Stop([] { s_ring.Wake(); });
 }
 
 // One command exchange under the unit's lock, then back to data mode.
 template <typename Exchange>
-int s_Locked(Exchange exchange)
+int s_Locked(Exchange exchange, bool resume = true)
 {
     pthread_mutex_lock(&Bluetooth_mutex);
     int result = exchange();
     pthread_mutex_unlock(&Bluetooth_mutex);
-    s_BTDataMode();
+    if (resume)
+        s_BTDataMode();
     return result;
 }
 
@@ -252,14 +237,6 @@ int s_Locked(Exchange exchange)
 int s_Send(const char *command)
 {
     return s_BluetoothSendCmd(command) == API_ERR_NONE ? API_ERR_NONE : API_ERR_WRITING_BLUETOOTH;
-}
-
-int s_LockedSend(const char *command)
-{
-    pthread_mutex_lock(&Bluetooth_mutex);
-    int result = s_Send(command);
-    pthread_mutex_unlock(&Bluetooth_mutex);
-    return result;
 }
 
 // Back to data mode, for an operation with nothing to send.
@@ -285,8 +262,7 @@ int s_SendAuth(int enable)
     return s_Send(command);
 }
 
-// A text for a module command: at most `most` characters, none that could
-// end the command line and start another.  Copied into `field`.
+// Copies a text that cannot end the command line and start another.
 bool s_TakeCommandText(const char *text, char *field, size_t most)
 {
     size_t length = strnlen(text, most + 1);
@@ -318,8 +294,7 @@ int s_GetCachedText(const char *cached, const int &cachedLength, char *buffer, i
     return result;
 }
 
-// Parses what the settings listing has shown so far; true once every item
-// is known.
+// Parses what the settings listing has shown; true once every item is known.
 bool s_ParseListing()
 {
     if (!b_GotPinCode && (b_EnablePinRequest == 0 ||
@@ -342,8 +317,6 @@ bool s_ParseListing()
 
 }  // namespace
 
-// ---- command channel ----
-
 extern "C" int s_BluetoothSendCmd(const char *command)
 {
     if (!command)
@@ -356,11 +329,11 @@ extern "C" int s_BluetoothSendCmd(const char *command)
     size_t length = strnlen(command, API_BLUETOOTH_COMMAND_MAX + 1);
     if (length > API_BLUETOOTH_COMMAND_MAX)
         return API_ERR_INVALID_PARAMETERS;
-    // Only a live link is escaped: once it has ended the module is in
-    // command mode already, whatever the reader has still to drain.
+    // Only a live link is escaped: an ended one left the module in command mode.
     if (b_ConnectionStatus.load() == 1 && b_ExitDataMode.load() == 0) {
         b_RestaureDataMode = 1;
         b_switchToCommandModeRequested = 1;
+        s_ring.Wake();  // a task waiting for room sets the link's data aside
         if (!channel::SendEscape(kUart, s_answers, 1000))
             return API_ERR_BLUETOOTH_MODULE_INVALID_MODE;
         API_Sleep(1000);
@@ -391,16 +364,14 @@ int s_BTDataMode(void)
     if (b_ConnectionStatus.load() == 0 && b_RestaureDataMode.exchange(0) != 0) {
         API_Sleep(1000);
         s_answers.Clear();
-        // Raised only now: text that was still coming in during the pause is
-        // the module's, not the remote's.
+        // Only now: text still coming during the pause is the module's.
         b_switchToDataModeRequested = 1;
         if (s_Write("SELECT 0\n", 9) != 9) {
             b_switchToDataModeRequested = 0;
             result = API_ERR_WRITING_BLUETOOTH;
         } else {
             API_Sleep(1000);
-            // Unless the task saw the link end in the meantime: then it
-            // withdrew the request without switching.
+            // Unless the task saw the link end and withdrew the request.
             if (b_switchToDataModeRequested.load() == 1 || b_ExitDataMode.load() == 0)
                 b_ConnectionStatus = 1;
         }
@@ -428,8 +399,6 @@ int s_BluetoothGetParameters(int refresh)
         return complete ? API_ERR_NONE : API_ERR_TIME_OUT;
     });
 }
-
-// ---- start-up, reset, clean-up ----
 
 extern "C" int API_Bluetooth_Initialize(void) { return API_Bluetooth_Init(); }
 
@@ -482,7 +451,8 @@ extern "C" int API_Bluetooth_EnableSlaveMode(void)
 
 extern "C" int API_Bluetooth_StartServer(int enable)
 {
-    int result = s_LockedSend(enable ? "SET PROFILE SPP Bluetooth Serial Port" : "SET PROFILE SPP");
+    const char *profile = enable ? "SET PROFILE SPP Bluetooth Serial Port" : "SET PROFILE SPP";
+    int result = s_Locked([profile] { return s_Send(profile); }, false);
     if (result == API_ERR_NONE) {
         API_Sleep(1000);
         b_GotProfile = 0;
@@ -493,7 +463,7 @@ extern "C" int API_Bluetooth_StartServer(int enable)
             result = API_ERR_TIME_OUT;
         else if (!enable && b_GotProfile)
             result = API_ERR_SET_BLUETOOTH_PROFILE;
-        else if ((result = s_LockedSend("RESET")) == API_ERR_NONE)
+        else if ((result = s_Locked([] { return s_Send("RESET"); }, false)) == API_ERR_NONE)
             API_Sleep(1500);
     }
     s_BTDataMode();
@@ -513,10 +483,9 @@ extern "C" int API_Bluetooth_Reset(void)
     pthread_mutex_unlock(&s_spi_mutex);
     if (result == API_ERR_NONE) {
         b_ConnectionStatus = 0;
-        // A reader waiting for the lost link's data learns of its end, and a
-        // task waiting for room in the ring goes back to the line for "READY.".
-        s_ring.WakeReader();
-        s_ring.WakeWriter();
+        // A waiting reader learns of the end; a task waiting for room goes
+        // back to the line for "READY.".
+        s_ring.Wake();
     }
     return result;
 }
@@ -525,8 +494,7 @@ extern "C" int API_Bluetooth_Cleanup(void)
 {
     b_ConnectionStatus = 0;
     b_GotMacAddress = 0;
-    // The name is asked again with the address: a cached name without its
-    // length would be handed out empty.
+    // The name is asked again with the address, not handed out without length.
     i_DevNameLength = 0;
     b_GotDevName = 0;
     b_GotBTParameters = 0;
@@ -535,8 +503,6 @@ extern "C" int API_Bluetooth_Cleanup(void)
     API_UartClose(kUart);
     return API_ERR_NONE;
 }
-
-// ---- link and data ----
 
 extern "C" int API_Bluetooth_ConnectedCallback(void (*callback)(void))
 {
@@ -575,8 +541,6 @@ extern "C" int API_Bluetooth_WriteData(const char *data, int length, int *writte
     *written = std::max(count, 0);
     return count < length ? API_ERR_WRITING_BLUETOOTH : API_ERR_NONE;
 }
-
-// ---- settings ----
 
 extern "C" int API_Bluetooth_GetVersion(char *buffer, int *length)
 {

@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <stdio.h>
 #include <string.h>
-#include <time.h>
 
 #include <algorithm>
 
@@ -20,11 +19,8 @@ namespace channel {
 
 namespace {
 
-// How long the task waits for the line, and a full ring for the reader,
-// before looking at their orders again.
+// How long the task waits for the line before looking at its orders again.
 constexpr int kLineWaitMs = 100;
-constexpr long long kRoomWaitNs = 20 * 1000 * 1000;
-constexpr long long kSecondNs = 1000 * 1000 * 1000;
 
 struct Locked {
     explicit Locked(pthread_mutex_t &lock) : m(lock) { pthread_mutex_lock(&m); }
@@ -39,15 +35,12 @@ char *Find(const char *data, int count, const char *text)
     return MyStrStr(const_cast<char *>(data), static_cast<unsigned long>(count), const_cast<char *>(text));
 }
 
-// ---- answers ----
-
 int Answers::Held() const { return std::clamp(m_length.load(), 0, kSize); }
 
 void Answers::Clear()
 {
     Locked locked(m_lock);
     memset(m_data, 0, kSize);
-    m_end = m_data;
     m_length = 0;
 }
 
@@ -55,11 +48,9 @@ void Answers::Append(const char *bytes, int count)
 {
     Locked locked(m_lock);
     count = std::min(count, kSize);
-    if (count >= kSize - static_cast<int>(m_end - m_data))
-        m_end = m_data;
-    memcpy(m_end, bytes, static_cast<size_t>(count));
-    m_end += count;
-    m_length = static_cast<int32_t>(m_end - m_data);
+    int at = count < kSize - Held() ? Held() : 0;
+    memcpy(m_data + at, bytes, static_cast<size_t>(count));
+    m_length = at + count;
 }
 
 void Answers::SetWord(const char *word)
@@ -67,7 +58,6 @@ void Answers::SetWord(const char *word)
     Locked locked(m_lock);
     size_t size = strlen(word) + 1;
     memcpy(m_data, word, size);
-    m_end = m_data + size;
     m_length = static_cast<int32_t>(size);
 }
 
@@ -114,35 +104,27 @@ int Answers::Wait(const char *text, int seconds, const char *failure, bool sleep
     return API_ERR_TIME_OUT;
 }
 
-// ---- ring ----
-
 bool Ring::Allocate()
 {
-    char *storage = static_cast<char *>(calloc(kSize, 1));
-    if (storage == nullptr)
-        return false;
+    char *storage = static_cast<char *>(malloc(kSize));
+    if (storage != nullptr)
+        Replace(storage);
+    return storage != nullptr;
+}
+
+void Ring::Replace(char *storage)
+{
     Locked locked(m_lock);
     free(m_storage);
     m_storage = storage;
-    Rewind();
-    return true;
-}
-
-void Ring::Release()
-{
-    Locked locked(m_lock);
-    free(m_storage);
-    m_storage = nullptr;
     Rewind();
     WakeReaderLocked();
     pthread_cond_broadcast(&m_room);
 }
 
-void Ring::Reset(bool zero)
+void Ring::Reset()
 {
     Locked locked(m_lock);
-    if (zero && m_storage != nullptr)
-        memset(m_storage, 0, kSize);
     Rewind();
     pthread_cond_broadcast(&m_room);
 }
@@ -155,15 +137,10 @@ void Ring::WakeReaderLocked()
         sem_post(&m_wake);
 }
 
-void Ring::WakeReader()
+void Ring::Wake()
 {
     Locked locked(m_lock);
     WakeReaderLocked();
-}
-
-void Ring::WakeWriter()
-{
-    Locked locked(m_lock);
     pthread_cond_broadcast(&m_room);
 }
 
@@ -188,12 +165,7 @@ void Ring::Put(const char *bytes, int count, const std::function<bool()> &mayWai
             fflush(stdout);
             break;
         }
-        timespec until;
-        clock_gettime(CLOCK_REALTIME, &until);
-        long long ns = until.tv_nsec + kRoomWaitNs;
-        until.tv_sec += static_cast<time_t>(ns / kSecondNs);
-        until.tv_nsec = static_cast<long>(ns % kSecondNs);
-        pthread_cond_timedwait(&m_room, &m_lock, &until);
+        pthread_cond_wait(&m_room, &m_lock);
     }
 }
 
@@ -219,9 +191,8 @@ int Ring::Take(char *destination, int wanted, const std::function<bool()> &ended
     pthread_cond_broadcast(&m_room);
     // A read of nothing from an ended stream ends it as an empty ring would.
     bool over = ended() && (taken == 0 || Empty());
-    if (over) {
+    if (over)
         Rewind();
-    }
     return over && taken == 0 ? -1 : taken;
 }
 
@@ -229,14 +200,11 @@ bool Ring::EndOfStream()
 {
     Locked locked(m_lock);
     bool drained = Empty();
-    if (drained) {
+    if (drained)
         Rewind();
-    }
     WakeReaderLocked();
     return drained;
 }
-
-// ---- task ----
 
 int Task::Start(pthread_t *id, const pthread_attr_t *attributes)
 {
@@ -306,8 +274,6 @@ int Task::Read(int uart, char *chunk, int size)
     API_Sleep(100);  // a line that keeps failing, or hangs up, must not make the task spin
     return 0;
 }
-
-// ---- line ----
 
 void WaitSemaphore(sem_t *semaphore)
 {

@@ -4,13 +4,11 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <pthread.h>
-#include <semaphore.h>
-#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <termios.h>
+
+#include <utility>
 
 #include "API_Errors.h"
 #include "API_SPI.h"
@@ -26,8 +24,7 @@
 #include "internal/API_Signal.h"
 #include "internal/API_Uart.h"
 
-// Modem answers may carry zero bytes (binary data in socket mode), so strstr
-// cannot be used.
+// Zero bytes count like any other: socket payload is binary.
 extern "C" char *MyStrStr(char *data, unsigned long length, char *pattern)
 {
     size_t size = pattern == nullptr ? 0 : strlen(pattern);
@@ -72,7 +69,6 @@ namespace {
 
 using channel::Find;
 
-constexpr int kScratchSize = 4096;
 constexpr unsigned long kGpioGetDcdLevel = 0x8004FF18UL;
 constexpr int kPinQueries = 5;
 
@@ -80,10 +76,8 @@ channel::Answers s_answers(Buffer_Cmd, Buffer_Cmd_Length);
 channel::Ring s_ring(i_WPtr, i_RPtr, b_PSD_WaitForData, sem_gsm_id, "###### Overflow on GSM ########");
 channel::Task s_task(gsm_task);
 
-// Set while a connection that is up goes back to data mode: the answer
-// resumes its stream, whose unread payload stays in the ring.  A socket is
-// answered "CONNECT"; a call only "OK", on which the task itself switches
-// the line back, before it records the answer the waiting side looks for.
+// A connection going back to data mode: its stream goes on behind its unread
+// payload.  A call is answered only "OK", on which the task switches the line.
 enum ResumeKind : int32_t { kResumeNone, kResumeSocket, kResumeCall };
 std::atomic<int32_t> s_Resuming{kResumeNone};
 
@@ -100,16 +94,13 @@ int s_Exchange(const char *command, const char *expected, int seconds)
     return result == API_ERR_NONE ? s_GsmVerifyAnswer(expected, seconds) : result;
 }
 
-// ---- Receive task ---------------------------------------------------------
-
 void s_ClearConnections(void)
 {
     b_CSD_ConnectionStatus = 0;
     b_PSD_ConnectionStatus = 0;
 }
 
-// Payload of a data read.  At the end of a stream a drained ring closes the
-// connection; an escape only pauses the stream, so it leaves it open.
+// At a stream's end a drained ring closes the connection; an escape only pauses it.
 void s_Deliver(const char *data, int count, bool streamMayEnd)
 {
     s_ring.Put(data, count);
@@ -128,15 +119,14 @@ void s_RecordAnswer(char *data, int count)
         s_answers.SetWord("ERROR");
 }
 
-// "CONNECT" and its CR LF are followed by the stream's first payload.  A
-// new connection starts with an empty ring; a resumed one goes on behind
-// what the application has not read yet.
+// "CONNECT" and its CR LF come before the first payload.  A new connection
+// starts an empty ring; a resumed one goes on behind the unread bytes.
 void s_StartStream(char *data, int count, char *connect, bool resumed)
 {
     b_ExitDataMode = 0;
     (GSMprotocol == 1 ? b_PSD_ConnectionStatus : b_CSD_ConnectionStatus) = 1;
     if (!resumed)
-        s_ring.Reset(true);
+        s_ring.Reset();
     long payloadStart = (connect - data) + 9;
     if (payloadStart < count)
         s_ring.Put(connect + 9, count - static_cast<int>(payloadStart));
@@ -165,8 +155,7 @@ char *s_StreamEnd(char *data, int count, const char *text)
     return nullptr;
 }
 
-// Payload bytes in front of a modem text, without the text's CR LF framing:
-// the peer never sent those two bytes.
+// Payload in front of a modem text, less the text's CR LF framing.
 int s_PayloadBefore(const char *data, const char *answer)
 {
     int count = static_cast<int>(answer - data);
@@ -196,8 +185,7 @@ void s_HandleDataRead(char *data, int count)
     s_Deliver(data, s_PayloadBefore(data, ok), false);
 }
 
-// The call's "OK" to "ATO": the answer ends with its line, and the bytes
-// behind it are the call's payload.  Null when the read is no such answer.
+// Where the call's payload starts behind the "OK" line to "ATO"; null if none.
 char *s_CallResumed(char *data, int count)
 {
     if (s_Resuming != kResumeCall)
@@ -237,13 +225,12 @@ void s_HandleCommandRead(char *data, int count)
 
 bool s_PortOpen(void) { return ai_fd[GSM_UART] > 0; }
 
-// One read of the line; false once the port is closed.  The mode is taken
-// once the read is there: an escape may have switched it meanwhile.
+// One read of the line, in the mode of the moment; false once the port is closed.
 bool s_ServeLine(char *scratch)
 {
     if (!s_PortOpen())
         return false;
-    int count = channel::Task::Read(GSM_UART, scratch, kScratchSize);
+    int count = channel::Task::Read(GSM_UART, scratch, channel::kSize);
     if (count == 0)
         return true;
     if (b_CommandMode == 1 || b_ExitDataMode == 1)
@@ -262,12 +249,9 @@ bool s_CreateSemaphores(void)
     return made;
 }
 
-// ---- Escape ---------------------------------------------------------------
-
 bool s_MayRetryEscape(int code) { return code == API_ERR_GSM_ACK || code == API_ERR_TIME_OUT; }
 
-// One escape attempt: "+++", then a look for its echo, then a plain "AT".
-// 0 on success, a retryable 92 or 24, or a code that ends the escape.
+// "+++", a look for its echo, then "AT": 0, a retryable 92 or 24, or a failure.
 int s_EscapeAttempt(void)
 {
     int result = s_Exchange("+++", "OK", 3);
@@ -276,10 +260,7 @@ int s_EscapeAttempt(void)
     return s_MayRetryEscape(result) ? s_Exchange("AT\r", "OK", 2) : result;
 }
 
-// ---- Start-up and power ---------------------------------------------------
-
-// One exchange with the bus lock already held: 27 for the request, 26 for
-// any failed reply.
+// One exchange under the bus lock: 27 for the request, 26 for a failed reply.
 int s_PmuExchangeLocked(unsigned char command, unsigned char parameter, unsigned char *data)
 {
     // Descriptor 0 is the PMU closed, not a device to write to.
@@ -309,26 +290,19 @@ int s_PowerSequence(void)
 
 int s_StartupCommands(void)
 {
-    static const struct {
-        const char *command;
-        int sendFailure;
-        int answerFailure;
-    } kCommands[] = {
-        {"ATE0\r", API_ERR_SEND_ATE0, API_ERR_ATE0_NOT_ACKNOWLEDGED},
-        {"AT&F0\r", API_ERR_SEND_AT_F0, API_ERR_AT_F0_NOT_ACKNOWLEDGED},
-        {"AT+CFUN=1\r", API_ERR_SEND_AT_CFUNC, API_ERR_AT_CFUNC_NOT_ACKNOWLEDGED},
-    };
-    for (const auto &step : kCommands) {
-        if (s_GsmSendCmd(step.command) != API_ERR_NONE)
-            return step.sendFailure;
+    // Each refusal's code follows its send failure's.
+    static const std::pair<const char *, int> kCommands[] = {
+        {"ATE0\r", API_ERR_SEND_ATE0}, {"AT&F0\r", API_ERR_SEND_AT_F0}, {"AT+CFUN=1\r", API_ERR_SEND_AT_CFUNC}};
+    for (const auto &[command, failure] : kCommands) {
+        if (s_GsmSendCmd(command) != API_ERR_NONE)
+            return failure;
         if (s_GsmVerifyAnswer("OK", 10) != API_ERR_NONE)
-            return step.answerFailure;
+            return failure + 1;
     }
     return API_ERR_NONE;
 }
 
-// Every pass counts, so a modem that never reports its status cannot hold
-// the start-up for ever.
+// Bounded, even for a modem that never reports its status.
 int s_StartupReadiness(void)
 {
     for (int pass = 0; pass < 60; ++pass) {
@@ -352,17 +326,15 @@ int s_StartupReadiness(void)
     return API_ERR_NONE;
 }
 
-int s_Startup(bool *portOpened)
+int s_Startup(void)
 {
-    // Until the modem is powered again the task stays away from the line,
-    // whatever an earlier run left it doing.
+    // The task stays off the line until the modem is powered again.
     s_GsmParkTask();
     if (!s_ring.Allocate())
         return API_ERR_ALLOCATION;
     b_CommandMode = 1;
     if (API_UartOpen(GSM_UART, O_RDWR | O_NOCTTY) != API_ERR_NONE)
         return API_ERR_OPEN_GSM_PORT;
-    *portOpened = true;
     if (API_UartSetBaudRate(GSM_UART, B115200) != API_ERR_NONE)
         return API_ERR_SETTING_UART_BAUDRATE;
     channel::ConfigureLine(GSM_UART, IGNBRK | IGNPAR, CLOCAL | CREAD | CS8, CBAUD);
@@ -378,8 +350,6 @@ int s_Startup(bool *portOpened)
         return result;
     return s_StartupReadiness();
 }
-
-// ---- PIN ------------------------------------------------------------------
 
 bool s_IsWellFormedPin(const char *pin)
 {
@@ -402,9 +372,8 @@ int s_SendPin(const char *pin)
     return result;
 }
 
-// The SIM state queries.  A failed one is looked up in the extended error:
-// no SIM is 192, a busy SIM is asked again after a second (191 once the
-// queries are used up).  `answered` tells whether the modem was heard.
+// A failed SIM query is looked up in the extended error: no SIM (192), busy (asked
+// again after 1 s, 191 at the end).  `answered`: whether the modem was heard.
 int s_QuerySim(const char *pin, bool *answered)
 {
     for (int query = 1;; ++query) {
@@ -462,8 +431,6 @@ int s_EnterPinLocked(const char *pin)
 
 }  // namespace
 
-// ---- Command channel --------------------------------------------------------
-
 char *s_GsmFindInAnswer(const char *text) { return s_answers.Find(text); }
 
 int s_GsmAnswerByte(const char *position, int offset) { return s_answers.ByteAt(position, offset); }
@@ -484,8 +451,6 @@ int s_GsmUartWrite(const void *data, int length)
 
 int s_GsmSendCmd(const char *command)
 {
-    if (command == nullptr)
-        return API_ERR_INVALID_PARAMETERS;
     bool alwaysAllowed = strcmp(command, "+++") == 0 || strcmp(command, "AT\r") == 0;
     if (!alwaysAllowed && b_CommandMode == 0)
         return API_ERR_GSM_INVALID_MODE;
@@ -501,8 +466,6 @@ int s_CharToInt(char c, unsigned *value)
     unsigned digit = static_cast<unsigned char>(c) - '0';
     if (digit > 9)
         return API_ERR_CHAR_NOT_DIGIT;
-    if (value == nullptr)
-        return API_ERR_INVALID_PARAMETERS;
     *value = digit;
     return API_ERR_NONE;
 }
@@ -541,8 +504,6 @@ int s_GsmWaitForReady(void)
     }
     return API_ERR_GSM_INIT_SEQUENCE_NOT_FINISHED;
 }
-
-// ---- Modes ------------------------------------------------------------------
 
 int s_GsmCmdMode(void)
 {
@@ -583,8 +544,7 @@ int s_GsmCsdDataMode(void)
 {
     if (b_CSD_ConnectionStatus == 0 || b_CommandMode == 0)
         return API_ERR_NONE;
-    // The task marks the line as carrying the call when the "OK" comes, in
-    // the read that brings it: the payload behind it may share that read.
+    // The task switches the line on the "OK": payload may share its read.
     s_Resuming = kResumeCall;
     int result = s_Exchange("ATO\r", "OK", 10);
     s_Resuming = kResumeNone;
@@ -597,8 +557,6 @@ int s_GsmDataMode(void)
         return s_GsmPsdDataMode();
     return b_CSD_ConnectionStatus == 1 ? s_GsmCsdDataMode() : API_ERR_NONE;
 }
-
-// ---- Payload ----------------------------------------------------------------
 
 int s_GsmRead(char *destination, int wanted, int *received)
 {
@@ -618,11 +576,9 @@ int s_GsmRead(char *destination, int wanted, int *received)
 
 void s_GsmResetRing(void) { s_ring.Reset(); }
 
-// ---- Task -------------------------------------------------------------------
-
 extern "C" void *gsm_task(void *)
 {
-    char *scratch = static_cast<char *>(malloc(kScratchSize));
+    char *scratch = static_cast<char *>(malloc(channel::kSize));
     if (scratch != nullptr && s_CreateSemaphores()) {
         while (!s_task.Stopping()) {
             channel::WaitSemaphore(&sem_gsm_power_id);
@@ -664,8 +620,6 @@ void s_GsmStopTask(void)
     });
 }
 
-// ---- Public operations --------------------------------------------------------
-
 extern "C" int API_GSM_Initialize(void)
 {
     if (b_GSM_API_Initialized == 1)
@@ -686,13 +640,11 @@ extern "C" int API_GSM_Initialize(void)
         pthread_attr_destroy(&attributes);
     }
     pthread_mutex_lock(&gsm_mutex);
-    bool portOpened = false;
-    int result = s_Startup(&portOpened);
+    int result = s_Startup();
     if (result != API_ERR_NONE) {
         s_GsmParkTask();
         s_ring.Release();
-        if (portOpened)
-            API_UartClose(GSM_UART);
+        API_UartClose(GSM_UART);
     } else {
         s_ClearConnections();
     }
@@ -808,6 +760,5 @@ extern "C" int API_GSM_DSCCallback(API_GSM_ConnectionCallback callback)
     return API_ERR_NONE;
 }
 
-// Carrier changes need no action of their own: the end of a stream is seen
-// in the modem's texts.
+// Nothing to do: a stream's end is seen in the modem's texts.
 extern "C" void API_GSM_DSCSignalHandler(void) {}

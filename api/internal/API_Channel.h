@@ -37,9 +37,8 @@ public:
     int Copy(char *copy, int size) const;
     // `parse(data, length)` on a steady buffer.
     bool Parse(const std::function<bool(const char *, int)> &parse) const;
-    // 10 x seconds + 1 looks 100 ms apart (no sleep before a single look
-    // unless `sleepFirst`): 0 once `text` is held, 92 once `failure` is, 24
-    // at the end or for a negative time.
+    // 10 x seconds + 1 looks 100 ms apart (a single one unslept unless
+    // `sleepFirst`): 0 once `text` is held, 92 once `failure` is, else 24.
     int Wait(const char *text, int seconds, const char *failure, bool sleepFirst) const;
 
 private:
@@ -47,12 +46,10 @@ private:
 
     char *m_data;
     std::atomic<int32_t> &m_length;
-    char *m_end = m_data;
     mutable pthread_mutex_t m_lock = PTHREAD_MUTEX_INITIALIZER;
 };
 
-// The remote's payload between the receive task and one reader: empty when
-// the indices are equal, so at most 4095 unread, never overwritten.
+// The remote's payload for one reader: at most 4095 unread, never overwritten.
 class Ring {
 public:
     Ring(std::atomic<int32_t> &write, std::atomic<int32_t> &read, std::atomic<int32_t> &readerWaits, sem_t &wake,
@@ -62,26 +59,24 @@ public:
 
     bool Allocate();
     // A reader blocked on the ring learns that it is gone.
-    void Release();
-    // Empty; `zero` also clears the storage.
-    void Reset(bool zero = false);
+    void Release() { Replace(nullptr); }
+    void Reset();
     bool Empty() const { return m_read.load() == m_write.load(); }
     int Unread() const;
     // What finds the ring full waits for the reader while `mayWait` holds
-    // (looked at every 20 ms and whenever the reader takes something); the
-    // rest is dropped with the overflow line.
+    // (looked at on each take and Wake), else is dropped and reported.
     void Put(const char *bytes, int count, const std::function<bool()> &mayWait = nullptr);
     // Up to `wanted` bytes, blocking while the ring is empty and the stream
-    // goes on; -1 once `ended` holds with nothing left.  A drained ring of an
-    // ended stream starts again at 0.
+    // goes on; -1 once `ended` holds with nothing left (the ring then at 0).
     int Take(char *destination, int wanted, const std::function<bool()> &ended);
     // The stream has ended: an empty ring is reset (true); a reader is told.
     bool EndOfStream();
-    void WakeReader();
-    // A task waiting for room looks at its conditions again.
-    void WakeWriter();
+    // A waiting reader, and a writer waiting for room, look at their conditions
+    // again: call it after changing what they look at.
+    void Wake();
 
 private:
+    void Replace(char *storage);
     void WakeReaderLocked();
     void Rewind() { m_write = m_read = 0; }
 
@@ -95,22 +90,19 @@ private:
     pthread_cond_t m_room = PTHREAD_COND_INITIALIZER;
 };
 
-// The receive task's life.  It waits for the line with a time-out so that it
-// can look at its orders: a stop ends it, a park takes it off the line (a
-// descriptor closed under a read may be reused).
+// The receive task's life: it waits for the line with a time-out to look at its
+// orders (a descriptor closed under a read may be reused).
 class Task {
 public:
     explicit Task(void *(*body)(void *)) : m_body(body) {}
 
     // Starts the task unless it runs; the thread's creation code.
     int Start(pthread_t *id, const pthread_attr_t *attributes);
-    // Ends and joins it (detaches it when called by the task itself); `wake`
-    // gets a parked task moving.
+    // Ends and joins it (from the task itself: detaches it); `wake` moves it.
     void Stop(const std::function<void()> &wake);
     bool Running();
     bool Stopping() const { return m_stop.load() != 0; }
-    // Around the task's time on the line; OnLine decides under the lock, so
-    // a park that came first is never missed.
+    // Around the task's time on the line, under the lock: no park is missed.
     bool OnLine(bool allowed);
     void OffLine();
     // Returns once the task is off the line (at once from the task itself).
@@ -135,8 +127,7 @@ void WaitSemaphore(sem_t *semaphore);
 // with `control` added, one byte per read; flushed.  False when not set.
 bool ConfigureLine(int uart, tcflag_t input, tcflag_t control, tcflag_t keep);
 
-// The escape from data mode: `guardMs` of silence, the answers cleared, then
-// "+++"; true when all three bytes went out.
+// `guardMs` of silence, the answers cleared, "+++": true when it all went out.
 bool SendEscape(int uart, Answers &answers, int guardMs);
 
 }  // namespace channel
