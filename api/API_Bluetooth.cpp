@@ -1,5 +1,4 @@
-// The Bluetooth module on interface 3: its commands, link data, start-up,
-// reset and settings.
+// The Bluetooth module on interface 3: commands, link data, start-up, settings.
 #include "API_Bluetooth.h"
 
 #include <ctype.h>
@@ -242,8 +241,7 @@ int s_Send(const char *command)
 // Back to data mode, for an operation with nothing to send.
 int s_Resume()
 {
-    s_BTDataMode();
-    return API_ERR_NONE;
+    return s_Locked([] { return API_ERR_NONE; });
 }
 
 // A command and the module's "READY." after it: 0, 44 or 50.

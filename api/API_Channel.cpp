@@ -53,14 +53,6 @@ void Answers::Append(const char *bytes, int count)
     m_length = at + count;
 }
 
-void Answers::SetWord(const char *word)
-{
-    Locked locked(m_lock);
-    size_t size = strlen(word) + 1;
-    memcpy(m_data, word, size);
-    m_length = static_cast<int32_t>(size);
-}
-
 char *Answers::Find(const char *text) const
 {
     Locked locked(m_lock);
@@ -218,12 +210,6 @@ int Task::Start(pthread_t *id, const pthread_attr_t *attributes)
     if (m_running)
         *id = m_id;
     return result;
-}
-
-bool Task::Running()
-{
-    Locked locked(m_lock);
-    return m_running;
 }
 
 void Task::Stop(const std::function<void()> &wake)

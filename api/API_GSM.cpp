@@ -1,5 +1,4 @@
-// GSM modem: the AT command channel, the receive task with its payload ring,
-// the command/data mode switches, start-up, power and SIM PIN.
+// GSM modem: AT commands, the receive task, mode switches, start-up, power, PIN.
 #include "API_GSM.h"
 
 #include <errno.h>
@@ -8,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <initializer_list>
 #include <utility>
 
 #include "API_Errors.h"
@@ -113,10 +113,12 @@ void s_RecordAnswer(char *data, int count)
     if (b_switchToCommandModeRequested == 0 && bCloseSocketRequested == 0)
         return s_answers.Append(data, count);
     // Only the result words matter while the line is being switched.
-    if (Find(data, count, "OK"))
-        s_answers.SetWord("OK");
-    if (Find(data, count, "ERROR"))
-        s_answers.SetWord("ERROR");
+    for (const char *word : {"OK", "ERROR"}) {
+        if (Find(data, count, word)) {
+            s_answers.Clear();
+            s_answers.Append(word, static_cast<int>(strlen(word)) + 1);
+        }
+    }
 }
 
 // "CONNECT" and its CR LF come before the first payload.  A new connection
@@ -261,18 +263,21 @@ int s_EscapeAttempt(void)
 }
 
 // One exchange under the bus lock: 27 for the request, 26 for a failed reply.
-int s_PmuExchangeLocked(unsigned char command, unsigned char parameter, unsigned char *data)
+int s_PmuExchange(unsigned char command, unsigned char parameter, unsigned char *data = nullptr)
 {
-    // Descriptor 0 is the PMU closed, not a device to write to.
-    if (ifd_pmu <= 0 || API_SPI_Sendmsg(ifd_pmu, command, parameter) != API_ERR_NONE)
-        return API_ERR_WRITING_SPI;
-    API_SPI_PauseMicroseconds(10);
+    int result = API_ERR_WRITING_SPI;
     unsigned char reply[PMU_MSG_SIZE] = {0, 0, 0, 0};
-    if (API_SPI_Receivemsg(ifd_pmu, reply, command) != API_ERR_NONE)
-        return API_ERR_READING_FROM_SPI;
+    pthread_mutex_lock(&s_spi_mutex);
+    // Descriptor 0 is the PMU closed, not a device to write to.
+    if (ifd_pmu > 0 && API_SPI_Sendmsg(ifd_pmu, command, parameter) == API_ERR_NONE) {
+        API_SPI_PauseMicroseconds(10);
+        bool replied = API_SPI_Receivemsg(ifd_pmu, reply, command) == API_ERR_NONE;
+        result = replied ? API_ERR_NONE : API_ERR_READING_FROM_SPI;
+    }
+    pthread_mutex_unlock(&s_spi_mutex);
     if (data != nullptr)
         *data = reply[2];
-    return API_ERR_NONE;
+    return result;
 }
 
 int s_PowerSequence(void)
@@ -596,6 +601,7 @@ extern "C" void *gsm_task(void *)
 
 int s_GsmCreateTask(const pthread_attr_t *attributes)
 {
+    s_CreateSemaphores();  // before the task: its stop posts one
     int result = s_task.Start(&gsm_thread_id, attributes);
     if (result == 0) {
         s_taskWanted = true;
@@ -613,11 +619,7 @@ void s_GsmParkTask(void)
 
 void s_GsmStopTask(void)
 {
-    s_task.Stop([] {
-        // Wakes a parked task; the semaphore exists once the task has started.
-        if (s_CreateSemaphores())
-            sem_post(&sem_gsm_power_id);
-    });
+    s_task.Stop([] { sem_post(&sem_gsm_power_id); });
 }
 
 extern "C" int API_GSM_Initialize(void)
@@ -633,7 +635,7 @@ extern "C" int API_GSM_Initialize(void)
     b_GSM_DCD_Enabled = 0;
     // The task the application had before a restart of the unit.
     pthread_attr_t attributes;
-    if (s_taskWanted && !s_task.Running() && pthread_attr_init(&attributes) == 0) {
+    if (s_taskWanted && pthread_attr_init(&attributes) == 0) {
         pthread_attr_setstacksize(&attributes, s_taskStack);
         if (s_task.Start(&gsm_thread_id, &attributes) == 0)
             pthread_setschedparam(gsm_thread_id, SCHED_FIFO, &s_taskPriority);
@@ -682,15 +684,13 @@ extern "C" int API_GSM_SendCmd(const char *command)
 
 extern "C" int API_GSM_SetPowerState(int state)
 {
-    pthread_mutex_lock(&s_spi_mutex);
     if (state == 1)
         b_GSM_DCD_Stable = 0;
-    int result = s_PmuExchangeLocked(state == 1 ? PMU_CMD_GSM_POWER_ON : PMU_CMD_GSM_POWER_OFF, 1, nullptr);
-    if (result == API_ERR_NONE && state != 1)
-        b_GSM_Power_ON = 0;
-    pthread_mutex_unlock(&s_spi_mutex);
+    int result = s_PmuExchange(state == 1 ? PMU_CMD_GSM_POWER_ON : PMU_CMD_GSM_POWER_OFF, 1);
     if (result != API_ERR_NONE)
         return result;
+    if (state != 1)
+        b_GSM_Power_ON = 0;
     API_Sleep(state == 1 ? 1000 : 500);
     if (state != 1)
         b_GSM_DCD_Stable = 0;
@@ -702,9 +702,7 @@ extern "C" int API_GSM_GetPowerState(int *state)
     if (state == nullptr)
         return API_ERR_INVALID_PARAMETERS;
     unsigned char data = 0;
-    pthread_mutex_lock(&s_spi_mutex);
-    int result = s_PmuExchangeLocked(PMU_CMD_GSM_POWER_STATE, 0, &data);
-    pthread_mutex_unlock(&s_spi_mutex);
+    int result = s_PmuExchange(PMU_CMD_GSM_POWER_STATE, 0, &data);
     if (result == API_ERR_NONE)
         *state = data == 1;
     return result;
@@ -715,12 +713,10 @@ extern "C" int API_GSM_Mod_ON_OFF(int level)
     if (level != 0 && level != 1)
         return API_ERR_INVALID_PARAMETERS;
     unsigned char current = 0;
-    pthread_mutex_lock(&s_spi_mutex);
-    int result = s_PmuExchangeLocked(PMU_CMD_GSM_MODULE_SIGNAL, 0, &current);
+    int result = s_PmuExchange(PMU_CMD_GSM_MODULE_SIGNAL, 0, &current);
     bool already = result == API_ERR_NONE && (current != 0) == (level == 1);
     if (result == API_ERR_NONE && !already)
-        result = s_PmuExchangeLocked(PMU_CMD_GSM_SET_MODULE_SIGNAL, static_cast<unsigned char>(level), nullptr);
-    pthread_mutex_unlock(&s_spi_mutex);
+        result = s_PmuExchange(PMU_CMD_GSM_SET_MODULE_SIGNAL, static_cast<unsigned char>(level));
     if (result != API_ERR_NONE || already || level == 0)
         return result;
     // The modem needs the line held while it starts.

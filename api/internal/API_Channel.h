@@ -27,8 +27,6 @@ public:
     void Clear();
     // A chunk that does not fit behind what is held starts the buffer afresh.
     void Append(const char *bytes, int count);
-    // The buffer becomes `word` and its NUL.
-    void SetWord(const char *word);
     char *Find(const char *text) const;
     bool Holds(const char *text) const { return Find(text) != nullptr; }
     // The byte `offset` places after `position` (a hit of Find), -1 outside.
@@ -100,7 +98,6 @@ public:
     int Start(pthread_t *id, const pthread_attr_t *attributes);
     // Ends and joins it (from the task itself: detaches it); `wake` moves it.
     void Stop(const std::function<void()> &wake);
-    bool Running();
     bool Stopping() const { return m_stop.load() != 0; }
     // Around the task's time on the line, under the lock: no park is missed.
     bool OnLine(bool allowed);
