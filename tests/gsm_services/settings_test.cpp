@@ -43,8 +43,9 @@ TEST_F(Settings, NetworkModeAndModemClassAreAppliedAndStored)
     EXPECT_EQ(modem.Commands(), Lines{"AT+WWSM?\r"});
     ASSERT_EQ(API_GSM_SetNetwork(0), API_ERR_NONE);
     EXPECT_TRUE(Sent("AT+WWSM=0"));
+    modem.ClearCommands();
     ASSERT_EQ(API_GSM_SetNetwork(2), API_ERR_NONE);
-    EXPECT_TRUE(Sent("AT+WWSM=2,0"));
+    EXPECT_EQ(modem.Commands(), (Lines{"AT+WWSM?\r", "AT+WWSM=2,0\r", "AT+CFUN=1\r", "AT+WSTR=1\r"}));
     EXPECT_EQ(services.NetworkMode(), 2);
     EXPECT_EQ(Nor(API_GSM_NOR_NETWORK, 1), "2");
     // A store failure after the modem changed is reported.
@@ -63,6 +64,9 @@ TEST_F(Settings, NetworkModeAndModemClassAreAppliedAndStored)
     modem.Connect();  // a connection now is a call
     ASSERT_TRUE(Eventually([] { return b_CSD_ConnectionStatus == 1; }));
     EXPECT_EQ(b_PSD_ConnectionStatus, 0);
+    // A change made during a call takes the call up again.
+    ASSERT_EQ(API_GSM_SetNetwork(0), API_ERR_NONE);
+    EXPECT_EQ(modem.Commands().back(), "ATO\r");
 }
 
 }  // namespace
