@@ -162,7 +162,7 @@ TEST_F(SocketSetup, ProbesAndPayloadRefusalsAskNothingAndTheBearerStopsOnce)
     EXPECT_EQ(API_GSM_PSD_ReadData(buffer, -1, &received), API_ERR_GSM_PSD_READ_NEGATIVE_NUMBER);
     EXPECT_EQ(received, 0);
     EXPECT_EQ(API_GSM_PSD_ReadData(buffer, 8, nullptr), API_ERR_INVALID_PARAMETERS);
-    EXPECT_EQ(API_GSM_PSD_ReadData(buffer, 8, &received), API_ERR_GSM_PSD_NO_ACTIVE_CONNECTION_PRESENT);
+    EXPECT_EQ(API_GSM_PSD_ReadData(buffer, 0, &received), API_ERR_GSM_PSD_NO_ACTIVE_CONNECTION_PRESENT);
     EXPECT_EQ(API_GSM_PSD_GetVersion(nullptr, &length), API_ERR_REQUIRED_VERSION_NOT_AVAILABLE);
     EXPECT_EQ(length, 0);
     EXPECT_TRUE(modem.Commands().empty());
@@ -186,6 +186,15 @@ TEST_F(SocketSetup, ProbesAndPayloadRefusalsAskNothingAndTheBearerStopsOnce)
     modem.ClearCommands();
     EXPECT_EQ(API_GSM_PSD_DisconnectBearer(), API_ERR_NONE);
     EXPECT_TRUE(modem.Commands().empty());
+    // Unanswered, the configuration query gives up after its ten seconds.
+    sim::GsmOverride silent;
+    silent.silent = true;
+    modem.Override("AT+WIPCFG?", silent);
+    const int looks = SleepsOf(100);
+    EXPECT_EQ(API_GSM_PSD_GetIPConfig(0), API_ERR_TIME_OUT);
+    // 101 looks, and one or a few for each of the two answered commands before.
+    EXPECT_GE(SleepsOf(100) - looks, 103);
+    EXPECT_LE(SleepsOf(100) - looks, 110);
 }
 
 }  // namespace
