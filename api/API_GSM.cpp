@@ -1,16 +1,14 @@
-// GSM modem: the AT command channel, the receive task with its payload ring,
-// the command/data mode switches, start-up, power and SIM PIN.
+// GSM modem: AT commands, the receive task, mode switches, start-up, power, PIN.
 #include "API_GSM.h"
 
 #include <errno.h>
 #include <fcntl.h>
-#include <pthread.h>
-#include <semaphore.h>
-#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <termios.h>
+
+#include <initializer_list>
+#include <utility>
 
 #include "API_Errors.h"
 #include "API_SPI.h"
@@ -26,26 +24,13 @@
 #include "internal/API_Signal.h"
 #include "internal/API_Uart.h"
 
-// Modem answers may carry zero bytes (binary data in socket mode), so strstr
-// cannot be used.
+// Zero bytes count like any other: socket payload is binary.
 extern "C" char *MyStrStr(char *data, unsigned long length, char *pattern)
 {
-    if (data == nullptr || pattern == nullptr)
+    size_t size = pattern == nullptr ? 0 : strlen(pattern);
+    if (data == nullptr || size == 0 || size > length)
         return nullptr;
-    size_t pattern_length = strlen(pattern);
-    if (pattern_length == 0 || pattern_length > length)
-        return nullptr;
-    // Only the places where the first character occurs are compared: the
-    // answer waits search a whole receive buffer on every poll.
-    const char *last = data + (length - pattern_length);
-    for (const char *candidate = data; candidate <= last; ++candidate) {
-        candidate = static_cast<const char *>(memchr(candidate, pattern[0], static_cast<size_t>(last - candidate) + 1));
-        if (candidate == nullptr)
-            return nullptr;
-        if (memcmp(candidate + 1, pattern + 1, pattern_length - 1) == 0)
-            return const_cast<char *>(candidate);
-    }
-    return nullptr;
+    return static_cast<char *>(memmem(data, length, pattern, size));
 }
 
 pthread_mutex_t gsm_mutex = PTHREAD_MUTEX_INITIALIZER;
@@ -82,50 +67,32 @@ std::atomic<int32_t> i_RPtr{0};
 
 namespace {
 
-constexpr int kScratchSize = 4096;
+using channel::Find;
+
 constexpr unsigned long kGpioGetDcdLevel = 0x8004FF18UL;
-constexpr unsigned kPmuPauseMicroseconds = 10;
-constexpr int kReadyPolls = 200;
-constexpr int kStartupReadyPasses = 60;
 constexpr int kPinQueries = 5;
 
 channel::Answers s_answers(Buffer_Cmd, Buffer_Cmd_Length);
 channel::Ring s_ring(i_WPtr, i_RPtr, b_PSD_WaitForData, sem_gsm_id, "###### Overflow on GSM ########");
 channel::Task s_task(gsm_task);
 
-// Set while a connection that is up goes back to data mode: the answer
-// resumes its stream, whose unread payload stays in the ring.  A socket is
-// answered "CONNECT"; a call only "OK", so the task itself switches the line
-// back to data mode when that comes.  Taken by the task before it records
-// the answer, so the waiting side sees the answer only once the line is
-// marked.
+// A connection going back to data mode: its stream goes on behind its unread
+// payload.  A call is answered only "OK", on which the task switches the line.
 enum ResumeKind : int32_t { kResumeNone, kResumeSocket, kResumeCall };
 std::atomic<int32_t> s_Resuming{kResumeNone};
 
-// What the application asked the task to be, so that a restart of the unit
-// brings the same task back.
-struct TaskWish {
-    bool wanted = false;
-    size_t stack = 0;
-    int policy = SCHED_OTHER;
-    sched_param parameters{};
-};
-TaskWish s_taskWish;
+// The task the application asked for, brought back by a restart of the unit.
+bool s_taskWanted = false;
+size_t s_taskStack = 0;
+sched_param s_taskPriority{};
 
-// The task and the start-up may both create the power semaphore.
-pthread_mutex_t s_semaphore_mutex = PTHREAD_MUTEX_INITIALIZER;
-std::atomic<int32_t> b_GSM_sem_gsm{0};
-std::atomic<int32_t> b_GSM_sem_write{0};
-std::atomic<int32_t> b_GSM_Power_sem_init{0};
+std::atomic<bool> b_GSM_semaphores{false};
 
-char *s_Text(const char *text) { return const_cast<char *>(text); }
-
-bool s_Holds(char *data, int count, const char *text)
+int s_Exchange(const char *command, const char *expected, int seconds)
 {
-    return MyStrStr(data, static_cast<unsigned long>(count), s_Text(text)) != nullptr;
+    int result = s_GsmSendCmd(command);
+    return result == API_ERR_NONE ? s_GsmVerifyAnswer(expected, seconds) : result;
 }
-
-// ---- Payload ----------------------------------------------------------------
 
 void s_ClearConnections(void)
 {
@@ -133,8 +100,7 @@ void s_ClearConnections(void)
     b_PSD_ConnectionStatus = 0;
 }
 
-// Payload of a data read.  At the end of a stream a drained ring closes the
-// connection; an escape only pauses the stream, so it leaves it open.
+// At a stream's end a drained ring closes the connection; an escape only pauses it.
 void s_Deliver(const char *data, int count, bool streamMayEnd)
 {
     s_ring.Put(data, count);
@@ -142,33 +108,27 @@ void s_Deliver(const char *data, int count, bool streamMayEnd)
         s_ClearConnections();
 }
 
-// ---- Receive task ---------------------------------------------------------
-
 void s_RecordAnswer(char *data, int count)
 {
-    if (b_switchToCommandModeRequested == 1 || bCloseSocketRequested == 1) {
-        // Only the result words matter while the line is being switched.
-        if (s_Holds(data, count, "OK"))
-            s_answers.SetWord("OK");
-        if (s_Holds(data, count, "ERROR"))
-            s_answers.SetWord("ERROR");
-    } else {
-        s_answers.Append(data, count);
+    if (b_switchToCommandModeRequested == 0 && bCloseSocketRequested == 0)
+        return s_answers.Append(data, count);
+    // Only the result words matter while the line is being switched.
+    for (const char *word : {"OK", "ERROR"}) {
+        if (Find(data, count, word)) {
+            s_answers.Clear();
+            s_answers.Append(word, static_cast<int>(strlen(word)) + 1);
+        }
     }
 }
 
-// "CONNECT" and its CR LF are followed by the stream's first payload.  A
-// new connection starts with an empty ring; a resumed one goes on behind
-// what the application has not read yet.
+// "CONNECT" and its CR LF come before the first payload.  A new connection
+// starts an empty ring; a resumed one goes on behind the unread bytes.
 void s_StartStream(char *data, int count, char *connect, bool resumed)
 {
     b_ExitDataMode = 0;
-    if (GSMprotocol == 1)
-        b_PSD_ConnectionStatus = 1;
-    else
-        b_CSD_ConnectionStatus = 1;
+    (GSMprotocol == 1 ? b_PSD_ConnectionStatus : b_CSD_ConnectionStatus) = 1;
     if (!resumed)
-        s_ring.Reset(true);
+        s_ring.Reset();
     long payloadStart = (connect - data) + 9;
     if (payloadStart < count)
         s_ring.Put(connect + 9, count - static_cast<int>(payloadStart));
@@ -185,8 +145,7 @@ void s_StartStream(char *data, int count, char *connect, bool resumed)
 char *s_StreamEnd(char *data, int count, const char *text)
 {
     char *end = data + count;
-    for (char *found = data; (found = MyStrStr(found, static_cast<unsigned long>(end - found), s_Text(text)));
-         ++found) {
+    for (char *found = data; (found = Find(found, static_cast<int>(end - found), text)); ++found) {
         char *rest = found + strlen(text);
         while (rest < end && *rest != '\r' && *rest != '\n')
             ++rest;
@@ -198,14 +157,11 @@ char *s_StreamEnd(char *data, int count, const char *text)
     return nullptr;
 }
 
-// Payload bytes in front of a modem text, without the text's CR LF framing:
-// the peer never sent those two bytes.
+// Payload in front of a modem text, less the text's CR LF framing.
 int s_PayloadBefore(const char *data, const char *answer)
 {
     int count = static_cast<int>(answer - data);
-    if (count >= 2 && answer[-2] == '\r' && answer[-1] == '\n')
-        count -= 2;
-    return count;
+    return count >= 2 && answer[-2] == '\r' && answer[-1] == '\n' ? count - 2 : count;
 }
 
 void s_HandleDataRead(char *data, int count)
@@ -220,34 +176,27 @@ void s_HandleDataRead(char *data, int count)
         // Only now: a reader finding the ring empty must not miss the bytes before it.
         s_ring.Put(data, s_PayloadBefore(data, found));
         b_ExitDataMode = 1;
-        s_Deliver(data, 0, true);
-        return;
+        return s_Deliver(data, 0, true);
     }
-    if (b_switchToCommandModeRequested == 1) {
-        if (char *ok = MyStrStr(data, static_cast<unsigned long>(count), s_Text("OK"))) {
-            // From now on the task reads the way command answers are read.
-            b_ExitDataMode = 1;
-            s_answers.Append("OK", 3);
-            s_Deliver(data, s_PayloadBefore(data, ok), false);
-            return;
-        }
-    }
-    s_Deliver(data, count, true);
+    char *ok = b_switchToCommandModeRequested == 1 ? Find(data, count, "OK") : nullptr;
+    if (ok == nullptr)
+        return s_Deliver(data, count, true);
+    // From now on the task reads the way command answers are read.
+    b_ExitDataMode = 1;
+    s_answers.Append("OK", 3);
+    s_Deliver(data, s_PayloadBefore(data, ok), false);
 }
 
-// The call's "OK" to "ATO": the answer ends with its line, and the bytes
-// behind it are the call's payload.  Null when the read is no such answer.
+// Where the call's payload starts behind the "OK" line to "ATO"; null if none.
 char *s_CallResumed(char *data, int count)
 {
     if (s_Resuming != kResumeCall)
         return nullptr;
-    char *ok = MyStrStr(data, static_cast<unsigned long>(count), s_Text("OK"));
+    char *ok = Find(data, count, "OK");
     if (ok == nullptr || s_Resuming.exchange(kResumeNone) != kResumeCall)
         return nullptr;
     char *end = ok + 2;
-    if (data + count - end >= 2 && end[0] == '\r' && end[1] == '\n')
-        end += 2;
-    return end;
+    return data + count - end >= 2 && end[0] == '\r' && end[1] == '\n' ? end + 2 : end;
 }
 
 void s_HandleCommandRead(char *data, int count)
@@ -261,134 +210,74 @@ void s_HandleCommandRead(char *data, int count)
             s_HandleDataRead(payload, count - answer);
         return;
     }
-    char *connect = MyStrStr(data, static_cast<unsigned long>(count), s_Text("CONNECT"));
+    char *connect = Find(data, count, "CONNECT");
     bool resumed = connect != nullptr && s_Resuming.exchange(kResumeNone) != kResumeNone;
     s_RecordAnswer(data, count);
-    if (s_Holds(data, count, "+WIPPEERCLOSE:"))
+    if (Find(data, count, "+WIPPEERCLOSE:"))
         WipSocket[0].state = 1;
-    if (s_Holds(data, count, "NO CARRIER")) {
+    if (Find(data, count, "NO CARRIER")) {
         s_ClearConnections();
         b_CommandMode = 1;
     }
     if (connect != nullptr)
         s_StartStream(data, count, connect, resumed);
-    if (s_Holds(data, count, "RING"))
+    if (Find(data, count, "RING"))
         bCheckStatus = 0;
 }
 
 bool s_PortOpen(void) { return ai_fd[GSM_UART] > 0; }
 
-// One read of the line; false once the port is closed.  A read is taken the
-// way it was started, unless an escape switched to command mode meanwhile.
+// One read of the line, in the mode of the moment; false once the port is closed.
 bool s_ServeLine(char *scratch)
 {
     if (!s_PortOpen())
         return false;
-    if (!channel::Task::LineReady(GSM_UART))
+    int count = channel::Task::Read(GSM_UART, scratch, channel::kSize);
+    if (count == 0)
         return true;
-    bool commandRead = b_CommandMode == 1 || b_ExitDataMode == 1;
-    if (commandRead)
-        memset(scratch, 0, kScratchSize + 1);
-    int count = API_UartRead(GSM_UART, scratch, kScratchSize);
-    if (count <= 0) {
-        // A line that reports errors, or hangs up, must not keep the task spinning.
-        if (b_GSM_Power_ON == 1 && s_PortOpen())
-            API_Sleep(100);
-        return true;
-    }
-    scratch[count] = '\0';
-    if (commandRead || b_CommandMode == 1)
+    if (b_CommandMode == 1 || b_ExitDataMode == 1)
         s_HandleCommandRead(scratch, count);
     else
         s_HandleDataRead(scratch, count);
     return true;
 }
 
-bool s_CreateSemaphore(sem_t *semaphore, std::atomic<int32_t> &created, unsigned count)
+// Made once, by the task or the start-up, whichever comes first.
+bool s_CreateSemaphores(void)
 {
-    pthread_mutex_lock(&s_semaphore_mutex);
-    bool ok = created == 1 || sem_init(semaphore, 0, count) == 0;
-    if (ok)
-        created = 1;
-    pthread_mutex_unlock(&s_semaphore_mutex);
-    return ok;
+    static const bool made = sem_init(&sem_gsm_id, 0, 0) == 0 && sem_init(&sem_gsm_write_id, 0, 1) == 0 &&
+                             sem_init(&sem_gsm_power_id, 0, 0) == 0;
+    b_GSM_semaphores = made;
+    return made;
 }
-
-// The task the application asked for, again after a restart of the unit.
-void s_RestoreTask(void)
-{
-    if (!s_taskWish.wanted || s_task.Running())
-        return;
-    pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0)
-        return;
-    pthread_attr_setstacksize(&attributes, s_taskWish.stack);
-    if (s_task.Start(&gsm_thread_id, &attributes) == 0)
-        pthread_setschedparam(gsm_thread_id, s_taskWish.policy, &s_taskWish.parameters);
-    pthread_attr_destroy(&attributes);
-}
-
-// ---- Escape ---------------------------------------------------------------
 
 bool s_MayRetryEscape(int code) { return code == API_ERR_GSM_ACK || code == API_ERR_TIME_OUT; }
 
-// One escape attempt: "+++", then a look for its echo, then a plain "AT".
-// 0 on success, a retryable 92 or 24, or a code that ends the escape.
+// "+++", a look for its echo, then "AT": 0, a retryable 92 or 24, or a failure.
 int s_EscapeAttempt(void)
 {
-    int result = s_GsmSendCmd("+++");
-    if (result != API_ERR_NONE)
-        return result;
-    result = s_GsmVerifyAnswer("OK", 3);
-    if (!s_MayRetryEscape(result))
-        return result;
-    result = s_GsmVerifyAnswer("+++", 1);
-    if (!s_MayRetryEscape(result))
-        return result;
-    result = s_GsmSendCmd("AT\r");
-    if (result != API_ERR_NONE)
-        return result;
-    return s_GsmVerifyAnswer("OK", 2);
+    int result = s_Exchange("+++", "OK", 3);
+    if (s_MayRetryEscape(result))
+        result = s_GsmVerifyAnswer("+++", 1);
+    return s_MayRetryEscape(result) ? s_Exchange("AT\r", "OK", 2) : result;
 }
 
-// ---- PMU ------------------------------------------------------------------
-
-// One exchange with the bus lock already held: 27 for the request, 26 for
-// any failed reply.
-int s_PmuExchangeLocked(unsigned char command, unsigned char parameter, unsigned char *data)
+// One exchange under the bus lock: 27 for the request, 26 for a failed reply.
+int s_PmuExchange(unsigned char command, unsigned char parameter, unsigned char *data = nullptr)
 {
-    // Descriptor 0 is the PMU closed, not a device to write to.
-    if (ifd_pmu <= 0 || API_SPI_Sendmsg(ifd_pmu, command, parameter) != API_ERR_NONE)
-        return API_ERR_WRITING_SPI;
-    API_SPI_PauseMicroseconds(kPmuPauseMicroseconds);
+    int result = API_ERR_WRITING_SPI;
     unsigned char reply[PMU_MSG_SIZE] = {0, 0, 0, 0};
-    if (API_SPI_Receivemsg(ifd_pmu, reply, command) != API_ERR_NONE)
-        return API_ERR_READING_FROM_SPI;
+    pthread_mutex_lock(&s_spi_mutex);
+    // Descriptor 0 is the PMU closed, not a device to write to.
+    if (ifd_pmu > 0 && API_SPI_Sendmsg(ifd_pmu, command, parameter) == API_ERR_NONE) {
+        API_SPI_PauseMicroseconds(10);
+        bool replied = API_SPI_Receivemsg(ifd_pmu, reply, command) == API_ERR_NONE;
+        result = replied ? API_ERR_NONE : API_ERR_READING_FROM_SPI;
+    }
+    pthread_mutex_unlock(&s_spi_mutex);
     if (data != nullptr)
         *data = reply[2];
-    return API_ERR_NONE;
-}
-
-// ---- Start-up -------------------------------------------------------------
-
-void s_ConfigureLine(int fd)
-{
-    termios settings;
-    if (tcgetattr(fd, &settings) != 0)
-        memset(&settings, 0, sizeof settings);
-    speed_t speed = cfgetospeed(&settings);
-    settings.c_iflag = IGNBRK | IGNPAR;
-    settings.c_oflag = 0;
-    settings.c_cflag = CLOCAL | CREAD | CS8;
-    settings.c_lflag = NOFLSH;
-    memset(settings.c_cc, 0, sizeof settings.c_cc);
-    settings.c_cc[VMIN] = 1;
-    settings.c_cc[VTIME] = 0;
-    // The control flags also hold the speed just set: keep it.
-    cfsetospeed(&settings, speed);
-    cfsetispeed(&settings, speed);
-    tcsetattr(fd, TCSANOW, &settings);
-    tcflush(fd, TCIOFLUSH);
+    return result;
 }
 
 int s_PowerSequence(void)
@@ -404,37 +293,25 @@ int s_PowerSequence(void)
     return API_ERR_NONE;
 }
 
-struct StartupCommand {
-    const char *command;
-    int sendFailure;
-    int answerFailure;
-};
-
 int s_StartupCommands(void)
 {
-    static const StartupCommand kCommands[] = {
-        {"ATE0\r", API_ERR_SEND_ATE0, API_ERR_ATE0_NOT_ACKNOWLEDGED},
-        {"AT&F0\r", API_ERR_SEND_AT_F0, API_ERR_AT_F0_NOT_ACKNOWLEDGED},
-        {"AT+CFUN=1\r", API_ERR_SEND_AT_CFUNC, API_ERR_AT_CFUNC_NOT_ACKNOWLEDGED},
-    };
-    for (const StartupCommand &step : kCommands) {
-        if (s_GsmSendCmd(step.command) != API_ERR_NONE)
-            return step.sendFailure;
+    // Each refusal's code follows its send failure's.
+    static const std::pair<const char *, int> kCommands[] = {
+        {"ATE0\r", API_ERR_SEND_ATE0}, {"AT&F0\r", API_ERR_SEND_AT_F0}, {"AT+CFUN=1\r", API_ERR_SEND_AT_CFUNC}};
+    for (const auto &[command, failure] : kCommands) {
+        if (s_GsmSendCmd(command) != API_ERR_NONE)
+            return failure;
         if (s_GsmVerifyAnswer("OK", 10) != API_ERR_NONE)
-            return step.answerFailure;
+            return failure + 1;
     }
     return API_ERR_NONE;
 }
 
-// Every pass counts, so a modem that never reports its status cannot hold
-// the start-up for ever.
+// Bounded, even for a modem that never reports its status.
 int s_StartupReadiness(void)
 {
-    for (int pass = 0; pass < kStartupReadyPasses; ++pass) {
-        int result = s_GsmSendCmd("AT+WSTR=1\r");
-        if (result == API_ERR_NONE)
-            result = s_GsmVerifyAnswer("OK", 10);
-        if (result != API_ERR_NONE)
+    for (int pass = 0; pass < 60; ++pass) {
+        if (int result = s_Exchange("AT+WSTR=1\r", "OK", 10))
             return result;
         const char *status = s_GsmFindInAnswer("+WSTR: ");
         if (status == nullptr)
@@ -454,22 +331,19 @@ int s_StartupReadiness(void)
     return API_ERR_NONE;
 }
 
-int s_Startup(bool *portOpened)
+int s_Startup(void)
 {
-    // Until the modem is powered again the task stays away from the line,
-    // whatever an earlier run left it doing.
+    // The task stays off the line until the modem is powered again.
     s_GsmParkTask();
     if (!s_ring.Allocate())
         return API_ERR_ALLOCATION;
     b_CommandMode = 1;
     if (API_UartOpen(GSM_UART, O_RDWR | O_NOCTTY) != API_ERR_NONE)
         return API_ERR_OPEN_GSM_PORT;
-    *portOpened = true;
     if (API_UartSetBaudRate(GSM_UART, B115200) != API_ERR_NONE)
         return API_ERR_SETTING_UART_BAUDRATE;
-    s_ConfigureLine(ai_fd[GSM_UART]);
-    if (!s_CreateSemaphore(&sem_gsm_id, b_GSM_sem_gsm, 0) || !s_CreateSemaphore(&sem_gsm_write_id, b_GSM_sem_write, 1) ||
-        !s_CreateSemaphore(&sem_gsm_power_id, b_GSM_Power_sem_init, 0))
+    channel::ConfigureLine(GSM_UART, IGNBRK | IGNPAR, CLOCAL | CREAD | CS8, CBAUD);
+    if (!s_CreateSemaphores())
         return API_ERR_GSM_CREATE_SEMAPHORE;
     s_answers.Clear();
     if (int result = s_PowerSequence())
@@ -482,27 +356,10 @@ int s_Startup(bool *portOpened)
     return s_StartupReadiness();
 }
 
-// ---- PIN ------------------------------------------------------------------
-
 bool s_IsWellFormedPin(const char *pin)
 {
-    if (pin == nullptr)
-        return false;
-    size_t length = strlen(pin);
-    if (length < 4 || length > 8)
-        return false;
-    for (size_t i = 0; i < length; ++i) {
-        if (pin[i] < '0' || pin[i] > '9')
-            return false;
-    }
-    return true;
-}
-
-// "+CPIN: SIM PIN2" asks for the second PIN, which is not what is entered here.
-bool s_SimAsksForPin(void)
-{
-    const char *asked = s_GsmFindInAnswer("+CPIN: SIM PIN");
-    return asked != nullptr && s_GsmAnswerByte(asked, 14) != '2';
+    size_t length = pin == nullptr ? 0 : strlen(pin);
+    return length >= 4 && length <= 8 && strspn(pin, "0123456789") == length;
 }
 
 int s_SendPin(const char *pin)
@@ -511,10 +368,7 @@ int s_SendPin(const char *pin)
         return API_ERR_GSM_PIN_CODE;
     char command[24];
     snprintf(command, sizeof command, "AT+CPIN=%s\r", pin);
-    int result = s_GsmSendCmd(command);
-    if (result != API_ERR_NONE)
-        return result;
-    result = s_GsmVerifyAnswer("OK", 10);
+    int result = s_Exchange(command, "OK", 10);
     // A refused PIN is a PIN error, not a failure of the channel.
     if (result == API_ERR_GSM_ACK)
         return API_ERR_GSM_PIN_CODE;
@@ -523,111 +377,74 @@ int s_SendPin(const char *pin)
     return result;
 }
 
-enum class PinStep { Done, QueryAgain };
-
-// After a "+CME" answer: 192 for no SIM, another query for a busy SIM (191
-// once the queries are used up), else `otherwise`.
-PinStep s_SimErrorStep(int query, bool sendFailed, int otherwise, int *result)
-{
-    bool cme = s_GsmVerifyAnswer("+CME", 10) == API_ERR_NONE;
-    if (cme && s_answers.Holds("+CME ERROR: 10")) {
-        *result = API_ERR_SIM_CARD_NOT_INSERTED;
-        return PinStep::Done;
-    }
-    if (cme && s_answers.Holds("+CME ERROR: 515")) {
-        bool last = query == kPinQueries;
-        if (!last)
-            API_Sleep(1000);
-        if (last || sendFailed) {
-            *result = API_ERR_SIM_CARD_NOT_READY;
-            return PinStep::Done;
-        }
-        return PinStep::QueryAgain;
-    }
-    *result = otherwise;
-    return PinStep::Done;
-}
-
-// The SIM state queries; `answered` tells whether the modem's answers were
-// heard (the extended errors are then switched off with one retry).
+// A failed SIM query is looked up in the extended error: no SIM (192), busy (asked
+// again after 1 s, 191 at the end).  `answered`: whether the modem was heard.
 int s_QuerySim(const char *pin, bool *answered)
 {
-    int result = API_ERR_GSM_PIN_CODE;
-    for (int query = 1; query <= kPinQueries; ++query) {
+    for (int query = 1;; ++query) {
         int sent = s_GsmSendCmd("AT+CPIN?\r");
-        if (sent != API_ERR_NONE) {
-            s_SimErrorStep(query, true, sent, &result);
-            return result;
-        }
-        int waited = s_GsmVerifyAnswer("+CPIN:", 10);
-        if (waited != API_ERR_NONE) {
-            if (s_SimErrorStep(query, false, waited, &result) == PinStep::QueryAgain)
+        int failed = sent == API_ERR_NONE ? s_GsmVerifyAnswer("+CPIN:", 10) : sent;
+        if (failed == API_ERR_NONE)
+            break;
+        bool cme = s_GsmVerifyAnswer("+CME", 10) == API_ERR_NONE;
+        int result = failed;
+        if (cme && s_answers.Holds("+CME ERROR: 10")) {
+            result = API_ERR_SIM_CARD_NOT_INSERTED;
+        } else if (cme && s_answers.Holds("+CME ERROR: 515")) {
+            if (query < kPinQueries)
+                API_Sleep(1000);
+            if (query < kPinQueries && sent == API_ERR_NONE)
                 continue;
-            *answered = result != waited;
-            return result;
+            result = API_ERR_SIM_CARD_NOT_READY;
         }
-        *answered = true;
-        if (s_answers.Holds("+CPIN: READY")) {
-            b_GSM_PIN_Initialized = 1;
-            return API_ERR_NONE;
-        }
-        if (s_SimAsksForPin())
-            return s_SendPin(pin);
-        // A SIM blocked on its PUK cannot be unlocked with the PIN.
-        if (s_answers.Holds("+CPIN: SIM PUK") && !s_answers.Holds("+CPIN: SIM PUK2"))
-            return API_ERR_GSM_PIN_CODE;
+        *answered = sent == API_ERR_NONE && result != failed;
+        return result;
+    }
+    *answered = true;
+    if (s_answers.Holds("+CPIN: READY")) {
+        b_GSM_PIN_Initialized = 1;
         return API_ERR_NONE;
     }
-    return result;
-}
-
-void s_ExtendedErrorsOff(bool retry)
-{
-    for (int attempt = 0; attempt < (retry ? 2 : 1); ++attempt) {
-        if (s_GsmSendCmd("AT+CMEE=0\r") == API_ERR_NONE && s_GsmVerifyAnswer("OK", 10) == API_ERR_NONE)
-            return;
-    }
+    // "+CPIN: SIM PIN2" asks for the second PIN, which is not what is entered here.
+    const char *asked = s_GsmFindInAnswer("+CPIN: SIM PIN");
+    if (asked != nullptr && s_GsmAnswerByte(asked, 14) != '2')
+        return s_SendPin(pin);
+    // A SIM blocked on its PUK cannot be unlocked with the PIN.
+    return s_answers.Holds("+CPIN: SIM PUK") && !s_answers.Holds("+CPIN: SIM PUK2") ? API_ERR_GSM_PIN_CODE
+                                                                                    : API_ERR_NONE;
 }
 
 int s_EnterPinLocked(const char *pin)
 {
     int result = s_GsmCmdMode();
-    if (result != API_ERR_NONE)
-        return result;
-    result = s_GsmSendCmd("AT+CPAS\r");
+    if (result == API_ERR_NONE)
+        result = s_GsmSendCmd("AT+CPAS\r");
     if (result != API_ERR_NONE)
         return result;
     if (s_GsmVerifyAnswer("OK", 10) != API_ERR_NONE || !s_answers.Holds("+CPAS: 0"))
         return API_ERR_GSM_PIN_CODE;
-    result = s_GsmSendCmd("AT+CMEE=1\r");
-    if (result == API_ERR_NONE)
-        result = s_GsmVerifyAnswer("OK", 10);
-    if (result != API_ERR_NONE)
+    if ((result = s_Exchange("AT+CMEE=1\r", "OK", 10)) != API_ERR_NONE)
         return result;
     bool answered = false;
     result = s_QuerySim(pin, &answered);
-    s_ExtendedErrorsOff(answered);
-    if (result == API_ERR_NONE)
-        return s_GsmDataMode();
-    return result;
+    for (int attempt = 0; attempt < (answered ? 2 : 1); ++attempt) {
+        if (s_Exchange("AT+CMEE=0\r", "OK", 10) == API_ERR_NONE)
+            break;
+    }
+    return result == API_ERR_NONE ? s_GsmDataMode() : result;
 }
 
 }  // namespace
 
-// ---- Command channel --------------------------------------------------------
-
 char *s_GsmFindInAnswer(const char *text) { return s_answers.Find(text); }
 
-int s_GsmAnswerByte(const char *position, int offset)
-{
-    return position == nullptr ? -1 : s_answers.ByteAt(position, offset);
-}
+int s_GsmAnswerByte(const char *position, int offset) { return s_answers.ByteAt(position, offset); }
 
 int s_GsmCopyAnswer(char *copy, int size) { return s_answers.Copy(copy, size); }
 
 int s_GsmUartWrite(const void *data, int length)
 {
-    if (b_GSM_sem_write == 0) {
+    if (!b_GSM_semaphores) {
         errno = EBADF;
         return -1;
     }
@@ -639,8 +456,6 @@ int s_GsmUartWrite(const void *data, int length)
 
 int s_GsmSendCmd(const char *command)
 {
-    if (command == nullptr)
-        return API_ERR_INVALID_PARAMETERS;
     bool alwaysAllowed = strcmp(command, "+++") == 0 || strcmp(command, "AT\r") == 0;
     if (!alwaysAllowed && b_CommandMode == 0)
         return API_ERR_GSM_INVALID_MODE;
@@ -649,70 +464,44 @@ int s_GsmSendCmd(const char *command)
     return s_GsmUartWrite(command, length) == length ? API_ERR_NONE : API_ERR_GSM_WRITE;
 }
 
-int s_GsmVerifyAnswer(const char *expected, int seconds)
-{
-    switch (s_answers.Await(expected, seconds, "ERROR", false)) {
-    case channel::Answers::kFound: return API_ERR_NONE;
-    case channel::Answers::kFailed: return API_ERR_GSM_ACK;
-    default: return API_ERR_TIME_OUT;
-    }
-}
+int s_GsmVerifyAnswer(const char *expected, int seconds) { return s_answers.Wait(expected, seconds, "ERROR", false); }
 
 int s_CharToInt(char c, unsigned *value)
 {
-    int digit = static_cast<unsigned char>(c) - '0';
-    if (digit < 0 || digit > 9)
+    unsigned digit = static_cast<unsigned char>(c) - '0';
+    if (digit > 9)
         return API_ERR_CHAR_NOT_DIGIT;
-    if (value == nullptr)
-        return API_ERR_INVALID_PARAMETERS;
-    *value = static_cast<unsigned>(digit);
+    *value = digit;
     return API_ERR_NONE;
 }
 
 int s_GsmCheckErrorInfo(int code)
 {
-    struct WipError {
-        const char *number;
-        int code;
-    };
-    static const WipError kWipErrors[] = {
-        {"800", API_ERR_WIP_INVALID_OPTION}, {"801", API_ERR_WIP_INVALID_OPTION_VALUE},
-        {"802", API_ERR_WIP_NOT_ENOUGH_MEMORY}, {"803", API_ERR_WIP_OPERATION_NOT_ALLOWED_STACK},
-        {"804", API_ERR_WIP_ALREADY_OPEN}, {"805", API_ERR_WIP_NETWORK_INTERFACE_NOT_AVAILABLE},
-        {"806", API_ERR_WIP_BEARER_OPERATION_NOT_ALLOWED}, {"807", API_ERR_WIP_BEARER_LINE_BUSY},
-        {"808", API_ERR_WIP_BEARER_NO_ANSWER}, {"809", API_ERR_WIP_BEARER_NO_CARRIER},
-        {"810", API_ERR_WIP_BEARER_NO_SIM_PRESENT}, {"811", API_ERR_WIP_BEARER_SIM_NOT_READY},
-        {"812", API_ERR_WIP_BEARER_GPRS_NETWORK}, {"813", API_ERR_WIP_BEARER_PPP_LCP_NEGOCIATION},
-        {"814", API_ERR_WIP_BEARER_PPP_AUTHENTIFICATION}, {"815", API_ERR_WIP_BEARER_PPP_IPCP_NEGOCIATION},
-        {"816", API_ERR_WIP_BEARER_PPP_PEER_TERMINATES_SESSION}, {"817", API_ERR_WIP_BEARER_PPP_PEER_NO_ANSWER_ECHO},
-        {"818", API_ERR_WIP_INCOMING_CALL_REFUSED}, {"819", API_ERR_WIP_PING_CHANNEL},
-        {"820", API_ERR_WIP_WRITING_CONFIGURATION_FLASH}, {"821", API_ERR_WIP_READING_CONFIGURATION_FLASH},
-        {"830", API_ERR_WIP_BAD_INDEX}, {"831", API_ERR_WIP_BAD_STATE}, {"832", API_ERR_WIP_BAD_PORT_NUMBER},
-        {"833", API_ERR_WIP_BAD_PORT_STATE}, {"835", API_ERR_WIP_OPTION_NOT_SUPPORTED},
-        {"836", API_ERR_WIP_MEMORY_ALLOCATION}, {"837", API_ERR_WIP_BAD_PROTOCOL},
-        {"838", API_ERR_WIP_NO_MORE_FREE_SOCKET}, {"839", API_ERR_WIP_CHANNEL_CREATION},
-        {"840", API_ERR_WIP_FTP_SESSION_ALREADY_ACTIVE}, {"841", API_ERR_WIP_PEER_CLOSE},
-        {"842", API_ERR_DESTINATION_UNREACHABLE}, {"843", API_ERR_WIP_CONNECTION_RESET_PEER},
-        {"844", API_ERR_WIP_STACK_ALREADY_STARTED}, {"850", API_ERR_WIP_CONFIG_STACK_IP},
-        {"851", API_ERR_WIP_BAD_STATE},
-    };
+    // The modem's WIP error numbers, each block on consecutive codes.
+    static const struct {
+        int first, last, code;
+    } kBlocks[] = {{800, 821, API_ERR_WIP_INVALID_OPTION},
+                   {830, 833, API_ERR_WIP_BAD_INDEX},
+                   {835, 844, API_ERR_WIP_OPTION_NOT_SUPPORTED},
+                   {850, 850, API_ERR_WIP_CONFIG_STACK_IP},
+                   {851, 851, API_ERR_WIP_BAD_STATE}};
     if (code != API_ERR_GSM_ACK)
         return code;
-    for (const WipError &error : kWipErrors) {
-        if (s_answers.Holds(error.number))
-            return error.code;
+    for (const auto &block : kBlocks) {
+        for (int number = block.first; number <= block.last; ++number) {
+            char text[8];
+            snprintf(text, sizeof text, "%d", number);
+            if (s_answers.Holds(text))
+                return block.code + number - block.first;
+        }
     }
     return code;
 }
 
 int s_GsmWaitForReady(void)
 {
-    for (int poll = 0; poll < kReadyPolls; ++poll) {
-        int result = s_GsmSendCmd("AT+WSTR=1\r");
-        if (result != API_ERR_NONE)
-            return result;
-        result = s_GsmVerifyAnswer("OK", 1);
-        if (result != API_ERR_NONE)
+    for (int poll = 0; poll < 200; ++poll) {
+        if (int result = s_Exchange("AT+WSTR=1\r", "OK", 1))
             return result;
         if (s_answers.Holds("+WSTR: 1,2"))
             return API_ERR_NONE;
@@ -720,8 +509,6 @@ int s_GsmWaitForReady(void)
     }
     return API_ERR_GSM_INIT_SEQUENCE_NOT_FINISHED;
 }
-
-// ---- Modes ------------------------------------------------------------------
 
 int s_GsmCmdMode(void)
 {
@@ -732,19 +519,12 @@ int s_GsmCmdMode(void)
     b_switchToCommandModeRequested = 1;
     // The modem takes "+++" as an escape only after a silence.
     API_Sleep(1000);
-    int result = API_ERR_NONE;
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    int result = s_EscapeAttempt();
+    if (s_MayRetryEscape(result))
         result = s_EscapeAttempt();
-        if (!s_MayRetryEscape(result))
-            break;
-    }
-    if (result == API_ERR_NONE) {
-        b_CommandMode = 1;
-        s_GsmSendCmd("AT\r");
-        s_GsmVerifyAnswer("OK", 2);
-    } else {
-        b_CommandMode = 0;
-    }
+    b_CommandMode = result == API_ERR_NONE;
+    if (result == API_ERR_NONE)
+        s_Exchange("AT\r", "OK", 2);
     b_switchToCommandModeRequested = 0;
     return result;
 }
@@ -753,23 +533,15 @@ int s_GsmPsdDataMode(void)
 {
     if (b_CommandMode == 0)
         return API_ERR_NONE;
-    char command[32];
-    if (PSDprotocol == 1)
-        snprintf(command, sizeof command, "AT+WIPDATA=1,%d,1\r", 1);
-    else
-        snprintf(command, sizeof command, "AT+WIPDATA=2,%d,2\r", 1);
     s_Resuming = b_PSD_ConnectionStatus == 1 ? kResumeSocket : kResumeNone;
-    int result = s_GsmSendCmd(command);
-    if (result == API_ERR_NONE)
-        result = s_GsmVerifyAnswer("CONNECT", 10);
+    int result = s_Exchange(PSDprotocol == 1 ? "AT+WIPDATA=1,1,1\r" : "AT+WIPDATA=2,1,2\r", "CONNECT", 10);
     s_Resuming = kResumeNone;
     if (result != API_ERR_NONE)
         return result;
     b_CommandMode = 0;
-    if (b_PSD_ConnectionStatus == 0) {
-        if (API_GSM_ConnectionCallback callback = p_gsmcallback.load())
-            callback();
-    }
+    API_GSM_ConnectionCallback callback = p_gsmcallback.load();
+    if (b_PSD_ConnectionStatus == 0 && callback != nullptr)
+        callback();
     return API_ERR_NONE;
 }
 
@@ -777,12 +549,9 @@ int s_GsmCsdDataMode(void)
 {
     if (b_CSD_ConnectionStatus == 0 || b_CommandMode == 0)
         return API_ERR_NONE;
-    // The task marks the line as carrying the call when the "OK" comes, in
-    // the read that brings it: the payload behind it may share that read.
+    // The task switches the line on the "OK": payload may share its read.
     s_Resuming = kResumeCall;
-    int result = s_GsmSendCmd("ATO\r");
-    if (result == API_ERR_NONE)
-        result = s_GsmVerifyAnswer("OK", 10);
+    int result = s_Exchange("ATO\r", "OK", 10);
     s_Resuming = kResumeNone;
     return result;
 }
@@ -791,12 +560,8 @@ int s_GsmDataMode(void)
 {
     if (b_PSD_ConnectionStatus == 1)
         return s_GsmPsdDataMode();
-    if (b_CSD_ConnectionStatus == 1)
-        return s_GsmCsdDataMode();
-    return API_ERR_NONE;
+    return b_CSD_ConnectionStatus == 1 ? s_GsmCsdDataMode() : API_ERR_NONE;
 }
-
-// ---- Payload ----------------------------------------------------------------
 
 int s_GsmRead(char *destination, int wanted, int *received)
 {
@@ -816,25 +581,19 @@ int s_GsmRead(char *destination, int wanted, int *received)
 
 void s_GsmResetRing(void) { s_ring.Reset(); }
 
-// ---- Task -------------------------------------------------------------------
-
 extern "C" void *gsm_task(void *)
 {
-    char *scratch = static_cast<char *>(malloc(kScratchSize + 1));
-    if (scratch == nullptr)
-        return nullptr;
-    if (!s_CreateSemaphore(&sem_gsm_power_id, b_GSM_Power_sem_init, 0)) {
-        free(scratch);
-        return nullptr;
-    }
-    while (!s_task.Stopping()) {
-        channel::WaitSemaphore(&sem_gsm_power_id);
-        // A closed port parks the task until the next start-up posts again.
-        if (s_task.OnLine(b_GSM_Power_ON == 1)) {
-            while (b_GSM_Power_ON == 1 && !s_task.Stopping() && s_ServeLine(scratch)) {
+    char *scratch = static_cast<char *>(malloc(channel::kSize));
+    if (scratch != nullptr && s_CreateSemaphores()) {
+        while (!s_task.Stopping()) {
+            channel::WaitSemaphore(&sem_gsm_power_id);
+            // A closed port parks the task until the next start-up posts again.
+            if (s_task.OnLine(b_GSM_Power_ON == 1)) {
+                while (b_GSM_Power_ON == 1 && !s_task.Stopping() && s_ServeLine(scratch)) {
+                }
             }
+            s_task.OffLine();
         }
-        s_task.OffLine();
     }
     free(scratch);
     return nullptr;
@@ -842,12 +601,12 @@ extern "C" void *gsm_task(void *)
 
 int s_GsmCreateTask(const pthread_attr_t *attributes)
 {
+    s_CreateSemaphores();  // before the task: its stop posts one
     int result = s_task.Start(&gsm_thread_id, attributes);
     if (result == 0) {
-        s_taskWish.wanted = true;
-        pthread_attr_getstacksize(attributes, &s_taskWish.stack);
-        pthread_attr_getschedpolicy(attributes, &s_taskWish.policy);
-        pthread_attr_getschedparam(attributes, &s_taskWish.parameters);
+        s_taskWanted = true;
+        pthread_attr_getstacksize(attributes, &s_taskStack);
+        pthread_attr_getschedparam(attributes, &s_taskPriority);
     }
     return result;
 }
@@ -860,14 +619,8 @@ void s_GsmParkTask(void)
 
 void s_GsmStopTask(void)
 {
-    s_task.Stop([] {
-        // Wakes a parked task; the semaphore exists once the task has started.
-        if (s_CreateSemaphore(&sem_gsm_power_id, b_GSM_Power_sem_init, 0))
-            sem_post(&sem_gsm_power_id);
-    });
+    s_task.Stop([] { sem_post(&sem_gsm_power_id); });
 }
-
-// ---- Public operations --------------------------------------------------------
 
 extern "C" int API_GSM_Initialize(void)
 {
@@ -880,35 +633,36 @@ extern "C" int API_GSM_Initialize(void)
     }
     b_GSM_DCD_Stable = 0;
     b_GSM_DCD_Enabled = 0;
-
-    s_RestoreTask();
+    // The task the application had before a restart of the unit.
+    pthread_attr_t attributes;
+    if (s_taskWanted && pthread_attr_init(&attributes) == 0) {
+        pthread_attr_setstacksize(&attributes, s_taskStack);
+        if (s_task.Start(&gsm_thread_id, &attributes) == 0)
+            pthread_setschedparam(gsm_thread_id, SCHED_FIFO, &s_taskPriority);
+        pthread_attr_destroy(&attributes);
+    }
     pthread_mutex_lock(&gsm_mutex);
-    bool portOpened = false;
-    int result = s_Startup(&portOpened);
+    int result = s_Startup();
     if (result != API_ERR_NONE) {
         s_GsmParkTask();
         s_ring.Release();
-        if (portOpened)
-            API_UartClose(GSM_UART);
-        pthread_mutex_unlock(&gsm_mutex);
-        API_GSM_SetPowerState(0);
-        return result;
+        API_UartClose(GSM_UART);
+    } else {
+        s_ClearConnections();
     }
-    b_CSD_ConnectionStatus = 0;
-    b_PSD_ConnectionStatus = 0;
     pthread_mutex_unlock(&gsm_mutex);
-    b_GSM_API_Initialized = 1;
-    return API_ERR_NONE;
+    if (result != API_ERR_NONE)
+        API_GSM_SetPowerState(0);
+    b_GSM_API_Initialized = result == API_ERR_NONE;
+    return result;
 }
 
 extern "C" int API_GSM_Cleanup(void)
 {
-    // The task is ended first: the line is closed below.  A restart of the
-    // unit brings it back.
+    // The task is ended first: the line is closed below.
     s_GsmStopTask();
     b_PSD_BearerConnected = 0;
-    b_CSD_ConnectionStatus = 0;
-    b_PSD_ConnectionStatus = 0;
+    s_ClearConnections();
     b_ExitDataMode = 0;
     b_GSM_API_Initialized = 0;
     b_GSM_PIN_Initialized = 0;
@@ -925,40 +679,21 @@ extern "C" int API_GSM_SendCmd(const char *command)
     if (command == nullptr)
         return API_ERR_INVALID_PARAMETERS;
     int result = s_GsmCmdMode();
-    if (result == API_ERR_NONE)
-        result = s_GsmSendCmd(command);
-    if (result == API_ERR_NONE)
-        result = s_GsmVerifyAnswer("OK", 10);
-    return result;
+    return result == API_ERR_NONE ? s_Exchange(command, "OK", 10) : result;
 }
 
 extern "C" int API_GSM_SetPowerState(int state)
 {
-    pthread_mutex_lock(&s_spi_mutex);
-    int result;
-    if (state == 1) {
+    if (state == 1)
         b_GSM_DCD_Stable = 0;
-        result = s_PmuExchangeLocked(PMU_CMD_GSM_POWER_ON, 1, nullptr);
-    } else {
-        result = s_PmuExchangeLocked(PMU_CMD_GSM_POWER_OFF, 1, nullptr);
-    }
-    if (result != API_ERR_NONE) {
-        pthread_mutex_unlock(&s_spi_mutex);
+    int result = s_PmuExchange(state == 1 ? PMU_CMD_GSM_POWER_ON : PMU_CMD_GSM_POWER_OFF, 1);
+    if (result != API_ERR_NONE)
         return result;
-    }
-    if (state == 1) {
-        pthread_mutex_unlock(&s_spi_mutex);
-        API_Sleep(1000);
-        return API_ERR_NONE;
-    }
-    b_GSM_Power_ON = 0;
-    pthread_mutex_unlock(&s_spi_mutex);
-    if (state == 0) {
-        API_Sleep(500);
+    if (state != 1)
+        b_GSM_Power_ON = 0;
+    API_Sleep(state == 1 ? 1000 : 500);
+    if (state != 1)
         b_GSM_DCD_Stable = 0;
-    } else {
-        API_Sleep(1000);
-    }
     return API_ERR_NONE;
 }
 
@@ -967,11 +702,9 @@ extern "C" int API_GSM_GetPowerState(int *state)
     if (state == nullptr)
         return API_ERR_INVALID_PARAMETERS;
     unsigned char data = 0;
-    pthread_mutex_lock(&s_spi_mutex);
-    int result = s_PmuExchangeLocked(PMU_CMD_GSM_POWER_STATE, 0, &data);
-    pthread_mutex_unlock(&s_spi_mutex);
+    int result = s_PmuExchange(PMU_CMD_GSM_POWER_STATE, 0, &data);
     if (result == API_ERR_NONE)
-        *state = data == 1 ? 1 : 0;
+        *state = data == 1;
     return result;
 }
 
@@ -980,12 +713,10 @@ extern "C" int API_GSM_Mod_ON_OFF(int level)
     if (level != 0 && level != 1)
         return API_ERR_INVALID_PARAMETERS;
     unsigned char current = 0;
-    pthread_mutex_lock(&s_spi_mutex);
-    int result = s_PmuExchangeLocked(PMU_CMD_GSM_MODULE_SIGNAL, 0, &current);
+    int result = s_PmuExchange(PMU_CMD_GSM_MODULE_SIGNAL, 0, &current);
     bool already = result == API_ERR_NONE && (current != 0) == (level == 1);
     if (result == API_ERR_NONE && !already)
-        result = s_PmuExchangeLocked(PMU_CMD_GSM_SET_MODULE_SIGNAL, static_cast<unsigned char>(level), nullptr);
-    pthread_mutex_unlock(&s_spi_mutex);
+        result = s_PmuExchange(PMU_CMD_GSM_SET_MODULE_SIGNAL, static_cast<unsigned char>(level));
     if (result != API_ERR_NONE || already || level == 0)
         return result;
     // The modem needs the line held while it starts.
@@ -1003,7 +734,7 @@ extern "C" int API_GSM_GetDCDPinLevel(int *level)
     int value = 0;
     if (sigiofd <= 0 || Board_Ioctl(sigiofd, kGpioGetDcdLevel, &value) < 0)
         return API_ERR_IOCTL_GPIO_DRIVER;
-    *level = value == 1 ? 1 : 0;
+    *level = value == 1;
     return API_ERR_NONE;
 }
 
@@ -1025,6 +756,5 @@ extern "C" int API_GSM_DSCCallback(API_GSM_ConnectionCallback callback)
     return API_ERR_NONE;
 }
 
-// Carrier changes need no action of their own: the end of a stream is seen
-// in the modem's texts.
+// Nothing to do: a stream's end is seen in the modem's texts.
 extern "C" void API_GSM_DSCSignalHandler(void) {}

@@ -11,12 +11,13 @@
 #include "internal/API_GSM.h"
 #include "internal/API_GSM_Services.h"
 
+std::atomic<int32_t> b_PSD_GotVersion{0};
+
 namespace {
 
 // The longest host name or address a socket is opened towards.
 constexpr size_t kPeerMax = 255;
 
-std::atomic<int32_t> b_PSD_GotVersion{0};
 // Written by the bearer start, read by API_GSM_PSD_GetVersion without
 // gsm_mutex.
 char WIP_version[API_GSM_WIP_VERSION_SIZE];

@@ -1,15 +1,14 @@
 // A serial line whose far end is played by the fuzz target, for units whose
-// receive task reads the line.  Every chunk handed to the task is waited for
-// until the task has dealt with it and asks for more, so a run is the same
-// sequence of events every time it is replayed.
-//
-// The line stands at the board path in front of a real pseudo-terminal, so the
-// unit's terminal settings apply; reads and writes are the model's.
+// receive task reads the line.  Each chunk handed to the task is waited for
+// until the task has dealt with it and reads again, so that a run replays the
+// same events every time.  The line stands at the board path in front of a
+// real pseudo-terminal, so the unit's terminal settings apply.
 #ifndef FUZZ_SCRIPTED_LINE_H
 #define FUZZ_SCRIPTED_LINE_H
 
 #include <string.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -30,9 +29,6 @@ public:
     // What the far end answers to each write: the chunks, in order.
     using Answerer = std::function<std::vector<std::string>(const std::string &written)>;
 
-    // The model at `boardPath`; the pseudo-terminal's link then takes the
-    // place of the model's placeholder file, so opening the path gives a
-    // terminal whose reads and writes the receiver routes to the model.
     static std::shared_ptr<ScriptedLine> At(sim::Receiver &receiver, const std::string &boardPath)
     {
         auto line = std::make_shared<ScriptedLine>();
@@ -47,16 +43,15 @@ public:
         m_answerer = std::move(answerer);
     }
 
-    // What holds the task up other than the line (a full ring waiting for
-    // its reader); Deliver does not wait for a task held up.
+    // What else holds the task up (a full ring waiting for its reader).
     void SetHeldUp(std::function<bool()> heldUp)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_heldUp = std::move(heldUp);
     }
 
-    // Hands `chunk` to the task and returns once the task has taken all of
-    // it and is reading again, or is held up.  Never called from the task.
+    // Returns once the task has taken all of `chunk` and reads again, or is
+    // held up.  Never called from the task.
     void Deliver(const std::string &chunk)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -67,7 +62,6 @@ public:
             m_changed.wait_for(lock, std::chrono::milliseconds(1));
     }
 
-    // The task's read: blocks until a chunk is delivered (a line with VMIN 1).
     ssize_t Read(void *buffer, size_t size) override
     {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -76,7 +70,7 @@ public:
         m_changed.wait(lock, [this] { return !m_chunks.empty(); });
         m_readerWaiting = false;
         std::string &chunk = m_chunks.front();
-        size_t count = chunk.size() < size ? chunk.size() : size;
+        size_t count = std::min(chunk.size(), size);
         memcpy(buffer, chunk.data(), count);
         chunk.erase(0, count);
         if (chunk.empty())
@@ -91,10 +85,8 @@ public:
             std::lock_guard<std::mutex> lock(m_mutex);
             answerer = m_answerer;
         }
-        if (answerer) {
-            for (const std::string &chunk : answerer(std::string(static_cast<const char *>(data), size)))
-                Deliver(chunk);
-        }
+        for (const std::string &chunk : answerer(std::string(static_cast<const char *>(data), size)))
+            Deliver(chunk);
         return static_cast<ssize_t>(size);
     }
 

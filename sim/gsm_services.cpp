@@ -117,8 +117,10 @@ struct GsmServices::State {
 void GsmServices::State::Install(GsmModem &modem, const std::shared_ptr<State> &self)
 {
     // Each handler keeps the state alive: the modem may outlive the services.
-    auto add = [&](const std::string &prefix, std::function<GsmReply(State &, GsmModem &, const std::string &)> body) {
-        modem.SetHandler(prefix, [self, body](GsmModem &m, const std::string &command) { return body(*self, m, command); });
+    auto add = [&](const std::string &prefix,
+                   const std::function<GsmReply(State &, GsmModem &, const std::string &)> &body) {
+        modem.SetHandler(prefix,
+                         [self, body](GsmModem &m, const std::string &command) { return body(*self, m, command); });
     };
     using Cmd = const std::string &;
 

@@ -9,6 +9,8 @@
 // The unit's staging buffer for NOR writes; cleared after a failed write.
 constexpr int GSM_FLASH_BUF_SIZE = 256;
 extern char a_FlashBuf[GSM_FLASH_BUF_SIZE];
+// The packet stack's version was read (once per process, by the bearer start).
+extern std::atomic<int32_t> b_PSD_GotVersion;
 
 // Sends `command` and waits up to `seconds` for "OK".
 int s_GsmCommand(const char *command, int seconds);

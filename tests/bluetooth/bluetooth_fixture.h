@@ -1,5 +1,5 @@
-// A fresh simulated receiver per test with the Bluetooth unit started against
-// the simulated module, and the unit's process-wide state put back afterwards.
+// A fresh simulated receiver per test with the Bluetooth unit against the
+// simulated module, and the unit's process-wide state put back afterwards.
 #ifndef BLUETOOTH_FIXTURE_H
 #define BLUETOOTH_FIXTURE_H
 
@@ -19,16 +19,16 @@
 
 using namespace bt;
 using simtest::Eventually;
+using Lines = std::vector<std::string>;
 
 // 5 % of real time: the escape's one-second guards become 50 ms, wide enough
 // for a loaded machine, and a start-up takes about 150 ms.
 class BluetoothTest : public simtest::SimTest {
 protected:
-    explicit BluetoothTest(double timeScale = 0.05) : SimTest(timeScale) {}
+    BluetoothTest() : SimTest(0.05) {}
 
     void SetUp() override
     {
-        unitreset::Bluetooth();
         OpenPmu();
         ASSERT_EQ(API_NOR_Init(), API_ERR_NONE);
     }
@@ -37,24 +37,28 @@ protected:
     {
         API_Bluetooth_Cleanup();
         API_NOR_Cleanup();
-        unitreset::ClosePmu();
         unitreset::Bluetooth();
     }
 
-    // Starts the unit; the module's start-up traffic is forgotten afterwards.
+    // Starts the unit; the module's start-up traffic is forgotten.
     void Start()
     {
         ASSERT_EQ(API_Bluetooth_Init(), API_ERR_NONE);
-        commandsAtStart = module.Commands().size();
+        heardAtStart = module.Commands().size();
     }
 
-    std::vector<std::string> CommandsSinceStart() const
+    Lines CommandsSinceStart() const
     {
-        std::vector<std::string> all = module.Commands();
-        return std::vector<std::string>(all.begin() + static_cast<long>(commandsAtStart), all.end());
+        Lines all = module.Commands();
+        return Lines(all.begin() + static_cast<long>(heardAtStart), all.end());
     }
 
-    // Brings a link up and waits until the unit is in data mode.
+    // The host returns once a line is written; the module takes it a moment later.
+    bool Heard(size_t commands)
+    {
+        return Eventually([&] { return CommandsSinceStart().size() >= commands; });
+    }
+
     void Connect(const std::string &firstData = "")
     {
         ASSERT_TRUE(module.Connect("00:11:22:33:44:55", firstData));
@@ -66,17 +70,14 @@ protected:
     {
         std::string got;
         std::vector<char> buffer(static_cast<size_t>(chunk));
-        while (got.size() < count) {
-            int n = -1;
-            if (API_Bluetooth_ReadData(buffer.data(), chunk, &n) != API_ERR_NONE)
-                break;
+        int n = -1;
+        while (got.size() < count && API_Bluetooth_ReadData(buffer.data(), chunk, &n) == API_ERR_NONE)
             got.append(buffer.data(), static_cast<size_t>(n));
-        }
         return got;
     }
 
     sim::BluetoothModule &module = *board.bluetooth;
-    size_t commandsAtStart = 0;
+    size_t heardAtStart = 0;
 };
 
 #endif

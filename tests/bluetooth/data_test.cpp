@@ -20,6 +20,19 @@ std::string Pattern(size_t size, unsigned seed)
     return bytes;
 }
 
+int Unread() { return (i_WPtr.load() - i_RPtr.load() + BT_RING_SIZE) % BT_RING_SIZE; }
+
+std::future<int> BlockedRead()
+{
+    auto reader = std::async(std::launch::async, [] {
+        char buffer[8];
+        int count = -1;
+        return API_Bluetooth_ReadData(buffer, sizeof buffer, &count);
+    });
+    EXPECT_TRUE(Eventually([] { return b_BT_WaitForData.load() == 1; }));
+    return reader;
+}
+
 class BluetoothData : public BluetoothTest {
 protected:
     void SetUp() override
@@ -30,55 +43,28 @@ protected:
     }
 };
 
-TEST_F(BluetoothData, TheLinkEventStartsTheRingWithItsPayloadAndCallsBack)
+TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEnd)
 {
     ASSERT_EQ(API_Bluetooth_ConnectedCallback(CountLink), API_ERR_NONE);
     EXPECT_EQ(API_Bluetooth_ConnectedCallback(nullptr), API_ERR_BLUETOOTH_CALL_BACK_SET_NULL);
-
-    Connect("hello");
-    EXPECT_TRUE(Eventually([] { return g_links == 1; }));  // the previous callback was kept
-    EXPECT_EQ(i_WPtr.load(), 5);
-    EXPECT_EQ(ReadAll(5), "hello");
-
-    ASSERT_TRUE(module.Disconnect());
-    EXPECT_TRUE(Eventually([] { return API_Bluetooth_CheckCnxStatus() == 0; }));
-    Connect();
-    EXPECT_TRUE(Eventually([] { return g_links == 2; }));
-    EXPECT_EQ(i_WPtr.load(), 0);
-}
-
-TEST_F(BluetoothData, ReadsTakeAtMostWhatTheCallerAsks)
-{
-    Connect();
-    ASSERT_TRUE(module.SendData(Pattern(25, 1)));
-    ASSERT_TRUE(Eventually([] { return i_WPtr.load() == 25; }));
-    char buffer[10];
-    int none = -1;
-    EXPECT_EQ(API_Bluetooth_ReadData(buffer, 0, &none), API_ERR_NONE);
-    EXPECT_EQ(none, 0);
-    std::vector<int> counts;
-    for (int i = 0; i < 3; ++i) {
-        int count = -1;
-        ASSERT_EQ(API_Bluetooth_ReadData(buffer, sizeof buffer, &count), API_ERR_NONE);
-        counts.push_back(count);
-    }
-    EXPECT_EQ(counts, (std::vector<int>{10, 10, 5}));
-}
-
-TEST_F(BluetoothData, DataFlowsBothWaysAcrossTheRingsEnd)
-{
     int written = 77;
     EXPECT_EQ(API_Bluetooth_WriteData("abc", 3, &written), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
     EXPECT_EQ(written, 77);
-
-    Connect();
+    Connect("hello");
+    EXPECT_TRUE(Eventually([] { return g_links == 1; }));  // the first callback was kept
+    char buffer[10];
+    int counts[4] = {-1, -1, -1, -1};
+    EXPECT_EQ(API_Bluetooth_ReadData(buffer, 0, &counts[0]), API_ERR_NONE);
+    ASSERT_TRUE(module.SendData(Pattern(20, 1)));
+    ASSERT_TRUE(Eventually([] { return i_WPtr.load() == 25; }));
+    for (int i = 1; i < 4; ++i)
+        ASSERT_EQ(API_Bluetooth_ReadData(buffer, sizeof buffer, &counts[i]), API_ERR_NONE);
+    EXPECT_EQ(std::vector<int>(counts, counts + 4), (std::vector<int>{0, 10, 10, 5}));
     for (unsigned round = 0; round < 4; ++round) {
         std::string sent = Pattern(3000, round);
         ASSERT_TRUE(module.SendData(sent));
         ASSERT_EQ(ReadAll(sent.size(), 700), sent) << "round " << round;
     }
-    EXPECT_EQ(i_RPtr.load(), 12000 % BT_RING_SIZE);
-
     std::string out = Pattern(5000, 9);
     ASSERT_EQ(API_Bluetooth_WriteData(out.data(), int(out.size()), &written), API_ERR_NONE);
     EXPECT_EQ(written, 5000);
@@ -86,93 +72,53 @@ TEST_F(BluetoothData, DataFlowsBothWaysAcrossTheRingsEnd)
     EXPECT_EQ(module.RemoteReceived(), out);
 }
 
-TEST_F(BluetoothData, AFullRingHoldsTheRemoteBackInsteadOfOverwritingUnreadData)
+TEST_F(BluetoothData, AFullRingHoldsTheRemoteBackAndAResetFreesTheTask)
 {
     Connect();
     std::string sent = Pattern(20000, 3);
-    testing::internal::CaptureStdout();
-    ASSERT_TRUE(module.SendData(sent));
-    bool filled = Eventually([] { return (i_WPtr.load() - i_RPtr.load() + BT_RING_SIZE) % BT_RING_SIZE == 4095; });
-    usleep(50000);  // the task would overwrite now if it were going to
-    std::string got = ReadAll(sent.size(), 1000);
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(filled);
-    EXPECT_EQ(got.size(), sent.size());
-    EXPECT_TRUE(got == sent);
-    EXPECT_EQ(out.find("Overflow"), std::string::npos);
-}
-
-// A reset ends the link while the task waits for room in a full ring: the
-// task drops the rest and goes back to the line for the module's "READY.".
-TEST_F(BluetoothData, AResetFreesATaskWaitingForRoom)
-{
-    Connect();
-    ASSERT_TRUE(module.SendData(Pattern(20000, 5)));
-    ASSERT_TRUE(Eventually([] { return (i_WPtr.load() - i_RPtr.load() + BT_RING_SIZE) % BT_RING_SIZE == 4095; }));
-    std::string out = simtest::Stdout([] { ASSERT_EQ(API_Bluetooth_Reset(), API_ERR_NONE); });
+    std::string printed = simtest::Stdout([&] {
+        ASSERT_TRUE(module.SendData(sent));
+        ASSERT_TRUE(Eventually([] { return Unread() == BT_RING_SIZE - 1; }));
+        EXPECT_TRUE(ReadAll(sent.size(), 1000) == sent);
+        // Full again: a reset ends the link and the task goes back to the
+        // line, where the module's "READY." comes.
+        ASSERT_TRUE(module.SendData(sent));
+        ASSERT_TRUE(Eventually([] { return Unread() == BT_RING_SIZE - 1; }));
+        ASSERT_EQ(API_Bluetooth_Reset(), API_ERR_NONE);
+        ASSERT_TRUE(module.WaitForRestarts(3, 3000));
+        EXPECT_EQ(s_BluetoothGetAnswer("READY.", 10), API_ERR_NONE);  // the task has dropped the rest
+    });
+    EXPECT_EQ(printed, "###### Overflow on BT ########\n") << "dropped only once the link was over";
     int count = -1;
     char buffer[8];
     EXPECT_EQ(API_Bluetooth_ReadData(buffer, sizeof buffer, &count), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
-    ASSERT_TRUE(module.WaitForRestarts(3, 3000));
-    EXPECT_EQ(s_BluetoothGetAnswer("READY.", 10), API_ERR_NONE);
     int length = 0;
     EXPECT_EQ(API_Bluetooth_GetVersion(nullptr, &length), API_ERR_NONE);
 }
 
-TEST_F(BluetoothData, TheLinksEndIsReportedAfterTheLastBytes)
+TEST_F(BluetoothData, TheLinksEndIsReportedAfterTheLastBytesAndToABlockedReader)
 {
-    // Bytes in front of the end marker, in the same chunk, are data.
     Connect("x");
-    ASSERT_TRUE(module.Disconnect("abc"));
+    ASSERT_TRUE(module.Disconnect("abc"));  // bytes in front of the end marker are data
     ASSERT_TRUE(Eventually([] { return b_ExitDataMode.load() == 1; }));
     EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 1);  // draining
     EXPECT_EQ(ReadAll(100), "xabc");
-    int count = -1;
-    char buffer[8];
-    EXPECT_EQ(API_Bluetooth_ReadData(buffer, sizeof buffer, &count), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
     EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
-
     // A chunk that begins with the marker stores nothing.
     Connect();
-    ASSERT_TRUE(module.Disconnect());
-    EXPECT_TRUE(Eventually([] { return API_Bluetooth_CheckCnxStatus() == 0; }));
-    EXPECT_EQ(i_WPtr.load(), 0);
-    count = -1;
-    EXPECT_EQ(API_Bluetooth_ReadData(buffer, sizeof buffer, &count), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
-}
-
-TEST_F(BluetoothData, ABlockedReaderLearnsOfTheLinksEnd)
-{
-    auto blockedRead = [] {
-        return std::async(std::launch::async, [] {
-            char buffer[8];
-            int count = -1;
-            return API_Bluetooth_ReadData(buffer, sizeof buffer, &count);
-        });
-    };
-    auto waiting = [] { return Eventually([] { return b_BT_WaitForData.load() == 1; }); };
-
-    Connect();
-    auto reader = blockedRead();
-    ASSERT_TRUE(waiting());
+    auto reader = BlockedRead();
     ASSERT_TRUE(module.Disconnect());
     EXPECT_EQ(reader.get(), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
-
+    EXPECT_EQ(i_WPtr.load(), 0);
     // A hardware reset and the clean-up end the link without the module saying so.
     Connect();
-    reader = blockedRead();
-    ASSERT_TRUE(waiting());
+    reader = BlockedRead();
     ASSERT_EQ(API_Bluetooth_Reset(), API_ERR_NONE);
-    EXPECT_EQ(reader.wait_for(std::chrono::seconds(3)), std::future_status::ready);
     EXPECT_EQ(reader.get(), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
-
     ASSERT_TRUE(module.WaitForRestarts(3, 2000));
-    ASSERT_TRUE(module.ProfileOpen());
     Connect();
-    reader = blockedRead();
-    ASSERT_TRUE(waiting());
+    reader = BlockedRead();
     API_Bluetooth_Cleanup();
-    EXPECT_EQ(reader.wait_for(std::chrono::seconds(3)), std::future_status::ready);
     EXPECT_EQ(reader.get(), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
 }
 

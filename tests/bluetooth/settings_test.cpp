@@ -1,5 +1,5 @@
-// Settings operations: what reaches the module, what is kept in the cache and
-// what lands in the NOR parameter area.
+// The settings: what reaches the module, what the cache keeps from the
+// module's listing (whole or in pieces, or cut short) and what lands in NOR.
 #include <errno.h>
 
 #include "bluetooth_fixture.h"
@@ -7,28 +7,21 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Lines = std::vector<std::string>;
+const Bytes kAddress = {0x00, 0x07, 0x80, 0x1A, 0x2B, 0x3C};
 
 class BluetoothSettings : public BluetoothTest {
 protected:
-    void SetUp() override
-    {
-        BluetoothTest::SetUp();
-        Start();
-    }
     Bytes Nor(uint32_t address, uint32_t length) const { return board.nor->Peek(address, length); }
-    // The host returns once a line is written; the module takes it a moment later.
-    bool Heard(size_t commands)
-    {
-        return Eventually([&] { return CommandsSinceStart().size() >= commands; });
-    }
+    static void ForgetCache() { b_GotDevName = b_GotDevType = b_GotMacAddress = b_GotPinCode = b_GotBTParameters = 0; }
 };
 
 TEST_F(BluetoothSettings, PinAndAuthenticationReachTheModuleAndTheStore)
 {
+    Start();
     ASSERT_EQ(API_Bluetooth_SetPIN("1234"), API_ERR_NONE);
-    ASSERT_TRUE(Heard(1));
-    EXPECT_TRUE(module.Authentication());
+    ASSERT_EQ(API_Bluetooth_EnablePINRequest(0), API_ERR_NONE);
+    ASSERT_TRUE(Heard(2));
+    EXPECT_FALSE(module.Authentication());
     EXPECT_EQ(module.Pin(), "1234");
     Bytes record = {'1', '2', '3', '4'};
     record.resize(16, 0);
@@ -38,84 +31,116 @@ TEST_F(BluetoothSettings, PinAndAuthenticationReachTheModuleAndTheStore)
     ASSERT_EQ(API_Bluetooth_GetPIN(pin, &length), API_ERR_NONE);
     EXPECT_STREQ(pin, "1234");
     EXPECT_EQ(length, 4);
-
-    ASSERT_EQ(API_Bluetooth_EnablePINRequest(0), API_ERR_NONE);
-    ASSERT_TRUE(Heard(2));
-    EXPECT_FALSE(module.Authentication());
-    ASSERT_EQ(API_Bluetooth_EnablePINRequest(1), API_ERR_NONE);
-    ASSERT_TRUE(Heard(3));
-    EXPECT_TRUE(module.Authentication());
-    ASSERT_EQ(API_Bluetooth_EnableEncryption(1), API_ERR_NONE);
-    EXPECT_EQ(Nor(API_BLUETOOTH_NOR_ENCRYPTION, 1), Bytes{0x31});
+    for (int enable : {1, 0}) {
+        ASSERT_EQ(API_Bluetooth_EnableEncryption(enable), API_ERR_NONE);
+        EXPECT_EQ(Nor(API_BLUETOOTH_NOR_ENCRYPTION, 1), Bytes{static_cast<uint8_t>('0' + enable)});
+    }
     EXPECT_EQ(Nor(API_BLUETOOTH_NOR_PIN, 16), record);  // one byte only, the PIN beside it kept
-    ASSERT_EQ(API_Bluetooth_EnableEncryption(0), API_ERR_NONE);
-    EXPECT_EQ(Nor(API_BLUETOOTH_NOR_ENCRYPTION, 1), Bytes{0x30});
-    ASSERT_TRUE(Heard(5));
-    EXPECT_FALSE(module.Authentication());
+    ASSERT_TRUE(Heard(4));
     // The trailing space stays: it is what switches authentication off.
-    EXPECT_EQ(CommandsSinceStart(), (Lines{"SET BT AUTH * 1234", "SET BT AUTH * ", "SET BT AUTH * 1234",
-                                           "SET BT AUTH * 1234", "SET BT AUTH * "}));
-}
-
-TEST_F(BluetoothSettings, AFailedStoreWriteIsReportedAfterTheModuleTookThePin)
-{
+    EXPECT_EQ(CommandsSinceStart(),
+              (Lines{"SET BT AUTH * 1234", "SET BT AUTH * ", "SET BT AUTH * 1234", "SET BT AUTH * "}));
+    // A failed store write is reported after the module took the PIN.
     board.nor->FailWrite(EIO);
     EXPECT_EQ(API_Bluetooth_SetPIN("4321"), API_ERR_NOR_FLASH_WRITE);
-    ASSERT_TRUE(Heard(1));
-    EXPECT_EQ(module.Pin(), "4321");
-    EXPECT_EQ(Nor(API_BLUETOOTH_NOR_PIN, 4), (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(API_Bluetooth_EnableEncryption(1), API_ERR_NOR_FLASH_WRITE);
+    ASSERT_TRUE(Heard(6));
+    EXPECT_EQ(module.Pin(), "4321");
     board.nor->ClearFaults();
-
-    // Too long for the module's field: refused before anything is sent.
+    // Too long, or able to end the command line and start another: refused
+    // before anything is sent.
     EXPECT_EQ(API_Bluetooth_SetPIN("0123456789abcdef"), API_ERR_INVALID_PARAMETERS);
-    EXPECT_EQ(API_Bluetooth_SetPIN(nullptr), API_ERR_NONE);
-    ASSERT_TRUE(Heard(2));
-    EXPECT_EQ(CommandsSinceStart(), (Lines{"SET BT AUTH * 4321", "SET BT AUTH * 4321"}));
-}
-
-TEST_F(BluetoothSettings, TheStoredAddressIsTheModulesOwnWithItsZeroByte)
-{
-    unsigned char address[6] = {1, 2, 3, 4, 5, 6};
-    ASSERT_EQ(API_Bluetooth_SetMACAddress(address), API_ERR_NONE);
-    const Bytes own = {0x00, 0x07, 0x80, 0x1A, 0x2B, 0x3C};
-    EXPECT_EQ(Nor(API_BLUETOOTH_NOR_ADDRESS, 6), own);
-    EXPECT_EQ(Bytes(address, address + 6), own);
-    EXPECT_EQ(API_Bluetooth_SetMACAddress(nullptr), API_ERR_INVALID_PARAMETERS);
-}
-
-TEST_F(BluetoothSettings, ANewNameIsServedFromTheCacheWithoutAListing)
-{
-    ASSERT_EQ(API_Bluetooth_SetDeviceName("Rover 2"), API_ERR_NONE);
-    ASSERT_TRUE(Heard(1));
-    EXPECT_EQ(module.Name(), "Rover 2");
-    char name[64];
-    int length = 0;
-    ASSERT_EQ(API_Bluetooth_GetDeviceName(name, &length), API_ERR_NONE);
-    EXPECT_STREQ(name, "Rover 2");
-    EXPECT_EQ(length, 7);
-    ASSERT_EQ(s_BluetoothGetParameters(1), API_ERR_NONE);  // a new listing keeps the name it was given
-    EXPECT_STREQ(a_DeviceName, "Rover 2");
-
-    std::string tooLong(API_BLUETOOTH_NAME_MAX + 1, 'n');
-    EXPECT_EQ(API_Bluetooth_SetDeviceName(tooLong.c_str()), API_ERR_INVALID_PARAMETERS);
-    // A text that could end the command line and start another is refused.
     for (const char *forged : {"Rover\nRESET", "Rover\r", "\tRover"}) {
         EXPECT_EQ(API_Bluetooth_SetDeviceName(forged), API_ERR_INVALID_PARAMETERS);
         EXPECT_EQ(API_Bluetooth_SetPIN(forged), API_ERR_INVALID_PARAMETERS);
     }
+    EXPECT_EQ(API_Bluetooth_SetDeviceName(std::string(API_BLUETOOTH_NAME_MAX + 1, 'n').c_str()),
+              API_ERR_INVALID_PARAMETERS);
+    EXPECT_EQ(API_Bluetooth_SetPIN(nullptr), API_ERR_NONE);
     EXPECT_EQ(API_Bluetooth_SetDeviceName(nullptr), API_ERR_NONE);
-    EXPECT_STREQ(a_DeviceName, "Rover 2");
-    EXPECT_EQ(CommandsSinceStart(), (Lines{"SET BT NAME Rover 2", "SET"}));
+    EXPECT_EQ(CommandsSinceStart().size(), 6u);
+    // The stored address is the module's own, zero byte included.
+    unsigned char address[6] = {1, 2, 3, 4, 5, 6};
+    ASSERT_EQ(API_Bluetooth_SetMACAddress(address), API_ERR_NONE);
+    EXPECT_EQ(Nor(API_BLUETOOTH_NOR_ADDRESS, 6), kAddress);
+    EXPECT_EQ(Bytes(address, address + 6), kAddress);
+    EXPECT_EQ(API_Bluetooth_SetMACAddress(nullptr), API_ERR_INVALID_PARAMETERS);
+}
 
-    // A new start-up asks the module again for what the clean-up forgot.
-    API_Bluetooth_Cleanup();
+TEST_F(BluetoothSettings, AListingInPiecesFillsTheCacheAndLaterReadsStayLocal)
+{
+    module.SetAnswerPieces(9);
     Start();
-    ASSERT_EQ(API_Bluetooth_GetDeviceName(name, &length), API_ERR_NONE);
-    EXPECT_STREQ(name, "Rover");
+    char text[64];
+    int length = -1;
+    const std::pair<int (*)(char *, int *), const char *> kTexts[] = {
+        {API_Bluetooth_GetDeviceName, "Orva"},  // the first word of "Orva GNSS"
+        {API_Bluetooth_GetType, "001f00"},
+        {API_Bluetooth_GetPIN, "5820"}};  // authentication is off: the PIN as it stands
+    for (auto [get, expected] : kTexts) {
+        ASSERT_EQ(get(text, &length), API_ERR_NONE);
+        EXPECT_STREQ(text, expected);
+        EXPECT_EQ(length, static_cast<int>(strlen(expected)));
+    }
+    ASSERT_EQ(API_Bluetooth_SetDeviceName("Rover 2"), API_ERR_NONE);
+    ASSERT_EQ(API_Bluetooth_GetDeviceName(text, &length), API_ERR_NONE);
+    EXPECT_STREQ(text, "Rover 2");
+    EXPECT_EQ(length, 7);
+    ASSERT_TRUE(Heard(1));
+    EXPECT_EQ(CommandsSinceStart(), Lines{"SET BT NAME Rover 2"});
+    // A new listing is asked for, and keeps the name it was given.
+    ASSERT_EQ(s_BluetoothGetParameters(1), API_ERR_NONE);
+    EXPECT_EQ(CommandsSinceStart().back(), "SET");
+    EXPECT_STREQ(a_DeviceName, "Rover 2");
+    // With PIN requests on, the PIN comes from the listing; long words are cut.
+    std::string longName(80, 'n');
+    ASSERT_EQ(s_BluetoothSendCmd(("SET BT NAME " + longName).c_str()), API_ERR_NONE);
+    ASSERT_EQ(s_BluetoothSendCmd("SET BT AUTH * 9876"), API_ERR_NONE);
+    ASSERT_TRUE(module.WaitForCommand("SET BT AUTH * 9876", 2000));
+    ForgetCache();
+    b_EnablePinRequest = 1;
+    unsigned char address[6] = {};
+    ASSERT_EQ(API_Bluetooth_GetMACAddress(address), API_ERR_NONE);
+    EXPECT_EQ(Bytes(address, address + 6), kAddress);
+    EXPECT_STREQ(a_PinCode, "9876");
+    EXPECT_EQ(i_PinCodeLength, 4);
+    EXPECT_EQ(std::string(a_DeviceName), longName.substr(0, API_BLUETOOTH_NAME_MAX));
+}
+
+TEST_F(BluetoothSettings, ACutListingTimesOutAndKeepsOnlyCompleteItems)
+{
+    // The listing ends inside the name: "SET BT NAME Or".
+    const size_t addressLine = strlen("SET BT BDADDR 00:07:80:1a:2b:3c\r\n");
+    module.SetListingLimit(addressLine + strlen("SET BT NAME Or"));
+    EXPECT_EQ(API_Bluetooth_Init(), API_ERR_TIME_OUT);
+    EXPECT_EQ(Bytes(a_MACAddress, a_MACAddress + 6), kAddress);
+    EXPECT_EQ(b_GotMacAddress + b_GotDevName + b_GotDevType + b_GotBTParameters, 1);
+    ForgetCache();
+    module.SetListingLimit(addressLine - 3);  // cut inside the address: "...:2b:3"
+    EXPECT_EQ(s_BluetoothGetParameters(1), API_ERR_TIME_OUT);
+    EXPECT_EQ(b_GotMacAddress, 0);
+    module.SetListingLimit(static_cast<size_t>(-1));
+    char type[16];
+    int length = 0;
+    ASSERT_EQ(API_Bluetooth_GetType(type, &length), API_ERR_NONE);
+    EXPECT_STREQ(type, "001f00");
+    EXPECT_EQ(b_GotBTParameters, 1);
+}
+
+TEST_F(BluetoothSettings, TheVersionIsQueriedWithoutABufferAndThenReadFromTheCache)
+{
+    Start();
+    char version[16] = "stale";
+    int length = -1;
+    ASSERT_EQ(API_Bluetooth_GetVersion(version, &length), API_ERR_NONE);
+    EXPECT_STREQ(version, "");
+    EXPECT_EQ(length, 0);
+    module.SetAnswerPieces(4);
+    ASSERT_EQ(API_Bluetooth_GetVersion(nullptr, &length), API_ERR_NONE);
     EXPECT_EQ(length, 5);
-    std::string longest(API_BLUETOOTH_NAME_MAX, 'n');
-    EXPECT_EQ(API_Bluetooth_SetDeviceName(longest.c_str()), API_ERR_NONE);
+    EXPECT_EQ(CommandsSinceStart(), Lines{"INFO"});
+    ASSERT_EQ(API_Bluetooth_GetVersion(version, &length), API_ERR_NONE);
+    EXPECT_STREQ(version, "3.2.1");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #ifndef GSM_FIXTURE_H
 #define GSM_FIXTURE_H
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,7 @@
 using simtest::Eventually;
 using Lines = std::vector<std::string>;
 
-// At 0.01 a 10 s answer wait lasts 0.1 s and the modem answers at once;
-// tests that hang on the escape's 1 s silences take a larger scale.
+// At 0.01 a 10 s answer wait lasts 0.1 s and the modem answers at once.
 class GsmTest : public simtest::SimTest {
 protected:
     explicit GsmTest(double timeScale = 0.01) : SimTest(timeScale) {}
@@ -45,18 +45,16 @@ protected:
         pmu.Log().Clear();
     }
 
-    // A connection coming up from the modem's side.
     void ConnectFromModem(const std::string &firstPayload = "")
     {
         modem.Connect(firstPayload);
         ASSERT_TRUE(Eventually([] {
-            bool connected = b_PSD_ConnectionStatus == 1 || b_CSD_ConnectionStatus == 1;
-            return connected && b_CommandMode == 0 && b_ExitDataMode == 0;
+            return b_PSD_ConnectionStatus + b_CSD_ConnectionStatus == 1 && b_CommandMode == 0 && b_ExitDataMode == 0;
         }));
     }
 
     // Reads until `size` bytes came or the reader reports the stream's end.
-    std::string Read(size_t size, int *result = nullptr)
+    static std::string Read(size_t size, int *result = nullptr)
     {
         std::string data;
         int code = API_ERR_NONE;
@@ -71,19 +69,10 @@ protected:
         return data;
     }
 
-    int Exchange(const char *command, const char *expected, int seconds = 10)
+    static int Exchange(const char *command, const char *expected, int seconds = 10)
     {
         int result = s_GsmSendCmd(command);
         return result != API_ERR_NONE ? result : s_GsmVerifyAnswer(expected, seconds);
-    }
-
-    // Sleeps the program asked for of exactly `ms` (unscaled).
-    int SleepsOf(long ms) const
-    {
-        int count = 0;
-        for (const timespec &sleep : receiver.Sleeps())
-            count += sleep.tv_sec * 1000 + sleep.tv_nsec / 1000000 == ms;
-        return count;
     }
 
     sim::GsmModem &modem = *board.gsm;

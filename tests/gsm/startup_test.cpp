@@ -1,6 +1,6 @@
-// Start-up on the wire (PMU power sequence, line settings, command sequence),
-// its failures, the power operations, the carrier line, the clean-up and the
-// task's life across restarts of the unit.
+// Start-up on the wire, its failures, the power operations, the carrier line,
+// the clean-up and the task's life across restarts of the unit.
+#include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -9,14 +9,13 @@
 
 #include "API_Init.h"
 #include "API_Signal.h"
+#include "gsm_fixture.h"
 #include "internal/API_Init.h"
 #include "internal/API_Signal.h"
-#include "gsm_fixture.h"
 
 namespace {
 
-// The start-ups here run whole power sequences back to back; at 0.02 a
-// 10 s answer wait is 200 ms, which a loaded machine keeps to.
+// Whole power sequences back to back: at 0.02 a 10 s answer wait is 200 ms.
 class Startup : public GsmTest {
 protected:
     Startup() : GsmTest(0.02) {}
@@ -24,29 +23,28 @@ protected:
 
 TEST_F(Startup, PowersTheModemAndBringsItsFirmwareUp)
 {
+    termios stale = modem.Line().HostSettings();  // a line left with a read time-out
+    stale.c_cc[VTIME] = 5;
+    int slave = open(modem.Line().SlaveName().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &stale), 0);
+    close(slave);
     modem.SetEcho(true);  // as a modem fresh from the factory would
     modem.SetInitStatus({1, 2});
     int result = -1;
     EXPECT_EQ(simtest::Stdout([&] { result = API_GSM_Initialize(); }), "Modem ready\r");
     ASSERT_EQ(result, API_ERR_NONE);
-
-    EXPECT_EQ(pmu.Log().Lines(), (Lines{"02 A5 01 A6", "02 A4 01 A7", "02 A1 00 A3", "02 A2 01 A1", "02 A1 00 A3",
-                                        "02 A2 00 A0"}));
-    EXPECT_TRUE(pmu.State().gsmPower);
+    EXPECT_EQ(pmu.Log().Lines(),
+              (Lines{"02 A5 01 A6", "02 A4 01 A7", "02 A1 00 A3", "02 A2 01 A1", "02 A1 00 A3", "02 A2 00 A0"}));
     EXPECT_EQ(SleepsOf(500), 1);
     EXPECT_EQ(SleepsOf(8000), 1);
     EXPECT_EQ(modem.Commands(), (Lines{"ATE0\r", "AT&F0\r", "AT+CFUN=1\r", "AT+WSTR=1\r", "AT+WSTR=1\r"}));
-    EXPECT_FALSE(modem.Echo());
-
     termios line = modem.Line().HostSettings();
     EXPECT_EQ(modem.Line().HostBitRate(), 115200u);
     EXPECT_EQ(line.c_cflag & (CRTSCTS | CLOCAL | CREAD | CSIZE), static_cast<tcflag_t>(CLOCAL | CREAD | CS8));
     EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
     EXPECT_EQ(line.c_cc[VMIN], 1);
     EXPECT_EQ(line.c_cc[VTIME], 0);
-    EXPECT_EQ(b_GSM_Power_ON, 1);
     EXPECT_EQ(b_GSM_DCD_Stable, 1);
-
     // Started once: a second call touches nothing.
     EXPECT_EQ(API_GSM_Initialize(), API_ERR_NONE);
     EXPECT_EQ(pmu.RequestCount(), 6);
@@ -56,34 +54,36 @@ TEST_F(Startup, PowersTheModemAndBringsItsFirmwareUp)
 TEST_F(Startup, FailuresLeaveThePortClosedAndTheSupplyOff)
 {
     struct Case {
-        const char *what;
         std::function<void()> arrange;
         int code;
     };
     const Case cases[] = {
-        {"port", [&] { receiver.FailOpen("/dev/ttyS1", EIO); }, API_ERR_OPEN_GSM_PORT},
-        {"speed", [&] { receiver.CreateFile("/dev/plain"); snprintf(a_devnames[1].path, API_DEVNAME_FIELD, "/dev/plain"); },
-         API_ERR_SETTING_UART_BAUDRATE},
-        {"supply off", [&] { pmu.FailCommand(0xA5); }, API_ERR_SET_GSM_POWER_FALSE},
-        {"supply", [&] { pmu.FailCommand(0xA4); }, API_ERR_SET_GSM_POWER_TRUE},
-        {"line", [&] { pmu.FailCommand(0xA2, sim::PmuFault::ShortRead); }, API_ERR_SET_GSM_MODULE_SIGNAL_TRUE},
-        {"echo", [&] { modem.Override("ATE0", sim::GsmOverride{"", true}); }, API_ERR_ATE0_NOT_ACKNOWLEDGED},
-        {"factory", [&] { modem.Override("AT&F", sim::GsmOverride{"ERROR"}); }, API_ERR_AT_F0_NOT_ACKNOWLEDGED},
-        {"firmware", [&] { modem.Override("AT+CFUN", sim::GsmOverride{"ERROR"}); }, API_ERR_AT_CFUNC_NOT_ACKNOWLEDGED},
-        {"status", [&] { modem.SetInitStatus({3}); }, API_ERR_GSM_INVALID_INIT_SEQUENCE_STATUS},
-        {"digit", [&] { modem.Override("AT+WSTR", sim::GsmOverride{"+WSTR: 1,x\nOK"}); }, API_ERR_CHAR_NOT_DIGIT},
+        {[&] { receiver.FailOpen("/dev/ttyS1", EIO); }, API_ERR_OPEN_GSM_PORT},
+        {[&] { snprintf(a_devnames[1].path, API_DEVNAME_FIELD, "/dev/plain"); }, API_ERR_SETTING_UART_BAUDRATE},
+        {[&] { pmu.FailCommand(0xA5); }, API_ERR_SET_GSM_POWER_FALSE},
+        {[&] { pmu.FailCommand(0xA4); }, API_ERR_SET_GSM_POWER_TRUE},
+        {[&] { pmu.FailCommand(0xA2, sim::PmuFault::ShortRead); }, API_ERR_SET_GSM_MODULE_SIGNAL_TRUE},
+        {[&] {
+             modem.Override("ATE0", sim::GsmOverride{"", true});
+         },
+         API_ERR_ATE0_NOT_ACKNOWLEDGED},
+        {[&] { modem.Override("AT&F", sim::GsmOverride{"ERROR"}); }, API_ERR_AT_F0_NOT_ACKNOWLEDGED},
+        {[&] { modem.Override("AT+CFUN", sim::GsmOverride{"ERROR"}); }, API_ERR_AT_CFUNC_NOT_ACKNOWLEDGED},
+        {[&] { modem.SetInitStatus({3}); }, API_ERR_GSM_INVALID_INIT_SEQUENCE_STATUS},
+        {[&] { modem.Override("AT+WSTR", sim::GsmOverride{"+WSTR: 1,x\nOK"}); }, API_ERR_CHAR_NOT_DIGIT},
     };
+    receiver.CreateFile("/dev/plain");
     char savedPath[API_DEVNAME_FIELD];
     memcpy(savedPath, a_devnames[1].path, sizeof savedPath);
     for (const Case &c : cases) {
         c.arrange();
-        EXPECT_EQ(API_GSM_Initialize(), c.code) << c.what;
-        EXPECT_EQ(ai_fd[GSM_UART], 0) << c.what;
-        EXPECT_FALSE(pmu.State().gsmPower) << c.what;
-        EXPECT_EQ(b_GSM_API_Initialized, 0) << c.what;
+        EXPECT_EQ(API_GSM_Initialize(), c.code);
+        EXPECT_EQ(ai_fd[GSM_UART], 0) << c.code;
+        EXPECT_FALSE(pmu.State().gsmPower) << c.code;
+        EXPECT_EQ(b_GSM_API_Initialized, 0) << c.code;
         int received = 0;
         char byte;
-        EXPECT_EQ(s_GsmRead(&byte, 1, &received), API_ERR_GSM_CONNEXION) << c.what << ": ring released";
+        EXPECT_EQ(s_GsmRead(&byte, 1, &received), API_ERR_GSM_CONNEXION) << c.code << ": ring released";
         receiver.ClearOpenFault("/dev/ttyS1");
         memcpy(a_devnames[1].path, savedPath, sizeof savedPath);
         pmu.ClearFaults();
@@ -103,7 +103,6 @@ TEST_F(Startup, PowerOperationsAndTheCarrierLine)
     }
     EXPECT_EQ(SleepsOf(1000), 1);
     EXPECT_EQ(SleepsOf(500), 1);
-
     // Already asserted: nothing is sent and the 8 s hold is skipped.
     sim::PmuState asserted = pmu.State();
     asserted.gsmModuleSignal = true;
@@ -147,20 +146,6 @@ TEST_F(Startup, PowerOperationsAndTheCarrierLine)
     API_Signal_Cleanup();
 }
 
-TEST_F(Startup, CleanupReleasesTheLineButLeavesTheSupply)
-{
-    StartModem();
-    ConnectFromModem();
-    EXPECT_EQ(API_GSM_Cleanup(), API_ERR_NONE);
-    EXPECT_EQ(ai_fd[GSM_UART], 0);
-    EXPECT_EQ(b_GSM_API_Initialized, 0);
-    EXPECT_EQ(b_PSD_ConnectionStatus, 0);
-    EXPECT_EQ(b_CommandMode, 1);
-    EXPECT_TRUE(pmu.State().gsmPower);
-    EXPECT_TRUE(pmu.Log().Lines().empty());
-    EXPECT_TRUE(modem.Commands().empty());
-}
-
 // The task ends with the unit and comes back with it: an application that
 // created it once keeps it across shut-downs and start-ups of the API.
 TEST_F(Startup, TheApplicationsTaskFollowsTheUnitAcrossRestarts)
@@ -169,21 +154,21 @@ TEST_F(Startup, TheApplicationsTaskFollowsTheUnitAcrossRestarts)
         if (run > 0)
             OpenPmu();  // the shut-down closed it
         ASSERT_EQ(API_Initialize(API_INIT_GSM), API_ERR_NONE) << run;
-        EXPECT_EQ(b_GSM_API_Initialized, 1);
+        ConnectFromModem();
         const int withTask = ThreadCount();
         API_Finalize();
         EXPECT_EQ(ai_fd[GSM_UART], 0);
+        EXPECT_EQ(b_PSD_ConnectionStatus + b_GSM_API_Initialized, 0);
+        EXPECT_EQ(b_CommandMode, 1);
+        EXPECT_TRUE(pmu.State().gsmPower);  // the clean-up leaves the supply
         EXPECT_TRUE(Eventually([&] { return ThreadCount() == withTask - 1; })) << "the task outlived the shut-down";
     }
     EXPECT_EQ(modem.Commands().size(), 2 * 4u);
-
     // A second creation keeps the one task on the line.
     const int without = ThreadCount();
     ASSERT_EQ(API_SYS_CreateTask(API_TASK_GSM, 10), API_ERR_NONE);
     ASSERT_EQ(API_SYS_CreateTask(API_TASK_GSM, 10), API_ERR_NONE);
     EXPECT_EQ(ThreadCount(), without + 1);
-    OpenPmu();
-    EXPECT_EQ(API_GSM_Initialize(), API_ERR_NONE);
 }
 
 // The start-up does not start the task: an application that never created
@@ -194,6 +179,7 @@ TEST(GsmWithoutTask, StartUpStartsNoTask)
     sim::StandardBoard board(receiver);
     ASSERT_TRUE(unitreset::OpenPmu());
     const int threads = ThreadCount();
+    EXPECT_EQ(API_GSM_SendCmd("AT\r"), API_ERR_GSM_WRITE);  // nothing made to write with yet
     EXPECT_EQ(API_GSM_Initialize(), API_ERR_ATE0_NOT_ACKNOWLEDGED);
     EXPECT_EQ(ThreadCount(), threads);
     API_GSM_Cleanup();

@@ -1,4 +1,4 @@
-// The stored access point name, login and password.
+// The stored access point name, login and password, and the store's bounds.
 #include <errno.h>
 
 #include "services_fixture.h"
@@ -10,23 +10,28 @@ using Parameters = ServicesTest;
 TEST_F(Parameters, AnUnsetFieldIsMarkedAndReadsBackAsNotDefined)
 {
     int length = 0;
-    EXPECT_EQ(API_GSM_PSD_GetAPN(nullptr, &length), API_ERR_GSM_PSD_APN_NOT_DEFINED);
-    EXPECT_EQ(Nor(API_GSM_NOR_APN, 15), std::string("UNDEFINED_APN\0\xFF", 15));
-
-    // Once marked, the size query succeeds without a size; the copy does not.
-    length = 77;
-    EXPECT_EQ(API_GSM_PSD_GetAPN(nullptr, &length), API_ERR_NONE);
-    EXPECT_EQ(length, 77);
-    char text[300] = "untouched";
-    length = sizeof text;
-    EXPECT_EQ(API_GSM_PSD_GetAPN(text, &length), API_ERR_GSM_PSD_APN_NOT_DEFINED);
-    EXPECT_STREQ(text, "untouched");
-
-    // A field that holds no valid text is unset too.
-    board.nor->Poke(API_GSM_NOR_LOGIN, std::string("bad/name\0", 9));
-    EXPECT_EQ(API_GSM_PSD_GetLogin(nullptr, &length), API_ERR_GSM_PSD_LOGIN_NAME_NOT_YET_DEFINED);
-    EXPECT_EQ(Nor(API_GSM_NOR_LOGIN, 16), std::string("UNDEFINED_LOGIN\0", 16));
-    EXPECT_EQ(API_GSM_PSD_GetPassword(nullptr, &length), API_ERR_GSM_PSD_PASSWORD_NOT_YET_DEFINED);
+    struct Case {
+        int (*get)(char *, int *);
+        unsigned address;
+        const char *marker;
+        int code;
+    };
+    for (Case c :
+         {Case{API_GSM_PSD_GetAPN, API_GSM_NOR_APN, "UNDEFINED_APN", API_ERR_GSM_PSD_APN_NOT_DEFINED},
+          Case{API_GSM_PSD_GetLogin, API_GSM_NOR_LOGIN, "UNDEFINED_LOGIN", API_ERR_GSM_PSD_LOGIN_NAME_NOT_YET_DEFINED},
+          Case{API_GSM_PSD_GetPassword, API_GSM_NOR_PASSWORD, "UNDEFINED_PASSWORD",
+               API_ERR_GSM_PSD_PASSWORD_NOT_YET_DEFINED}}) {
+        board.nor->Poke(c.address, std::string("bad/name\0", 9));  // no valid text: unset too
+        EXPECT_EQ(c.get(nullptr, &length), c.code) << c.marker;
+        EXPECT_EQ(Nor(c.address, 20).c_str(), std::string(c.marker));
+        // Once marked, the size query succeeds without a size; the copy does not.
+        length = 77;
+        EXPECT_EQ(c.get(nullptr, &length), API_ERR_NONE);
+        EXPECT_EQ(length, 77);
+        char text[300] = "untouched";
+        EXPECT_EQ(c.get(text, &length), c.code);
+        EXPECT_STREQ(text, "untouched");
+    }
     length = -1;
     EXPECT_EQ(API_GSM_PSD_GetPassword(nullptr, &length), API_ERR_GSM_PSD_INVALID_PARAMETER_LENGTH);
     EXPECT_EQ(API_GSM_PSD_GetPassword(nullptr, nullptr), API_ERR_GSM_PSD_INVALID_PARAMETER_LENGTH);
@@ -36,34 +41,34 @@ TEST_F(Parameters, TextsRoundTripWithinTheirLimits)
 {
     EXPECT_EQ(API_GSM_PSD_SetLogin(std::string(63, 'l').c_str()), API_ERR_NONE);
     EXPECT_EQ(API_GSM_PSD_SetLogin(std::string(64, 'l').c_str()), API_ERR_GSM_PSD_INVALID_LOGIN_NAME);
-    EXPECT_EQ(API_GSM_PSD_SetAPN(std::string(96, 'a').c_str()), API_ERR_NONE);
     EXPECT_EQ(API_GSM_PSD_SetAPN(std::string(97, 'a').c_str()), API_ERR_GSM_PSD_INVALID_ACCESS_POINT_NAME);
     EXPECT_EQ(API_GSM_PSD_SetPassword(nullptr), API_ERR_GSM_PSD_INVALID_PASSWORD);
     // The store's text check would turn these into "unset" when read back.
     EXPECT_EQ(API_GSM_PSD_SetPassword("pa$$word"), API_ERR_GSM_PSD_INVALID_PASSWORD);
     EXPECT_EQ(API_GSM_PSD_SetAPN("web/apn"), API_ERR_GSM_PSD_INVALID_ACCESS_POINT_NAME);
-
+    ASSERT_EQ(API_GSM_PSD_SetAPN(std::string(96, 'a').c_str()), API_ERR_NONE);
     ASSERT_EQ(API_GSM_PSD_SetAPN("internet.orva"), API_ERR_NONE);
     EXPECT_EQ(Nor(API_GSM_NOR_APN, 247), "internet.orva" + std::string(247 - 13, '\0'));
     int length = 0;
     ASSERT_EQ(API_GSM_PSD_GetAPN(nullptr, &length), API_ERR_NONE);
     EXPECT_EQ(length, 247);
     char text[256];
-    ASSERT_EQ(API_GSM_PSD_GetAPN(text, &length), API_ERR_NONE);
-    EXPECT_STREQ(text, "internet.orva");
-
-    // A smaller buffer gets what fits, always terminated.
     memset(text, 'x', sizeof text);
-    length = 5;
+    length = 5;  // a smaller buffer gets what fits, always terminated
     ASSERT_EQ(API_GSM_PSD_GetAPN(text, &length), API_ERR_NONE);
     EXPECT_STREQ(text, "inte");
     EXPECT_EQ(text[5], 'x');
-
-    ASSERT_EQ(API_GSM_PSD_SetPassword("s3cret-pass_word@x"), API_ERR_NONE);
-    ASSERT_EQ(API_GSM_PSD_SetLogin("user"), API_ERR_NONE);  // the field beside it stays
+    ASSERT_EQ(API_GSM_PSD_SetPassword("s3cret-Pass_word@x"), API_ERR_NONE);
+    ASSERT_EQ(API_GSM_PSD_SetLogin("User"), API_ERR_NONE);  // the field beside it stays
     length = 300;
     ASSERT_EQ(API_GSM_PSD_GetPassword(text, &length), API_ERR_NONE);
-    EXPECT_STREQ(text, "s3cret-pass_word@x");
+    EXPECT_STREQ(text, "s3cret-Pass_word@x");
+    // The store takes at most its staging buffer, and one digit per setting.
+    EXPECT_EQ(s_GsmFlashWrite(API_GSM_NOR_APN, text, GSM_FLASH_BUF_SIZE), API_ERR_NONE);
+    EXPECT_EQ(s_GsmFlashWrite(API_GSM_NOR_APN, text, GSM_FLASH_BUF_SIZE + 1), API_ERR_INVALID_PARAMETERS);
+    EXPECT_EQ(s_GsmStoreDigit(API_GSM_NOR_BAND, 9), API_ERR_NONE);
+    EXPECT_EQ(s_GsmStoreDigit(API_GSM_NOR_BAND, 10), API_ERR_INVALID_PARAMETERS);
+    EXPECT_EQ(Nor(API_GSM_NOR_BAND, 1), "9");
 }
 
 TEST_F(Parameters, StoreFailuresAreReportedPerParameter)

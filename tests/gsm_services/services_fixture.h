@@ -4,12 +4,10 @@
 #ifndef GSM_SERVICES_FIXTURE_H
 #define GSM_SERVICES_FIXTURE_H
 
-#include <fcntl.h>
+#include <string.h>
 
-#include <chrono>
-#include <functional>
+#include <algorithm>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -18,32 +16,37 @@
 #include "API_GSM.h"
 #include "API_NOR.h"
 #include "API_SYS.h"
-#include "board.h"
 #include "internal/API_GSM.h"
-#include "internal/API_PM.h"
+#include "internal/API_GSM_Services.h"
 #include "sim/gsm_services.h"
 #include "sim_test.h"
 
 using simtest::Eventually;
+using Lines = std::vector<std::string>;
 
 // Every byte value, several times over: no modem text hides in it.
-inline std::string AllBytes(size_t size)
+inline std::string AllBytes(size_t size, bool reversed = false)
 {
     std::string bytes(size, '\0');
     for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>(i % 256);
+        bytes[i] = static_cast<char>(reversed ? 255 - i % 256 : i % 256);
     return bytes;
 }
 
-// Time scale: with a connection up, queries escape with "+++", whose 1 s
-// silence (scaled) the modem must hear as one (it takes 0.8 of it) on a busy
-// machine; 0.05 leaves 10 ms.  Without a connection 0.02 does.
+inline sim::GsmOverride Answer(const std::string &lines)
+{
+    sim::GsmOverride change;
+    change.answer = lines;
+    return change;
+}
+
+// With a connection up, queries escape with "+++", whose 1 s silence (scaled)
+// the modem must hear as one on a busy machine: 0.05 leaves 10 ms.
 class ServicesTest : public simtest::SimTest {
 protected:
     explicit ServicesTest(double timeScale = 0.02, sim::GsmServicesOptions options = {})
         : SimTest(timeScale), services(*board.gsm, std::move(options))
-    {
-    }
+    {}
 
     void SetUp() override
     {
@@ -61,38 +64,33 @@ protected:
         unitreset::Gsm();
     }
 
-    void SetAccess(const char *apn = "internet.orva", const char *login = "user", const char *password = "secret")
+    void SetAccess(const char *apn = "internet.orva")
     {
         ASSERT_EQ(API_GSM_PSD_SetAPN(apn), API_ERR_NONE);
-        ASSERT_EQ(API_GSM_PSD_SetLogin(login), API_ERR_NONE);
-        ASSERT_EQ(API_GSM_PSD_SetPassword(password), API_ERR_NONE);
+        ASSERT_EQ(API_GSM_PSD_SetLogin("user"), API_ERR_NONE);
+        ASSERT_EQ(API_GSM_PSD_SetPassword("secret"), API_ERR_NONE);
     }
 
-    // Command lines sent, whole (with their CR) or by their start.
+    // Command lines sent whole (their CR left out), or by their start.
     int CountSent(const std::string &command, bool whole = true) const
     {
-        int count = 0;
-        for (const std::string &line : modem.Commands())
-            count += whole ? line == command + "\r" : line.compare(0, command.size(), command) == 0;
-        return count;
+        Lines sent = modem.Commands();
+        return static_cast<int>(std::count_if(sent.begin(), sent.end(), [&](const std::string &line) {
+            return whole ? line == command + "\r" : line.compare(0, command.size(), command) == 0;
+        }));
     }
     bool Sent(const std::string &command) const { return CountSent(command) > 0; }
-    bool SentStartingWith(const std::string &prefix) const { return CountSent(prefix, false) > 0; }
 
-    // Reads until `size` bytes came or the reader reports an end.  A read is
-    // made only once there is something to take, so a failing test fails
-    // instead of blocking for good.
-    template <typename Reader>
-    std::string ReadAll(Reader read, size_t size, int *result = nullptr)
+    // Reads until `size` bytes came or the reader reports an end; a read is
+    // made only once there is something to take, so a failure does not block.
+    std::string ReadAll(int (*read)(char *, int, int *), size_t size, int *result = nullptr)
     {
         std::string data;
         int code = API_ERR_NONE;
         char chunk[700];
         while (data.size() < size && code == API_ERR_NONE) {
-            if (!Eventually([] { return i_WPtr != i_RPtr || b_ExitDataMode == 1 || b_CommandMode == 1; })) {
-                ADD_FAILURE() << "nothing to read after " << data.size() << " of " << size << " bytes";
+            if (!Eventually([] { return i_WPtr != i_RPtr || b_ExitDataMode == 1 || b_CommandMode == 1; }))
                 break;
-            }
             int received = 0;
             code = read(chunk, static_cast<int>(sizeof chunk), &received);
             data.append(chunk, static_cast<size_t>(received));
@@ -100,14 +98,6 @@ protected:
         if (result)
             *result = code;
         return data;
-    }
-
-    int SleepsOf(long ms) const
-    {
-        int count = 0;
-        for (const timespec &sleep : receiver.Sleeps())
-            count += sleep.tv_sec * 1000 + sleep.tv_nsec / 1000000 == ms;
-        return count;
     }
 
     std::string Nor(unsigned address, unsigned length) const { return board.nor->PeekText(address, length); }

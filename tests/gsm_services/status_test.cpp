@@ -1,66 +1,39 @@
 // Status queries parsed from the modem's answer texts, out-of-range digits
 // included.
-#include <string.h>
-
 #include "services_fixture.h"
 
 namespace {
 
 using Status = ServicesTest;
 
-sim::GsmOverride Answer(const std::string &lines)
-{
-    sim::GsmOverride change;
-    change.answer = lines;
-    return change;
-}
-
-GsmStatus Blank()
+TEST_F(Status, IndicatorsAndStatesAreReadAndRangeChecked)
 {
     GsmStatus status;
     memset(&status, 0xFF, sizeof status);
-    return status;
-}
-
-TEST_F(Status, IndicatorsAndStatesAreReadAndRangeChecked)
-{
-    GsmStatus status = Blank();
     ASSERT_EQ(API_GSM_GetStatus(&status), API_ERR_NONE);
-    EXPECT_EQ(status.battery_charge, 3);
-    EXPECT_EQ(status.signal, 4);
-    EXPECT_EQ(status.service, 1);
-    EXPECT_EQ(status.message + status.call + status.roam + status.sms_full, 0);
-    EXPECT_EQ(status.phone_activity, 0);
-    EXPECT_EQ(status.init_sequence, 2);
-    EXPECT_EQ(status.network, 1);
+    EXPECT_EQ(
+        (std::vector<int>{status.battery_charge, status.signal, status.service, status.message, status.call,
+                          status.roam, status.sms_full, status.phone_activity, status.init_sequence, status.network}),
+        (std::vector<int>{3, 4, 1, 0, 0, 0, 0, 0, 2, 1}));
     float level = -1;
     ASSERT_EQ(API_GSM_GetLevel(&level), API_ERR_NONE);
     EXPECT_FLOAT_EQ(level, 80.0f);
-
-    struct Case {
-        const char *indicators;
-        int code;
-    };
-    const Case kCases[] = {
-        {"6,4,1,0,0,0,0", API_ERR_GSM_INVALID_BATTERY_CHARGE_STATUS},
-        {"3,6,1,0,0,0,0", API_ERR_GSM_INVALID_SIGNAL_STATUS},
-        {"3,4,2,0,0,0,0", API_ERR_GSM_INVALID_SERVICE_STATUS},
-        {"3,4,1,2,0,0,0", API_ERR_GSM_INVALID_MESSAGE_STATUS},
-        {"3,4,1,0,2,0,0", API_ERR_GSM_INVALID_CALL_STATUS},
-        {"3,4,1,0,0,2,0", API_ERR_GSM_INVALID_ROAM_STATUS},
-        {"3,4,1,0,0,0,3", API_ERR_GSM_INVALID_SMS_FULL_STATUS},
-        {"3,x,1,0,0,0,0", API_ERR_CHAR_NOT_DIGIT},
-        {"3,4", API_ERR_CHAR_NOT_DIGIT},
-    };
-    for (const Case &c : kCases) {
-        services.SetIndicators(c.indicators);
-        status = Blank();
-        EXPECT_EQ(API_GSM_GetStatus(&status), c.code) << c.indicators;
-        EXPECT_EQ(status.battery_charge, c.code == API_ERR_GSM_INVALID_BATTERY_CHARGE_STATUS ? -1 : 3) << c.indicators;
+    const std::pair<const char *, int> kIndicators[] = {{"6,4,1,0,0,0,0", API_ERR_GSM_INVALID_BATTERY_CHARGE_STATUS},
+                                                        {"3,6,1,0,0,0,0", API_ERR_GSM_INVALID_SIGNAL_STATUS},
+                                                        {"3,4,2,0,0,0,0", API_ERR_GSM_INVALID_SERVICE_STATUS},
+                                                        {"3,4,1,2,0,0,0", API_ERR_GSM_INVALID_MESSAGE_STATUS},
+                                                        {"3,4,1,0,2,0,0", API_ERR_GSM_INVALID_CALL_STATUS},
+                                                        {"3,4,1,0,0,2,0", API_ERR_GSM_INVALID_ROAM_STATUS},
+                                                        {"3,4,1,0,0,0,3", API_ERR_GSM_INVALID_SMS_FULL_STATUS},
+                                                        {"3,x,1,0,0,0,0", API_ERR_CHAR_NOT_DIGIT},
+                                                        {"3,4", API_ERR_CHAR_NOT_DIGIT}};
+    for (auto [indicators, code] : kIndicators) {
+        services.SetIndicators(indicators);
+        EXPECT_EQ(API_GSM_GetStatus(&status), code) << indicators;
     }
     services.SetIndicators("1,6,1,0,0,0,0");
     EXPECT_EQ(API_GSM_GetLevel(&level), API_ERR_GSM_INVALID_SIGNAL_STATUS);
-
+    EXPECT_EQ(API_GSM_GetLevel(nullptr), API_ERR_INVALID_PARAMETERS);
     services.SetIndicators("3,4,1,0,0,0,0");
     modem.Override("AT+CPAS", Answer("+CPAS: 6\nOK"));
     EXPECT_EQ(API_GSM_GetStatus(&status), API_ERR_GSM_INVALID_PHONE_ACTIVITY_STATUS);
@@ -74,26 +47,46 @@ TEST_F(Status, IndicatorsAndStatesAreReadAndRangeChecked)
     EXPECT_EQ(API_GSM_GetStatus(&status), API_ERR_GSM_OTHER);
 }
 
-TEST_F(Status, SignalQualityTakesUpToTwoCharactersBeforeTheComma)
+TEST_F(Status, SignalModeBandAndClassTakeTheirDigitsAndRefuseTheRest)
 {
-    const std::pair<const char *, int> kAnswers[] = {{"99,99", 99}, {",99", 0}, {"7,0", 7}, {"1a,0", 1}};
-    for (const auto &answer : kAnswers) {
-        services.SetSignalQuality(answer.first);
-        int quality = -1;
-        ASSERT_EQ(API_GSM_GetSignalStrength(&quality), API_ERR_NONE) << answer.first;
-        EXPECT_EQ(quality, answer.second) << answer.first;
+    struct Case {
+        const char *command;
+        const char *answer;
+        int (*query)(int *);
+        int code;
+        int value;
+    };
+    const Case kCases[] = {
+        {"AT+CSQ", "+CSQ: 99,99", API_GSM_GetSignalStrength, API_ERR_NONE, 99},
+        {"AT+CSQ", "+CSQ: ,99", API_GSM_GetSignalStrength, API_ERR_NONE, 0},
+        {"AT+CSQ", "+CSQ: 1a,0", API_GSM_GetSignalStrength, API_ERR_NONE, 1},
+        {"AT+CSQ", "+CSQ: 100,99", API_GSM_GetSignalStrength, API_ERR_GSM_OTHER, -1},
+        {"AT+CSQ", "+CSQ: 18", API_GSM_GetSignalStrength, API_ERR_GSM_OTHER, -1},
+        {"AT+WWSM?", "+WWSM: 2", API_GSM_GetNetworkSelected, API_ERR_NONE, 2},
+        {"AT+WWSM?", "+WWSM: 3", API_GSM_GetNetworkSelected, API_ERR_GSM_INVALID_NETWORK_SETTINGS, -1},
+        {"AT+WMBS?", "+WMBS: 5,0", API_GSM_GetBand, API_ERR_NONE, 5},
+        {"AT+WMBS?", "+WMBS: 8,0", API_GSM_GetBand, API_ERR_GSM_INVALID_BAND_SETTINGS, -1},
+        {"AT+WMBS?", "", API_GSM_GetBand, API_ERR_GSM_OTHER, -1},
+        {"AT+CGCLASS?", "+CGCLASS: \"CG\"", API_GSM_GetProtocol, API_ERR_NONE, 1},
+        {"AT+CGCLASS?", "+CGCLASS: \"CC\"", API_GSM_GetProtocol, API_ERR_NONE, 0},
+        {"AT+CGCLASS?", "+CGCLASS: \"B\"", API_GSM_GetProtocol, API_ERR_GSM_UNDEFINED_PROTOCOL, -1},
+        {"AT+CGCLASS?", "", API_GSM_GetProtocol, API_ERR_GSM_OTHER, -1},
+    };
+    for (const Case &c : kCases) {
+        modem.Override(c.command, Answer(std::string(c.answer) + (*c.answer ? "\n" : "") + "OK"));
+        int value = -1;
+        EXPECT_EQ(c.query(&value), c.code) << c.answer;
+        EXPECT_TRUE(c.code != API_ERR_NONE || value == c.value) << c.answer;
+        modem.ClearOverrides();
     }
-    int quality = -1;
-    services.SetSignalQuality("100,99");
-    EXPECT_EQ(API_GSM_GetSignalStrength(&quality), API_ERR_GSM_OTHER);
-    services.SetSignalQuality("18");
-    EXPECT_EQ(API_GSM_GetSignalStrength(&quality), API_ERR_GSM_OTHER);
-    modem.Override("AT+CSQ", Answer("OK"));
-    EXPECT_EQ(API_GSM_GetSignalStrength(&quality), API_ERR_GSM_OTHER);
-    EXPECT_EQ(quality, -1);
+    // Nowhere to put the answer: refused before anything is asked.
+    modem.ClearCommands();
+    for (const Case &c : kCases)
+        EXPECT_EQ(c.query(nullptr), API_ERR_INVALID_PARAMETERS);
+    EXPECT_TRUE(modem.Commands().empty());
 }
 
-TEST_F(Status, OperatorNameIsAskedInLongFormAndCopiedWithinItsBuffer)
+TEST_F(Status, OperatorNameIsAskedInLongFormWaitedForAndCopiedWithinItsBuffer)
 {
     services.Register("ORVANET", "ORVA", "20899", 2);
     services.SetNameFormat(2);
@@ -103,73 +96,33 @@ TEST_F(Status, OperatorNameIsAskedInLongFormAndCopiedWithinItsBuffer)
     EXPECT_STREQ(name, "\"ORVANET\"");
     EXPECT_EQ(technology, 2);
     EXPECT_TRUE(Sent("AT+COPS=3,0"));
-
-    services.Register("ORVANET", "ORVA", "20899", -1);
-    ASSERT_EQ(API_GSM_GetNetworkReceived(&technology, name), API_ERR_NONE);
-    EXPECT_STREQ(name, "\"ORVANET\"");
-    EXPECT_EQ(technology, 0);
-    ASSERT_EQ(API_GSM_GetNetworkReceived(&technology, nullptr), API_ERR_NONE);
-
-    const std::string longName(80, 'N');
-    services.Register(longName, "N", "1", 0);
+    services.Register(std::string(80, 'N'), "N", "1", -1);
     memset(name, 'x', sizeof name);
     ASSERT_EQ(API_GSM_GetNetworkReceived(&technology, name), API_ERR_NONE);
-    EXPECT_EQ(std::string(name), ("\"" + longName).substr(0, API_GSM_OPERATOR_NAME_SIZE - 1));
+    EXPECT_EQ(std::string(name), "\"" + std::string(API_GSM_OPERATOR_NAME_SIZE - 2, 'N'));
     EXPECT_EQ(name[API_GSM_OPERATOR_NAME_SIZE], 'x');
-
+    EXPECT_EQ(technology, 0);
     services.Register("ORVANET", "ORVA", "20899", 3);
     EXPECT_EQ(API_GSM_GetNetworkReceived(&technology, name), API_ERR_GSM_INVALID_NETWORK_SETTINGS);
     modem.Override("AT+COPS?", Answer("+COPS: 0,0\nOK"));
     EXPECT_EQ(API_GSM_GetNetworkReceived(&technology, name), API_ERR_GSM_INVALID_NETWORK_SETTINGS);
-    EXPECT_FALSE(Sent("AT+CGATT=0"));
-}
-
-TEST_F(Status, OperatorQueryWaitsForRegistrationForABoundedTimeAndDetachesNothing)
-{
+    // Unregistered: asked again, a pause after each answer, ten times at most.
     sim::GsmOverride unregistered = Answer("+COPS: 0\nOK");
     unregistered.times = 2;
+    modem.ClearOverrides();
     modem.Override("AT+COPS?", unregistered);
-    char name[API_GSM_OPERATOR_NAME_SIZE];
-    int technology = -1;
-    ASSERT_EQ(API_GSM_GetNetworkReceived(&technology, name), API_ERR_NONE);
-    EXPECT_STREQ(name, "\"ORVANET\"");
+    services.Register("ORVANET", "ORVA", "20899", 0);
+    modem.ClearCommands();
+    ASSERT_EQ(API_GSM_GetNetworkReceived(&technology, nullptr), API_ERR_NONE);
     EXPECT_EQ(CountSent("AT+COPS?"), 3);
-
     services.Unregister();
     modem.ClearCommands();
     const int pauses = SleepsOf(1000);
     EXPECT_EQ(API_GSM_GetNetworkReceived(&technology, name), API_ERR_GSM_OTHER);
-    EXPECT_EQ(SleepsOf(1000) - pauses, 10);  // a pause after each unregistered answer
+    EXPECT_EQ(SleepsOf(1000) - pauses, 10);
     EXPECT_STREQ(name, "");
     EXPECT_EQ(CountSent("AT+COPS?"), 10);
-    EXPECT_FALSE(SentStartingWith("AT+CGATT"));
-}
-
-TEST_F(Status, NetworkModeBandAndClassAreRangeChecked)
-{
-    int value = -1;
-    ASSERT_EQ(API_GSM_GetNetworkSelected(&value), API_ERR_NONE);
-    EXPECT_EQ(value, 2);
-    ASSERT_EQ(API_GSM_GetBand(&value), API_ERR_NONE);
-    EXPECT_EQ(value, 5);
-    ASSERT_EQ(API_GSM_GetProtocol(&value), API_ERR_NONE);
-    EXPECT_EQ(value, 1);
-
-    modem.Override("AT+WWSM?", Answer("+WWSM: 3\nOK"));
-    modem.Override("AT+WMBS?", Answer("+WMBS: 8,0\nOK"));
-    modem.Override("AT+CGCLASS?", Answer("+CGCLASS: \"B\"\nOK"));
-    EXPECT_EQ(API_GSM_GetNetworkSelected(&value), API_ERR_GSM_INVALID_NETWORK_SETTINGS);
-    EXPECT_EQ(API_GSM_GetBand(&value), API_ERR_GSM_INVALID_BAND_SETTINGS);
-    EXPECT_EQ(API_GSM_GetProtocol(&value), API_ERR_GSM_UNDEFINED_PROTOCOL);
-    modem.ClearOverrides();
-    modem.Override("AT+WMBS?", Answer("OK"));
-    modem.Override("AT+CGCLASS?", Answer("OK"));
-    EXPECT_EQ(API_GSM_GetBand(&value), API_ERR_GSM_OTHER);
-    EXPECT_EQ(API_GSM_GetProtocol(&value), API_ERR_GSM_OTHER);
-    modem.ClearOverrides();
-    modem.Override("AT+CGCLASS?", Answer("+CGCLASS: \"CC\"\nOK"));
-    ASSERT_EQ(API_GSM_GetProtocol(&value), API_ERR_NONE);
-    EXPECT_EQ(value, 0);
+    EXPECT_EQ(CountSent("AT+CGATT", false), 0);  // nothing detached
 }
 
 TEST_F(Status, ImeiAndVersionAreQueriedThenCopied)
@@ -185,42 +138,25 @@ TEST_F(Status, ImeiAndVersionAreQueriedThenCopied)
     ASSERT_EQ(API_GSM_GetIMEI(imei, &length), API_ERR_NONE);
     EXPECT_EQ(length, 1);
     EXPECT_STREQ(imei, "");
-
     char version[API_GSM_VERSION_SIZE], module[API_GSM_MODULE_SIZE];
     int versionLength = 0, moduleLength = 0;
-    ASSERT_EQ(API_GSM_GetVersion(nullptr, &versionLength, nullptr, &moduleLength), API_ERR_NONE);
-    ASSERT_EQ(API_GSM_GetVersion(version, &versionLength, module, &moduleLength), API_ERR_NONE);
-    EXPECT_STREQ(version, "7.46a");
-    EXPECT_STREQ(module, "Q2687H");
-    EXPECT_EQ(versionLength, 6);
-    EXPECT_EQ(moduleLength, 7);
     EXPECT_EQ(API_GSM_GetVersion(version, &versionLength, nullptr, &moduleLength), API_ERR_INVALID_PARAMETERS);
-
-    // With echo the answer starts after the command; long module names are cut.
-    modem.SetEcho(true);
-    modem.Override("AT+CGMR", Answer("812b01.Q2687H-EXTENDED-MODULE-NAME 2010\nOK"));
-    ASSERT_EQ(API_GSM_GetVersion(nullptr, &versionLength, nullptr, &moduleLength), API_ERR_NONE);
-    ASSERT_EQ(API_GSM_GetVersion(version, &versionLength, module, &moduleLength), API_ERR_NONE);
-    EXPECT_STREQ(version, "8.12b");
-    EXPECT_STREQ(module, "Q2687H-EXTENDED-MOD");
-    modem.SetEcho(false);
-    modem.ClearOverrides();
-    modem.Override("AT+CGMR", Answer("R7.46\nOK"));
-    ASSERT_EQ(API_GSM_GetVersion(nullptr, &versionLength, nullptr, &moduleLength), API_ERR_NONE);
-    ASSERT_EQ(API_GSM_GetVersion(version, &versionLength, module, &moduleLength), API_ERR_NONE);
-    EXPECT_STREQ(module, "Q2687H");
-    modem.ClearOverrides();
-    modem.Override("AT+CGMR", Answer("746a09gg.Q26 2010\nOK"));  // a name shorter than the default
-    ASSERT_EQ(API_GSM_GetVersion(nullptr, &versionLength, nullptr, &moduleLength), API_ERR_NONE);
-    ASSERT_EQ(API_GSM_GetVersion(version, &versionLength, module, &moduleLength), API_ERR_NONE);
-    EXPECT_STREQ(module, "Q26");
-
-    // Nowhere to put the answer: refused before anything is asked.
-    modem.ClearCommands();
-    for (int (*query)(int *) : {API_GSM_GetNetworkSelected, API_GSM_GetBand, API_GSM_GetProtocol,
-                                API_GSM_GetSignalStrength})
-        EXPECT_EQ(query(nullptr), API_ERR_INVALID_PARAMETERS);
-    EXPECT_TRUE(modem.Commands().empty());
+    // With echo the answer starts after the command; long module names are
+    // cut, and a name that is no module's leaves the default.
+    const std::pair<const char *, const char *> kAnswers[] = {
+        {"746a09gg.Q2687H 1566912 031209 17:40", "7.46a Q2687H"},
+        {"812b01.Q2687H-EXTENDED-MODULE-NAME 2010", "8.12b Q2687H-EXTENDED-MOD"},
+        {"R7.46", "R.7.4 Q2687H"},
+        {"746a09gg.Q26 2010", "7.46a Q26"}};
+    for (auto [answer, expected] : kAnswers) {
+        modem.SetEcho(*answer == '8');
+        modem.Override("AT+CGMR", Answer(std::string(answer) + "\nOK"));
+        ASSERT_EQ(API_GSM_GetVersion(nullptr, &versionLength, nullptr, &moduleLength), API_ERR_NONE);
+        ASSERT_EQ(API_GSM_GetVersion(version, &versionLength, module, &moduleLength), API_ERR_NONE);
+        EXPECT_EQ(std::string(version) + " " + module, expected);
+        EXPECT_EQ(versionLength + moduleLength, static_cast<int>(strlen(expected)) + 1);
+        modem.ClearOverrides();
+    }
 }
 
 TEST_F(Status, LevelOfAModemNotStartedIsZeroWithoutAsking)

@@ -55,6 +55,15 @@ protected:
     // the PMU need it.  Closed again by the destructor.
     void OpenPmu() { ASSERT_TRUE(unitreset::OpenPmu()); }
     ~SimTest() override { unitreset::ClosePmu(); }
+    // Sleeps the program asked for of exactly `ms` (unscaled): a wait's length
+    // is seen without timing it.
+    int SleepsOf(long ms) const
+    {
+        int count = 0;
+        for (const timespec &sleep : receiver.Sleeps())
+            count += sleep.tv_sec * 1000 + sleep.tv_nsec / 1000000 == ms;
+        return count;
+    }
 
     sim::Receiver receiver;
     sim::StandardBoard board;
