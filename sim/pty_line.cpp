@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <stdexcept>
+#include <system_error>
 
 #include "sim/receiver.h"
 
@@ -34,7 +35,7 @@ PtyLine::PtyLine(Receiver &receiver, const std::string &boardPath) : m_boardPath
 {
     m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
-        throw std::runtime_error("cannot open a pseudo-terminal: " + std::string(strerror(errno)));
+        throw std::system_error(errno, std::generic_category(), "cannot open a pseudo-terminal");
     char name[128];
     if (ptsname_r(m_master, name, sizeof name) != 0)
         throw std::runtime_error("cannot name the pseudo-terminal");
