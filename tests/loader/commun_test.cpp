@@ -49,12 +49,12 @@ TEST(Sleep, SplitsTheRequestIntoSecondsAndNanoseconds)
 {
     sim::Receiver receiver(simtest::Scaled(0));
     Sleep(0);
-    Sleep(1500);
+    Sleep(2999);
     auto sleeps = receiver.Sleeps();
     ASSERT_EQ(sleeps.size(), 2u);
     EXPECT_EQ(sleeps[0].tv_sec + sleeps[0].tv_nsec, 0);
-    EXPECT_EQ(sleeps[1].tv_sec, 1);
-    EXPECT_EQ(sleeps[1].tv_nsec, 500000000);
+    EXPECT_EQ(sleeps[1].tv_sec, 2);
+    EXPECT_EQ(sleeps[1].tv_nsec, 999000000);
 }
 
 void Ignore(int) {}

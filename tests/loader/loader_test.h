@@ -4,6 +4,7 @@
 #ifndef LOADER_TEST_H
 #define LOADER_TEST_H
 
+#include <malloc.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -28,6 +29,18 @@ inline Bytes B(std::initializer_list<int> values)
     for (int value : values)
         bytes.push_back(static_cast<char>(value));
     return bytes;
+}
+
+// Bytes the heap holds: a leaked image shows as megabytes.  Zero where the
+// allocator does not count them (the sanitizers find leaks themselves).
+inline size_t HeapInUse()
+{
+#ifdef __GLIBC__
+    struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+#else
+    return 0;
+#endif
 }
 
 inline LOADER_ENV FreshRecord(const char *port = "/dev/ttyUSB0")

@@ -148,8 +148,10 @@ TEST_F(InternalRadio, PowerOffSwitchesItOffReportsAFailureAndReleasesTheRun)
     int log[2];
     ASSERT_EQ(pipe(log), 0);
     env.log_fd = log[1];
-    env.image = static_cast<unsigned char *>(malloc(16));
+    const size_t heap = loadertest::HeapInUse();
+    env.image = static_cast<unsigned char *>(malloc(4u << 20));
     EXPECT_EQ(Stdout([&] { PowerOFF(&env); }), "POWER PDL OFF - begin ... end\n");
+    EXPECT_LT(loadertest::HeapInUse(), heap + (2u << 20)) << "the image is freed";
     EXPECT_EQ(Pmu(0xC2), 1);
     EXPECT_EQ(env.image, nullptr);
     EXPECT_EQ(env.log_fd, -1);
