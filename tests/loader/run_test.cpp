@@ -66,6 +66,8 @@ TEST_F(Run, LoadsTheInternalRadioStepByStep)
     std::vector<long> slept = Slept();
     EXPECT_NE(std::find(slept.begin(), slept.end(), 5000), slept.end()) << "the radio's power-up";
     EXPECT_FALSE(receiver.FileExists("/var/ts9.pid")) << "the API is shut down";
+    EXPECT_TRUE(board.extender->IsOutput(true, 3));
+    EXPECT_EQ(board.extender->PinLevel(true, 3), 0) << "the radio's status line";
 
     uLong adler = adler32(1, reinterpret_cast<const Bytef *>(image.data()), static_cast<uInt>(image.size()));
     const std::vector<Bytes> &sent = radio->written;
