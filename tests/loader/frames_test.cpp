@@ -72,6 +72,11 @@ TEST(Frames, WriteFileBlocksNumberFromOneAndFillTheLastBlock)
     // Block 3: the image's last byte, then filler.
     EXPECT_EQ(frame[9], image[512]);
     EXPECT_EQ(Frame(frame + 10, 255), Bytes(255, '\xFF'));
+    // A block past the image's end is all filler, nothing read beyond it.
+    env.image_size = 200;
+    unsigned long length = 0;
+    FormatWRITEFILEBLOCK(frame, length, &env, 2);
+    EXPECT_EQ(Frame(frame + 9, 256), Bytes(256, '\xFF'));
 }
 
 TEST(Frames, AnAcknowledgementIsEightBytesWithTheCommandAndAck)

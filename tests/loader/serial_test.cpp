@@ -176,8 +176,27 @@ public:
     int written = 0;
 };
 
+// A port that takes nothing: not an error, the send just ends.
+class Full : public sim::Device {
+public:
+    ssize_t Write(const void *, size_t) override
+    {
+        errno = EIO;
+        ++tries;
+        return 0;
+    }
+    int tries = 0;
+};
+
 TEST_F(Traffic, InterruptionsAreRetriedAndOtherErrorsPrinted)
 {
+    auto full = std::make_shared<Full>();
+    receiver.AddDevice("/dev/ttyS9", full);
+    env.port_fd = Board_Open("/dev/ttyS9", O_RDWR, 0);
+    EXPECT_EQ(Stdout([&] { SendComPortBlock(&env, "ab", 2); }), "");
+    EXPECT_EQ(full->tries, 1);
+    Board_Close(env.port_fd);
+
     auto port = std::make_shared<Interrupted>();
     receiver.AddDevice("/dev/ttyS4", port);
     env.port_fd = Board_Open("/dev/ttyS4", O_RDWR, 0);
