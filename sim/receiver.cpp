@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 
 namespace fs = std::filesystem;
 
@@ -29,7 +30,8 @@ constexpr int kMaxFd = 4096;
 std::atomic<Device *> g_fdDevices[kMaxFd];
 
 // /usr/local/ holds the receiver's own scripts and the result files they write.
-const char *const kBoardDirectories[] = {"/dev/", "/etc/", "/var/", "/tmp/", "/sys/", "/mnt/", "/proc/", "/root/", "/usr/local/"};
+const char *const kBoardDirectories[] = {"/dev/", "/etc/",  "/var/",  "/tmp/",      "/sys/",
+                                         "/mnt/", "/proc/", "/root/", "/usr/local/"};
 
 bool IsBoardPath(const char *path)
 {
@@ -50,7 +52,7 @@ std::string MakeTempRoot()
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     if (!mkdtemp(name.data()))
-        throw std::runtime_error("cannot create the simulated receiver's sandbox: " + std::string(strerror(errno)));
+        throw std::system_error(errno, std::generic_category(), "cannot create the simulated receiver's sandbox");
     return name.data();
 }
 

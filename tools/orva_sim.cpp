@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "sim_session.h"
 #include "sim_library.h"
+#include "sim_session.h"
 
 namespace {
 
@@ -114,12 +114,14 @@ int main(int argc, char **argv)
 
     std::string program = Resolve(options.programArguments[0]);
     if (!LoadsTheLibrary(program))
-        simsession::Fail(kTool, program + " does not load " + kSimulatedSoname +
-                                    ": only a program linked against the shared library runs on the simulated receiver");
+        simsession::Fail(kTool,
+                         program + " does not load " + kSimulatedSoname +
+                             ": only a program linked against the shared library runs on the simulated receiver");
     std::string directory = SimulatedLibraryDirectory();
     if (!IsFile(directory + "/" + kSimulatedSoname))
         simsession::Fail(kTool, "the simulated " + std::string(kSimulatedSoname) + " is missing in " + directory);
 
+    // NOLINTBEGIN(concurrency-mt-unsafe): the runner has no other thread; it only execs.
     setenv(kOptionsVariable, EncodeOptions(options.simArguments).c_str(), 1);
     const char *libraryPath = getenv("LD_LIBRARY_PATH");
     std::string path = directory + (libraryPath && *libraryPath ? ":" + std::string(libraryPath) : "");
@@ -131,5 +133,6 @@ int main(int argc, char **argv)
     programArgv.push_back(nullptr);
     execv(program.c_str(), programArgv.data());
     fprintf(stderr, "%s: cannot run %s: %s\n", kTool, program.c_str(), strerror(errno));
+    // NOLINTEND(concurrency-mt-unsafe)
     return errno == ENOENT ? 127 : 126;
 }

@@ -24,7 +24,7 @@ __attribute__((constructor)) void StartSimulatedReceiver(int argc, char **argv, 
         for (std::string &option : DecodeOptions(encoded))
             arguments.push_back(std::move(option));
         // A child the program starts is a run of its own.
-        unsetenv(kOptionsVariable);
+        unsetenv(kOptionsVariable);  // NOLINT(concurrency-mt-unsafe): before main, no other thread yet
     }
     arguments.push_back("--");
     for (int i = 0; i < argc; ++i)

@@ -360,7 +360,9 @@ void MapHostFiles(Session &session)
         fs::create_symlink(path, inside, failed);
         if (failed)
             throw std::runtime_error("cannot map the host file " + path + " into the sandbox: " + failed.message());
-        session.mapped.push_back("host file " + path + " mapped to board path " + path + " (" + inside + ")");
+        std::string line = "host file " + path;
+        line.append(" mapped to board path ").append(path).append(" (").append(inside).append(")");
+        session.mapped.push_back(line);
     }
 }
 
@@ -619,7 +621,9 @@ bool ParseOptions(Tool tool, const std::vector<std::string> &arguments, Options 
 void Fail(const char *tool, const std::string &message)
 {
     fprintf(stderr, "%s: %s\n", tool, message.c_str());
-    exit(2);
+    // Called only from the main thread while a tool sets up; exit, not _exit,
+    // so that the handlers tidy up what the set-up made.
+    exit(2);  // NOLINT(concurrency-mt-unsafe)
 }
 
 void Start(const Options &options, const Setup &setup)

@@ -2,10 +2,7 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "loader_test_support.h"
-#include "orvaflash.h"
+#include "loader_test.h"
 
 namespace {
 
@@ -43,7 +40,7 @@ TEST(CommandLine, SelectsFilePortAndSpeedOrRefuses)
     for (auto expected : cases) {
         SCOPED_TRACE(testing::PrintToString(expected.arguments));
         std::vector<char *> argv = Argv(expected.arguments);
-        LOADER_ENV env = loader_test::FreshRecord();
+        LOADER_ENV env = loadertest::FreshRecord();
         ASSERT_EQ(ParseCommandLine(&env, static_cast<int>(argv.size() - 1), argv.data()), expected.result);
         if (expected.result != COMMAND_LINE_RUN)
             continue;

@@ -1,81 +1,93 @@
-// Diagnostic output, sleeping and the byte-buffer search.
+// Diagnostic output, the traffic log and sleeping.
+#include <errno.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
 
-#include <gtest/gtest.h>
-
-#include "Commun.h"
-#include "sim/receiver.h"
+#include "loader_test.h"
 
 namespace {
+
+using loadertest::Stdout;
 
 TEST(Diagnostics, MessagesAndDumpsAreShownUpToTheLevel)
 {
     gl_debug_level = 2;
-    testing::internal::CaptureStdout();
-    DebugPrintf(2, "two %s", "x");
-    DebugPrintf(3, "three\n");
-    DumpString(3, "\x02\x02", 2, "Hidden ");  // not even the title
-    DumpString(2, "\x02\x02\x00", 3, "Sending ");
-    DumpString(1, "", 0, "100% ");  // a percent sign in a title is printed as it is
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "two xSending :02 02 00 \n100% :\n");
+    EXPECT_EQ(Stdout([] {
+                  DebugPrintf(2, "two %s", "x");
+                  DebugPrintf(3, "three\n");
+                  DumpString(3, "\x02\x02", 2, "Hidden ");  // not even the title
+                  DumpString(2, "\x02\x02\x00", 3, "Sending ");
+                  DumpString(1, "", 0, "100% ");  // a percent sign in a title is printed as it is
+              }),
+              "two xSending :02 02 00 \n100% :\n");
+}
 
+TEST(Diagnostics, TheTrafficLogGetsEachByteAndNothingWhileItIsClosed)
+{
+    sim::Receiver receiver;
+    int log[2];
+    ASSERT_EQ(pipe(log), 0);
+    DumpStringLog(log[1], 1, "\x02\xAB", 2, ">> ");
+    DumpStringLog(log[1], 3, "\x02", 1, "<< ");
+    errno = 0;
+    DumpStringLog(-1, 1, "\x02", 1, "<< ");
+    EXPECT_EQ(errno, 0) << "no write was tried";
+    close(log[1]);
+    char logged[64];
+    ssize_t count = read(log[0], logged, sizeof logged);
+    close(log[0]);
+    EXPECT_EQ(std::string(logged, count > 0 ? count : 0), ">> 02 AB \n");
 }
 
 TEST(Sleep, SplitsTheRequestIntoSecondsAndNanoseconds)
 {
-    sim::ReceiverOptions options;
-    options.timeScale = 0.001;
-    sim::Receiver receiver(options);
+    sim::Receiver receiver(simtest::Scaled(0));
     Sleep(0);
-    Sleep(1500);
+    Sleep(2999);
     auto sleeps = receiver.Sleeps();
     ASSERT_EQ(sleeps.size(), 2u);
-    EXPECT_EQ(sleeps[0].tv_sec, 0);
-    EXPECT_EQ(sleeps[0].tv_nsec, 0);
-    EXPECT_EQ(sleeps[1].tv_sec, 1);
-    EXPECT_EQ(sleeps[1].tv_nsec, 500000000);
+    EXPECT_EQ(sleeps[0].tv_sec + sleeps[0].tv_nsec, 0);
+    EXPECT_EQ(sleeps[1].tv_sec, 2);
+    EXPECT_EQ(sleeps[1].tv_nsec, 999000000);
 }
 
 void Ignore(int) {}
 
-TEST(Sleep, SleepsOnForTheRestWhenASignalInterrupts)
+TEST(Sleep, SleepsOnForWhatIsLeftWhenSignalsInterrupt)
 {
-    sim::Receiver receiver;  // unscaled: the signal must land inside the sleep
+    sim::Receiver receiver;  // real time: the signals must land inside the sleep
     struct sigaction action = {}, previous;
     action.sa_handler = Ignore;  // no SA_RESTART: the sleep returns EINTR
     sigaction(SIGUSR1, &action, &previous);
+    // Signals from before the sleep starts until it ends: the first lands
+    // as soon as the interrupter runs, however loaded the machine is.
+    std::atomic<bool> slept{false};
     pthread_t sleeper = pthread_self();
-    std::thread interrupter([sleeper] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(60));
-        pthread_kill(sleeper, SIGUSR1);
+    std::thread interrupter([&] {
+        while (!slept) {
+            pthread_kill(sleeper, SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
     });
-    Sleep(300);
+    std::string out = Stdout([] { Sleep(400); });
+    slept = true;
     interrupter.join();
     sigaction(SIGUSR1, &previous, nullptr);
 
+    EXPECT_EQ(out, "");
     auto sleeps = receiver.Sleeps();
-    ASSERT_EQ(sleeps.size(), 2u);
-    EXPECT_GT(sleeps[1].tv_nsec, 0);
-    EXPECT_LT(sleeps[1].tv_nsec, 300000000);
-}
-
-TEST(MyStrStr, SearchesBinaryDataWithinTheLength)
-{
-    char data[] = {'+', 'W', 'I', 'N', 0, 'O', 'K', '\r', 'x'};
-    char ok[] = "OK", okcr[] = "OK\r", win[] = "+WIN", empty[] = "", aab[] = "aab", ab[] = "ab";
-    EXPECT_EQ(MyStrStr(data, sizeof data, ok), data + 5);  // behind a zero byte
-    EXPECT_EQ(MyStrStr(data, 8, okcr), data + 5);            // ending at the last byte
-    EXPECT_EQ(MyStrStr(data, 7, okcr), nullptr);
-    EXPECT_EQ(MyStrStr(data, sizeof data, win), data);
-    EXPECT_EQ(MyStrStr(data, sizeof data, empty), nullptr);
-    EXPECT_EQ(MyStrStr(data, 3, win), nullptr);
-    EXPECT_EQ(MyStrStr(aab, 3, ab), aab + 1);  // after a partial match
+    ASSERT_GE(sleeps.size(), 2u);
+    for (size_t i = 1; i < sleeps.size(); i++) {
+        EXPECT_EQ(sleeps[i].tv_sec, 0);
+        // What is left may carry the kernel's timer slack (50 us) on top.
+        EXPECT_LT(sleeps[i].tv_nsec, sleeps[i - 1].tv_nsec + 1000000) << "each time only what is left";
+    }
 }
 
 }  // namespace

@@ -1,36 +1,43 @@
 // Bootloader frames and the acknowledgement check.
+#include <string.h>
+
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "loader_test_support.h"
-#include "orvaflash.h"
+#include "loader_test.h"
 
 namespace {
 
-using loader_test::B;
-using loader_test::Bytes;
+using loadertest::B;
+using loadertest::Bytes;
 
-Bytes Frame(const unsigned char *frame, unsigned long length) { return Bytes(reinterpret_cast<const char *>(frame), length); }
+Bytes Frame(const unsigned char *frame, unsigned long length)
+{
+    return Bytes(reinterpret_cast<const char *>(frame), length);
+}
 
 TEST(Frames, CommandFramesCarryTheirPayloadAndSum)
 {
+    // Garbage first: every byte of a frame is the builder's.
     unsigned char frame[MAX_FRAME_LENGTH];
+    memset(frame, 0xA5, sizeof frame);
     unsigned long length = 0;
     EXPECT_EQ(FormatPOCcommand(frame, length), 8u);
     EXPECT_EQ(Frame(frame, length), B({0x02, 0x02, 0x00, 0x00, 0x00, 0x02, 0x03}));
     EXPECT_EQ(FormatRESETcommand(frame, length), 8u);
     EXPECT_EQ(Frame(frame, length), B({0x02, 0x04, 0x00, 0x00, 0x00, 0x04, 0x03}));
+    memset(frame, 0xA5, sizeof frame);
     EXPECT_EQ(FormatSETBAUDRATEcommand(frame, length, 115200), 8u);
     EXPECT_EQ(Frame(frame, length), B({0x02, 0x07, 0x00, 0x05, 0x00, 0x00, 0x01, 0xC2, 0x00, 0x00, 0xCF, 0x03}));
     FormatSETBAUDRATEcommand(frame, length, 9600);
     EXPECT_EQ(Frame(frame, length), B({0x02, 0x07, 0x00, 0x05, 0x00, 0x00, 0x00, 0x25, 0x80, 0x00, 0xB1, 0x03}));
 
-    LOADER_ENV env = loader_test::FreshRecord();
+    memset(frame, 0xA5, sizeof frame);
+    LOADER_ENV env = loadertest::FreshRecord();
     env.block_count = 2;
     env.checksum = 0x0A0B0C0D;
     EXPECT_EQ(FormatCREATEFILEcommand(frame, length, &env), 8u);
-    EXPECT_EQ(Frame(frame, length), B({0x02, 0x0B, 0x00, 0x07, 0x00, 0x00, 0x02, 0x0A, 0x0B, 0x0C, 0x0D, 0x00, 0x42, 0x03}));
+    EXPECT_EQ(Frame(frame, length),
+              B({0x02, 0x0B, 0x00, 0x07, 0x00, 0x00, 0x02, 0x0A, 0x0B, 0x0C, 0x0D, 0x00, 0x42, 0x03}));
     // A sum beyond 8 bits fills both check bytes.
     env.block_count = 0xFFFF;
     env.checksum = 0xFFFFFFFF;
@@ -43,7 +50,7 @@ TEST(Frames, WriteFileBlocksNumberFromOneAndFillTheLastBlock)
     std::vector<unsigned char> image(513);
     for (size_t i = 0; i < image.size(); i++)
         image[i] = static_cast<unsigned char>(i * 7 + 1);
-    LOADER_ENV env = loader_test::FreshRecord();
+    LOADER_ENV env = loadertest::FreshRecord();
     env.image = image.data();
     env.image_size = 513;
     env.block_count = 3;
@@ -65,6 +72,11 @@ TEST(Frames, WriteFileBlocksNumberFromOneAndFillTheLastBlock)
     // Block 3: the image's last byte, then filler.
     EXPECT_EQ(frame[9], image[512]);
     EXPECT_EQ(Frame(frame + 10, 255), Bytes(255, '\xFF'));
+    // A block past the image's end is all filler, nothing read beyond it.
+    env.image_size = 200;
+    unsigned long length = 0;
+    FormatWRITEFILEBLOCK(frame, length, &env, 2);
+    EXPECT_EQ(Frame(frame + 9, 256), Bytes(256, '\xFF'));
 }
 
 TEST(Frames, AnAcknowledgementIsEightBytesWithTheCommandAndAck)

@@ -1,32 +1,27 @@
 // Reading, classifying and checking the firmware image file.
+#include <errno.h>
 #include <malloc.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <zlib.h>
 
-#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
 
-#include <gtest/gtest.h>
-
-#include "Commun.h"
-#include "loader_test_support.h"
-#include "orvaflash.h"
-#include "sim/receiver.h"
+#include "loader_test.h"
 
 namespace {
 
-using loader_test::B;
-using loader_test::Bytes;
+using loadertest::B;
+using loadertest::Bytes;
+using loadertest::Stdout;
 
 uint32_t ZlibAdler(const Bytes &data)
 {
-    return static_cast<uint32_t>(adler32(1L, reinterpret_cast<const Bytef *>(data.data()), static_cast<uInt>(data.size())));
+    return static_cast<uint32_t>(
+        adler32(1L, reinterpret_cast<const Bytef *>(data.data()), static_cast<uInt>(data.size())));
 }
 
 Bytes Random(size_t size)
@@ -39,33 +34,67 @@ Bytes Random(size_t size)
 }
 
 Bytes Application(size_t size) { return (B({0xCA, 0xFE}) + Random(size)).substr(0, size); }
-Bytes WithBootloader(const Bytes &application) { return B({0xDE, 0xAD}) + Random(BOOTLOADER_PART_SIZE - 2) + application; }
+Bytes WithBootloader(const Bytes &application)
+{
+    return B({0xDE, 0xAD}) + Random(BOOTLOADER_PART_SIZE - 2) + application;
+}
 
-class ImageFile : public ::testing::Test {
-protected:
-    void TearDown() override
+// A file of `size` bytes starting with `head` (a size of -1: it cannot be
+// sought) that delivers only `available` of them, after one interrupted read.
+class File : public sim::Device {
+public:
+    File(off_t size, size_t available, Bytes head = B({0xCA, 0xFE})) : m_size(size), m_left(available), m_head(head) {}
+    off_t Lseek(off_t offset, int whence) override
     {
-        free(env.image);
-        gl_debug_level = 2;
+        errno = ESPIPE;
+        return m_size < 0 ? -1 : whence == SEEK_END ? m_size + offset : offset;
     }
+    ssize_t Read(void *buffer, size_t size) override
+    {
+        errno = EINTR;
+        if (!m_interrupted++)
+            return -1;
+        size_t count = std::min(size, m_left);
+        for (size_t i = 0; i < count; i++, m_at++)
+            static_cast<char *>(buffer)[i] = m_at < m_head.size() ? m_head[m_at] : 'Z';
+        m_left -= count;
+        return static_cast<ssize_t>(count);
+    }
+
+private:
+    off_t m_size;
+    size_t m_left;
+    Bytes m_head;
+    size_t m_at = 0;
+    int m_interrupted = 0;
+};
+
+class ImageFile : public loadertest::RadioTest {
+protected:
     int Load(const Bytes &contents)
+    {
+        receiver.CreateFile(DEFAULT_FILE, contents);
+        return LoadFile();
+    }
+    int LoadFile()
     {
         free(env.image);
         env.image = nullptr;
-        receiver.CreateFile(DEFAULT_FILE, contents);
-        testing::internal::CaptureStdout();
-        int result = LoadImageFile(&env);
-        output = testing::internal::GetCapturedStdout();
+        const size_t heap = loadertest::HeapInUse();
+        int result = 0;
+        output = Stdout([&] { result = LoadImageFile(&env); });
+        if (result == -1) {
+            EXPECT_LT(loadertest::HeapInUse(), heap + (1u << 20)) << "a refused file is freed";
+        }
         return result;
     }
     Bytes Image() const { return Bytes(reinterpret_cast<char *>(env.image), env.image_size); }
     bool Ends(const std::string &ending) const
     {
-        return output.size() >= ending.size() && output.compare(output.size() - ending.size(), ending.size(), ending) == 0;
+        return output.size() >= ending.size() &&
+               output.compare(output.size() - ending.size(), ending.size(), ending) == 0;
     }
 
-    sim::Receiver receiver;
-    LOADER_ENV env = loader_test::FreshRecord();
     std::string output;
 };
 
@@ -83,11 +112,13 @@ TEST_F(ImageFile, KeepsTheApplicationImageWithBlockCountAndChecksum)
     char checksum[32];
     snprintf(checksum, sizeof checksum, "0x%08X", env.checksum);
     EXPECT_EQ(output, "File /mnt/usbdisk/adl_fw.bin:\n\tloaded...\nApplication Image in .bin file\n\tblock count : "
-                      "0x0002 (2)\n\tchecksum : " + std::string(checksum) + "\n\timage size : 0x00000200 (512)\n");
+                      "0x0002 (2)\n\tchecksum : " +
+                          std::string(checksum) + "\n\timage size : 0x00000200 (512)\n");
 
     Bytes application = Application(300);
     ASSERT_EQ(Load(WithBootloader(application)), 0);
-    EXPECT_NE(output.find("Bootloader image in .bin file AND Application Image in .bin file\n\tcount++...\n"), std::string::npos);
+    EXPECT_NE(output.find("Bootloader image in .bin file AND Application Image in .bin file\n\tcount++...\n"),
+              std::string::npos);
     EXPECT_EQ(Image(), application);
     EXPECT_EQ(env.block_count, 2u);
     EXPECT_EQ(env.checksum, ZlibAdler(application));
@@ -97,58 +128,49 @@ TEST_F(ImageFile, RefusesFilesWithoutAnApplicationImage)
 {
     const std::string none = "NO Application Image in .bin file";
     const std::string behind = "Bootloader image in .bin file BUT " + none;
-    for (const auto &[contents, ending] : {std::pair{Bytes(), none}, {B({0xCA}), none}, {B({0xCA, 0x00, 1}), none},
-                                           {WithBootloader(B({0xCA, 0xFF, 1})), behind}, {WithBootloader(B({0xCA})), behind}}) {
+    for (const auto &[contents, ending] : {std::pair{Bytes(), none},
+                                           {B({0xCA}), none},
+                                           {B({0xCA, 0x00, 1}), none},
+                                           {B({0xDE}), none},
+                                           {WithBootloader(B({0xCA, 0xFF, 1})), behind},
+                                           {WithBootloader(B({0xCA})), behind}}) {
         EXPECT_EQ(Load(contents), -1);
         EXPECT_TRUE(Ends(ending)) << output;
         EXPECT_EQ(env.image, nullptr);
     }
     receiver.RemoveFile(DEFAULT_FILE);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(LoadImageFile(&env), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Can't open file /mnt/usbdisk/adl_fw.bin\n");
+    EXPECT_EQ(LoadFile(), -1);
+    EXPECT_EQ(output, "Can't open file /mnt/usbdisk/adl_fw.bin\n");
 }
 
-// CREATEFILE announces the block count in 16 bits.
-TEST_F(ImageFile, RefusesImagesOfMoreThan65535Blocks)
+TEST_F(ImageFile, RefusesWhatCannotBeReadWholeOrSentWhole)
 {
-    Bytes largest = Application(MAX_IMAGE_SIZE);
-    ASSERT_EQ(Load(largest), 0);
-    EXPECT_EQ(env.block_count, 0xFFFFu);
-    EXPECT_EQ(Load(largest + "x"), -1);
-    EXPECT_NE(output.find("Image too large: 16776961 bytes"), std::string::npos) << output;
-    // A file too long for any image is not even read.
-    EXPECT_EQ(Load(WithBootloader(largest + "x")), -1);
-    EXPECT_NE(output.find("Image too large: 16826369 bytes"), std::string::npos) << output;
-    EXPECT_EQ(output.find("Bootloader image"), std::string::npos);
-}
-
-// A file that delivers fewer bytes than its size.
-class ShortFile : public sim::Device {
-public:
-    ShortFile(off_t size, size_t available) : m_size(size), m_left(available) {}
-    off_t Lseek(off_t offset, int whence) override { return whence == SEEK_END ? m_size + offset : offset; }
-    ssize_t Read(void *buffer, size_t size) override
-    {
-        size_t count = std::min(size, m_left);
-        memset(buffer, 0xCA, count);
-        m_left -= count;
-        return static_cast<ssize_t>(count);
+    const struct {
+        off_t size;
+        size_t available;
+        std::string ending;
+    } cases[] = {
+        {-1, 0, "\nFileLength = -1 !?!\n"},
+        {4000000, 600, "Read error on file /mnt/usbdisk/adl_fw.bin: 600 of 4000000 bytes read\n"},
+        // CREATEFILE announces the block count in 16 bits; a file too long
+        // for any image is not even read.
+        {MAX_IMAGE_SIZE + 1, MAX_IMAGE_SIZE + 1,
+         "Image too large: 16776961 bytes, the radio takes at most 65535 blocks of 256 bytes (16776960 bytes)\n"},
+        {BOOTLOADER_PART_SIZE + MAX_IMAGE_SIZE + 1, 0, "Image too large: 16826369 bytes"},
+    };
+    for (const auto &file : cases) {
+        receiver.AddDevice(DEFAULT_FILE, std::make_shared<File>(file.size, file.available));
+        EXPECT_EQ(LoadFile(), -1);
+        EXPECT_NE(output.find(file.ending), std::string::npos) << output;
+        EXPECT_EQ(env.image, nullptr);
     }
-
-private:
-    off_t m_size;
-    size_t m_left;
-};
-
-TEST_F(ImageFile, ReportsAShortRead)
-{
-    receiver.AddDevice(DEFAULT_FILE, std::make_shared<ShortFile>(1000, 600));
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(LoadImageFile(&env), -1);
-    output = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(Ends("Read error on file /mnt/usbdisk/adl_fw.bin: 600 of 1000 bytes read\n")) << output;
-    EXPECT_EQ(env.image, nullptr);
+    receiver.AddDevice(DEFAULT_FILE, std::make_shared<File>(MAX_IMAGE_SIZE, MAX_IMAGE_SIZE));
+    ASSERT_EQ(LoadFile(), 0) << output;
+    EXPECT_EQ(env.block_count, 0xFFFFu);
+    const off_t largest = BOOTLOADER_PART_SIZE + MAX_IMAGE_SIZE;
+    receiver.AddDevice(DEFAULT_FILE, std::make_shared<File>(largest, largest, B({0xCA, 0x00})));
+    EXPECT_EQ(LoadFile(), -1);
+    EXPECT_TRUE(Ends("\nNO Application Image in .bin file")) << "the largest file is read";
 }
 
 // In a fresh child process: room for what is mapped already and a little
@@ -166,9 +188,7 @@ void LoadWithoutRoom(LOADER_ENV *env)
     struct rlimit space = {limit, limit};
     if (setrlimit(RLIMIT_AS, &space) != 0)
         _exit(2);
-    LoadImageFile(env);
-    fflush(stdout);
-    _exit(3);
+    _exit(LoadImageFile(env) == -1 ? 3 : 4);
 }
 
 TEST_F(ImageFile, ReportsAFailedAllocation)
@@ -176,7 +196,7 @@ TEST_F(ImageFile, ReportsAFailedAllocation)
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizer's allocator cannot run under an address-space limit";
 #endif
-    receiver.AddDevice(DEFAULT_FILE, std::make_shared<ShortFile>(MAX_IMAGE_SIZE, MAX_IMAGE_SIZE));
+    receiver.AddDevice(DEFAULT_FILE, std::make_shared<File>(MAX_IMAGE_SIZE, MAX_IMAGE_SIZE));
     // Re-executed: no memory freed by earlier tests is left to reuse.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(LoadWithoutRoom(&env), ::testing::ExitedWithCode(3),
@@ -189,7 +209,8 @@ TEST(Adler32, AgreesWithZlib)
     // Lengths around the points where the sums are reduced; 0xFF bytes give the largest sums.
     for (size_t size : {0u, 5551u, 5552u, 5553u, 100000u, 1u << 20}) {
         for (const Bytes &data : {Random(size), Bytes(size, '\xFF')})
-            EXPECT_EQ(ComputeAdler32(reinterpret_cast<const unsigned char *>(data.data()), size), ZlibAdler(data)) << size;
+            EXPECT_EQ(ComputeAdler32(reinterpret_cast<const unsigned char *>(data.data()), size), ZlibAdler(data))
+                << size;
     }
 }
 

@@ -1,124 +1,215 @@
-// The radio's serial line on a real pseudo-terminal.
+// The radio's serial line: its settings and closing on a real pseudo-terminal,
+// its sending and receiving against a scripted radio.
+#include <errno.h>
+#include <fcntl.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <string>
 
-#include <gtest/gtest.h>
-
-#include "Commun.h"
-#include "loader_test_support.h"
-#include "orvaflash.h"
+#include "board.h"
+#include "loader_test.h"
 #include "sim/pty_line.h"
-#include "sim/receiver.h"
 
 namespace {
 
-using loader_test::B;
-using loader_test::Bytes;
-using Clock = std::chrono::steady_clock;
+using loadertest::B;
+using loadertest::Bytes;
+using loadertest::Stdout;
 
-double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-class SerialLink : public ::testing::Test {
+class Line : public simtest::SimTest {
 protected:
-    void TearDown() override
-    {
-        if (open)
-            CloseSerialPort(&env);
-    }
-
-    int Open(const char *speed, std::string &output)
+    Line() : SimTest(0) {}
+    int Open(const char *speed)
     {
         env.speed_name = speed;
-        testing::internal::CaptureStdout();
-        int fd = OpenSerialPort(&env);
-        output = testing::internal::GetCapturedStdout();
-        open = fd >= 0;
+        int fd = -1;
+        output = Stdout([&] { fd = OpenSerialPort(&env); });
         return fd;
     }
-    unsigned long Receive(unsigned long length, unsigned timeoutMs)
-    {
-        return ReceiveComPort(&env, buffer, length, timeoutMs);
-    }
 
-    sim::Receiver receiver;
     sim::PtyLine line{receiver, "/dev/ttyUSB0"};
-    LOADER_ENV env = loader_test::FreshRecord("/dev/ttyUSB0");
-    bool open = false;
-    char buffer[ANSWER_BUFFER_SIZE];
+    LOADER_ENV env = loadertest::FreshRecord("/dev/ttyUSB0");
     std::string output;
 };
 
-TEST_F(SerialLink, OpensRawAtTheRequestedSpeedOrRefuses)
+TEST_F(Line, OpensRawAtTheRequestedSpeedOrRefuses)
 {
-    EXPECT_EQ(Open("4800", output), -1);
-    EXPECT_NE(output.find("unknown baudrate 4800\n"), std::string::npos);
-    ASSERT_GE(Open("57600", output), 0);
-    EXPECT_EQ(output.find("57600"), std::string::npos);
-    EXPECT_EQ(line.HostBitRate(), 57600u);
-    CloseSerialPort(&env);
-
-    int fd = Open("38400", output);
-    EXPECT_EQ(output, "COM-Port /dev/ttyUSB0 opened " + std::to_string(fd) + "...\n38400\r\n");
-    EXPECT_EQ(line.HostBitRate(), 38400u);
+    const struct {
+        const char *speed;
+        unsigned rate;
+        const char *shown;
+    } speeds[] = {{"9600", 9600, "9600\r\n"},
+                  {"19200", 19200, ""},
+                  {"38400", 38400, "38400\r\n"},
+                  {"57600", 57600, ""},
+                  {"115200 bit/s", 115200, "115200\r\n"}};
+    for (const auto &speed : speeds) {
+        int fd = Open(speed.speed);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(output, "COM-Port /dev/ttyUSB0 opened " + std::to_string(fd) + "...\n" + speed.shown);
+        EXPECT_EQ(line.HostBitRate(), speed.rate);
+        CloseSerialPort(&env);
+    }
+    Open("38400");
     termios applied = line.HostSettings();
+    // No XON/XOFF: the bootloader's answers are binary, and a 0x13 in them
+    // (a block's acknowledgement ends 00 13 03) would vanish and stop the line.
     EXPECT_EQ(applied.c_iflag, static_cast<tcflag_t>(IGNBRK | IGNPAR));
     EXPECT_EQ(applied.c_oflag | applied.c_lflag, 0u);
     EXPECT_EQ(applied.c_cflag & (CSIZE | CREAD | CLOCAL | CRTSCTS), static_cast<tcflag_t>(CS8 | CREAD | CLOCAL));
     EXPECT_EQ(applied.c_cc[VMIN], 0);
     EXPECT_EQ(applied.c_cc[VTIME], 1);
-}
-
-TEST_F(SerialLink, ReceiveCountsIdlePeriodsAndLeavesExtraBytesQueued)
-{
-    ASSERT_GE(Open("9600", output), 0);
-    memset(buffer, 'x', sizeof buffer);
-    auto start = Clock::now();
-    EXPECT_EQ(Receive(8, 200), 0u);  // two idle reads of 0.1 s
-    EXPECT_GE(SecondsSince(start), 0.18);
-    EXPECT_EQ(buffer[0], 0);
-
-    // Below 100 ms one read only, even when it brings part of the answer.
-    line.Send(B({0x02, 0x0C, 0x00}));
-    usleep(20000);
-    EXPECT_EQ(Receive(8, 50), 3u);
-
-    line.Send(B({0x02, 0x0C, 0x00, 0x01, 0x06, 0x00, 0x13, 0x03, 0x7E}));
-    EXPECT_EQ(Receive(8, 10000), 8u);
-    EXPECT_EQ(env.rx_countdown, 100u);  // no idle period was needed
-    EXPECT_EQ(Receive(8, 50), 1u);
-    EXPECT_EQ(buffer[0], 0x7E);
-
-    // A failing read counts as an idle period without waiting.
     CloseSerialPort(&env);
-    open = false;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(Receive(8, 200), 0u);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Read Error EBADF\nRead Error EBADF\n");
+
+    EXPECT_EQ(Open("4800"), -1);
+    EXPECT_EQ(output.substr(output.find('\n')), "\nunknown baudrate 4800\n");
+    EXPECT_TRUE(receiver.OpenDescriptors().empty()) << "the refused port is closed";
+    receiver.FailOpen("/dev/ttyUSB0", EACCES);
+    EXPECT_EQ(Open("9600"), -1);
+    EXPECT_EQ(env.port_fd, -1);
+    EXPECT_EQ(output, "Can't open COM-Port /dev/ttyUSB0 !\n");
 }
 
-// A block's acknowledgement carries the check bytes 00 13.  With XON/XOFF on
-// the line the terminal takes 0x13 for XOFF: the byte vanishes (and output
-// stops), so the load stalls at block 1.
-TEST_F(SerialLink, BinaryAnswersArriveWholeWithoutSoftwareFlowControl)
+TEST_F(Line, ClosingDiscardsUnreadInputAndDropsTheLine)
 {
-    const Bytes answer = B({0x02, 0x0C, 0x00, 0x01, 0x06, 0x00, 0x13, 0x03});
-    const Bytes controls = B({0x11, 0x13, 0x00, 0x11, 0x13, 0x03, 0x7F, 0xFF});
-    ASSERT_GE(Open("115200", output), 0);
-    line.Send(answer + controls);
-    EXPECT_EQ(Receive(16, 200), 16u);
-    EXPECT_EQ(Bytes(buffer, 16), answer + controls);
+    ASSERT_GE(Open("9600"), 0);
+    int other = open(line.SlaveName().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    ASSERT_TRUE(line.Send("unread"));
+    int queued = 0;
+    EXPECT_TRUE(simtest::Eventually([&] { return ioctl(other, FIONREAD, &queued) == 0 && queued == 6; }));
+    CloseSerialPort(&env);
+    EXPECT_EQ(ioctl(other, FIONREAD, &queued), 0);
+    EXPECT_EQ(queued, 0) << "unread input discarded";
+    EXPECT_EQ(line.HostBitRate(), 0u) << "speed 0 drops the modem lines";
+    close(other);
+}
 
-    termios flowControlled = env.port_settings;
-    flowControlled.c_iflag |= IXON | IXOFF;
-    flowControlled.c_cc[VSTART] = 0x11;
-    flowControlled.c_cc[VSTOP] = 0x13;
-    ASSERT_EQ(tcsetattr(env.port_fd, TCSANOW, &flowControlled), 0);
-    line.Send(answer);
-    EXPECT_EQ(Receive(8, 200), 7u);
+TEST_F(Line, AnIdleReadTakesATenthOfASecond)
+{
+    ASSERT_GE(Open("9600"), 0);
+    char buffer[ANSWER_BUFFER_SIZE];
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReceiveComPort(&env, buffer, 8, 200), 0u);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(190));
+    CloseSerialPort(&env);
+}
+
+class Traffic : public loadertest::RadioTest {
+protected:
+    Traffic() { env.port_fd = Board_Open(env.port_name, O_RDWR | O_NOCTTY, 0); }
+    // Sends a query and receives its answer into `buffer`.
+    unsigned long Exchange(unsigned long length, unsigned timeoutMs)
+    {
+        SendComPortBlock(&env, "\x01\x34", 2);
+        return ReceiveComPort(&env, buffer, length, timeoutMs);
+    }
+    char buffer[ANSWER_BUFFER_SIZE];
+};
+
+TEST_F(Traffic, AReceiveEndsWithTheLengthOrItsIdleReadsAndLeavesTheRest)
+{
+    const struct {
+        simtest::ScriptedRadio::Answer answer;
+        unsigned timeoutMs;
+        unsigned long received;
+        int idleReads;
+    } cases[] = {
+        {{"abc", "", "defgh", "ij"}, 200, 8, 1},
+        {{"abc", "", "", "defgh"}, 200, 3, 2},
+        {{"abc", "defgh"}, 50, 3, 0},  // below 100 ms: one read only
+        {{"", "abc"}, 50, 0, 1},
+        {{std::vector<std::string>(9, "")}, 1000, 0, 10},
+    };
+    for (const auto &receive : cases) {
+        radio->answers = {{radio->requests + 1, receive.answer}};
+        radio->idleReads = 0;
+        memset(buffer, 'x', sizeof buffer);
+        EXPECT_EQ(Exchange(8, receive.timeoutMs), receive.received);
+        EXPECT_EQ(radio->idleReads, receive.idleReads);
+        EXPECT_EQ(buffer[receive.received], 0) << "a zero follows the answer";
+    }
+    // What comes after the length stays for the next receive.
+    radio->answers = {{radio->requests + 1, {"abcdefghij"}}};
+    EXPECT_EQ(Exchange(8, 200), 8u);
+    EXPECT_EQ(ReceiveComPort(&env, buffer, 8, 0), 2u);
+    EXPECT_EQ(Bytes(buffer, 2), "ij");
+}
+
+TEST_F(Traffic, EveryFrameAndAnswerIsDumpedAtLevel4AndLogged)
+{
+    int log[2];
+    ASSERT_EQ(pipe(log), 0);
+    env.log_fd = log[1];
+    gl_debug_level = 4;
+    radio->answers = {{1, {"a"}}, {2, {}}};  // one byte is an answer too
+    EXPECT_EQ(Stdout([&] { Exchange(8, 0); }), "Sending :01 34 \nAnswer(Length=1): :61 \n");
+    EXPECT_EQ(Stdout([&] { Exchange(8, 0); }), "Sending :01 34 \n");
+    close(log[1]);
+    char logged[128];
+    ssize_t count = read(log[0], logged, sizeof logged);
+    close(log[0]);
+    EXPECT_EQ(Bytes(logged, count > 0 ? count : 0), ">> 01 34 \n<< 61 \n>> 01 34 \n<< \n");
+}
+
+// A port that is interrupted once, then takes or gives one byte at a time.
+class Interrupted : public sim::Device {
+public:
+    ssize_t Write(const void *, size_t) override { return Once() ? -1 : (written++, 1); }
+    ssize_t Read(void *buffer, size_t) override
+    {
+        if (Once())
+            return -1;
+        *static_cast<char *>(buffer) = 'r';
+        return 1;
+    }
+    bool Once()
+    {
+        errno = EINTR;
+        return !interrupted++;
+    }
+    int interrupted = 0;
+    int written = 0;
+};
+
+// A port that takes nothing: not an error, the send just ends.
+class Full : public sim::Device {
+public:
+    ssize_t Write(const void *, size_t) override
+    {
+        errno = EIO;
+        ++tries;
+        return 0;
+    }
+    int tries = 0;
+};
+
+TEST_F(Traffic, InterruptionsAreRetriedAndOtherErrorsPrinted)
+{
+    auto full = std::make_shared<Full>();
+    receiver.AddDevice("/dev/ttyS9", full);
+    env.port_fd = Board_Open("/dev/ttyS9", O_RDWR, 0);
+    EXPECT_EQ(Stdout([&] { SendComPortBlock(&env, "ab", 2); }), "");
+    EXPECT_EQ(full->tries, 1);
+    Board_Close(env.port_fd);
+
+    auto port = std::make_shared<Interrupted>();
+    receiver.AddDevice("/dev/ttyS4", port);
+    env.port_fd = Board_Open("/dev/ttyS4", O_RDWR, 0);
+    EXPECT_EQ(Stdout([&] { SendComPortBlock(&env, "abcdef", 6); }), "");
+    EXPECT_EQ(port->written, 6);
+    port->interrupted = 0;
+    EXPECT_EQ(Stdout([&] { EXPECT_EQ(ReceiveComPort(&env, buffer, 3, 100), 3u); }), "");
+    EXPECT_EQ(env.rx_countdown, 1u) << "an interrupted read is no idle period";
+
+    env.port_fd = -1;  // as a failed open leaves it
+    EXPECT_EQ(Stdout([&] { SendComPortBlock(&env, "a", 1); }), "Write Error EBADF\n");
+    EXPECT_EQ(Stdout([&] { EXPECT_EQ(ReceiveComPort(&env, buffer, 8, 200), 0u); }),
+              "Read Error EBADF\nRead Error EBADF\n");
 }
 
 }  // namespace

@@ -4,9 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -26,31 +24,17 @@ namespace {
 
 std::string ReadAll(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream contents;
-    contents << in.rdbuf();
+    contents << std::ifstream(path, std::ios::binary).rdbuf();
     return contents.str();
-}
-
-std::string MakeSandbox()
-{
-    const char *tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/orva-run-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (!mkdtemp(name.data()))
-        throw std::runtime_error("cannot create a sandbox");
-    return name.data();
 }
 
 pid_t Spawn(SimRun &run)
 {
-    run.sandbox = MakeSandbox();
-    for (const auto &file : run.files) {
-        fs::path host = run.sandbox + file.first;
-        fs::create_directories(host.parent_path());
-        std::ofstream(host, std::ios::binary) << file.second;
-    }
+    std::string pattern = (fs::temp_directory_path() / "orva-run-XXXXXX").string();
+    if (!mkdtemp(&pattern[0]))
+        throw std::runtime_error("cannot create a sandbox");
+    run.sandbox = pattern;
     std::vector<std::string> arguments{ORVAFLASH_SIM, "--sandbox", run.sandbox};
     arguments.insert(arguments.end(), run.simArguments.begin(), run.simArguments.end());
     arguments.push_back("--");
@@ -63,34 +47,21 @@ pid_t Spawn(SimRun &run)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (run.sandbox + "/stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (run.sandbox + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, (run.sandbox + "/stdout").c_str(), O_WRONLY | O_CREAT, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (run.sandbox + "/stderr").c_str(), O_WRONLY | O_CREAT, 0644);
     pid_t pid = -1;
     int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     return error == 0 ? pid : -1;
 }
 
-void Collect(SimRun &run, int waitStatus)
-{
-    if (WIFEXITED(waitStatus))
-        run.status = WEXITSTATUS(waitStatus);
-    else if (WIFSIGNALED(waitStatus))
-        run.signal = WTERMSIG(waitStatus);
-    run.out = ReadAll(run.sandbox + "/stdout");
-    run.err = ReadAll(run.sandbox + "/stderr");
-    // Where the sim puts its report when the sandbox is kept.
-    run.report = ReadAll(run.sandbox + "/sim/report.txt");
-}
-
 }  // namespace
 
 SimRun::~SimRun()
 {
-    if (!sandbox.empty()) {
-        std::error_code ignored;
+    std::error_code ignored;
+    if (!sandbox.empty())
         fs::remove_all(sandbox, ignored);
-    }
 }
 
 std::string SimRun::CommandLine() const
@@ -106,29 +77,16 @@ std::string SimRun::CommandLine() const
 
 std::string SimRun::SandboxFile(const std::string &boardPath) const { return ReadAll(sandbox + boardPath); }
 
-bool SimRun::SandboxHas(const std::string &boardPath) const
-{
-    struct stat status;
-    return stat((sandbox + boardPath).c_str(), &status) == 0;
-}
-
-std::string SimRun::RadioBlocks(const std::string &port) const { return ReadAll(sandbox + "/sim/radio-" + port + ".bin"); }
-
 std::vector<std::string> SimRun::LogLines(const std::string &section) const
 {
     std::vector<std::string> lines;
     std::istringstream in(report);
-    std::string line;
     bool inside = false;
-    while (std::getline(in, line)) {
-        if (line.rfind("== ", 0) == 0) {
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("== ", 0) == 0)
             inside = line == "== " + section + " ==";
-            continue;
-        }
-        if (inside) {
-            size_t stamp = line.find("] ");
-            lines.push_back(stamp == std::string::npos ? line : line.substr(stamp + 2));
-        }
+        else if (inside)
+            lines.push_back(line.substr(line.find("] ") == std::string::npos ? 0 : line.find("] ") + 2));
     }
     return lines;
 }
@@ -141,32 +99,34 @@ void Run(const std::vector<SimRun *> &runs, int parallel)
         Clock::time_point start;
     };
     std::vector<Child> running;
-    size_t next = 0;
-    while (next < runs.size() || !running.empty()) {
-        while (next < runs.size() && running.size() < size_t(parallel)) {
-            SimRun *run = runs[next++];
-            pid_t pid = Spawn(*run);
-            run->started = pid > 0;
+    for (size_t next = 0; next < runs.size() || !running.empty();) {
+        for (; next < runs.size() && running.size() < size_t(parallel); ++next) {
+            pid_t pid = Spawn(*runs[next]);
+            runs[next]->started = pid > 0;
             if (pid > 0)
-                running.push_back({run, pid, Clock::now()});
+                running.push_back({runs[next], pid, Clock::now()});
         }
         for (auto child = running.begin(); child != running.end();) {
+            SimRun &run = *child->run;
             int waitStatus = 0;
-            rusage usage{};
-            pid_t done = wait4(child->pid, &waitStatus, WNOHANG, &usage);
-            double ms = std::chrono::duration<double, std::milli>(Clock::now() - child->start).count();
-            if (done == 0 && ms > child->run->timeoutSeconds * 1000.0) {
-                child->run->hung = true;
+            pid_t done = wait4(child->pid, &waitStatus, WNOHANG, &run.usage);
+            run.wallMs = std::chrono::duration<double, std::milli>(Clock::now() - child->start).count();
+            if (done == 0 && run.wallMs > run.timeoutSeconds * 1000.0) {
+                run.hung = true;
                 kill(child->pid, SIGKILL);
-                done = wait4(child->pid, &waitStatus, 0, &usage);
+                done = wait4(child->pid, &waitStatus, 0, &run.usage);
             }
             if (done != child->pid) {
                 ++child;
                 continue;
             }
-            child->run->wallMs = ms;
-            child->run->usage = usage;
-            Collect(*child->run, waitStatus);
+            if (WIFEXITED(waitStatus))
+                run.status = WEXITSTATUS(waitStatus);
+            else if (WIFSIGNALED(waitStatus))
+                run.signal = WTERMSIG(waitStatus);
+            run.out = ReadAll(run.sandbox + "/stdout");
+            run.err = ReadAll(run.sandbox + "/stderr");
+            run.report = ReadAll(run.sandbox + "/sim/report.txt");  // there when the sandbox is kept
             child = running.erase(child);
         }
         // A short poll keeps the wall time of a timed run within 2 ms.
@@ -176,27 +136,20 @@ void Run(const std::vector<SimRun *> &runs, int parallel)
 
 std::string PowerOffProblem(const SimRun &run, size_t cycles)
 {
-    static const char kMarker[] = "POWER PDL OFF - begin ... ";
-    static const char kPmuOff[] = "02 C2 00 C0";
-    static const char kPmuOn[] = "02 C3 00 C1";
-    static const char kPmuCompanion[] = "02 B3 00 B1";
-    size_t markers = Count(run.out, kMarker);
-    if (markers != 1 + cycles)
-        return std::to_string(markers) + " \"" + kMarker + "\" lines, " + std::to_string(1 + cycles) + " expected";
+    const char kMarker[] = "POWER PDL OFF - begin ... ";
+    const std::string expected = std::to_string(1 + cycles) + " expected";
+    if (Count(run.out, kMarker) != 1 + cycles)
+        return std::to_string(Count(run.out, kMarker)) + " power-off lines, " + expected;
     std::vector<std::string> pmu = run.LogLines("pmu");
     size_t offs = 0, lastOff = 0, lastOn = 0;
     for (size_t i = 0; i < pmu.size(); ++i) {
-        if (pmu[i] == kPmuOff) {
-            ++offs;
-            lastOff = i;
-        }
-        if (pmu[i] == kPmuOn)
-            lastOn = i;
+        offs += pmu[i] == "02 C2 00 C0";
+        lastOff = pmu[i] == "02 C2 00 C0" ? i : lastOff;
+        lastOn = pmu[i] == "02 C3 00 C1" ? i : lastOn;
     }
     if (offs != 1 + cycles)
-        return "the PMU switched the radio off " + std::to_string(offs) + " times, " + std::to_string(1 + cycles) +
-               " expected";
-    if (lastOff + 1 >= pmu.size() || pmu[lastOff + 1] != kPmuCompanion)
+        return "the PMU switched the radio off " + std::to_string(offs) + " times, " + expected;
+    if (lastOff + 1 >= pmu.size() || pmu[lastOff + 1] != "02 B3 00 B1")
         return "the radio's last switch-off is not followed by the companion supply's";
     if (lastOn > lastOff)
         return "the radio was switched on again after its last switch-off";

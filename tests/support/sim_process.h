@@ -1,7 +1,6 @@
-// orvaflash-sim as a child process, several at once when asked: its exit,
-// what it printed, its report and its sandbox, with a deadline after which it
-// counts as hung and is killed.  Shared by the end-to-end tests and the
-// whole-load benchmarks.
+// orvaflash-sim as a child process, several at once: its exit, what it
+// printed, its report and its sandbox, with a deadline after which it counts
+// as hung and is killed.  Shared by the end-to-end tests and the benchmarks.
 #ifndef SIM_PROCESS_H
 #define SIM_PROCESS_H
 
@@ -15,19 +14,15 @@ namespace simproc {
 
 // The sandbox stays until the run is destroyed, so its files can be read.
 struct SimRun {
-    SimRun() = default;
     SimRun(std::vector<std::string> sim, std::vector<std::string> loader)
         : simArguments(std::move(sim)), loaderArguments(std::move(loader))
-    {
-    }
+    {}
     ~SimRun();
     SimRun(const SimRun &) = delete;
     SimRun &operator=(const SimRun &) = delete;
 
     std::vector<std::string> simArguments;     // before "--"
     std::vector<std::string> loaderArguments;  // after "--"
-    // Files placed in the sandbox before the run: board path and contents.
-    std::vector<std::pair<std::string, std::string>> files;
     int timeoutSeconds = 120;
 
     // Filled by Run.
@@ -35,21 +30,16 @@ struct SimRun {
     bool started = false;
     bool hung = false;  // killed at its deadline
     int status = -1;    // exit status; -1 when ended by a signal or not run
-    int signal = 0;     // the signal that ended it
+    int signal = 0;
     double wallMs = 0;
     rusage usage{};
-    std::string out;
-    std::string err;
-    std::string report;
+    std::string out, err, report;
 
-    // The command line, for failure messages.
     std::string CommandLine() const;
     std::string SandboxFile(const std::string &boardPath) const;
-    bool SandboxHas(const std::string &boardPath) const;
-    // The blocks the radio on `port` received.
-    std::string RadioBlocks(const std::string &port = "ttyS5") const;
-    // Lines of one log section of the report ("pmu", "radio /dev/ttyS5"),
-    // without their time stamps.
+    // The blocks the radio on the internal port received.
+    std::string RadioBlocks() const { return SandboxFile("/sim/radio-ttyS5.bin"); }
+    // Lines of one section of the report ("pmu"), without their time stamps.
     std::vector<std::string> LogLines(const std::string &section) const;
 };
 
@@ -57,14 +47,13 @@ struct SimRun {
 void Run(const std::vector<SimRun *> &runs, int parallel = 3);
 inline void Run(SimRun &run) { Run(std::vector<SimRun *>{&run}, 1); }
 
-// What is wrong with the internal radio's power-off sequence; empty when it
-// ran exactly once, at the end, after the first attempt to open the port:
-// one "POWER PDL OFF" line and one PMU switch-off (0xC2, then the companion
-// supply 0xB3) each, with nothing switching the radio on after it.  `cycles`
-// power cycles of the bootloader entry come before it.
+// What is wrong with the internal radio's power-off; empty when it ran
+// exactly once, at the end, after the first attempt to open the port: one
+// "POWER PDL OFF" line and one PMU switch-off (0xC2, then the companion
+// supply's 0xB3), nothing switching the radio on after it, and `cycles` power
+// cycles of the bootloader entry before it.
 std::string PowerOffProblem(const SimRun &run, size_t cycles = 0);
 
-// Number of non-overlapping occurrences.
 size_t Count(const std::string &text, const std::string &part);
 // Whether the parts occur in this order.
 bool InOrder(const std::string &text, const std::vector<std::string> &parts);

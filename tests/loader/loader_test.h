@@ -1,0 +1,112 @@
+// The loader's tests: byte strings, a fresh run record, and the radio's port
+// as a scripted device on the simulated receiver, whose sleeps are recorded
+// but not waited for.
+#ifndef LOADER_TEST_H
+#define LOADER_TEST_H
+
+#include <malloc.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Commun.h"
+#include "orvaflash.h"
+#include "scripted_radio.h"
+#include "sim_test.h"
+
+namespace loadertest {
+
+using Bytes = std::string;
+using simtest::Stdout;
+
+inline Bytes B(std::initializer_list<int> values)
+{
+    Bytes bytes;
+    for (int value : values)
+        bytes.push_back(static_cast<char>(value));
+    return bytes;
+}
+
+// Bytes the heap holds: a leaked image shows as megabytes.  Zero where the
+// allocator does not count them (the sanitizers find leaks themselves).
+inline size_t HeapInUse()
+{
+#ifdef __GLIBC__
+    struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+#else
+    return 0;
+#endif
+}
+
+inline LOADER_ENV FreshRecord(const char *port = "/dev/ttyUSB0")
+{
+    LOADER_ENV env{};
+    env.log_fd = -1;
+    env.port_fd = -1;
+    env.file_name = DEFAULT_FILE;
+    env.port_name = port;
+    env.speed_name = DEFAULT_SPEED;
+    return env;
+}
+
+inline size_t Count(const std::string &text, const std::string &part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++count;
+    return count;
+}
+
+// Whether the parts occur in this order.
+inline bool InOrder(const std::string &text, const std::vector<std::string> &parts)
+{
+    size_t at = 0;
+    for (const std::string &part : parts) {
+        at = text.find(part, at);
+        if (at == std::string::npos)
+            return false;
+        at += part.size();
+    }
+    return true;
+}
+
+class RadioTest : public simtest::SimTest {
+protected:
+    RadioTest() : SimTest(0) { Attach("/dev/ttyUSB0"); }
+    ~RadioTest() override
+    {
+        free(env.image);
+        gl_debug_level = 2;
+    }
+    void Attach(const char *port)
+    {
+        receiver.AddDevice(port, radio);
+        env.port_name = port;
+    }
+    // The loader's sleeps, in ms.
+    std::vector<long> Slept() const
+    {
+        std::vector<long> ms;
+        for (const timespec &sleep : receiver.Sleeps())
+            ms.push_back(static_cast<long>(sleep.tv_sec * 1000 + sleep.tv_nsec / 1000000));
+        return ms;
+    }
+    // The PMU's requests to switch the radio on (0xC3) or off (0xC2).
+    long Pmu(uint8_t command) const
+    {
+        std::vector<uint8_t> commands = board.pmu->Commands();
+        return std::count(commands.begin(), commands.end(), command);
+    }
+
+    std::shared_ptr<simtest::ScriptedRadio> radio = std::make_shared<simtest::ScriptedRadio>();
+    LOADER_ENV env = FreshRecord();
+};
+
+}  // namespace loadertest
+
+#endif

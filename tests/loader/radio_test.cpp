@@ -1,0 +1,247 @@
+// Bootloader entry, block download and power-off against a scripted radio.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "board.h"
+#include "loader_test.h"
+
+namespace {
+
+using loadertest::B;
+using loadertest::Bytes;
+using loadertest::Stdout;
+using Answer = simtest::ScriptedRadio::Answer;
+
+const Bytes kModel = B({0x01, 0x34, 0xCB}), kVersion = B({0x01, 0x33, 0xCC}), kHardReset = B({0x01, 0x1D, 0x02, 0xE0});
+const Bytes kPoc = B({0x02, 0x02, 0x00, 0x00, 0x00, 0x02, 0x03});
+const Bytes kPocAck = B({0x02, 0x02, 0x00, 0x01, 0x06, 0x00, 0x09, 0x03});
+const Bytes kDetected = "ADL Radio Detected\nVersion of ADL Radio Detected V02.10(300)\nReset Hard Done\n";
+
+class Entry : public loadertest::RadioTest {
+protected:
+    int Enter(std::string &out)
+    {
+        if (env.port_fd >= 0)
+            Board_Close(env.port_fd);
+        env.port_fd = Board_Open(env.port_name, O_RDWR | O_NOCTTY, 0);
+        int result = 0;
+        out = Stdout([&] { result = SwitchToPOCMode(&env); });
+        return result;
+    }
+    std::string Reopened() const
+    {
+        return "COM-Port " + std::string(env.port_name) + " opened " + std::to_string(env.port_fd) + "...\n9600\r\n";
+    }
+};
+
+TEST_F(Entry, EscapesIdentifiesResetsAndReopensAt9600ForThePoc)
+{
+    std::string out;
+    EXPECT_EQ(Enter(out), 1);
+    EXPECT_EQ(out, kDetected + Reopened() + ".");
+    EXPECT_EQ(radio->written, (std::vector<Bytes>{"+++", kModel, kVersion, kHardReset, kPoc}));
+    EXPECT_EQ(Slept(), (std::vector<long>{500, 500, 500, 500, 100}));
+    EXPECT_EQ(radio->opens, 2);
+    EXPECT_STREQ(env.speed_name, "9600");
+}
+
+TEST_F(Entry, JudgesEachQueryAnswerByItsCountAndBytes)
+{
+    const struct {
+        int request;
+        Answer answer;
+        std::string shown;
+    } cases[] = {
+        {1, {B({0x01, 0x34, 0x05, 0xC6})}, "Radio Model ID not received (4) or not ADL (0x05)\n"},
+        {1, {B({0x01, 0x34, 0x07})}, "Radio Model ID not received (3) or not ADL (0x07)\n"},
+        {1, {B({0x01, 0x34, 0x07, 0xC4, 0x00})}, "Radio Model ID not received (5) or not ADL (0x07)\n"},
+        {1, {std::string(300, 'x')}, "Radio Model ID not received (256) or not ADL (0x78)\n"},
+        {1, {}, "Radio Model ID not received (0) or not ADL (0x00)\n"},
+        // Within the query's two idle reads.
+        {1, {"", B({0x01, 0x34, 0x07, 0xC4})}, kDetected},
+        {2, {B({0x01, 0x33, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06})}, "Version of ADL Radio Detected V258.772(1286)\n"},
+        {2, {}, "ADL Radio Detected\nVersion of ADL Radio Detected V00.00(0)\nReset Hard Done\n"},
+        {3, {B({0x01, 0x1D, 0x02})}, "Version of ADL Radio Detected V02.10(300)\nCOM-Port"},
+        {3, {kHardReset + "x"}, "Version of ADL Radio Detected V02.10(300)\nCOM-Port"},
+    };
+    for (const auto &query : cases) {
+        SCOPED_TRACE(query.shown);
+        radio->answers = {{query.request, query.answer}};
+        radio->requests = 0;
+        std::string out;
+        EXPECT_EQ(Enter(out), 1);
+        EXPECT_NE(out.find(query.shown), std::string::npos) << out;
+        EXPECT_EQ(out.find("POWER"), std::string::npos) << "only the internal radio is power-cycled";
+    }
+}
+
+TEST_F(Entry, SendsPocFramesUntilOneIsAcknowledgedAtMostAHundred)
+{
+    radio->answers = {{4, {}}, {5, {B({0x02, 0x02, 0x00, 0x01, 0x15, 0x00, 0x18, 0x03})}}, {6, {"", kPocAck}}};
+    std::string out;
+    EXPECT_EQ(Enter(out), 1);
+    EXPECT_EQ(out, kDetected + Reopened() + "...");
+    EXPECT_EQ(radio->Sent(0x02), 3);
+    EXPECT_EQ(Slept(), (std::vector<long>{500, 500, 500, 500, 100, 100, 100}));
+
+    radio->answers.clear();
+    radio->requests = 0;
+    radio->written.clear();
+    radio->silentFrom = 4;
+    EXPECT_EQ(Enter(out), 0);
+    EXPECT_EQ(out, kDetected + Reopened() + std::string(100, '.'));
+    EXPECT_EQ(radio->Sent(0x02), 100);
+
+    // Not open: nothing at all.
+    radio->written.clear();
+    env.port_fd = -1;
+    EXPECT_EQ(Stdout([&] { EXPECT_EQ(SwitchToPOCMode(&env), 0); }), "");
+    EXPECT_TRUE(radio->written.empty());
+}
+
+TEST_F(Entry, AFailedReopenEndsWithThePowerOff)
+{
+    radio->failOpensFrom = 2;
+    env.image = static_cast<unsigned char *>(malloc(16));
+    std::string out;
+    EXPECT_EQ(Enter(out), -1);
+    EXPECT_EQ(out, kDetected + "Can't open COM-Port /dev/ttyUSB0 !\nOpen Serial Port at 9600 failed\n");
+    EXPECT_EQ(env.image, nullptr);
+}
+
+class InternalRadio : public Entry {
+protected:
+    InternalRadio()
+    {
+        Attach("/dev/ttyS5");
+        OpenPmu();
+    }
+};
+
+TEST_F(InternalRadio, IsPowerCycledOnlyWhenItWasNotIdentified)
+{
+    std::string out;
+    EXPECT_EQ(Enter(out), 1);
+    EXPECT_EQ(out, kDetected + Reopened() + ".");
+    EXPECT_EQ(board.pmu->RequestCount(), 0);
+
+    radio->answers = {{1, {B({0x01, 0x34, 0x05, 0xC6})}}};
+    radio->requests = 0;
+    EXPECT_EQ(Enter(out), 1);
+    EXPECT_NE(out.find(Reopened() + "POWER PDL OFF - begin ... end\nPOWER PDL ON - begin ... end\n."),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(Pmu(0xC2), 1);
+    EXPECT_EQ(Pmu(0xC3), 1);
+    EXPECT_TRUE(board.pmu->State().uhfPower);
+    std::vector<long> slept = Slept();
+    slept.erase(slept.begin(), slept.begin() + 5);  // the first entry's
+    slept.erase(std::remove_if(slept.begin(), slept.end(), [](long ms) { return ms < 100; }), slept.end());
+    EXPECT_EQ(slept, (std::vector<long>{500, 500, 500, 500, 500, 500, 500, 100})) << "the power switch's own aside";
+}
+
+TEST_F(InternalRadio, PowerOffSwitchesItOffReportsAFailureAndReleasesTheRun)
+{
+    int log[2];
+    ASSERT_EQ(pipe(log), 0);
+    env.log_fd = log[1];
+    const size_t heap = loadertest::HeapInUse();
+    env.image = static_cast<unsigned char *>(malloc(4u << 20));
+    EXPECT_EQ(Stdout([&] { PowerOFF(&env); }), "POWER PDL OFF - begin ... end\n");
+    EXPECT_LT(loadertest::HeapInUse(), heap + (2u << 20)) << "the image is freed";
+    EXPECT_EQ(Pmu(0xC2), 1);
+    EXPECT_EQ(env.image, nullptr);
+    EXPECT_EQ(env.log_fd, -1);
+    EXPECT_EQ(fcntl(log[1], F_GETFD), -1) << "the log is closed";
+    close(log[0]);
+
+    OpenPmu();
+    board.pmu->FailCommand(0xC2);
+    EXPECT_EQ(Stdout([&] { PowerOFF(&env); }), "POWER PDL OFF - begin ... ERROR Error if spi transmission fails\n");
+
+    env.port_name = "/dev/ttyUSB0";
+    OpenPmu();
+    EXPECT_EQ(Stdout([&] { PowerOFF(&env); }), "");
+    EXPECT_EQ(Pmu(0xC2), 2);
+}
+
+class Blocks : public loadertest::RadioTest {
+protected:
+    Blocks()
+    {
+        image.resize(513);
+        for (size_t i = 0; i < image.size(); i++)
+            image[i] = static_cast<char>(i * 7);
+        env.image = reinterpret_cast<unsigned char *>(&image[0]);
+        env.image_size = 513;
+        env.block_count = 3;
+        env.port_fd = Board_Open(env.port_name, O_RDWR | O_NOCTTY, 0);
+    }
+    ~Blocks() override { env.image = nullptr; }
+    std::vector<int> Numbers() const
+    {
+        std::vector<int> numbers;
+        for (const Bytes &frame : radio->written)
+            numbers.push_back(frame.size() == 268 ? frame[5] << 8 | frame[6] : -1);
+        return numbers;
+    }
+    Bytes image;
+};
+
+TEST_F(Blocks, AreSentInOrderEachAcknowledgedUntilOneIsNot)
+{
+    EXPECT_EQ(Download(&env), 0);
+    EXPECT_EQ(Numbers(), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(radio->written[2].substr(9, 1), image.substr(512));
+
+    auto after = [](size_t idleReads) {
+        Answer late(idleReads, "");
+        late.push_back(B({0x02, 0x0C, 0x00, 0x01, 0x06, 0x00, 0x13, 0x03}));
+        return late;
+    };
+    const struct {
+        Answer answer;
+        int result;
+        std::vector<int> sent;
+    } cases[] = {
+        {{B({0x02, 0x0C, 0x00, 0x01, 0x15, 0x00, 0x22, 0x03})}, -1, {1, 2}},
+        {{B({0x02, 0x0B, 0x00, 0x01, 0x06, 0x00, 0x12, 0x03})}, -1, {1, 2}},
+        // 10 s: a hundred idle reads; an answer after them is too late.
+        {after(99), 0, {1, 2, 3}},
+        {after(100), -1, {1, 2}},
+    };
+    for (const auto &block : cases) {
+        radio->answers = {{2, block.answer}};
+        radio->requests = 0;
+        radio->written.clear();
+        EXPECT_EQ(Stdout([&] { EXPECT_EQ(Download(&env), block.result); }), "");
+        EXPECT_EQ(Numbers(), block.sent);
+    }
+}
+
+TEST_F(Blocks, TestModeSendsNoneButLogsThem)
+{
+    int log[2];
+    ASSERT_EQ(pipe(log), 0);
+    env.log_fd = log[1];
+    env.test_mode = true;
+    EXPECT_EQ(Download(&env), 0);
+    EXPECT_TRUE(radio->written.empty());
+    close(log[1]);
+    char logged[4000];
+    ssize_t count = read(log[0], logged, sizeof logged);
+    close(log[0]);
+    EXPECT_EQ(count, 3 * (3 + 268 * 3 + 1));
+    EXPECT_EQ(std::string(logged, 24), ">> 02 0C 01 05 00 00 01 ");
+
+    env.test_mode = false;
+    env.log_fd = -1;
+    env.block_count = 0;
+    EXPECT_EQ(Download(&env), 0);
+    EXPECT_TRUE(radio->written.empty());
+}
+
+}  // namespace
