@@ -30,60 +30,58 @@ namespace simsession {
 
 namespace {
 
-const char kCommonHelp[] =
-    "Receiver:\n"
-    "  --sandbox DIR          board paths live under DIR (kept); default: a temporary\n"
-    "                         directory, removed at the end\n"
-    "  --keep-sandbox         keep the temporary sandbox\n"
-    "  --report FILE          write the report, every device log and the panel to FILE\n"
-    "                         (default: SANDBOX/sim/report.txt when the sandbox is kept)\n"
-    "  --time-scale X         factor on every sleep of the program (default 0.05;\n"
-    "                         1 = real time); serial time-outs are never scaled\n"
-    "  --fail-open PATH[:ERRNO]  every opening of the board path PATH fails\n"
-    "  --pmu-fail CMD         the PMU answers command CMD (e.g. 0xC2, the radio's\n"
-    "                         power-off) with its transmission-failure reply\n"
-    "\n"
-    "Display:\n"
-    "  --display-png FILE     save a picture of the panel to FILE at the end\n"
-    "  --display-frames DIR   save DIR/frame-0001.png, ... : one picture per flush\n"
-    "                         that changed the panel\n"
-    "\n"
-    "Radio:\n"
-    "  --radio-port PATH|all|none  where the radio listens\n"
-    "  --radio-speed N|any    speed of the radio's normal firmware (default 38400)\n"
-    "  --radio-silent         the radio hears everything and answers nothing\n"
-    "  --radio-model N        model byte of the model answer (default 0x07)\n"
-    "  --radio-version A.B.C  firmware version it reports (default 2.10.300)\n"
-    "  --radio-version-answer HEX  answer to the version query, as it stands\n"
-    "  --radio-escape-reply TEXT   sent once \"+++\" is accepted\n"
-    "  --radio-no-firmware    the radio sits in its bootloader from power-up\n"
-    "  --radio-ignore-poc N   the first N POC frames go unanswered\n"
-    "  --radio-pacing         every byte takes 10 bit times at the line's speed\n"
-    "  --radio-program-ms MS  programming time of each block\n"
-    "  --radio-discard        keep no copy of the received image and log blocks in summary\n"
-    "  --radio-fault FAULT:COMMAND[:WHICH[:MS]]  (repeatable)\n"
-    "      FAULT: refuse, wrong-code, short, garble, extra, bad-etx (last byte\n"
-    "             inverted), drop, delay, fail-reopen (the port's next opening\n"
-    "             fails), stop (answers nothing after this one)\n"
-    "      COMMAND: model, version, hard-reset, poc, createfile, setbaudrate,\n"
-    "               writefileblock, reset\n"
-    "      WHICH: block number (writefileblock), bit rate (setbaudrate), n-th\n"
-    "             frame (others); omitted or * for every one\n"
-    "      e.g. refuse:writefileblock:3  delay:writefileblock:2:10500\n"
-    "\n"
-    "  --help                 this text\n";
+const char kCommonHelp[] = "Receiver:\n"
+                           "  --sandbox DIR          board paths live under DIR (kept); default: a temporary\n"
+                           "                         directory, removed at the end\n"
+                           "  --keep-sandbox         keep the temporary sandbox\n"
+                           "  --report FILE          write the report, every device log and the panel to FILE\n"
+                           "                         (default: SANDBOX/sim/report.txt when the sandbox is kept)\n"
+                           "  --time-scale X         factor on every sleep of the program (default 0.05;\n"
+                           "                         1 = real time); serial time-outs are never scaled\n"
+                           "  --fail-open PATH[:ERRNO]  every opening of the board path PATH fails\n"
+                           "  --pmu-fail CMD         the PMU answers command CMD (e.g. 0xC2, the radio's\n"
+                           "                         power-off) with its transmission-failure reply\n"
+                           "\n"
+                           "Display:\n"
+                           "  --display-png FILE     save a picture of the panel to FILE at the end\n"
+                           "  --display-frames DIR   save DIR/frame-0001.png, ... : one picture per flush\n"
+                           "                         that changed the panel\n"
+                           "\n"
+                           "Radio:\n"
+                           "  --radio-port PATH|all|none  where the radio listens\n"
+                           "  --radio-speed N|any    speed of the radio's normal firmware (default 38400)\n"
+                           "  --radio-silent         the radio hears everything and answers nothing\n"
+                           "  --radio-model N        model byte of the model answer (default 0x07)\n"
+                           "  --radio-version A.B.C  firmware version it reports (default 2.10.300)\n"
+                           "  --radio-version-answer HEX  answer to the version query, as it stands\n"
+                           "  --radio-escape-reply TEXT   sent once \"+++\" is accepted\n"
+                           "  --radio-no-firmware    the radio sits in its bootloader from power-up\n"
+                           "  --radio-ignore-poc N   the first N POC frames go unanswered\n"
+                           "  --radio-pacing         every byte takes 10 bit times at the line's speed\n"
+                           "  --radio-program-ms MS  programming time of each block\n"
+                           "  --radio-discard        keep no copy of the received image and log blocks in summary\n"
+                           "  --radio-fault FAULT:COMMAND[:WHICH[:MS]]  (repeatable)\n"
+                           "      FAULT: refuse, wrong-code, short, garble, extra, bad-etx (last byte\n"
+                           "             inverted), drop, delay, fail-reopen (the port's next opening\n"
+                           "             fails), stop (answers nothing after this one)\n"
+                           "      COMMAND: model, version, hard-reset, poc, createfile, setbaudrate,\n"
+                           "               writefileblock, reset\n"
+                           "      WHICH: block number (writefileblock), bit rate (setbaudrate), n-th\n"
+                           "             frame (others); omitted or * for every one\n"
+                           "      e.g. refuse:writefileblock:3  delay:writefileblock:2:10500\n"
+                           "\n"
+                           "  --help                 this text\n";
 
-const char kRunnerIntro[] =
-    "usage: orva-sim [sim options] -- <program> [arguments]\n"
-    "\n"
-    "Runs a program linked against liborva_api.so on a simulated receiver: the\n"
-    "program loads the simulated build of the library, which brings up the board's\n"
-    "paths in a sandbox, every device model, the GSM and Bluetooth modules and a\n"
-    "radio on their serial lines before main, and writes the report at exit (also\n"
-    "after SIGINT, SIGTERM or SIGHUP).  An argument naming a host file under a\n"
-    "path the sandbox takes over (/tmp, /mnt, ...) is mapped into the sandbox.\n"
-    "The radio listens on the receiver's internal radio line by default.\n"
-    "\n";
+const char kRunnerIntro[] = "usage: orva-sim [sim options] -- <program> [arguments]\n"
+                            "\n"
+                            "Runs a program linked against liborva_api.so on a simulated receiver: the\n"
+                            "program loads the simulated build of the library, which brings up the board's\n"
+                            "paths in a sandbox, every device model, the GSM and Bluetooth modules and a\n"
+                            "radio on their serial lines before main, and writes the report at exit (also\n"
+                            "after SIGINT, SIGTERM or SIGHUP).  An argument naming a host file under a\n"
+                            "path the sandbox takes over (/tmp, /mnt, ...) is mapped into the sandbox.\n"
+                            "The radio listens on the receiver's internal radio line by default.\n"
+                            "\n";
 
 const char kOrvaflashIntro[] =
     "usage: orvaflash-sim [sim options] -- [orvaflash arguments]\n"
@@ -252,8 +250,7 @@ class FrameRecorder : public sim::Device {
 public:
     FrameRecorder(std::shared_ptr<sim::Display> display, std::string directory)
         : m_display(std::move(display)), m_directory(std::move(directory)), m_last(m_display->Ram())
-    {
-    }
+    {}
 
     int Open(int flags) override { return m_display->Open(flags); }
     void Close() override { m_display->Close(); }
@@ -559,9 +556,9 @@ void FinishLocked(Session &session)
         for (auto &radio : session.radios)
             logs.push_back(&radio->Log());
         sim::StandardBoard &board = *session.board;
-        for (sim::EventLog *log : {&board.pmu->Log(), &board.gpio->Log(), &board.extender->Log(),
-                                   &board.watchdog->Log(), &board.display->Log(), &board.bluetooth->Log(),
-                                   &board.gsm->Log()})
+        for (sim::EventLog *log :
+             {&board.pmu->Log(), &board.gpio->Log(), &board.extender->Log(), &board.watchdog->Log(),
+              &board.display->Log(), &board.bluetooth->Log(), &board.gsm->Log()})
             logs.push_back(log);
         for (sim::EventLog *log : logs) {
             out << "== " << log->Name() << " ==\n";
@@ -585,7 +582,10 @@ void FinishLocked(Session &session)
 
 }  // namespace
 
-std::string HelpText(Tool tool) { return (tool == Tool::Runner ? kRunnerIntro : kOrvaflashIntro) + std::string(kCommonHelp); }
+std::string HelpText(Tool tool)
+{
+    return (tool == Tool::Runner ? kRunnerIntro : kOrvaflashIntro) + std::string(kCommonHelp);
+}
 
 bool ParseOptions(Tool tool, const std::vector<std::string> &arguments, Options *options, std::string *error,
                   bool *help)
