@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <set>
@@ -109,10 +110,13 @@ TEST_F(DataPartitionTest, ShutDownLeavesBehindACheckThatNeverReturns)
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     receiver.CreateFile(kScript1);
-    int policy = -1;
-    sched_param task{};
+    std::atomic<int> policy{-1}, priority{-1};
     shell.When(kCheck1).Does([&, released] {
-        pthread_getschedparam(pthread_self(), &policy, &task);  // on the mount task
+        int own = -1;
+        sched_param task{};
+        pthread_getschedparam(pthread_self(), &own, &task);  // on the mount task
+        policy = own;
+        priority = task.sched_priority;
         released.wait();
     });
     testing::internal::CaptureStdout();
@@ -130,7 +134,7 @@ TEST_F(DataPartitionTest, ShutDownLeavesBehindACheckThatNeverReturns)
     EXPECT_TRUE(simtest::Eventually([&] { return ThreadIds() == threads; }));
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(shell.Commands(), Commands{kCheck1});
-    EXPECT_EQ(task.sched_priority, policy == SCHED_FIFO ? 4 : 0);
+    EXPECT_EQ(priority.load(), policy.load() == SCHED_FIFO ? 4 : 0);
 }
 
 }  // namespace
