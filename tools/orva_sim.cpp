@@ -99,16 +99,7 @@ std::string SimulatedLibraryDirectory()
 
 int main(int argc, char **argv)
 {
-    simsession::Options options;
-    std::string error;
-    bool help = false;
-    if (!simsession::ParseOptions(simsession::Tool::Runner, std::vector<std::string>(argv, argv + argc), &options,
-                                  &error, &help))
-        simsession::Fail(kTool, error);
-    if (help) {
-        fputs(simsession::HelpText(simsession::Tool::Runner).c_str(), stdout);
-        return 0;
-    }
+    simsession::Options options = simsession::ParseOrExit(simsession::Tool::Runner, kTool, argc, argv);
     if (options.programArguments.empty())
         simsession::Fail(kTool, "no program to run (see --help)");
 

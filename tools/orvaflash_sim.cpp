@@ -73,16 +73,7 @@ void GenerateImage(const simsession::Options &options)
 
 int main(int argc, char **argv)
 {
-    simsession::Options options;
-    std::string error;
-    bool help = false;
-    if (!simsession::ParseOptions(simsession::Tool::Orvaflash, std::vector<std::string>(argv, argv + argc), &options,
-                                  &error, &help))
-        simsession::Fail("orvaflash-sim", error);
-    if (help) {
-        fputs(simsession::HelpText(simsession::Tool::Orvaflash).c_str(), stdout);
-        return 0;
-    }
+    simsession::Options options = simsession::ParseOrExit(simsession::Tool::Orvaflash, "orvaflash-sim", argc, argv);
     if (options.demo && options.imageSize < 0)
         options.imageSize = kDemoImageSize;
     if (options.imageFile.empty())

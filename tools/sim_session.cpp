@@ -618,6 +618,20 @@ bool ParseOptions(Tool tool, const std::vector<std::string> &arguments, Options 
     return true;
 }
 
+Options ParseOrExit(Tool tool, const char *name, int argc, char **argv)
+{
+    Options options;
+    std::string error;
+    bool help = false;
+    if (!ParseOptions(tool, std::vector<std::string>(argv, argv + argc), &options, &error, &help))
+        Fail(name, error);
+    if (help) {
+        fputs(HelpText(tool).c_str(), stdout);
+        exit(0);  // NOLINT(concurrency-mt-unsafe): before any thread starts
+    }
+    return options;
+}
+
 void Fail(const char *tool, const std::string &message)
 {
     fprintf(stderr, "%s: %s\n", tool, message.c_str());

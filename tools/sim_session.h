@@ -49,6 +49,9 @@ struct Options {
 bool ParseOptions(Tool tool, const std::vector<std::string> &arguments, Options *options, std::string *error,
                   bool *help = nullptr);
 std::string HelpText(Tool tool);
+// A tool's main: its options read, or its help printed (exit 0), or the error
+// told (exit 2).
+Options ParseOrExit(Tool tool, const char *name, int argc, char **argv);
 
 // What the tool knows about the program it runs.
 struct Setup {
