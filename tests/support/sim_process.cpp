@@ -158,24 +158,4 @@ std::string PowerOffProblem(const SimRun &run, size_t cycles)
     return "";
 }
 
-size_t Count(const std::string &text, const std::string &part)
-{
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-        ++count;
-    return count;
-}
-
-bool InOrder(const std::string &text, const std::vector<std::string> &parts)
-{
-    size_t at = 0;
-    for (const std::string &part : parts) {
-        at = text.find(part, at);
-        if (at == std::string::npos)
-            return false;
-        at += part.size();
-    }
-    return true;
-}
-
 }  // namespace simproc

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "text_search.h"
+
 namespace simproc {
 
 // The sandbox stays until the run is destroyed, so its files can be read.
@@ -54,9 +56,8 @@ inline void Run(SimRun &run) { Run(std::vector<SimRun *>{&run}, 1); }
 // cycles of the bootloader entry before it.
 std::string PowerOffProblem(const SimRun &run, size_t cycles = 0);
 
-size_t Count(const std::string &text, const std::string &part);
-// Whether the parts occur in this order.
-bool InOrder(const std::string &text, const std::vector<std::string> &parts);
+using textsearch::Count;
+using textsearch::InOrder;
 
 }  // namespace simproc
 
