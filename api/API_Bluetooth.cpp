@@ -62,7 +62,15 @@ using namespace bt;
 
 // Recursive: the resume to data mode takes it too, so that its "SELECT 0"
 // never cuts into another thread's exchange.
-pthread_mutex_t Bluetooth_mutex = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+pthread_mutex_t Bluetooth_mutex;
+// Made at load time: a static recursive initializer is glibc's alone, and
+// the static tool is built on musl.
+[[maybe_unused]] const bool s_bt_mutex_made = [] {
+    pthread_mutexattr_t recursive;
+    pthread_mutexattr_init(&recursive);
+    pthread_mutexattr_settype(&recursive, PTHREAD_MUTEX_RECURSIVE);
+    return pthread_mutex_init(&Bluetooth_mutex, &recursive) == 0 && pthread_mutexattr_destroy(&recursive) == 0;
+}();
 
 namespace {
 
