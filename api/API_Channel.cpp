@@ -68,7 +68,7 @@ int Answers::ByteAt(const char *position, int offset) const
     return index < static_cast<uintptr_t>(Held()) ? static_cast<unsigned char>(m_data[index]) : -1;
 }
 
-bool Answers::Parse(const std::function<bool(const char *, int)> &parse) const
+bool Answers::Parse(Callback<bool(const char *, int)> parse) const
 {
     Locked locked(m_lock);
     return parse(m_data, Held());
@@ -136,7 +136,7 @@ void Ring::Wake()
     pthread_cond_broadcast(&m_room);
 }
 
-void Ring::Put(const char *bytes, int count, const std::function<bool()> &mayWait)
+void Ring::Put(const char *bytes, int count, Callback<bool()> mayWait)
 {
     Locked locked(m_lock);
     while (count > 0 && m_storage != nullptr) {
@@ -161,7 +161,7 @@ void Ring::Put(const char *bytes, int count, const std::function<bool()> &mayWai
     }
 }
 
-int Ring::Take(char *destination, int wanted, const std::function<bool()> &ended)
+int Ring::Take(char *destination, int wanted, Callback<bool()> ended)
 {
     Locked locked(m_lock);
     while (Empty()) {
@@ -212,7 +212,7 @@ int Task::Start(pthread_t *id, const pthread_attr_t *attributes)
     return result;
 }
 
-void Task::Stop(const std::function<void()> &wake)
+void Task::Stop(Callback<void()> wake)
 {
     {
         Locked locked(m_lock);

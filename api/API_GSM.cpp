@@ -243,12 +243,16 @@ bool s_ServeLine(char *scratch)
 }
 
 // Made once, by the task or the start-up, whichever comes first.
+pthread_once_t s_semaphores_once = PTHREAD_ONCE_INIT;
+bool s_semaphores_made = false;
 bool s_CreateSemaphores(void)
 {
-    static const bool made = sem_init(&sem_gsm_id, 0, 0) == 0 && sem_init(&sem_gsm_write_id, 0, 1) == 0 &&
-                             sem_init(&sem_gsm_power_id, 0, 0) == 0;
-    b_GSM_semaphores = made;
-    return made;
+    pthread_once(&s_semaphores_once, [] {
+        s_semaphores_made = sem_init(&sem_gsm_id, 0, 0) == 0 && sem_init(&sem_gsm_write_id, 0, 1) == 0 &&
+                            sem_init(&sem_gsm_power_id, 0, 0) == 0;
+    });
+    b_GSM_semaphores = s_semaphores_made;
+    return s_semaphores_made;
 }
 
 bool s_MayRetryEscape(int code) { return code == API_ERR_GSM_ACK || code == API_ERR_TIME_OUT; }

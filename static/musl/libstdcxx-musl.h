@@ -46,6 +46,13 @@ enum {
 extern "C" {
 __attribute__((weak)) char __libc_single_threaded = 0;
 }
+
+/* An empty std::function called: its thrower lives in the part of libstdc++
+ * built for glibc, which the tool does not link.  No caller holds an empty
+ * one; should one, the program stops there.  Weak, as above. */
+namespace std {
+__attribute__((weak, noreturn)) void __throw_bad_function_call() { __builtin_trap(); }
+}  // namespace std
 #endif
 
 #endif
