@@ -148,11 +148,12 @@ TEST(Hygiene, TenCyclesLeaveNoTaskDescriptorOrHeapBehind)
     }).join();
     EXPECT_EQ(std::count(first.printed.begin(), first.printed.end(), "Priority of GSM task set to 50 and policy FIFO"),
               granted ? 1 : 0);
-    // The C library's own caches move the figure by a few hundred bytes
-    // while they fill; a buffer the API lost every cycle (its smallest is
+    // The C library's and the simulator's caches move the figure by up to
+    // about a kilobyte while they fill (seen: 350 bytes a cycle for seven
+    // cycles, then flat); a buffer the API lost every cycle (its smallest is
     // 1 KB) would add at least 5 KB over the last five.
     if (!HYGIENE_SANITIZED) {
-        EXPECT_LT(heap.back(), heap[kCycles / 2 - 1] + 1024);
+        EXPECT_LT(heap.back(), heap[kCycles / 2 - 1] + 2048);
     }
     if (__lsan_do_recoverable_leak_check) {
         EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
