@@ -13,6 +13,7 @@
 
 #include "API_Display.h"
 #include "fuzz_support.h"
+#include "internal/API_Display.h"
 #include "sim/display.h"
 #include "sim/receiver.h"
 #include "unit_reset.h"
