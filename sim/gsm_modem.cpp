@@ -182,11 +182,11 @@ void GsmModem::ClearOverrides()
     m_overrides.clear();
 }
 
-void GsmModem::SetPowerProbe(std::function<bool()> powered)
+void GsmModem::SetPowerProbe(std::function<Supply()> supply)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_powerProbe = std::move(powered);
+        m_powerProbe = std::move(supply);
     }
     Wake();
 }
@@ -314,15 +314,24 @@ void GsmModem::Serve(Time)
 
 void GsmModem::CheckPower()
 {
-    std::function<bool()> probe;
+    std::function<Supply()> probe;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         probe = m_powerProbe;
     }
-    bool on = !probe || probe();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (on == m_powered)
+    if (!probe)
         return;
+    Supply supply = probe();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (supply.switchOffs != m_switchOffs && m_powered)
+        PowerLocked(false);
+    m_switchOffs = supply.switchOffs;
+    if (supply.on != m_powered)
+        PowerLocked(supply.on);
+}
+
+void GsmModem::PowerLocked(bool on)
+{
     m_powered = on;
     if (on) {
         PowerUpLocked();
@@ -350,6 +359,7 @@ void GsmModem::PowerUpLocked()
 
 void GsmModem::Heard(const unsigned char *data, size_t size, Time now)
 {
+    CheckPower();  // a cycle since the last poll comes before these bytes
     std::string echo;
     std::string payload;
     std::unique_lock<std::mutex> lock(m_mutex);

@@ -224,7 +224,10 @@ void Pmu::CarryOut(uint8_t command, uint8_t parameter)
     case 0x94: s.gnssBootHigh = false; break;
     case 0x95: s.gnssBootHigh = true; break;
     case 0xA4: s.gsmPower = true; break;
-    case 0xA5: s.gsmPower = false; break;
+    case 0xA5:
+        s.gsmSwitchOffs += s.gsmPower;
+        s.gsmPower = false;
+        break;
     case 0xA2: s.gsmModuleSignal = parameter != 0; break;
     case 0xE3: s.displayPower = true; break;
     case 0xE2: s.displayPower = false; break;

@@ -12,7 +12,10 @@ StandardBoard::StandardBoard(Receiver &receiver_) : receiver(receiver_)
     receiver.AddDevice("/dev/pushbuttons", pushbuttons);
     receiver.AddDevice("/dev/display", display);
     receiver.AddDevice("/dev/watchdog", watchdog);
-    gsm->SetPowerProbe([pmu = pmu] { return pmu->State().gsmPower; });
+    gsm->SetPowerProbe([pmu = pmu] {
+        sim::PmuState state = pmu->State();
+        return GsmModem::Supply{state.gsmPower, state.gsmSwitchOffs};
+    });
 }
 
 }  // namespace sim

@@ -127,7 +127,7 @@ TEST_F(Escape, AnEscapedCallTakesItsPayloadUpAgainAfterOk)
     modem.SendPayload("after");
     EXPECT_EQ(Read(18), "unread first after");
 
-    modem.SetPowerProbe([] { return false; });  // hears nothing any more
+    modem.SetPowerProbe([] { return sim::GsmModem::Supply{false, 0}; });  // hears nothing any more
     const int polls = SleepsOf(100);
     EXPECT_EQ(s_GsmCmdMode(), API_ERR_TIME_OUT);
     EXPECT_EQ(SleepsOf(100) - polls, 2 * (31 + 11 + 21));  // "+++" 3 s, its echo 1 s, "AT" 2 s; twice

@@ -118,8 +118,13 @@ public:
     void Override(const std::string &prefix, const GsmOverride &change);
     void ClearOverrides();
 
-    // Null: always powered.
-    void SetPowerProbe(std::function<bool()> powered);
+    // Null: always powered.  The count of switch-offs lets a pulse shorter
+    // than the modem's look at its supply still reset it.
+    struct Supply {
+        bool on;
+        int switchOffs;
+    };
+    void SetPowerProbe(std::function<Supply()> supply);
     bool Powered() const;
 
     // Settings that also hold from the next power-up on.
@@ -159,6 +164,7 @@ private:
     Time NextWakeup(Time now) const override;
     void CheckPower();
     void PowerUpLocked();
+    void PowerLocked(bool on);
     void FeedDataLocked(unsigned char byte, Clock::time_point now, std::string &payload);
     void FlushPlusesLocked(std::string &payload);
     void CheckEscape();
@@ -183,7 +189,8 @@ private:
 
     std::map<std::string, GsmHandler> m_handlers;
     std::vector<std::pair<std::string, GsmOverride>> m_overrides;
-    std::function<bool()> m_powerProbe;
+    std::function<Supply()> m_powerProbe;
+    int m_switchOffs = 0;
     std::function<void(GsmModem &, const std::string &)> m_payloadHandler;
 
     // Start state, restored at power-up.

@@ -54,6 +54,7 @@ struct PmuState {
     bool gnssResetHigh = false;
     bool gnssBootHigh = false;
     bool gsmPower = false;
+    int gsmSwitchOffs = 0;  // 0xA5 requests that found the supply on
     bool gsmModuleSignal = false;
     bool displayPower = false;
     int bluetoothResets = 0;
