@@ -1,6 +1,7 @@
-// The GSM unit against the simulated modem: the PMU open and the
-// application's task created; the clean-up ends the task before the line
-// goes, and the unit is left as the process starts it.
+// The GSM unit against the simulated modem: the PMU open, the application's
+// task created and the modem started (unless a test starts it itself); the
+// clean-up ends the task before the line goes, and the unit is left as the
+// process starts it.
 #ifndef GSM_FIXTURE_H
 #define GSM_FIXTURE_H
 
@@ -15,7 +16,6 @@
 #include "internal/API_GSM.h"
 #include "internal/API_Uart.h"
 #include "sim_test.h"
-#include "threads.h"
 
 using simtest::Eventually;
 using Lines = std::vector<std::string>;
@@ -23,12 +23,14 @@ using Lines = std::vector<std::string>;
 // At 0.01 a 10 s answer wait lasts 0.1 s and the modem answers at once.
 class GsmTest : public simtest::SimTest {
 protected:
-    explicit GsmTest(double timeScale = 0.01) : SimTest(timeScale) {}
+    explicit GsmTest(double timeScale = 0.01, bool start = true) : SimTest(timeScale), start(start) {}
 
     void SetUp() override
     {
         OpenPmu();
         ASSERT_EQ(API_SYS_CreateTask(API_TASK_GSM, 10), API_ERR_NONE);
+        if (start)
+            StartModem();
     }
 
     void TearDown() override
@@ -69,12 +71,7 @@ protected:
         return data;
     }
 
-    static int Exchange(const char *command, const char *expected, int seconds = 10)
-    {
-        int result = s_GsmSendCmd(command);
-        return result != API_ERR_NONE ? result : s_GsmVerifyAnswer(expected, seconds);
-    }
-
+    const bool start;
     sim::GsmModem &modem = *board.gsm;
     sim::Pmu &pmu = *board.pmu;
 };

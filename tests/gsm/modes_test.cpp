@@ -19,20 +19,11 @@ std::string Binary()
     return "NO CARRIER" + bytes + "\r\nERROR\r\nSHUTDOWN" + bytes + "+WIPPEERCLOSE: 1\r\n\r\nNO CARRIER\r\nend";
 }
 
-class Modes : public GsmTest {
-protected:
-    explicit Modes(double timeScale = 0.01) : GsmTest(timeScale) {}
-    void SetUp() override
-    {
-        GsmTest::SetUp();
-        StartModem();
-        g_connections = 0;
-        ASSERT_EQ(API_GSM_DSCCallback(CountConnection), API_ERR_NONE);
-    }
-};
+using Modes = GsmTest;
 
 TEST_F(Modes, ConnectStartsAStreamAndRingBlocksTheStatus)
 {
+    ASSERT_EQ(API_GSM_DSCCallback(CountConnection), API_ERR_NONE);
     EXPECT_EQ(API_GSM_DSCCallback(nullptr), API_ERR_GSM_CALL_NULL);
     modem.Ring();
     ASSERT_TRUE(Eventually([] { return bCheckStatus == 0; }));
@@ -102,9 +93,9 @@ TEST_F(Modes, AReaderWaitsForPayloadAndWhatFindsTheRingFullIsReported)
     EXPECT_EQ(result, API_ERR_GSM_CONNEXION);
 }
 
-class Escape : public Modes {
+class Escape : public GsmTest {
 protected:
-    Escape() : Modes(0.05) {}
+    Escape() : GsmTest(0.05) {}
 };
 
 // A call back in data mode is answered only "OK": the call's first bytes

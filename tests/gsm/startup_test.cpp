@@ -1,5 +1,6 @@
 // Start-up on the wire, its failures, the power operations, the carrier line,
-// the clean-up and the task's life across restarts of the unit.
+// the clean-up, the task's life across restarts of the unit and the
+// readiness polls that run their whole course.
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -11,14 +12,14 @@
 #include "API_Signal.h"
 #include "gsm_fixture.h"
 #include "internal/API_Init.h"
-#include "internal/API_Signal.h"
+#include "threads.h"
 
 namespace {
 
 // Whole power sequences back to back: at 0.02 a 10 s answer wait is 200 ms.
 class Startup : public GsmTest {
 protected:
-    Startup() : GsmTest(0.02) {}
+    Startup() : GsmTest(0.02, false) {}
 };
 
 TEST_F(Startup, PowersTheModemAndBringsItsFirmwareUp)
@@ -53,37 +54,31 @@ TEST_F(Startup, PowersTheModemAndBringsItsFirmwareUp)
 
 TEST_F(Startup, FailuresLeaveThePortClosedAndTheSupplyOff)
 {
-    struct Case {
-        std::function<void()> arrange;
-        int code;
-    };
-    const Case cases[] = {
+    const sim::GsmOverride silent{"", true}, error{"ERROR"};
+    const std::pair<std::function<void()>, int> cases[] = {
         {[&] { receiver.FailOpen("/dev/ttyS1", EIO); }, API_ERR_OPEN_GSM_PORT},
         {[&] { snprintf(a_devnames[1].path, API_DEVNAME_FIELD, "/dev/plain"); }, API_ERR_SETTING_UART_BAUDRATE},
         {[&] { pmu.FailCommand(0xA5); }, API_ERR_SET_GSM_POWER_FALSE},
         {[&] { pmu.FailCommand(0xA4); }, API_ERR_SET_GSM_POWER_TRUE},
         {[&] { pmu.FailCommand(0xA2, sim::PmuFault::ShortRead); }, API_ERR_SET_GSM_MODULE_SIGNAL_TRUE},
-        {[&] {
-             modem.Override("ATE0", sim::GsmOverride{"", true});
-         },
-         API_ERR_ATE0_NOT_ACKNOWLEDGED},
-        {[&] { modem.Override("AT&F", sim::GsmOverride{"ERROR"}); }, API_ERR_AT_F0_NOT_ACKNOWLEDGED},
-        {[&] { modem.Override("AT+CFUN", sim::GsmOverride{"ERROR"}); }, API_ERR_AT_CFUNC_NOT_ACKNOWLEDGED},
+        {[&] { modem.Override("ATE0", silent); }, API_ERR_ATE0_NOT_ACKNOWLEDGED},
+        {[&] { modem.Override("AT&F", error); }, API_ERR_AT_F0_NOT_ACKNOWLEDGED},
+        {[&] { modem.Override("AT+CFUN", error); }, API_ERR_AT_CFUNC_NOT_ACKNOWLEDGED},
         {[&] { modem.SetInitStatus({3}); }, API_ERR_GSM_INVALID_INIT_SEQUENCE_STATUS},
         {[&] { modem.Override("AT+WSTR", sim::GsmOverride{"+WSTR: 1,x\nOK"}); }, API_ERR_CHAR_NOT_DIGIT},
     };
     receiver.CreateFile("/dev/plain");
     char savedPath[API_DEVNAME_FIELD];
     memcpy(savedPath, a_devnames[1].path, sizeof savedPath);
-    for (const Case &c : cases) {
-        c.arrange();
-        EXPECT_EQ(API_GSM_Initialize(), c.code);
-        EXPECT_EQ(ai_fd[GSM_UART], 0) << c.code;
-        EXPECT_FALSE(pmu.State().gsmPower) << c.code;
-        EXPECT_EQ(b_GSM_API_Initialized, 0) << c.code;
+    for (const auto &[arrange, code] : cases) {
+        arrange();
+        EXPECT_EQ(API_GSM_Initialize(), code);
+        EXPECT_EQ(ai_fd[GSM_UART], 0) << code;
+        EXPECT_FALSE(pmu.State().gsmPower) << code;
+        EXPECT_EQ(b_GSM_API_Initialized, 0) << code;
         int received = 0;
         char byte;
-        EXPECT_EQ(s_GsmRead(&byte, 1, &received), API_ERR_GSM_CONNEXION) << c.code << ": ring released";
+        EXPECT_EQ(s_GsmRead(&byte, 1, &received), API_ERR_GSM_CONNEXION) << code << ": ring released";
         receiver.ClearOpenFault("/dev/ttyS1");
         memcpy(a_devnames[1].path, savedPath, sizeof savedPath);
         pmu.ClearFaults();
@@ -173,18 +168,40 @@ TEST_F(Startup, TheApplicationsTaskFollowsTheUnitAcrossRestarts)
 
 // The start-up does not start the task: an application that never created
 // it gets no answers.
-TEST(GsmWithoutTask, StartUpStartsNoTask)
+class GsmWithoutTask : public simtest::SimTest {
+protected:
+    GsmWithoutTask() : SimTest(0.01) {}
+    void TearDown() override
+    {
+        API_GSM_Cleanup();
+        unitreset::Gsm();
+    }
+};
+
+TEST_F(GsmWithoutTask, StartUpStartsNoTask)
 {
-    sim::Receiver receiver(simtest::Scaled(0.01));
-    sim::StandardBoard board(receiver);
-    ASSERT_TRUE(unitreset::OpenPmu());
+    OpenPmu();
     const int threads = ThreadCount();
     EXPECT_EQ(API_GSM_SendCmd("AT\r"), API_ERR_GSM_WRITE);  // nothing made to write with yet
     EXPECT_EQ(API_GSM_Initialize(), API_ERR_ATE0_NOT_ACKNOWLEDGED);
     EXPECT_EQ(ThreadCount(), threads);
-    API_GSM_Cleanup();
-    unitreset::ClosePmu();
-    unitreset::Gsm();
+}
+
+// Each poll's answer wait is scaled like every sleep: at a twentieth of real
+// time the modem had 55 ms to answer, too little on a loaded machine.
+class SlowReadiness : public GsmTest {
+protected:
+    SlowReadiness() : GsmTest(0.2, false) {}
+};
+
+TEST_F(SlowReadiness, WaitGivesUpAfterTwoHundredPollsAndStartUpCarriesOnAfterSixty)
+{
+    modem.SetInitStatus({1});
+    EXPECT_EQ(simtest::Stdout([] { EXPECT_EQ(API_GSM_Initialize(), API_ERR_NONE); }), "");
+    EXPECT_EQ(SleepsOf(1000), 60 + 1);  // one sleep per pass, and the supply's
+    modem.ClearCommands();
+    EXPECT_EQ(s_GsmWaitForReady(), API_ERR_GSM_INIT_SEQUENCE_NOT_FINISHED);
+    EXPECT_EQ(modem.Commands().size(), 200u);
 }
 
 }  // namespace

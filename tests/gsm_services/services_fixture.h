@@ -33,13 +33,6 @@ inline std::string AllBytes(size_t size, bool reversed = false)
     return bytes;
 }
 
-inline sim::GsmOverride Answer(const std::string &lines)
-{
-    sim::GsmOverride change;
-    change.answer = lines;
-    return change;
-}
-
 // With a connection up, queries escape with "+++", whose 1 s silence (scaled)
 // the modem must hear as one on a busy machine: 0.05 leaves 10 ms.
 class ServicesTest : public simtest::SimTest {

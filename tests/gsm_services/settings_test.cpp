@@ -1,10 +1,89 @@
-// Band, network mode and modem class: applied to the modem, stored in NOR,
+// The stored access point name, login and password, and the store's bounds;
+// band, network mode and modem class: applied to the modem, stored in NOR,
 // with the readiness poll after the modem's restart bounded.
 #include <errno.h>
 
 #include "services_fixture.h"
 
 namespace {
+
+using Parameters = ServicesTest;
+
+TEST_F(Parameters, AnUnsetFieldIsMarkedAndReadsBackAsNotDefined)
+{
+    int length = 0;
+    struct Case {
+        int (*get)(char *, int *);
+        unsigned address;
+        const char *marker;
+        int code;
+    };
+    for (Case c :
+         {Case{API_GSM_PSD_GetAPN, API_GSM_NOR_APN, "UNDEFINED_APN", API_ERR_GSM_PSD_APN_NOT_DEFINED},
+          Case{API_GSM_PSD_GetLogin, API_GSM_NOR_LOGIN, "UNDEFINED_LOGIN", API_ERR_GSM_PSD_LOGIN_NAME_NOT_YET_DEFINED},
+          Case{API_GSM_PSD_GetPassword, API_GSM_NOR_PASSWORD, "UNDEFINED_PASSWORD",
+               API_ERR_GSM_PSD_PASSWORD_NOT_YET_DEFINED}}) {
+        board.nor->Poke(c.address, std::string("bad/name\0", 9));  // no valid text: unset too
+        EXPECT_EQ(c.get(nullptr, &length), c.code) << c.marker;
+        EXPECT_EQ(Nor(c.address, 20).c_str(), std::string(c.marker));
+        // Once marked, the size query succeeds without a size; the copy does not.
+        length = 77;
+        EXPECT_EQ(c.get(nullptr, &length), API_ERR_NONE);
+        EXPECT_EQ(length, 77);
+        char text[300] = "untouched";
+        EXPECT_EQ(c.get(text, &length), c.code);
+        EXPECT_STREQ(text, "untouched");
+    }
+    length = -1;
+    EXPECT_EQ(API_GSM_PSD_GetPassword(nullptr, &length), API_ERR_GSM_PSD_INVALID_PARAMETER_LENGTH);
+    EXPECT_EQ(API_GSM_PSD_GetPassword(nullptr, nullptr), API_ERR_GSM_PSD_INVALID_PARAMETER_LENGTH);
+}
+
+TEST_F(Parameters, TextsRoundTripWithinTheirLimits)
+{
+    EXPECT_EQ(API_GSM_PSD_SetLogin(std::string(63, 'l').c_str()), API_ERR_NONE);
+    EXPECT_EQ(API_GSM_PSD_SetLogin(std::string(64, 'l').c_str()), API_ERR_GSM_PSD_INVALID_LOGIN_NAME);
+    EXPECT_EQ(API_GSM_PSD_SetAPN(std::string(97, 'a').c_str()), API_ERR_GSM_PSD_INVALID_ACCESS_POINT_NAME);
+    EXPECT_EQ(API_GSM_PSD_SetPassword(nullptr), API_ERR_GSM_PSD_INVALID_PASSWORD);
+    // The store's text check would turn these into "unset" when read back.
+    EXPECT_EQ(API_GSM_PSD_SetPassword("pa$$word"), API_ERR_GSM_PSD_INVALID_PASSWORD);
+    EXPECT_EQ(API_GSM_PSD_SetAPN("web/apn"), API_ERR_GSM_PSD_INVALID_ACCESS_POINT_NAME);
+    ASSERT_EQ(API_GSM_PSD_SetAPN(std::string(96, 'a').c_str()), API_ERR_NONE);
+    ASSERT_EQ(API_GSM_PSD_SetAPN("internet.orva"), API_ERR_NONE);
+    EXPECT_EQ(Nor(API_GSM_NOR_APN, 247), "internet.orva" + std::string(247 - 13, '\0'));
+    int length = 0;
+    ASSERT_EQ(API_GSM_PSD_GetAPN(nullptr, &length), API_ERR_NONE);
+    EXPECT_EQ(length, 247);
+    char text[256];
+    memset(text, 'x', sizeof text);
+    length = 5;  // a smaller buffer gets what fits, always terminated
+    ASSERT_EQ(API_GSM_PSD_GetAPN(text, &length), API_ERR_NONE);
+    EXPECT_STREQ(text, "inte");
+    EXPECT_EQ(text[5], 'x');
+    ASSERT_EQ(API_GSM_PSD_SetPassword("s3cret-Pass_word@x"), API_ERR_NONE);
+    ASSERT_EQ(API_GSM_PSD_SetLogin("User"), API_ERR_NONE);  // the field beside it stays
+    length = 300;
+    ASSERT_EQ(API_GSM_PSD_GetPassword(text, &length), API_ERR_NONE);
+    EXPECT_STREQ(text, "s3cret-Pass_word@x");
+    // The store takes at most its staging buffer, and one digit per setting.
+    EXPECT_EQ(s_GsmFlashWrite(API_GSM_NOR_APN, text, GSM_FLASH_BUF_SIZE), API_ERR_NONE);
+    EXPECT_EQ(s_GsmFlashWrite(API_GSM_NOR_APN, text, GSM_FLASH_BUF_SIZE + 1), API_ERR_INVALID_PARAMETERS);
+    EXPECT_EQ(s_GsmStoreDigit(API_GSM_NOR_BAND, 9), API_ERR_NONE);
+    EXPECT_EQ(s_GsmStoreDigit(API_GSM_NOR_BAND, 10), API_ERR_INVALID_PARAMETERS);
+    EXPECT_EQ(Nor(API_GSM_NOR_BAND, 1), "9");
+}
+
+TEST_F(Parameters, StoreFailuresAreReportedPerParameter)
+{
+    board.nor->FailWrite(EIO);
+    EXPECT_EQ(API_GSM_PSD_SetLogin("user"), API_ERR_GSM_PSD_SET_LOGIN);
+    int length = 0;
+    EXPECT_EQ(API_GSM_PSD_GetPassword(nullptr, &length), API_ERR_GSM_PSD_GET_LOGIN_PASSWORD);
+    board.nor->ClearFaults();
+    board.nor->FailRead(EIO);
+    EXPECT_EQ(API_GSM_PSD_GetAPN(nullptr, &length), API_ERR_GSM_PSD_GET_APN_NAME);
+    board.nor->ClearFaults();
+}
 
 using Settings = ServicesTest;
 
@@ -31,7 +110,7 @@ TEST_F(Settings, BandChangeRestartsTheModemWaitsForItAndIsStored)
     EXPECT_EQ(simtest::Stdout([] { ASSERT_EQ(API_GSM_SetBand(2, 0), API_ERR_NONE); }), "");
     EXPECT_EQ(Nor(API_GSM_NOR_BAND, 1), "2");
     modem.ClearCommands();
-    modem.Override("AT+WSTR=1", Answer("OK"));
+    modem.Override("AT+WSTR=1", sim::GsmOverride{"OK"});
     ASSERT_EQ(API_GSM_SetNetwork(0), API_ERR_NONE);
     EXPECT_EQ(CountSent("AT+WSTR=1"), 50);
     EXPECT_EQ(Nor(API_GSM_NOR_NETWORK, 1), "0");

@@ -35,7 +35,7 @@ TEST_F(Status, IndicatorsAndStatesAreReadAndRangeChecked)
     EXPECT_EQ(API_GSM_GetLevel(&level), API_ERR_GSM_INVALID_SIGNAL_STATUS);
     EXPECT_EQ(API_GSM_GetLevel(nullptr), API_ERR_INVALID_PARAMETERS);
     services.SetIndicators("3,4,1,0,0,0,0");
-    modem.Override("AT+CPAS", Answer("+CPAS: 6\nOK"));
+    modem.Override("AT+CPAS", sim::GsmOverride{"+CPAS: 6\nOK"});
     EXPECT_EQ(API_GSM_GetStatus(&status), API_ERR_GSM_INVALID_PHONE_ACTIVITY_STATUS);
     modem.ClearOverrides();
     modem.SetInitStatus({3});
@@ -43,7 +43,7 @@ TEST_F(Status, IndicatorsAndStatesAreReadAndRangeChecked)
     modem.SetInitStatus({2});
     services.SetNetworkStatus(2);
     EXPECT_EQ(API_GSM_GetStatus(&status), API_ERR_GSM_INVALID_NETWORK_STATUS);
-    modem.Override("AT+WSTR=2", Answer("OK"));
+    modem.Override("AT+WSTR=2", sim::GsmOverride{"OK"});
     EXPECT_EQ(API_GSM_GetStatus(&status), API_ERR_GSM_OTHER);
 }
 
@@ -73,7 +73,7 @@ TEST_F(Status, SignalModeBandAndClassTakeTheirDigitsAndRefuseTheRest)
         {"AT+CGCLASS?", "", API_GSM_GetProtocol, API_ERR_GSM_OTHER, -1},
     };
     for (const Case &c : kCases) {
-        modem.Override(c.command, Answer(std::string(c.answer) + (*c.answer ? "\n" : "") + "OK"));
+        modem.Override(c.command, sim::GsmOverride{std::string(c.answer) + (*c.answer ? "\n" : "") + "OK"});
         int value = -1;
         EXPECT_EQ(c.query(&value), c.code) << c.answer;
         EXPECT_TRUE(c.code != API_ERR_NONE || value == c.value) << c.answer;
@@ -104,10 +104,10 @@ TEST_F(Status, OperatorNameIsAskedInLongFormWaitedForAndCopiedWithinItsBuffer)
     EXPECT_EQ(technology, 0);
     services.Register("ORVANET", "ORVA", "20899", 3);
     EXPECT_EQ(API_GSM_GetNetworkReceived(&technology, name), API_ERR_GSM_INVALID_NETWORK_SETTINGS);
-    modem.Override("AT+COPS?", Answer("+COPS: 0,0\nOK"));
+    modem.Override("AT+COPS?", sim::GsmOverride{"+COPS: 0,0\nOK"});
     EXPECT_EQ(API_GSM_GetNetworkReceived(&technology, name), API_ERR_GSM_INVALID_NETWORK_SETTINGS);
     // Unregistered: asked again, a pause after each answer, ten times at most.
-    sim::GsmOverride unregistered = Answer("+COPS: 0\nOK");
+    sim::GsmOverride unregistered{"+COPS: 0\nOK"};
     unregistered.times = 2;
     modem.ClearOverrides();
     modem.Override("AT+COPS?", unregistered);
@@ -133,7 +133,7 @@ TEST_F(Status, ImeiAndVersionAreQueriedThenCopied)
     EXPECT_EQ(length, 16);
     ASSERT_EQ(API_GSM_GetIMEI(imei, &length), API_ERR_NONE);
     EXPECT_STREQ(imei, "351234567890123");
-    modem.Override("AT+WIMEI?", Answer("OK"));
+    modem.Override("AT+WIMEI?", sim::GsmOverride{"OK"});
     ASSERT_EQ(API_GSM_GetIMEI(nullptr, &length), API_ERR_NONE);
     ASSERT_EQ(API_GSM_GetIMEI(imei, &length), API_ERR_NONE);
     EXPECT_EQ(length, 1);
@@ -150,7 +150,7 @@ TEST_F(Status, ImeiAndVersionAreQueriedThenCopied)
         {"746a09gg.Q26 2010", "7.46a Q26"}};
     for (auto [answer, expected] : kAnswers) {
         modem.SetEcho(*answer == '8');
-        modem.Override("AT+CGMR", Answer(std::string(answer) + "\nOK"));
+        modem.Override("AT+CGMR", sim::GsmOverride{std::string(answer) + "\nOK"});
         ASSERT_EQ(API_GSM_GetVersion(nullptr, &versionLength, nullptr, &moduleLength), API_ERR_NONE);
         ASSERT_EQ(API_GSM_GetVersion(version, &versionLength, module, &moduleLength), API_ERR_NONE);
         EXPECT_EQ(std::string(version) + " " + module, expected);
