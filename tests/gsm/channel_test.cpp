@@ -7,6 +7,7 @@
 
 #include <future>
 #include <set>
+#include <tuple>
 
 #include "gsm_fixture.h"
 #include "internal/API_Channel.h"
@@ -112,6 +113,16 @@ TEST_F(Channel, AnswersAreFoundWhateverTheirFramingAndWaitsLastTheirLooks)
     EXPECT_EQ(value, 7u);
     EXPECT_EQ(s_CharToInt('9', &value), API_ERR_NONE);
     EXPECT_EQ(value, 9u);
+    // The readiness wait ends when the modem reports its start finished.
+    modem.ClearCommands();
+    modem.SetInitStatus({0, 1, 2});
+    EXPECT_EQ(s_GsmWaitForReady(), API_ERR_NONE);
+    EXPECT_EQ(modem.Commands(), Lines(3, "AT+WSTR=1\r"));
+    EXPECT_EQ(SleepsOf(250), 2);
+    modem.Override("AT+WSTR", sim::GsmOverride{"", true});
+    sleeps = SleepsOf(100);
+    EXPECT_EQ(s_GsmWaitForReady(), API_ERR_TIME_OUT);
+    EXPECT_EQ(SleepsOf(100) - sleeps, 11);  // one second for each answer
 }
 
 TEST_F(Channel, DataModeLetsOnlyTheEscapeWordsThrough)
@@ -154,18 +165,6 @@ TEST_F(Channel, EveryWipNumberHasItsOwnCode)
     EXPECT_EQ(s_GsmCheckErrorInfo(API_ERR_TIME_OUT), API_ERR_TIME_OUT);
 }
 
-TEST_F(Channel, ReadinessWaitEndsWhenTheModemReportsItsStartFinished)
-{
-    modem.SetInitStatus({0, 1, 2});
-    EXPECT_EQ(s_GsmWaitForReady(), API_ERR_NONE);
-    EXPECT_EQ(modem.Commands(), Lines(3, "AT+WSTR=1\r"));
-    EXPECT_EQ(SleepsOf(250), 2);
-    modem.Override("AT+WSTR", sim::GsmOverride{"", true});
-    const int polls = SleepsOf(100);
-    EXPECT_EQ(s_GsmWaitForReady(), API_ERR_TIME_OUT);
-    EXPECT_EQ(SleepsOf(100) - polls, 11);  // one second for each answer
-}
-
 TEST_F(Channel, PinIsEnteredOnlyWhenTheSimAsksForAWellFormedOne)
 {
     modem.SetSim(sim::SimCard::Pin);
@@ -185,22 +184,18 @@ TEST_F(Channel, PinIsEnteredOnlyWhenTheSimAsksForAWellFormedOne)
 
 TEST_F(Channel, BlockedMissingBusyAndUnreadySims)
 {
-    struct Case {
-        sim::SimCard sim;
-        int activity;
-        int code;
-        int pauses;
-    };
-    for (Case c : {Case{sim::SimCard::Puk, 0, API_ERR_GSM_PIN_CODE, 0},
-                   Case{sim::SimCard::Absent, 0, API_ERR_SIM_CARD_NOT_INSERTED, 0},
-                   Case{sim::SimCard::Busy, 0, API_ERR_SIM_CARD_NOT_READY, 4},  // between five queries
-                   Case{sim::SimCard::Ready, 2, API_ERR_GSM_PIN_CODE, 0}}) {
-        modem.SetSim(c.sim);
-        modem.SetPhoneActivity(c.activity);
+    const std::tuple<sim::SimCard, int, int, int> cases[] = {
+        {sim::SimCard::Puk, 0, API_ERR_GSM_PIN_CODE, 0},
+        {sim::SimCard::Absent, 0, API_ERR_SIM_CARD_NOT_INSERTED, 0},
+        {sim::SimCard::Busy, 0, API_ERR_SIM_CARD_NOT_READY, 4},  // between five queries
+        {sim::SimCard::Ready, 2, API_ERR_GSM_PIN_CODE, 0}};
+    for (auto [card, activity, code, pauses] : cases) {
+        modem.SetSim(card);
+        modem.SetPhoneActivity(activity);
         modem.ClearCommands();
-        int pauses = SleepsOf(1000);
-        EXPECT_EQ(API_GSM_EnterPIN("1234"), c.code);
-        EXPECT_EQ(SleepsOf(1000) - pauses, c.pauses);
+        int before = SleepsOf(1000);
+        EXPECT_EQ(API_GSM_EnterPIN("1234"), code);
+        EXPECT_EQ(SleepsOf(1000) - before, pauses) << code;
         Lines sent = modem.Commands();
         EXPECT_EQ(std::count(sent.begin(), sent.end(), "AT+CPIN=1234\r"), 0);
     }

@@ -52,17 +52,17 @@ TEST_F(Modes, OnlyTheModemsLastLineEndsAStream)
     modem.SendPayload(binary);
     EXPECT_EQ(Read(binary.size()), binary);
     EXPECT_EQ(WipSocket[0].state, -1);
-    struct Case {
-        const char *sent;
-        const char *payload;
-    };
-    for (Case c : {Case{"12345NO CARRIER", "12345"}, Case{"ERROR\r\n", ""}, Case{"ab\r\n\r\nSHUTDOWN\r\n", "ab\r\n"},
-                   Case{"line\r\n\r\n+WIPPEERCLOSE: 1\r\n", "line\r\n"}, Case{"xy\r\nNO CARRIER\r\n", "xy"}}) {
+    const std::pair<const char *, const char *> cases[] = {{"12345NO CARRIER", "12345"},
+                                                           {"ERROR\r\n", ""},
+                                                           {"ab\r\n\r\nSHUTDOWN\r\n", "ab\r\n"},
+                                                           {"line\r\n\r\n+WIPPEERCLOSE: 1\r\n", "line\r\n"},
+                                                           {"xy\r\nNO CARRIER\r\n", "xy"}};
+    for (auto [sent, payload] : cases) {
         int result = API_ERR_NONE;
-        modem.SendPayload(c.sent);
-        EXPECT_EQ(Read(64, &result), c.payload) << c.sent;
-        EXPECT_EQ(result, API_ERR_GSM_CONNEXION) << c.sent;
-        EXPECT_EQ(b_PSD_ConnectionStatus + b_CSD_ConnectionStatus, 0) << c.sent;
+        modem.SendPayload(sent);
+        EXPECT_EQ(Read(64, &result), payload) << sent;
+        EXPECT_EQ(result, API_ERR_GSM_CONNEXION) << sent;
+        EXPECT_EQ(b_PSD_ConnectionStatus + b_CSD_ConnectionStatus, 0) << sent;
         ConnectFromModem();
     }
     EXPECT_EQ(WipSocket[0].state, 1);

@@ -42,7 +42,6 @@ TEST_F(Startup, PowersTheModemAndBringsItsFirmwareUp)
     termios line = modem.Line().HostSettings();
     EXPECT_EQ(modem.Line().HostBitRate(), 115200u);
     EXPECT_EQ(line.c_cflag & (CRTSCTS | CLOCAL | CREAD | CSIZE), static_cast<tcflag_t>(CLOCAL | CREAD | CS8));
-    EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
     EXPECT_EQ(line.c_cc[VMIN], 1);
     EXPECT_EQ(line.c_cc[VTIME], 0);
     EXPECT_EQ(b_GSM_DCD_Stable, 1);

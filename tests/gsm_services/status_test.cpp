@@ -1,5 +1,7 @@
 // Status queries parsed from the modem's answer texts, out-of-range digits
 // included.
+#include <tuple>
+
 #include "services_fixture.h"
 
 namespace {
@@ -45,18 +47,17 @@ TEST_F(Status, IndicatorsAndStatesAreReadAndRangeChecked)
     EXPECT_EQ(API_GSM_GetStatus(&status), API_ERR_GSM_INVALID_NETWORK_STATUS);
     modem.Override("AT+WSTR=2", sim::GsmOverride{"OK"});
     EXPECT_EQ(API_GSM_GetStatus(&status), API_ERR_GSM_OTHER);
+    // A modem not started has no level, and is not asked.
+    API_GSM_Cleanup();
+    modem.ClearCommands();
+    EXPECT_EQ(API_GSM_GetLevel(&level), API_ERR_NONE);
+    EXPECT_EQ(level, 0.0f);
+    EXPECT_TRUE(modem.Commands().empty());
 }
 
 TEST_F(Status, SignalModeBandAndClassTakeTheirDigitsAndRefuseTheRest)
 {
-    struct Case {
-        const char *command;
-        const char *answer;
-        int (*query)(int *);
-        int code;
-        int value;
-    };
-    const Case kCases[] = {
+    const std::tuple<const char *, const char *, int (*)(int *), int, int> cases[] = {
         {"AT+CSQ", "+CSQ: 99,99", API_GSM_GetSignalStrength, API_ERR_NONE, 99},
         {"AT+CSQ", "+CSQ: ,99", API_GSM_GetSignalStrength, API_ERR_NONE, 0},
         {"AT+CSQ", "+CSQ: 1a,0", API_GSM_GetSignalStrength, API_ERR_NONE, 1},
@@ -72,17 +73,17 @@ TEST_F(Status, SignalModeBandAndClassTakeTheirDigitsAndRefuseTheRest)
         {"AT+CGCLASS?", "+CGCLASS: \"B\"", API_GSM_GetProtocol, API_ERR_GSM_UNDEFINED_PROTOCOL, -1},
         {"AT+CGCLASS?", "", API_GSM_GetProtocol, API_ERR_GSM_OTHER, -1},
     };
-    for (const Case &c : kCases) {
-        modem.Override(c.command, sim::GsmOverride{std::string(c.answer) + (*c.answer ? "\n" : "") + "OK"});
+    for (auto [command, answer, query, code, expected] : cases) {
+        modem.Override(command, sim::GsmOverride{std::string(answer) + (*answer ? "\n" : "") + "OK"});
         int value = -1;
-        EXPECT_EQ(c.query(&value), c.code) << c.answer;
-        EXPECT_TRUE(c.code != API_ERR_NONE || value == c.value) << c.answer;
+        EXPECT_EQ(query(&value), code) << answer;
+        EXPECT_TRUE(code != API_ERR_NONE || value == expected) << answer;
         modem.ClearOverrides();
     }
     // Nowhere to put the answer: refused before anything is asked.
     modem.ClearCommands();
-    for (const Case &c : kCases)
-        EXPECT_EQ(c.query(nullptr), API_ERR_INVALID_PARAMETERS);
+    for (auto [command, answer, query, code, expected] : cases)
+        EXPECT_EQ(query(nullptr), API_ERR_INVALID_PARAMETERS) << command;
     EXPECT_TRUE(modem.Commands().empty());
 }
 
@@ -157,15 +158,6 @@ TEST_F(Status, ImeiAndVersionAreQueriedThenCopied)
         EXPECT_EQ(versionLength + moduleLength, static_cast<int>(strlen(expected)) + 1);
         modem.ClearOverrides();
     }
-}
-
-TEST_F(Status, LevelOfAModemNotStartedIsZeroWithoutAsking)
-{
-    API_GSM_Cleanup();
-    float level = -1;
-    EXPECT_EQ(API_GSM_GetLevel(&level), API_ERR_NONE);
-    EXPECT_EQ(level, 0.0f);
-    EXPECT_TRUE(modem.Commands().empty());
 }
 
 }  // namespace
