@@ -32,18 +32,20 @@ TEST(ChannelAnswers, AChunkThatDoesNotFitStartsAfreshAndReadsStayInside)
     EXPECT_EQ(answers.ByteAt(nullptr, 0), -1);
 }
 
+std::atomic<bool> g_ended;  // read by a plain function
+
 // The unit's task played by this thread, its reader by another.
 TEST(ChannelRing, AReaderWaitsForBytesAndLearnsOfTheEnd)
 {
     std::atomic<int32_t> write{0}, read{0}, waits{0};
-    std::atomic<bool> ended{false};
+    g_ended = false;
     sem_t wake;
     ASSERT_EQ(sem_init(&wake, 0, 0), 0);
     channel::Ring ring{write, read, waits, wake, "overflow"};
     ASSERT_TRUE(ring.Allocate());
     auto take = [&](int wanted) {
         std::string taken(static_cast<size_t>(wanted), '\0');
-        int count = ring.Take(&taken[0], wanted, [&] { return ended.load(); });
+        int count = ring.Take(&taken[0], wanted, [] { return g_ended.load(); });
         return count < 0 ? std::string("end") : taken.substr(0, static_cast<size_t>(count));
     };
     auto reader = std::async(std::launch::async, [&] {
@@ -56,7 +58,7 @@ TEST(ChannelRing, AReaderWaitsForBytesAndLearnsOfTheEnd)
     // An ended stream: what is left comes first, then the end, the ring at 0;
     // a read of nothing ends it at once.
     ring.Put("fg", 2);
-    ended = true;
+    g_ended = true;
     EXPECT_FALSE(ring.EndOfStream());
     EXPECT_EQ(take(1), "f");
     EXPECT_EQ(take(1), "g");
@@ -65,7 +67,7 @@ TEST(ChannelRing, AReaderWaitsForBytesAndLearnsOfTheEnd)
     ring.Put("de", 2);
     EXPECT_EQ(take(0), "end");
     EXPECT_TRUE(ring.EndOfStream());
-    ended = false;
+    g_ended = false;
     reader = std::async(std::launch::async, [&] { return take(10); });
     ASSERT_TRUE(Eventually([&] { return waits == 1; }));
     ring.Release();  // a ring taken away ends the wait

@@ -93,10 +93,7 @@ TEST_F(Modes, AReaderWaitsForPayloadAndWhatFindsTheRingFullIsReported)
     EXPECT_EQ(result, API_ERR_GSM_CONNEXION);
 }
 
-class Escape : public GsmTest {
-protected:
-    Escape() : GsmTest(0.05) {}
-};
+using Escape = GsmTest;
 
 // A call back in data mode is answered only "OK": the call's first bytes
 // may share a read with it.

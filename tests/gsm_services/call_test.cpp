@@ -10,7 +10,6 @@ using sim::CallOutcome;
 
 class Call : public ServicesTest {
 protected:
-    Call() : ServicesTest(0.05) {}
     void Exchange(const std::string &payload)
     {
         int written = -1;

@@ -33,11 +33,13 @@ inline std::string AllBytes(size_t size, bool reversed = false)
     return bytes;
 }
 
-// With a connection up, queries escape with "+++", whose 1 s silence (scaled)
-// the modem must hear as one on a busy machine: 0.05 leaves 10 ms.
+// Every operation first asks the modem whether it is ready and gives the
+// answer 1 s (scaled): at 0.02 that is 20 ms, too little on a loaded machine.
+// With a connection up, queries escape with "+++", whose 1 s silence the
+// modem must hear as one: 0.05 leaves 10 ms.
 class ServicesTest : public simtest::SimTest {
 protected:
-    explicit ServicesTest(double timeScale = 0.02, sim::GsmServicesOptions options = {})
+    explicit ServicesTest(double timeScale = 0.05, sim::GsmServicesOptions options = {})
         : SimTest(timeScale), services(*board.gsm, std::move(options))
     {}
 

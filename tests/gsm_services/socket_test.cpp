@@ -10,10 +10,7 @@ std::atomic<int> g_connections{0};
 void CountConnection() { ++g_connections; }
 
 // Sessions escape from data mode in the middle; see the fixture.
-class Socket : public ServicesTest {
-protected:
-    Socket() : ServicesTest(0.05) {}
-};
+using Socket = ServicesTest;
 
 std::future<int> BlockedRead()
 {
@@ -106,7 +103,7 @@ TEST_F(Socket, UdpByNameKeepsThePeersFirstBytesAndEndsWhenThePeerCloses)
 
 class SocketSetup : public ServicesTest {
 protected:
-    SocketSetup() : ServicesTest(0.02, Expecting()) {}
+    SocketSetup() : ServicesTest(0.05, Expecting()) {}
     static sim::GsmServicesOptions Expecting()
     {
         sim::GsmServicesOptions options;
