@@ -30,7 +30,7 @@ TEST(FrameModels, NorFlashIsOneErasedPartitionWithOnePosition)
     EXPECT_EQ(errno, ENOSPC);
 }
 
-TEST(FrameModels, GpioDriverAnswersItsFourRequestsOnly)
+TEST(FrameModels, GpioDriverAnswersItsFourRequestsOnlyAndPpsIsReadOnly)
 {
     sim::GpioDriver gpio;
     uint32_t word = 0;
@@ -47,6 +47,11 @@ TEST(FrameModels, GpioDriverAnswersItsFourRequestsOnly)
     // The request numbers carry the direction and size: a mix-up is unknown.
     EXPECT_EQ(gpio.Ioctl(0x4004FF16, &mode), -1);
     EXPECT_EQ(errno, ENOTTY);
+
+    sim::PpsDevice pps;  // read-only
+    EXPECT_EQ(pps.Open(O_RDWR), -1);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(pps.Open(O_RDONLY), 0);
 }
 
 TEST(FrameModels, WatchdogStopsOnlyOnACloseRightAfterTheMagicCharacter)
@@ -67,14 +72,6 @@ TEST(FrameModels, WatchdogStopsOnlyOnACloseRightAfterTheMagicCharacter)
     dog.Close();
     EXPECT_EQ(dog.MagicCloses(), 1);
     EXPECT_FALSE(dog.IsRunning());
-}
-
-TEST(FrameModels, PpsDeviceIsReadOnly)
-{
-    sim::PpsDevice pps;
-    EXPECT_EQ(pps.Open(O_RDWR), -1);
-    EXPECT_EQ(errno, EACCES);
-    EXPECT_EQ(pps.Open(O_RDONLY), 0);
 }
 
 }  // namespace
