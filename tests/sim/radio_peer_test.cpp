@@ -41,13 +41,9 @@ Bytes Frame(unsigned char code, const Bytes &payload)
     return frame;
 }
 
-// The block acknowledgement's sum is 00 13: an XOFF that a raw line delivers.
-Bytes Ack(unsigned char code, unsigned char status = 0x06)
-{
-    Bytes ack = BigEndian({0x02, code, 0x00, 0x01, status}, code + 1u + status, 2);
-    ack.push_back(0x03);
-    return ack;
-}
+// An answer is a frame of one status byte.  The block acknowledgement's sum
+// is 00 13: an XOFF that a raw line delivers.
+Bytes Ack(unsigned char code, unsigned char status = 0x06) { return Frame(code, {status}); }
 
 const Bytes kPoc = Frame(0x02, {});
 const Bytes kReset = Frame(0x04, {});
