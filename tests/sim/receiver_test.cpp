@@ -7,19 +7,10 @@
 #include <gtest/gtest.h>
 
 #include "board.h"
+#include "sim/nor_flash.h"
 #include "sim/receiver.h"
 
 namespace {
-
-class CountingDevice : public sim::Device {
-public:
-    ssize_t Write(const void *, size_t size) override
-    {
-        written += size;
-        return static_cast<ssize_t>(size);
-    }
-    size_t written = 0;
-};
 
 TEST(SimReceiver, RebasesBoardPathsMakesNodesAsFilesAndRecordsSleeps)
 {
@@ -53,7 +44,7 @@ TEST(SimReceiver, RebasesBoardPathsMakesNodesAsFilesAndRecordsSleeps)
 TEST(SimReceiver, RoutesModelDescriptorsListsTheOpenOnesAndInjectsOpenFaults)
 {
     sim::Receiver receiver;
-    auto device = std::make_shared<CountingDevice>();
+    auto device = std::make_shared<sim::NorFlash>();
     receiver.AddDevice("/dev/thing", device);
     int fd = Board_Open("/dev/thing", O_RDWR, 0);
     receiver.CreateFile("/tmp/plain");
@@ -62,7 +53,7 @@ TEST(SimReceiver, RoutesModelDescriptorsListsTheOpenOnesAndInjectsOpenFaults)
     using Open = std::vector<std::pair<int, std::string>>;
     EXPECT_EQ(receiver.OpenDescriptors(), (Open{{fd, "/dev/thing"}, {plain, "/tmp/plain"}}));
     EXPECT_EQ(Board_Write(fd, "abc", 3), 3);
-    EXPECT_EQ(device->written, 3u);
+    EXPECT_EQ(device->ProgrammedAddresses().size(), 3u);
     EXPECT_EQ(Board_Ioctl(fd, 0x1234, nullptr), -1);
     EXPECT_EQ(errno, ENOTTY);
     EXPECT_EQ(Board_Close(fd), 0);
