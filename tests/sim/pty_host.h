@@ -34,15 +34,16 @@ public:
         tcsetattr(m_fd, TCSANOW, &settings);
     }
 
-    // Sends `bytes`, then takes up to `count` bytes until `idleMs` pass without one.
+    // Sends `bytes`, then takes up to `count` bytes until `idleMs` pass
+    // without one (`firstMs` for the first one, when given).
     template <typename Bytes>
-    Bytes Exchange(const Bytes &bytes, size_t count = 8, int idleMs = 1000)
+    Bytes Exchange(const Bytes &bytes, size_t count = 8, int idleMs = 1000, int firstMs = -1)
     {
         EXPECT_EQ(write(m_fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
         Bytes answer;
         pollfd waiting{m_fd, POLLIN, 0};
         unsigned char buffer[4096];
-        while (answer.size() < count && poll(&waiting, 1, idleMs) > 0) {
+        while (answer.size() < count && poll(&waiting, 1, answer.empty() && firstMs >= 0 ? firstMs : idleMs) > 0) {
             ssize_t got = read(m_fd, buffer, std::min(sizeof buffer, count - answer.size()));
             if (got <= 0)
                 break;
