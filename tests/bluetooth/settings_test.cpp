@@ -94,11 +94,11 @@ TEST_F(BluetoothSettings, AListingInPiecesFillsTheCacheAndLaterReadsStayLocal)
     EXPECT_STREQ(a_DeviceName, "Rover 2");
     // With PIN requests on, the PIN comes from the listing; long words are cut.
     std::string longName(80, 'n');
+    ASSERT_EQ(API_Bluetooth_EnablePINRequest(1), API_ERR_NONE);
     ASSERT_EQ(s_BluetoothSendCmd(("SET BT NAME " + longName).c_str()), API_ERR_NONE);
     ASSERT_EQ(s_BluetoothSendCmd("SET BT AUTH * 9876"), API_ERR_NONE);
     ASSERT_TRUE(module.WaitForCommand("SET BT AUTH * 9876", 2000));
     ForgetCache();
-    b_EnablePinRequest = 1;
     unsigned char address[6] = {};
     ASSERT_EQ(API_Bluetooth_GetMACAddress(address), API_ERR_NONE);
     EXPECT_EQ(Bytes(address, address + 6), kAddress);
