@@ -1,4 +1,5 @@
-// Start-up and shut-down: order, result rule, early return, lock file.
+// Start-up and shut-down: order, result rule, early return, lock file, and
+// the watchdog the start-up arms.
 #include <errno.h>
 #include <fcntl.h>
 #include <pty.h>
@@ -8,24 +9,23 @@
 
 #include <gmock/gmock.h>
 
+#include "board.h"
 #include "frame_fixture.h"
+#include "internal/API_Watchdog.h"
 
 namespace {
 
 using StartUp = FrameTest;
 
 using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
 
 TEST_F(StartUp, EmptyMaskStartsOnlyTheAlwaysStepsAndARepeatLeaksNothing)
 {
     // The build stamp is the compiler's "Mmm dd yyyy hh:mm:ss".
-    const std::string head = "Orva device API version " API_VERSION ", built ";
-    const std::string tail = "\nmake_device_descriptors skipped\n";
-    const std::string banner = Started(0);
-    ASSERT_EQ(banner.size(), head.size() + 20 + tail.size()) << banner;
-    EXPECT_EQ(banner.substr(0, head.size()), head);
-    EXPECT_EQ(banner.substr(head.size() + 20), tail);
-    EXPECT_EQ(banner.substr(head.size() + 12, 8).find_first_not_of("0123456789:"), std::string::npos);
+    EXPECT_THAT(Started(0), MatchesRegex("Orva device API version " API_VERSION
+                                         ", built [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\n"
+                                         "make_device_descriptors skipped\n"));
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(receiver.Mknods().empty());
     ASSERT_EQ(receiver.OpenDescriptors().size(), 1u);
@@ -166,6 +166,45 @@ TEST_F(StartUp, UnitsThatAreNotOpenNeverTouchDescriptorZero)
     dup2(input, 0);
     close(input);
     close(peer);
+}
+
+// The watchdog as the start-up arms it: feeding keeps it armed, only the
+// deliberate stop disarms it.
+class WatchdogTest : public FrameTest {
+protected:
+    // The receiver's 20 seconds last 200 ms: feeds come well within them.
+    WatchdogTest() : FrameTest(0.01) {}
+    ~WatchdogTest() override
+    {
+        API_Watchdog_Stop();
+        unitreset::Watchdog();
+    }
+};
+
+TEST_F(WatchdogTest, OnlyTheDeliberateStopDisarms)
+{
+    Started(API_INIT_WATCHDOG);
+    EXPECT_EQ(board.watchdog->TimeoutSeconds(), 20);
+    // A second start-up keeps the one descriptor: the driver takes one opener.
+    EXPECT_EQ(Started(API_INIT_WATCHDOG).find("error"), std::string::npos);
+    EXPECT_EQ(board.watchdog->Opens(), 1);
+    EXPECT_EQ(API_Watchdog_Restart(), 0);
+    EXPECT_EQ(API_Watchdog_Init(0, 0), 0);
+    // A feed after the magic character would undo it.
+    EXPECT_EQ(API_Watchdog_Restart(), 0);
+    EXPECT_EQ(board.watchdog->Feeds(), 2);
+    EXPECT_EQ(API_Watchdog_Stop(), 0);
+    EXPECT_EQ(board.watchdog->MagicCloses(), 1);
+    EXPECT_FALSE(board.watchdog->IsRunning());
+
+    // Armed and fed again, then the application dies and the kernel closes
+    // the device: the board must reboot.
+    ASSERT_EQ(API_Watchdog_Init(0, 1), 0);
+    EXPECT_EQ(API_Watchdog_Restart(), 0);
+    Board_Close(i_wd_fd);
+    EXPECT_EQ(board.watchdog->UnexpectedCloses(), 1);
+    EXPECT_TRUE(simtest::Eventually([this] { return board.watchdog->WouldHaveRebooted(); }));
+    i_wd_fd = 0;
 }
 
 }  // namespace

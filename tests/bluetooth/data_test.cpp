@@ -1,14 +1,12 @@
 // Links and the remote's data: the link event, the ring in both directions
 // and across its end, a full ring, and the link's end.
-#include <atomic>
 #include <future>
 
 #include "bluetooth_fixture.h"
 
 namespace {
 
-std::atomic<int> g_links{0};
-void CountLink() { ++g_links; }
+using BluetoothData = BluetoothStarted;
 
 // Bytes that differ from one position to the next, so that misplaced or
 // repeated pieces show.
@@ -33,15 +31,6 @@ std::future<int> BlockedRead()
     return reader;
 }
 
-class BluetoothData : public BluetoothTest {
-protected:
-    void SetUp() override
-    {
-        BluetoothTest::SetUp();
-        g_links = 0;
-        Start();
-    }
-};
 
 TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEnd)
 {
@@ -84,6 +73,7 @@ TEST_F(BluetoothData, AFullRingHoldsTheRemoteBackAndAResetFreesTheTask)
         // line, where the module's "READY." comes.
         ASSERT_TRUE(module.SendData(sent));
         ASSERT_TRUE(Eventually([] { return Unread() == BT_RING_SIZE - 1; }));
+        memset(Buffer_Cmd, 0, sizeof Buffer_Cmd);  // forget the start-up's "READY."
         ASSERT_EQ(API_Bluetooth_Reset(), API_ERR_NONE);
         ASSERT_TRUE(module.WaitForRestarts(3, 3000));
         EXPECT_EQ(s_BluetoothGetAnswer("READY.", 10), API_ERR_NONE);  // the task has dropped the rest

@@ -1,22 +1,11 @@
 // The command channel: local pseudo-commands, answer polling, and commands
 // that interrupt a live link and resume it afterwards.
-#include <atomic>
-
 #include "bluetooth_fixture.h"
 
 namespace {
 
-std::atomic<int> g_links{0};
-void CountLink() { ++g_links; }
-
-class BluetoothCommands : public BluetoothTest {
+class BluetoothCommands : public BluetoothStarted {
 protected:
-    void SetUp() override
-    {
-        BluetoothTest::SetUp();
-        g_links = 0;
-        Start();
-    }
     // Host time of the first event with this text, in ms; -1 when absent.
     double When(const std::string &text) const
     {

@@ -23,14 +23,9 @@ TEST_F(BluetoothSettings, PinAndAuthenticationReachTheModuleAndTheStore)
     ASSERT_TRUE(Heard(2));
     EXPECT_FALSE(module.Authentication());
     EXPECT_EQ(module.Pin(), "1234");
-    Bytes record = {'1', '2', '3', '4'};
-    record.resize(16, 0);
+    const Bytes record = {'1', '2', '3', '4', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(Nor(API_BLUETOOTH_NOR_PIN, 16), record);
-    char pin[16];
-    int length = 0;
-    ASSERT_EQ(API_Bluetooth_GetPIN(pin, &length), API_ERR_NONE);
-    EXPECT_STREQ(pin, "1234");
-    EXPECT_EQ(length, 4);
+    EXPECT_EQ(Got(API_Bluetooth_GetPIN), "1234/4");
     for (int enable : {1, 0}) {
         ASSERT_EQ(API_Bluetooth_EnableEncryption(enable), API_ERR_NONE);
         EXPECT_EQ(Nor(API_BLUETOOTH_NOR_ENCRYPTION, 1), Bytes{static_cast<uint8_t>('0' + enable)});
@@ -71,21 +66,11 @@ TEST_F(BluetoothSettings, AListingInPiecesFillsTheCacheAndLaterReadsStayLocal)
 {
     module.SetAnswerPieces(9);
     Start();
-    char text[64];
-    int length = -1;
-    const std::pair<int (*)(char *, int *), const char *> kTexts[] = {
-        {API_Bluetooth_GetDeviceName, "Orva"},  // the first word of "Orva GNSS"
-        {API_Bluetooth_GetType, "001f00"},
-        {API_Bluetooth_GetPIN, "5820"}};  // authentication is off: the PIN as it stands
-    for (auto [get, expected] : kTexts) {
-        ASSERT_EQ(get(text, &length), API_ERR_NONE);
-        EXPECT_STREQ(text, expected);
-        EXPECT_EQ(length, static_cast<int>(strlen(expected)));
-    }
+    EXPECT_EQ(Got(API_Bluetooth_GetDeviceName), "Orva/4");  // the first word of "Orva GNSS"
+    EXPECT_EQ(Got(API_Bluetooth_GetType), "001f00/6");
+    EXPECT_EQ(Got(API_Bluetooth_GetPIN), "5820/4");  // authentication is off: the PIN as it stands
     ASSERT_EQ(API_Bluetooth_SetDeviceName("Rover 2"), API_ERR_NONE);
-    ASSERT_EQ(API_Bluetooth_GetDeviceName(text, &length), API_ERR_NONE);
-    EXPECT_STREQ(text, "Rover 2");
-    EXPECT_EQ(length, 7);
+    EXPECT_EQ(Got(API_Bluetooth_GetDeviceName), "Rover 2/7");
     ASSERT_TRUE(Heard(1));
     EXPECT_EQ(CommandsSinceStart(), Lines{"SET BT NAME Rover 2"});
     // A new listing is asked for, and keeps the name it was given.
@@ -120,27 +105,20 @@ TEST_F(BluetoothSettings, ACutListingTimesOutAndKeepsOnlyCompleteItems)
     EXPECT_EQ(s_BluetoothGetParameters(1), API_ERR_TIME_OUT);
     EXPECT_EQ(b_GotMacAddress, 0);
     module.SetListingLimit(static_cast<size_t>(-1));
-    char type[16];
-    int length = 0;
-    ASSERT_EQ(API_Bluetooth_GetType(type, &length), API_ERR_NONE);
-    EXPECT_STREQ(type, "001f00");
+    EXPECT_EQ(Got(API_Bluetooth_GetType), "001f00/6");
     EXPECT_EQ(b_GotBTParameters, 1);
 }
 
 TEST_F(BluetoothSettings, TheVersionIsQueriedWithoutABufferAndThenReadFromTheCache)
 {
     Start();
-    char version[16] = "stale";
-    int length = -1;
-    ASSERT_EQ(API_Bluetooth_GetVersion(version, &length), API_ERR_NONE);
-    EXPECT_STREQ(version, "");
-    EXPECT_EQ(length, 0);
+    EXPECT_EQ(Got(API_Bluetooth_GetVersion), "/0");
     module.SetAnswerPieces(4);
+    int length = -1;
     ASSERT_EQ(API_Bluetooth_GetVersion(nullptr, &length), API_ERR_NONE);
     EXPECT_EQ(length, 5);
     EXPECT_EQ(CommandsSinceStart(), Lines{"INFO"});
-    ASSERT_EQ(API_Bluetooth_GetVersion(version, &length), API_ERR_NONE);
-    EXPECT_STREQ(version, "3.2.1");
+    EXPECT_EQ(Got(API_Bluetooth_GetVersion), "3.2.1/5");
 }
 
 }  // namespace
