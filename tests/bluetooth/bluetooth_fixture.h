@@ -21,6 +21,7 @@
 using namespace bt;
 using simtest::Eventually;
 using Lines = std::vector<std::string>;
+using Codes = std::vector<int>;
 
 // Links the unit announced through its callback.
 inline std::atomic<int> g_links{0};

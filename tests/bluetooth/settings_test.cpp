@@ -18,9 +18,7 @@ protected:
 TEST_F(BluetoothSettings, PinAndAuthenticationReachTheModuleAndTheStore)
 {
     Start();
-    ASSERT_EQ(API_Bluetooth_SetPIN("1234"), API_ERR_NONE);
-    ASSERT_EQ(API_Bluetooth_EnablePINRequest(0), API_ERR_NONE);
-    ASSERT_TRUE(Heard(2));
+    ASSERT_EQ((Codes{API_Bluetooth_SetPIN("1234"), API_Bluetooth_EnablePINRequest(0), Heard(2)}), (Codes{0, 0, true}));
     EXPECT_FALSE(module.Authentication());
     EXPECT_EQ(module.Pin(), "1234");
     const Bytes record = {'1', '2', '3', '4', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -37,23 +35,21 @@ TEST_F(BluetoothSettings, PinAndAuthenticationReachTheModuleAndTheStore)
               (Lines{"SET BT AUTH * 1234", "SET BT AUTH * ", "SET BT AUTH * 1234", "SET BT AUTH * "}));
     // A failed store write is reported after the module took the PIN.
     board.nor->FailWrite(EIO);
-    EXPECT_EQ(API_Bluetooth_SetPIN("4321"), API_ERR_NOR_FLASH_WRITE);
-    EXPECT_EQ(API_Bluetooth_EnableEncryption(1), API_ERR_NOR_FLASH_WRITE);
-    ASSERT_TRUE(Heard(6));
+    ASSERT_EQ((Codes{API_Bluetooth_SetPIN("4321"), API_Bluetooth_EnableEncryption(1), Heard(6)}),
+              (Codes{API_ERR_NOR_FLASH_WRITE, API_ERR_NOR_FLASH_WRITE, true}));
     EXPECT_EQ(module.Pin(), "4321");
     board.nor->ClearFaults();
     // Too long, or able to end the command line and start another: refused
     // before anything is sent.
-    EXPECT_EQ(API_Bluetooth_SetPIN("0123456789abcdef"), API_ERR_INVALID_PARAMETERS);
-    for (const char *forged : {"Rover\nRESET", "Rover\r", "\tRover"}) {
-        EXPECT_EQ(API_Bluetooth_SetDeviceName(forged), API_ERR_INVALID_PARAMETERS);
-        EXPECT_EQ(API_Bluetooth_SetPIN(forged), API_ERR_INVALID_PARAMETERS);
-    }
-    EXPECT_EQ(API_Bluetooth_SetDeviceName(std::string(API_BLUETOOTH_NAME_MAX + 1, 'n').c_str()),
-              API_ERR_INVALID_PARAMETERS);
-    EXPECT_EQ(API_Bluetooth_SetPIN(nullptr), API_ERR_NONE);
-    EXPECT_EQ(API_Bluetooth_SetDeviceName(nullptr), API_ERR_NONE);
-    EXPECT_EQ(CommandsSinceStart().size(), 6u);
+    for (const char *forged : {"Rover\nRESET", "Rover\r", "\tRover"})
+        EXPECT_EQ((Codes{API_Bluetooth_SetDeviceName(forged), API_Bluetooth_SetPIN(forged)}),
+                  Codes(2, API_ERR_INVALID_PARAMETERS))
+            << forged;
+    EXPECT_EQ(
+        (Codes{API_Bluetooth_SetPIN("0123456789abcdef"),
+               API_Bluetooth_SetDeviceName(std::string(API_BLUETOOTH_NAME_MAX + 1, 'n').c_str()),
+               API_Bluetooth_SetPIN(nullptr), API_Bluetooth_SetDeviceName(nullptr), int(CommandsSinceStart().size())}),
+        (Codes{API_ERR_INVALID_PARAMETERS, API_ERR_INVALID_PARAMETERS, 0, 0, 6}));
     // The stored address is the module's own, zero byte included.
     unsigned char address[6] = {1, 2, 3, 4, 5, 6};
     ASSERT_EQ(API_Bluetooth_SetMACAddress(address), API_ERR_NONE);
