@@ -27,6 +27,14 @@ using Codes = std::vector<int>;
 inline std::atomic<int> g_links{0};
 inline void CountLink() { ++g_links; }
 
+// One read's result, its bytes dropped.
+inline int ReadOnce()
+{
+    char buffer[8];
+    int count = -1;
+    return API_Bluetooth_ReadData(buffer, sizeof buffer, &count);
+}
+
 // 5 % of real time: the escape's one-second guards become 50 ms, wide enough
 // for a loaded machine, and a start-up takes about 150 ms.
 class BluetoothTest : public simtest::SimTest {

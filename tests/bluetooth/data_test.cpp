@@ -22,11 +22,7 @@ int Unread() { return (i_WPtr.load() - i_RPtr.load() + BT_RING_SIZE) % BT_RING_S
 
 std::future<int> BlockedRead()
 {
-    auto reader = std::async(std::launch::async, [] {
-        char buffer[8];
-        int count = -1;
-        return API_Bluetooth_ReadData(buffer, sizeof buffer, &count);
-    });
+    auto reader = std::async(std::launch::async, ReadOnce);
     EXPECT_TRUE(Eventually([] { return b_BT_WaitForData.load() == 1; }));
     return reader;
 }
@@ -34,11 +30,10 @@ std::future<int> BlockedRead()
 
 TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEnd)
 {
-    ASSERT_EQ(API_Bluetooth_ConnectedCallback(CountLink), API_ERR_NONE);
-    EXPECT_EQ(API_Bluetooth_ConnectedCallback(nullptr), API_ERR_BLUETOOTH_CALL_BACK_SET_NULL);
     int written = 77;
-    EXPECT_EQ(API_Bluetooth_WriteData("abc", 3, &written), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
-    EXPECT_EQ(written, 77);
+    EXPECT_EQ((Codes{API_Bluetooth_ConnectedCallback(CountLink), API_Bluetooth_ConnectedCallback(nullptr),
+                     API_Bluetooth_WriteData("abc", 3, &written), written}),
+              (Codes{0, API_ERR_BLUETOOTH_CALL_BACK_SET_NULL, API_ERR_BLUETOOTH_REMOTE_DISCONNECTED, 77}));
     Connect("hello");
     EXPECT_TRUE(Eventually([] { return g_links == 1; }));  // the first callback was kept
     char buffer[10];
@@ -79,11 +74,8 @@ TEST_F(BluetoothData, AFullRingHoldsTheRemoteBackAndAResetFreesTheTask)
         EXPECT_EQ(s_BluetoothGetAnswer("READY.", 10), API_ERR_NONE);  // the task has dropped the rest
     });
     EXPECT_EQ(printed, "###### Overflow on BT ########\n") << "dropped only once the link was over";
-    int count = -1;
-    char buffer[8];
-    EXPECT_EQ(API_Bluetooth_ReadData(buffer, sizeof buffer, &count), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
-    int length = 0;
-    EXPECT_EQ(API_Bluetooth_GetVersion(nullptr, &length), API_ERR_NONE);
+    EXPECT_EQ((Codes{ReadOnce(), API_Bluetooth_GetVersion(nullptr, nullptr)}),
+              (Codes{API_ERR_BLUETOOTH_REMOTE_DISCONNECTED, API_ERR_NONE}));
 }
 
 TEST_F(BluetoothData, TheLinksEndIsReportedAfterTheLastBytesAndToABlockedReader)

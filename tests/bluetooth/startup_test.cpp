@@ -48,14 +48,10 @@ TEST_F(BluetoothStartUp, ASilentModuleIsResetThroughThePmuAndTheApiStartUpGoesOn
 TEST_F(BluetoothStartUp, CleanUpStopsTheTaskAndASecondStartUpAsksAgain)
 {
     Start();
-    ASSERT_EQ(API_Bluetooth_SetDeviceName("Rover 2"), API_ERR_NONE);
-    ASSERT_TRUE(Heard(1));
+    ASSERT_EQ((Codes{API_Bluetooth_SetDeviceName("Rover 2"), Heard(1)}), (Codes{0, true}));
     Connect("before");
-    EXPECT_EQ(API_Bluetooth_Cleanup(), API_ERR_NONE);
-    EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
-    int count = -1;
-    char buffer[16];
-    EXPECT_EQ(API_Bluetooth_ReadData(buffer, sizeof buffer, &count), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
+    EXPECT_EQ((Codes{API_Bluetooth_Cleanup(), API_Bluetooth_CheckCnxStatus(), ReadOnce()}),
+              (Codes{0, 0, API_ERR_BLUETOOTH_REMOTE_DISCONNECTED}));
     module.SendData("after");  // nobody reads the line any more
     ASSERT_TRUE(module.Disconnect());
     Start();
