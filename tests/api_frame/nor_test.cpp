@@ -117,9 +117,7 @@ TEST_F(Nor, DefaultsGoToTheirMapAddressesAndRevertRestoresThem)
     EXPECT_EQ(board.nor->PeekText(0x390FD, 9), std::string(9, '\xFF'));
     EXPECT_EQ(board.nor->PeekText(0x39000, 20), std::string("050012UNDEFINED_APN\0", 20));
     EXPECT_EQ(board.nor->PeekText(0x39146, 19), std::string("UNDEFINED_PASSWORD\0", 19));
-    EXPECT_EQ(board.nor->PeekText(0x39186, 24), std::string("05820\0\0\0\0\0\0\0\0\0\0\0\0"
-                                                            "0\0\0\0\0\0\0",
-                                                            24));
+    EXPECT_EQ(board.nor->PeekText(0x39186, 24), "05820" + std::string(12, '\0') + "0" + std::string(6, '\0'));
 
     const std::vector<uint8_t> defaults = board.nor->Peek(0x39000, API_NOR_PARAM_SIZE);
     board.nor->Poke(0x39001, "7");
