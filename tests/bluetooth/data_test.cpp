@@ -58,6 +58,7 @@ TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEnd)
 
 TEST_F(BluetoothData, AFullRingHoldsTheRemoteBackAndAResetFreesTheTask)
 {
+    EXPECT_EQ(Got(API_Bluetooth_GetVersion), "/0");  // not asked for yet
     Connect();
     std::string sent = Pattern(20000, 3);
     std::string printed = simtest::Stdout([&] {
@@ -74,8 +75,13 @@ TEST_F(BluetoothData, AFullRingHoldsTheRemoteBackAndAResetFreesTheTask)
         EXPECT_EQ(s_BluetoothGetAnswer("READY.", 10), API_ERR_NONE);  // the task has dropped the rest
     });
     EXPECT_EQ(printed, "###### Overflow on BT ########\n") << "dropped only once the link was over";
-    EXPECT_EQ((Codes{ReadOnce(), API_Bluetooth_GetVersion(nullptr, nullptr)}),
-              (Codes{API_ERR_BLUETOOTH_REMOTE_DISCONNECTED, API_ERR_NONE}));
+    // The task serves the line again: the version is asked for, then kept.
+    module.SetAnswerPieces(4);
+    int length = -1;
+    EXPECT_EQ((Codes{ReadOnce(), API_Bluetooth_GetVersion(nullptr, &length), length}),
+              (Codes{API_ERR_BLUETOOTH_REMOTE_DISCONNECTED, API_ERR_NONE, 5}));
+    EXPECT_EQ(CommandsSinceStart(), Lines{"INFO"});
+    EXPECT_EQ(Got(API_Bluetooth_GetVersion), "3.2.1/5");
 }
 
 TEST_F(BluetoothData, TheLinksEndIsReportedAfterTheLastBytesAndToABlockedReader)

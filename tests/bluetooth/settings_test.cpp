@@ -105,16 +105,4 @@ TEST_F(BluetoothSettings, ACutListingTimesOutAndKeepsOnlyCompleteItems)
     EXPECT_EQ(b_GotBTParameters, 1);
 }
 
-TEST_F(BluetoothSettings, TheVersionIsQueriedWithoutABufferAndThenReadFromTheCache)
-{
-    Start();
-    EXPECT_EQ(Got(API_Bluetooth_GetVersion), "/0");
-    module.SetAnswerPieces(4);
-    int length = -1;
-    ASSERT_EQ(API_Bluetooth_GetVersion(nullptr, &length), API_ERR_NONE);
-    EXPECT_EQ(length, 5);
-    EXPECT_EQ(CommandsSinceStart(), Lines{"INFO"});
-    EXPECT_EQ(Got(API_Bluetooth_GetVersion), "3.2.1/5");
-}
-
 }  // namespace
