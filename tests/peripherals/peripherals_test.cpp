@@ -76,12 +76,11 @@ TEST_F(PeripheralsTest, BuzzerSendsToneDurationAndStartAcrossTheTable)
 // only for an exact 1 and keep the value on a failure.
 TEST_F(PeripheralsTest, GnssLinesAndQueries)
 {
-    for (int level : {1, 0}) {
-        EXPECT_EQ((Codes{API_GNSS_SetPowerState(level ? 1 : 5),  // anything but 1 is off
-                         API_GNSS_SetWakeupPinLevel(level), API_GNSS_SetResetPinLevel(level),
-                         API_GNSS_SetBootPinLevel(level)}),
-                  Codes(4, 0));
-    }
+    // A power state other than 1 is off.
+    EXPECT_EQ((Codes{API_GNSS_SetPowerState(1), API_GNSS_SetWakeupPinLevel(1), API_GNSS_SetResetPinLevel(1),
+                     API_GNSS_SetBootPinLevel(1), API_GNSS_SetPowerState(5), API_GNSS_SetWakeupPinLevel(0),
+                     API_GNSS_SetResetPinLevel(0), API_GNSS_SetBootPinLevel(0)}),
+              Codes(8, 0));
     EXPECT_EQ(board.pmu->Log().Lines(),
               (Lines{Request(0x99, 1), Request(0x92, 1), Request(0x96, 1), "02 95 00 97", Request(0x98, 1),
                      Request(0x92, 0), Request(0x96, 0), Request(0x94, 0)}));
@@ -151,7 +150,9 @@ TEST_F(PeripheralsTest, EachLinkChangeAndPpsPulseReachesTheRegisteredFunction)
     API_Signal_Cleanup();
 }
 
-TEST_F(PeripheralsTest, PushButtonsReadsEachButtonAsTheDriverReportsIt)
+// The buttons as the driver reports them now, and as the boot left them in
+// NOR: read once, cleared there, then remembered.
+TEST_F(PeripheralsTest, PushButtonsNowAndAtBoot)
 {
     int record = -1, scroll = 42;
     receiver.FailOpen("/dev/pushbuttons", ENOENT);
@@ -174,23 +175,19 @@ TEST_F(PeripheralsTest, PushButtonsReadsEachButtonAsTheDriverReportsIt)
     Board_Close(ifd_pb);  // closed behind the unit's back: its own close fails
     EXPECT_EQ((Codes{API_MMI_Cleanup(), API_MMI_Cleanup(), API_MMI_IsScrollPressed(&scroll)}),
               (Codes{API_ERR_PUSHBUTTON_CLEANUP, 0, API_ERR_OPEN_DEV_PUSHBUTTON}));
-}
 
-TEST_F(PeripheralsTest, PushButtonsBootStateIsReadOnceClearedInNorAndThenRemembered)
-{
     sim::SetBootButtons(*board.nor, 0x00, 0x05);
-    int pressed = -1;
+    record = scroll = -1;
     // Failed reads and clears remember nothing: the bytes stay for the next try.
-    EXPECT_EQ(API_MMI_WasScrollPressedOnBoot(&pressed), API_ERR_READING_NOR_FLASH);
+    EXPECT_EQ(API_MMI_WasScrollPressedOnBoot(&scroll), API_ERR_READING_NOR_FLASH);
     ASSERT_EQ(API_NOR_Init(), API_ERR_NONE);
     board.nor->FailWrite(EIO);
-    EXPECT_EQ((Codes{API_MMI_WasRecordPressedOnBoot(&pressed), pressed}), (Codes{API_ERR_NOR_FLASH_WRITE, -1}));
+    EXPECT_EQ((Codes{API_MMI_WasRecordPressedOnBoot(&record), record}), (Codes{API_ERR_NOR_FLASH_WRITE, -1}));
     EXPECT_EQ(sim::BootButtons(*board.nor), std::make_pair(uint8_t{0x00}, uint8_t{0x05}));
     board.nor->ClearFaults();
 
     // Two first readers at once: each still sees the bytes the boot left.
     board.nor->SetAccessDelayUs(2000);
-    int record = -1, scroll = -1;
     std::thread recordReader([&] { EXPECT_EQ(API_MMI_WasRecordPressedOnBoot(&record), API_ERR_NONE); });
     EXPECT_EQ(API_MMI_WasScrollPressedOnBoot(&scroll), API_ERR_NONE);
     recordReader.join();
