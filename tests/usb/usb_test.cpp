@@ -229,6 +229,7 @@ TEST_F(UsbTest, PortEventsReachTheCallbackOncePerChange)
     receiver.CreateFile("/dev/sda1");
     board.gpio->RaiseSigio();
     ASSERT_TRUE(simtest::Eventually([] { return g_events.Values().size() == 3; }));
+    EXPECT_EQ(Get(API_USB_GetHostState), 1);
     EXPECT_EQ(API_USB_Init(nullptr), 0);  // keeps the registered callback
 
     board.gpio->RaiseEvents(API_EVENT_USB_CONNECTED);
