@@ -192,14 +192,15 @@ TEST_F(UsbTest, GadgetsChangeOnlyThroughNoneAndFailuresAreReported)
     EXPECT_EQ(API_USB_SetDeviceMode(1), API_ERR_USB_INITIALIZAION);
     EXPECT_TRUE(board.nor->Writes().empty());
 
+    shell.When(kLoadSerial).ExitsWith(0);
     board.nor->Poke(0x39001, "z");  // the mode is one character: its neighbour stays
-    EXPECT_EQ(API_USB_SetDeviceMode(2), 0);
-    EXPECT_EQ(board.nor->PeekText(0x39000, 2), "2z");
+    EXPECT_EQ(API_USB_SetDeviceMode(1), 0);
+    EXPECT_EQ(board.nor->PeekText(0x39000, 2), "1z");
     // Another gadget while one is loaded: refused, nothing run or stored;
     // the loaded one again: stored again, not loaded twice.
     board.nor->ClearWrites();
-    EXPECT_EQ(API_USB_SetDeviceMode(1), API_ERR_CURRENT_MODE_NOT_USB_MODE_NONE);
-    EXPECT_EQ(API_USB_SetDeviceMode(2), 0);
+    EXPECT_EQ(API_USB_SetDeviceMode(2), API_ERR_CURRENT_MODE_NOT_USB_MODE_NONE);
+    EXPECT_EQ(API_USB_SetDeviceMode(1), 0);
     EXPECT_EQ(board.nor->Writes().size(), 1u);
     EXPECT_EQ(API_USB_SetDeviceMode(0), 0);
     EXPECT_EQ(board.nor->PeekText(0x39000, 1), "0");
@@ -208,7 +209,7 @@ TEST_F(UsbTest, GadgetsChangeOnlyThroughNoneAndFailuresAreReported)
     EXPECT_EQ(API_USB_SetDeviceMode(2), API_ERR_NOR_FLASH_WRITE);
     EXPECT_EQ(Get(API_USB_GetDeviceMode), 2);
     EXPECT_EQ(shell.Commands(),
-              (Commands{kLoadSerial, kLoadStorage, "rmmod g_serial", "rmmod g_storage", kLoadStorage}));
+              (Commands{kLoadSerial, kLoadSerial, "rmmod g_serial", "rmmod g_storage", kLoadStorage}));
 
     for (int (*getter)(int *) :
          {API_USB_GetDeviceMode, API_USB_GetDeviceState, API_USB_GetHostState, API_Usbserial_GetState})
