@@ -96,12 +96,12 @@ TEST_F(UartTest, SettingsAreAppliedPerInterfaceOrRefused)
     EXPECT_EQ(API_UartSetBaudRate(2, 12345), API_ERR_SETTING_UART_BAUDRATE);
     EXPECT_EQ(API_UartSetBaudRate(2, -1), API_ERR_SETTING_UART_BAUDRATE);
 
-    int config[API_UART_CONFIG_WORDS] = {B38400, 0x102};
+    int config[API_UART_CONFIG_WORDS] = {B38400, 0x103};
     ASSERT_EQ(API_UartSetConfig(2, config), API_ERR_NONE);
     int back[API_UART_CONFIG_WORDS] = {-1, -1};
     ASSERT_EQ(API_UartGetConfig(2, back), API_ERR_NONE);
     EXPECT_EQ(back[API_UART_CONFIG_SPEED], int(B38400));
-    EXPECT_EQ(back[API_UART_CONFIG_LINE], 2);  // only the low byte is the discipline
+    EXPECT_EQ(back[API_UART_CONFIG_LINE], 3);  // only the low byte is the discipline
     config[API_UART_CONFIG_SPEED] = 12345;
     EXPECT_EQ(API_UartSetConfig(2, config), API_ERR_SETTING_UART_CONFIG);
     EXPECT_EQ(lines[1]->HostBitRate(), 38400u);  // ttyS2
