@@ -214,11 +214,6 @@ TEST_F(PmuTest, ChargeStatusByTypeAndPowerSource)
         EXPECT_EQ(status, c.status) << "type " << c.type;
         EXPECT_EQ(pmu.Log().Lines(), (Lines{"02 8C 00 8E", "02 8D 00 8F"}));
     }
-    int source = -1;
-    for (uint8_t data : {0, 1, 2, 3, 0xFF}) {
-        pmu.SetPowerSource(data);
-        EXPECT_EQ((Codes{API_PM_GetPowerSource(&source), source}), (Codes{0, data <= 2 ? data : 9}));
-    }
 }
 
 TEST_F(PmuTest, RestartKeepsOneDeviceAndOneTask)
@@ -351,12 +346,6 @@ TEST_F(Extender, LevelAndDirectionChangesRewriteOneBit)
               (Lines{"read 00 = 02", "read 12 = FF", "write 12 FB", "read 01 = 00", "read 13 = FF", "write 13 7F",
                      "read 01 = 00", "read 13 = 7F", "write 13 FF", "read 00 = 02", "read 01 = FF", "write 01 7F",
                      "read 00 = 02", "write 00 12", "read 12 = FB", "read 13 = FF"}));
-    for (unsigned char line : {0, 9}) {
-        EXPECT_EQ((Codes{API_Extender_GetStatusGpio(1, line, &a3), API_Extender_SetStatusGpio(1, line, 0),
-                         API_Extender_SetConfigGpio(1, line, 1)}),
-                  Codes(3, API_ERR_EXTENDER_INVALID_GPIO_NUMBER));
-    }
-    EXPECT_EQ(Log().size(), 16u);
     EXPECT_EQ(API_Extender_GetStatusGpio(1, 1, &a3), 0);  // line 1 is a line
     board.extender->FailWrite();
     EXPECT_EQ(API_Extender_SetStatusGpio(0, 8, 0), API_ERR_WRITING_EXTENDER);
