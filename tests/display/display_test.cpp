@@ -148,6 +148,8 @@ TEST_F(FrameBuffer, AFailedPageIsReportedAndSentAgainByTheNextFlush)
     panel.FailWrites(1);
     EXPECT_EQ(API_Display_Clear(), API_ERR_NONE);  // page 0 went out on the second try
     EXPECT_TRUE(Blank(panel.Ram()));
+    panel.FailWrites(1);
+    EXPECT_EQ(API_Display_SetBrightness(0x40), API_ERR_UNDEFINED_PIXEL_COORDINATES);
     panel.ClearFaults();
     panel.FailModeSelects(1);
     EXPECT_NE(API_Display_SetBrightness(0x40), API_ERR_NONE);
@@ -242,6 +244,8 @@ TEST_F(Drawing, RectanglesAndCircles)
                                        ".#####..#######.|................") +
                                        Rows("...#............", 4));
     // Midpoint circles: no point on the diagonals.
+    EXPECT_EQ(API_Display_DrawCircle(1, 10, 20), API_ERR_NONE);
+    EXPECT_EQ(Shown(8, 18, 5, 5), Art(".....|..#..|.#.#.|..#..|....."));
     EXPECT_EQ(API_Display_DrawCircle(6, 20, 50), API_ERR_NONE);
     EXPECT_EQ(Shown(14, 44, 13, 13), Art("....#####....|...#.....#...|.............|.#.........#.|#...........#|"
                                          "#...........#|#...........#|#...........#|#...........#|.#.........#.|"

@@ -206,6 +206,7 @@ TEST_F(UartTest, LogsHoldExactlyTheBytesThatPassed)
     EXPECT_EQ((Codes{API_Debug_GetSerialDump(indexes, values), values[1]}), (Codes{0, 0}));
     EXPECT_EQ(API_Debug_GetSerialDump(indexes, nullptr), API_ERR_INVALID_PARAMETERS);
     EXPECT_EQ(API_Debug_GetSerialLog(nullptr, values), API_ERR_INVALID_PARAMETERS);
+    EXPECT_EQ(API_Debug_SetSerialLog(0, 1), API_ERR_INVALID_TTY_NUMBER);  // the debug port logs nothing
 }
 
 }  // namespace
