@@ -214,6 +214,11 @@ TEST_F(PmuTest, ChargeStatusByTypeAndPowerSource)
         EXPECT_EQ(status, c.status) << "type " << c.type;
         EXPECT_EQ(pmu.Log().Lines(), (Lines{"02 8C 00 8E", "02 8D 00 8F"}));
     }
+    int source = -1;
+    for (uint8_t data : {0, 1, 2, 3, 0xFF}) {
+        pmu.SetPowerSource(data);
+        EXPECT_EQ((Codes{API_PM_GetPowerSource(&source), source}), (Codes{0, data <= 2 ? data : 9}));
+    }
 }
 
 TEST_F(PmuTest, RestartKeepsOneDeviceAndOneTask)
