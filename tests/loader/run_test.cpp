@@ -32,16 +32,7 @@ protected:
         Stdout([] { API_Finalize(); });
         unitreset::Init();
     }
-    int Main(std::vector<std::string> arguments)
-    {
-        std::vector<char *> argv{const_cast<char *>("orvaflash")};
-        for (std::string &argument : arguments)
-            argv.push_back(&argument[0]);
-        argv.push_back(nullptr);
-        int status = 0;
-        out = Stdout([&] { status = OrvaflashMain(static_cast<int>(argv.size() - 1), argv.data()); });
-        return status;
-    }
+    int Main(std::vector<std::string> arguments) { return loadertest::Main(arguments, out); }
 
     // Three blocks, the last one partial.
     Bytes image = B({0xCA, 0xFE}) + Bytes(600, 'x');
@@ -78,25 +69,6 @@ TEST_F(Run, LoadsTheInternalRadioStepByStep)
     EXPECT_EQ(sent[9].substr(0, 7), B({0x02, 0x0C, 0x01, 0x05, 0x00, 0x00, 0x03}));
     EXPECT_EQ(sent[10], B({0x02, 0x07, 0x00, 0x05, 0x00, 0x00, 0x00, 0x25, 0x80, 0x00, 0xB1, 0x03}));
     EXPECT_EQ(sent[11], B({0x02, 0x04, 0x00, 0x00, 0x00, 0x04, 0x03}));
-}
-
-TEST_F(Run, TestModeAndOtherPortsSwitchNoPowerOrSendNoBlock)
-{
-    ASSERT_EQ(Main({"-t"}), 0) << out;
-    EXPECT_EQ(out.find("port="), std::string::npos) << "no file line";
-    EXPECT_EQ(radio->Sent(0x0C), 0);
-    EXPECT_EQ(radio->Sent(0x04), 1);
-
-    Attach("/dev/ttyUSB0");
-    radio->requests = 0;
-    long switched = Pmu(0xC3) + Pmu(0xC2);
-    receiver.CreateFile("/tmp/fw.bin", image);
-    ASSERT_EQ(Main({"/tmp/fw.bin", "f", "19200"}), 0) << out;
-    EXPECT_TRUE(InOrder(out, {"port=/dev/ttyUSB0, speed=19200\n", "File /tmp/fw.bin:"})) << out;
-    EXPECT_EQ(out.find("POWER"), std::string::npos);
-    EXPECT_EQ(Pmu(0xC3) + Pmu(0xC2), switched);
-    std::vector<long> slept = Slept();
-    EXPECT_EQ(std::count(slept.begin(), slept.end(), 5000), 1);
 }
 
 TEST_F(Run, EveryFailureAfterThePortOpensEndsWithMinusOneAndOnePowerOff)
