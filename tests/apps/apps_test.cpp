@@ -1,8 +1,10 @@
 // The runner and the example applications as a developer uses them: child
 // processes of orva-sim and orvaflash-sim, their exit status, report and
 // pictures, decoded again with libpng and held against the panel's RAM.
+#include <fcntl.h>
 #include <png.h>
 #include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -26,9 +29,7 @@ namespace {
 std::string Read(const fs::path &path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 struct Outcome {
