@@ -91,54 +91,58 @@ unsigned char a_FlashBuf[256];
 
 bool s_IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0'; }
 
+// What the module has answered so far, steady while it is parsed.
+struct Answer {
+    char data[channel::kSize + 1];
+    int held = s_answers.Copy(data, sizeof data);
+};
+
 // The word after `marker` (cut to `most`), once its end has arrived.
 bool s_ReadWordAfter(const char *marker, char *field, int most, int *length)
 {
-    return s_answers.Parse([&](const char *data, int held) {
-        const char *end = data + held;
-        const char *p = Find(data, held, marker);
-        if (!p)
-            return false;
-        for (p += strlen(marker); p < end && (*p == ' ' || *p == '\t');)
-            ++p;
-        const char *start = p;
-        while (p < end && !s_IsBlank(*p))
-            ++p;
-        if (p == start || p == end)
-            return false;
-        *length = std::min(static_cast<int>(p - start), most);
-        memcpy(field, start, static_cast<size_t>(*length));
-        field[*length] = '\0';
-        return true;
-    });
+    Answer answer;
+    const char *end = answer.data + answer.held;
+    const char *p = Find(answer.data, answer.held, marker);
+    if (!p)
+        return false;
+    for (p += strlen(marker); p < end && (*p == ' ' || *p == '\t');)
+        ++p;
+    const char *start = p;
+    while (p < end && !s_IsBlank(*p))
+        ++p;
+    if (p == start || p == end)
+        return false;
+    *length = std::min(static_cast<int>(p - start), most);
+    memcpy(field, start, static_cast<size_t>(*length));
+    field[*length] = '\0';
+    return true;
 }
 
 // Six colon-separated hexadecimal values after `marker`, once the line ended.
 bool s_ReadAddressAfter(const char *marker, unsigned char *address)
 {
-    return s_answers.Parse([&](const char *data, int held) {
-        const char *end = data + held;
-        const char *p = Find(data, held, marker);
-        if (!p)
+    Answer answer;
+    const char *end = answer.data + answer.held;
+    const char *p = Find(answer.data, answer.held, marker);
+    if (!p)
+        return false;
+    p += strlen(marker);
+    unsigned char parsed[kAddressSize];
+    for (int i = 0; i < kAddressSize; ++i) {
+        if (i > 0 && (p >= end || *p++ != ':'))
             return false;
-        p += strlen(marker);
-        unsigned char parsed[kAddressSize];
-        for (int i = 0; i < kAddressSize; ++i) {
-            if (i > 0 && (p >= end || *p++ != ':'))
-                return false;
-            const char *first = p;
-            unsigned value = 0;
-            for (; p < end && isxdigit(static_cast<unsigned char>(*p)); ++p)
-                value = value << 4 | static_cast<unsigned>(isdigit(*p) ? *p - '0' : tolower(*p) - 'a' + 10);
-            if (p == first)
-                return false;
-            parsed[i] = static_cast<unsigned char>(value);
-        }
-        if (p >= end || !s_IsBlank(*p))
+        const char *first = p;
+        unsigned value = 0;
+        for (; p < end && isxdigit(static_cast<unsigned char>(*p)); ++p)
+            value = value << 4 | static_cast<unsigned>(isdigit(*p) ? *p - '0' : tolower(*p) - 'a' + 10);
+        if (p == first)
             return false;
-        memcpy(address, parsed, kAddressSize);
-        return true;
-    });
+        parsed[i] = static_cast<unsigned char>(value);
+    }
+    if (p >= end || !s_IsBlank(*p))
+        return false;
+    memcpy(address, parsed, kAddressSize);
+    return true;
 }
 
 int s_Write(const char *data, int length) { return API_UartWrite(kUart, data, length); }
@@ -479,14 +483,7 @@ extern "C" int API_Bluetooth_StartServer(int enable)
 extern "C" int API_Bluetooth_Reset(void)
 {
     // Without the PMU's descriptor there is nobody to ask.
-    if (ifd_pmu <= 0)
-        return API_ERR_WRITING_SPI;
-    pthread_mutex_lock(&s_spi_mutex);
-    int result = API_SPI_Sendmsg(ifd_pmu, PMU_CMD_BLUETOOTH_RESET, 0);
-    unsigned char reply[PMU_MSG_SIZE];
-    if (result == API_ERR_NONE)
-        result = API_SPI_Receivemsg(ifd_pmu, reply, PMU_CMD_BLUETOOTH_RESET);
-    pthread_mutex_unlock(&s_spi_mutex);
+    int result = ifd_pmu <= 0 ? API_ERR_WRITING_SPI : API_SPI_PmuSendRecv(PMU_CMD_BLUETOOTH_RESET, 0);
     if (result == API_ERR_NONE) {
         b_ConnectionStatus = 0;
         // A waiting reader learns of the end; a task waiting for room goes

@@ -68,12 +68,6 @@ int Answers::ByteAt(const char *position, int offset) const
     return index < static_cast<uintptr_t>(Held()) ? static_cast<unsigned char>(m_data[index]) : -1;
 }
 
-bool Answers::Parse(Callback<bool(const char *, int)> parse) const
-{
-    Locked locked(m_lock);
-    return parse(m_data, Held());
-}
-
 int Answers::Copy(char *copy, int size) const
 {
     Locked locked(m_lock);
@@ -136,7 +130,7 @@ void Ring::Wake()
     pthread_cond_broadcast(&m_room);
 }
 
-void Ring::Put(const char *bytes, int count, Callback<bool()> mayWait)
+void Ring::Put(const char *bytes, int count, bool (*mayWait)())
 {
     Locked locked(m_lock);
     while (count > 0 && m_storage != nullptr) {
@@ -161,7 +155,7 @@ void Ring::Put(const char *bytes, int count, Callback<bool()> mayWait)
     }
 }
 
-int Ring::Take(char *destination, int wanted, Callback<bool()> ended)
+int Ring::Take(char *destination, int wanted, bool (*ended)())
 {
     Locked locked(m_lock);
     while (Empty()) {
@@ -212,7 +206,7 @@ int Task::Start(pthread_t *id, const pthread_attr_t *attributes)
     return result;
 }
 
-void Task::Stop(Callback<void()> wake)
+void Task::Stop(void (*wake)())
 {
     {
         Locked locked(m_lock);

@@ -9,32 +9,8 @@
 #include <termios.h>
 
 #include <atomic>
-#include <type_traits>
-#include <utility>
 
 namespace channel {
-
-// A callable lent for the length of one call: no copy and no heap, so that
-// the library needs no C++ run-time of a C application's static link.
-template <typename Signature>
-class Callback;
-template <typename R, typename... Args>
-class Callback<R(Args...)> {
-public:
-    Callback(std::nullptr_t = nullptr) {}
-    template <typename F, typename = std::enable_if_t<!std::is_same_v<std::decay_t<F>, Callback>>>
-    Callback(F &&f)
-        : m_object(const_cast<void *>(static_cast<const void *>(&f))), m_call([](void *object, Args... args) -> R {
-              return (*static_cast<std::remove_reference_t<F> *>(object))(std::forward<Args>(args)...);
-          })
-    {}
-    explicit operator bool() const { return m_call != nullptr; }
-    R operator()(Args... args) const { return m_call(m_object, std::forward<Args>(args)...); }
-
-private:
-    void *m_object = nullptr;
-    R (*m_call)(void *, Args...) = nullptr;
-};
 
 constexpr int kSize = 4096;
 
@@ -56,8 +32,6 @@ public:
     int ByteAt(const char *position, int offset) const;
     // At most size - 1 bytes and a NUL into `copy`; the count.
     int Copy(char *copy, int size) const;
-    // `parse(data, length)` on a steady buffer.
-    bool Parse(Callback<bool(const char *, int)> parse) const;
     // 10 x seconds + 1 looks 100 ms apart (a single one unslept unless
     // `sleepFirst`): 0 once `text` is held, 92 once `failure` is, else 24.
     int Wait(const char *text, int seconds, const char *failure, bool sleepFirst) const;
@@ -86,10 +60,10 @@ public:
     int Unread() const;
     // What finds the ring full waits for the reader while `mayWait` holds
     // (looked at on each take and Wake), else is dropped and reported.
-    void Put(const char *bytes, int count, Callback<bool()> mayWait = nullptr);
+    void Put(const char *bytes, int count, bool (*mayWait)() = nullptr);
     // Up to `wanted` bytes, blocking while the ring is empty and the stream
     // goes on; -1 once `ended` holds with nothing left (the ring then at 0).
-    int Take(char *destination, int wanted, Callback<bool()> ended);
+    int Take(char *destination, int wanted, bool (*ended)());
     // The stream has ended: an empty ring is reset (true); a reader is told.
     bool EndOfStream();
     // A waiting reader, and a writer waiting for room, look at their conditions
@@ -120,7 +94,7 @@ public:
     // Starts the task unless it runs; the thread's creation code.
     int Start(pthread_t *id, const pthread_attr_t *attributes);
     // Ends and joins it (from the task itself: detaches it); `wake` moves it.
-    void Stop(Callback<void()> wake);
+    void Stop(void (*wake)());
     bool Stopping() const { return m_stop.load() != 0; }
     // Around the task's time on the line, under the lock: no park is missed.
     bool OnLine(bool allowed);

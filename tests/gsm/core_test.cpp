@@ -36,6 +36,7 @@ class ChannelRing : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        ended = false, mayWait = true;
         ASSERT_EQ(sem_init(&wake, 0, 0), 0);
         ASSERT_TRUE(ring.Allocate());
     }
@@ -43,12 +44,12 @@ protected:
     std::string Take(int wanted)
     {
         std::string taken(static_cast<size_t>(wanted), '\0');
-        int count = ring.Take(&taken[0], wanted, [this] { return ended.load(); });
+        int count = ring.Take(&taken[0], wanted, [] { return ended.load(); });
         return count < 0 ? "end" : taken.substr(0, static_cast<size_t>(count));
     }
 
     std::atomic<int32_t> write{0}, read{0}, waits{0};
-    std::atomic<bool> ended{false}, mayWait{true};
+    static inline std::atomic<bool> ended, mayWait;  // read by plain functions
     sem_t wake;
     channel::Ring ring{write, read, waits, wake, "overflow"};
 };
@@ -60,8 +61,7 @@ TEST_F(ChannelRing, WrapsAndWaitsWhenFullWhileItMayThenDropsTheRest)
         bytes += static_cast<char>(i * 7 + i / 256);
     ring.Put(bytes.data(), 4000);
     EXPECT_EQ(Take(3990), bytes.substr(0, 3990));
-    auto writer = std::async(std::launch::async,
-                             [&] { ring.Put(&bytes[4000], 8000, [this] { return mayWait.load(); }); });
+    auto writer = std::async(std::launch::async, [&] { ring.Put(&bytes[4000], 8000, [] { return mayWait.load(); }); });
     ASSERT_TRUE(Eventually([&] { return ring.Unread() == channel::kSize - 1; }));
     EXPECT_EQ(Take(1000), bytes.substr(3990, 1000));  // across the end
     ASSERT_TRUE(Eventually([&] { return ring.Unread() == channel::kSize - 1; }));
