@@ -33,7 +33,8 @@ TEST(Diagnostics, TheTrafficLogGetsEachByteAndNothingWhileItIsClosed)
     sim::Receiver receiver;
     int log[2];
     ASSERT_EQ(pipe(log), 0);
-    DumpStringLog(log[1], 1, "\x02\xAB", 2, ">> ");
+    gl_debug_level = 2;
+    DumpStringLog(log[1], 2, "\x02\xAB", 2, ">> ");  // up to the level, as messages are
     DumpStringLog(log[1], 3, "\x02", 1, "<< ");
     errno = 0;
     DumpStringLog(-1, 1, "\x02", 1, "<< ");
