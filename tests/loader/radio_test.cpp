@@ -78,7 +78,7 @@ TEST_F(Entry, JudgesEachQueryAnswerByItsCountAndBytes)
     }
 }
 
-TEST_F(Entry, SendsPocFramesUntilOneIsAcknowledgedAtMostAHundred)
+TEST_F(Entry, SendsPocFramesUntilOneIsAcknowledged)
 {
     radio->answers = {{4, {}}, {5, {B({0x02, 0x02, 0x00, 0x01, 0x15, 0x00, 0x18, 0x03})}}, {6, {"", kPocAck}}};
     std::string out;
@@ -87,14 +87,7 @@ TEST_F(Entry, SendsPocFramesUntilOneIsAcknowledgedAtMostAHundred)
     EXPECT_EQ(radio->Sent(0x02), 3);
     EXPECT_EQ(Slept(), (std::vector<long>{500, 500, 500, 500, 100, 100, 100}));
 
-    radio->answers.clear();
-    radio->requests = 0;
-    radio->written.clear();
-    radio->silentFrom = 4;
-    EXPECT_EQ(Enter(out), 0);
-    EXPECT_EQ(out, kDetected + Reopened() + std::string(100, '.'));
-    EXPECT_EQ(radio->Sent(0x02), 100);
-
+    // At most a hundred: the run whose radio never answers counts them.
     // Not open: nothing at all.
     radio->written.clear();
     env.port_fd = -1;

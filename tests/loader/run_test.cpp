@@ -108,7 +108,7 @@ TEST_F(Run, EveryFailureAfterThePortOpensEndsWithMinusOneAndOnePowerOff)
         {0, {}, 3, -1, "Open Serial Port at 115200 failed\n"},
         {0, {}, 4, -1, "code 0\r\nCan't open COM-Port /dev/ttyS5 !\nOpen Serial Port at 9600 failed\n"},
         // A radio that never takes a POC frame.
-        {0, {}, 0, -1, std::string(100, '.') + "\nSwitch to POC failed (0)\n", 4},
+        {0, {}, 0, -1, "9600\r\n" + std::string(100, '.') + "\nSwitch to POC failed (0)\n", 4},
     };
     for (const auto &failure : cases) {
         SCOPED_TRACE(failure.shown);
