@@ -65,12 +65,14 @@ using namespace bt;
 pthread_mutex_t Bluetooth_mutex;
 // Made at load time: a static recursive initializer is glibc's alone, and
 // the static tool is built on musl.
-[[maybe_unused]] const bool s_bt_mutex_made = [] {
+[[gnu::constructor]] static void s_MakeBluetoothMutex()
+{
     pthread_mutexattr_t recursive;
     pthread_mutexattr_init(&recursive);
     pthread_mutexattr_settype(&recursive, PTHREAD_MUTEX_RECURSIVE);
-    return pthread_mutex_init(&Bluetooth_mutex, &recursive) == 0 && pthread_mutexattr_destroy(&recursive) == 0;
-}();
+    pthread_mutex_init(&Bluetooth_mutex, &recursive);
+    pthread_mutexattr_destroy(&recursive);
+}
 
 namespace {
 
@@ -224,12 +226,6 @@ void *bt_task(void *)
     }
     free(chunk);
     return nullptr;
-}
-
-// Ends the receive task before what it uses goes away.
-void s_StopTask()
-{
-    s_task.Stop([] { s_ring.Wake(); });
 }
 
 // One command exchange under the unit's lock, then back to data mode.
@@ -415,7 +411,7 @@ extern "C" int API_Bluetooth_Initialize(void) { return API_Bluetooth_Init(); }
 extern "C" int API_Bluetooth_Init(void)
 {
     // A second start-up replaces the first one's task and ring.
-    s_StopTask();
+    s_task.Stop([] { s_ring.Wake(); });
     if (!s_ring.Allocate())
         return API_ERR_ALLOCATION;
     s_answers.Clear();
@@ -501,7 +497,8 @@ extern "C" int API_Bluetooth_Cleanup(void)
     i_DevNameLength = 0;
     b_GotDevName = 0;
     b_GotBTParameters = 0;
-    s_StopTask();
+    // Ended before what it uses goes away.
+    s_task.Stop([] { s_ring.Wake(); });
     s_ring.Release();
     API_UartClose(kUart);
     return API_ERR_NONE;
