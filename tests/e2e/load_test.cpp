@@ -38,16 +38,23 @@ TEST(Load, EveryRadioAndFailureEndsAsItShouldWithTheRadioOffOnce)
     } cases[] = {
         {"513", {}, {}, 0, 0, "\nFile /mnt/usbdisk/adl_fw.bin, port=/dev/ttyS5, speed=38400\n", kOk},
         // A bootloader file on an outside radio that says "OK" to the escape.
-        {"300", {"--bootloader-image", "--radio-escape-reply", "OK\r\n"}, {kImage, "a"}, 0, kAway, "Detected", kOk},
+        {"300",
+         {"--bootloader-image", "--radio-escape-reply", "OK\r\n"},
+         {kImage, "a"},
+         0,
+         kAway,
+         "ADL Radio Detected\n",
+         kOk},
         {"300", {"--radio-speed", "19200"}, {kImage, "F", "19200"}, 0, kAway, "", kOk},
         {"300", {"--radio-model", "5"}, {}, 0, 1, "(4) or not ADL (0x05)\n", kOk},
         // No firmware: the queries at 38400 bit/s reach a bootloader at 9600;
         // the power cycle's boot window catches the POC frames.
-        {"300", {"--radio-no-firmware"}, {}, 0, 1, "not ADL (0x00)\n", kOk},
+        {"300", {"--radio-no-firmware"}, {}, 0, 1, "(0) or not ADL (0x00)\n", kOk},
         // The extra byte goes with the port's closing.
         {"300", {"--radio-fault", "extra:setbaudrate:115200"}, {}, 0, 0, "", kOk},
         {"1200", {"--fail-open", "/dev/ttyS5"}, {}, 255, 0, "Open Serial Port /dev/ttyS5 failed\n", ""},
-        {"1200", {"--radio-fault", "refuse:writefileblock:3"}, {}, 255, 0, "", "image incomplete: 2 of 5 blocks"},
+        // The radio is still reset after the refused block.
+        {"1200", {"--radio-fault", "refuse:writefileblock:3"}, {}, 255, 0, "", "WRITEFILEBLOCK 3, RESET 1"},
         // A radio the PMU cannot switch off: the error's text, and the shut-down goes on.
         {"600", {"--pmu-fail", "0xC2"}, {}, 0, 0, "OFF - begin ... ERROR Error if spi transmission fails\n", kOk},
         {"700", {}, {"-t"}, 0, 0, "", "POC 1, CREATEFILE 1, SETBAUDRATE 2, WRITEFILEBLOCK 0, RESET 1"},
