@@ -364,6 +364,22 @@ TEST_F(Text, ProportionalTextIsTransparentWithAOnePixelGap)
     EXPECT_EQ(API_Display_PrintText2(120, 30, "MI"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
 }
 
+// Every character twice in a row, so that its width places the second copy:
+// one digest of both fonts' pixels and advances.
+TEST_F(Text, BothFontsAsDrawn)
+{
+    uint32_t digest = 2166136261u;
+    for (int code = 1; code < 256; ++code) {
+        const char twice[] = {static_cast<char>(code), static_cast<char>(code), '\0'};
+        API_Display_Clear();
+        API_Display_PrintText2(0, 0, twice);
+        API_Display_PrintText(0, 20, 0, twice);
+        for (char pixel : Shown(0, 0, 28, 28))
+            digest = (digest ^ static_cast<unsigned char>(pixel)) * 16777619u;
+    }
+    EXPECT_EQ(digest, 2169077921u);
+}
+
 TEST_F(Text, StretchedTextCoversTheTargetRowsAfterThoseOfThePreviousSourceRow)
 {
     const char *text = "Wg 2:%]w?";
