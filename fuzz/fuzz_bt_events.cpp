@@ -17,19 +17,16 @@
 #include "internal/API_Bluetooth.h"
 #include "scripted_line.h"
 #include "sim/pmu.h"
-#include "sim/receiver.h"
 #include "unit_reset.h"
 
 namespace {
 
 fuzz::Input *g_input = nullptr;
 
-std::string NextChunk(fuzz::Input &input) { return input.Bytes(input.Byte()); }
-
 std::vector<std::string> Answer(const std::string &written)
 {
     if (g_input != nullptr && g_input->Left() > 0)
-        return {NextChunk(*g_input)};
+        return {g_input->Chunk()};
     if (written == "SET\n")
         return {"SET BT BDADDR 00:07:80:12:34:56\r\nSET BT NAME Receiver\r\nSET BT CLASS 001f00\r\n"
                 "SET BT AUTH * 5820\r\nSET PROFILE SPP Bluetooth Serial Port\r\nSET\r\n"};
@@ -43,17 +40,13 @@ int Unread() { return (bt::i_WPtr.load() - bt::i_RPtr.load() + bt::BT_RING_SIZE)
 fuzz::ScriptedLine &Start()
 {
     static fuzz::ScriptedLine *line = [] {
-        fuzz::SilenceStandardOutput();
-        static sim::Receiver receiver(fuzz::FastReceiverOptions());
-        receiver.AddDevice("/dev/pmu", std::make_shared<sim::Pmu>());
+        fuzz::TheReceiver().AddDevice("/dev/pmu", std::make_shared<sim::Pmu>());
         unitreset::OpenPmu();
-        // Never destroyed: the task stays blocked in the line's read until the process is gone.
-        static auto *module = new std::shared_ptr<fuzz::ScriptedLine>(fuzz::ScriptedLine::At(receiver, "/dev/ttyS3"));
-        (*module)->SetAnswerer(Answer);
-        (*module)->SetHeldUp([] { return Unread() == bt::BT_RING_SIZE - 1; });
+        fuzz::ScriptedLine &module = fuzz::ScriptedLine::Start("/dev/ttyS3", Answer,
+                                                               [] { return Unread() == bt::BT_RING_SIZE - 1; });
         if (API_Bluetooth_Init() != 0)
             abort();
-        return module->get();
+        return &module;
     }();
     return *line;
 }
@@ -97,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         int length = 0;
         switch (operation % 8) {
         case 0: {  // data in bulk: the chunk repeated, so that a short input fills the ring
-            std::string chunk = NextChunk(input);
+            std::string chunk = input.Chunk();
             for (int repeat = operation / 8; repeat >= 0; --repeat)
                 line.Deliver(chunk);
             break;
@@ -113,11 +106,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         case 3: ReadBack(1 + input.Byte() * 16); break;
         case 4: {
-            std::string payload = NextChunk(input);
+            std::string payload = input.Chunk();
             API_Bluetooth_WriteData(payload.data(), static_cast<int>(payload.size()), &length);
             break;
         }
-        case 5: s_BluetoothSendCmd(("CALL " + NextChunk(input)).c_str()); break;
+        case 5: s_BluetoothSendCmd(("CALL " + input.Chunk()).c_str()); break;
         case 6: API_Bluetooth_Reset(); break;
         default: line.Deliver("READY.\r\n"); break;
         }

@@ -15,7 +15,6 @@
 #include "fuzz_support.h"
 #include "internal/API_Display.h"
 #include "sim/display.h"
-#include "sim/receiver.h"
 #include "unit_reset.h"
 
 namespace {
@@ -44,14 +43,9 @@ void DefineCharacter(fuzz::Input &input, unsigned size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static sim::Receiver *receiver = [] {
-        fuzz::SilenceStandardOutput();
-        auto *started = new sim::Receiver(fuzz::FastReceiverOptions());
-        started->AddDevice("/dev/display", std::make_shared<sim::Display>());
-        RestartDisplay();
-        return started;
-    }();
-    (void)receiver;
+    static bool started = (fuzz::TheReceiver().AddDevice("/dev/display", std::make_shared<sim::Display>()),
+                           RestartDisplay(), true);
+    (void)started;
     fuzz::Input input(data, size);
     const uint8_t operation = input.Byte();
     const int x = input.Take<int32_t>();

@@ -20,14 +20,11 @@
 #include "scripted_line.h"
 #include "sim/nor_flash.h"
 #include "sim/pmu.h"
-#include "sim/receiver.h"
 #include "unit_reset.h"
 
 namespace {
 
 fuzz::Input *g_input = nullptr;
-
-std::string NextChunk(fuzz::Input &input) { return input.Bytes(input.Byte()); }
 
 std::string NormalAnswer(const std::string &command)
 {
@@ -58,26 +55,22 @@ std::vector<std::string> Answer(const std::string &written)
     if (b_CommandMode.load() == 0 && written != "+++")
         return {};
     if (g_input != nullptr && g_input->Left() > 0)
-        return {NextChunk(*g_input)};
+        return {g_input->Chunk()};
     return {NormalAnswer(written)};
 }
 
 fuzz::ScriptedLine &Start()
 {
     static fuzz::ScriptedLine *line = [] {
-        fuzz::SilenceStandardOutput();
-        static sim::Receiver receiver(fuzz::FastReceiverOptions());
-        receiver.AddDevice("/dev/pmu", std::make_shared<sim::Pmu>());
-        receiver.AddDevice("/dev/mtd3", std::make_shared<sim::NorFlash>());
-        // Never destroyed: the task stays blocked in the line's read until the process is gone.
-        static auto *modem = new std::shared_ptr<fuzz::ScriptedLine>(fuzz::ScriptedLine::At(receiver, "/dev/ttyS1"));
-        (*modem)->SetAnswerer(Answer);
+        fuzz::TheReceiver().AddDevice("/dev/pmu", std::make_shared<sim::Pmu>());
+        fuzz::TheReceiver().AddDevice("/dev/mtd3", std::make_shared<sim::NorFlash>());
+        fuzz::ScriptedLine &modem = fuzz::ScriptedLine::Start("/dev/ttyS1", Answer);
         unitreset::OpenPmu();
         API_NOR_Init();
         if (API_SYS_CreateTask(1, 10) != 0 || API_GSM_Initialize() != 0 || API_GSM_PSD_SetAPN("internet") != 0 ||
             API_GSM_PSD_SetLogin("user") != 0 || API_GSM_PSD_SetPassword("secret") != 0)
             abort();
-        return modem->get();
+        return &modem;
     }();
     return *line;
 }
@@ -138,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         uint8_t operation = input.Byte();
         int written = 0;
         switch (operation % 8) {
-        case 0: line.Deliver(NextChunk(input)); break;
+        case 0: line.Deliver(input.Chunk()); break;
         case 1: Query(operation / 8 % 6); break;
         case 2: API_GSM_PSD_ConnectBearer(); break;
         case 3:
@@ -147,12 +140,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         case 4: ReadBack(); break;
         case 5: {
-            std::string payload = NextChunk(input);
+            std::string payload = input.Chunk();
             API_GSM_PSD_WriteData(payload.data(), static_cast<int>(payload.size()), &written);
             break;
         }
         case 6: API_GSM_PSD_CloseSocket(); break;
-        default: API_GSM_SendCmd(("AT" + NextChunk(input) + "\r").c_str()); break;
+        default: API_GSM_SendCmd(("AT" + input.Chunk() + "\r").c_str()); break;
         }
     }
     ReadBack();

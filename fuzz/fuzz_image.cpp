@@ -7,25 +7,12 @@
 #include <stdlib.h>
 #include <zlib.h>
 
-#include <memory>
-
 #include "fuzz_support.h"
 #include "orvaflash.h"
-#include "sim/receiver.h"
 
 namespace {
 
 const char kImagePath[] = "/mnt/usbdisk/adl_fw.bin";
-
-sim::Receiver &TheReceiver()
-{
-    static sim::Receiver *receiver = [] {
-        fuzz::SilenceStandardOutput();
-        sim::ReceiverOptions options = fuzz::FastReceiverOptions();
-        return new sim::Receiver(options);
-    }();
-    return *receiver;
-}
 
 unsigned Uint16At(const unsigned char *at) { return static_cast<unsigned>(at[0] << 8 | at[1]); }
 
@@ -66,7 +53,6 @@ void CheckBlock(LOADER_ENV &env, unsigned long block)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    sim::Receiver &receiver = TheReceiver();
     fuzz::Input input(data, size);
     const bool bootloader = input.Byte() & 1;
     std::string file;
@@ -76,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         file[1] = '\xAD';
     }
     file += input.Rest();
-    receiver.CreateFile(kImagePath, file);
+    fuzz::TheReceiver().CreateFile(kImagePath, file);
 
     LOADER_ENV env;
     memset(&env, 0, sizeof env);

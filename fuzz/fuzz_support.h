@@ -1,5 +1,5 @@
 // Helpers shared by the fuzz targets: reading typed values off the front of
-// the input, and the one-time set-up every target needs.
+// the input, and the simulated receiver every target runs on.
 #ifndef FUZZ_SUPPORT_H
 #define FUZZ_SUPPORT_H
 
@@ -10,7 +10,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -30,21 +29,20 @@ public:
     T Take()
     {
         T value{};
-        size_t count = sizeof value < Left() ? sizeof value : Left();
-        memcpy(&value, m_data + m_at, count);
-        m_at += count;
+        std::string bytes = Bytes(sizeof value);
+        memcpy(&value, bytes.data(), bytes.size());
         return value;
     }
     // Up to `count` bytes (fewer when the input ends).
     std::string Bytes(size_t count)
     {
-        if (count > Left())
-            count = Left();
-        std::string bytes(reinterpret_cast<const char *>(m_data + m_at), count);
+        count = count < Left() ? count : Left();
         m_at += count;
-        return bytes;
+        return std::string(reinterpret_cast<const char *>(m_data + m_at - count), count);
     }
     std::string Rest() { return Bytes(Left()); }
+    // A length byte and that many bytes.
+    std::string Chunk() { return Bytes(Byte()); }
 
 private:
     const uint8_t *m_data;
@@ -52,33 +50,30 @@ private:
     size_t m_at = 0;
 };
 
-// The code under test reports on standard output; at a million runs that is
-// only noise (libFuzzer's own lines go to standard error).
-inline void SilenceStandardOutput()
+// Made at the first call, never destroyed (a unit's task may still read one
+// of its lines when the process ends).
+inline sim::Receiver &TheReceiver()
 {
-    int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) {
+    static sim::Receiver *receiver = [] {
+        // The code under test reports on standard output; at a million runs
+        // that is only noise (libFuzzer's own lines go to standard error).
+        int null = open("/dev/null", O_WRONLY);
         fflush(stdout);
         dup2(null, STDOUT_FILENO);
         close(null);
-    }
-}
-
-// Sandboxes in memory when the host has a tmpfs: a file written and read back
-// on every run costs milliseconds on a journalling disk.
-inline sim::ReceiverOptions FastReceiverOptions()
-{
-    struct stat status;
-    if (getenv("TMPDIR") == nullptr && stat("/dev/shm", &status) == 0 && S_ISDIR(status.st_mode) &&
-        access("/dev/shm", W_OK) == 0)
-        setenv("TMPDIR", "/dev/shm", 0);
-    // Sleeps are scaled to nothing; the default timer slack would still make
-    // each one last 50 microseconds.
-    prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
-    sim::ReceiverOptions options;
-    options.timeScale = 0;
-    options.recordSleeps = false;
-    return options;
+        // A sandbox in memory: a file written and read back on every run
+        // costs milliseconds on a journalling disk.
+        if (access("/dev/shm", W_OK) == 0)
+            setenv("TMPDIR", "/dev/shm", 0);
+        // Sleeps are scaled to nothing; the default timer slack would still
+        // make each one last 50 microseconds.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+        sim::ReceiverOptions options;
+        options.timeScale = 0;
+        options.recordSleeps = false;
+        return new sim::Receiver(options);
+    }();
+    return *receiver;
 }
 
 }  // namespace fuzz

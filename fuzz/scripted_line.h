@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "sim/device.h"
 #include "sim/pty_line.h"
-#include "sim/receiver.h"
 
 namespace fuzz {
 
@@ -29,25 +29,17 @@ public:
     // What the far end answers to each write: the chunks, in order.
     using Answerer = std::function<std::vector<std::string>(const std::string &written)>;
 
-    static std::shared_ptr<ScriptedLine> At(sim::Receiver &receiver, const std::string &boardPath)
+    // The line at `boardPath`, kept by the receiver, which is never
+    // destroyed: the task stays blocked in its read until the process is
+    // gone.  `heldUp`: what else holds the task up (a full ring waiting for
+    // its reader).
+    static ScriptedLine &Start(
+        const std::string &boardPath, Answerer answerer, std::function<bool()> heldUp = [] { return false; })
     {
-        auto line = std::make_shared<ScriptedLine>();
-        receiver.AddDevice(boardPath, line);
-        line->m_pty = std::make_unique<sim::PtyLine>(receiver, boardPath);
-        return line;
-    }
-
-    void SetAnswerer(Answerer answerer)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_answerer = std::move(answerer);
-    }
-
-    // What else holds the task up (a full ring waiting for its reader).
-    void SetHeldUp(std::function<bool()> heldUp)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_heldUp = std::move(heldUp);
+        std::shared_ptr<ScriptedLine> line(new ScriptedLine(std::move(answerer), std::move(heldUp)));
+        TheReceiver().AddDevice(boardPath, line);
+        line->m_pty = std::make_unique<sim::PtyLine>(TheReceiver(), boardPath);
+        return *line;
     }
 
     // Returns once the task has taken all of `chunk` and reads again, or is
@@ -58,7 +50,7 @@ public:
         if (!chunk.empty())
             m_chunks.push_back(chunk);
         m_changed.notify_all();
-        while (!(m_chunks.empty() && m_readerWaiting) && !(m_heldUp && m_heldUp()))
+        while (!(m_chunks.empty() && m_readerWaiting) && !m_heldUp())
             m_changed.wait_for(lock, std::chrono::milliseconds(1));
     }
 
@@ -80,24 +72,23 @@ public:
 
     ssize_t Write(const void *data, size_t size) override
     {
-        Answerer answerer;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            answerer = m_answerer;
-        }
-        for (const std::string &chunk : answerer(std::string(static_cast<const char *>(data), size)))
+        for (const std::string &chunk : m_answerer(std::string(static_cast<const char *>(data), size)))
             Deliver(chunk);
         return static_cast<ssize_t>(size);
     }
 
 private:
+    ScriptedLine(Answerer answerer, std::function<bool()> heldUp)
+        : m_answerer(std::move(answerer)), m_heldUp(std::move(heldUp))
+    {}
+
     std::unique_ptr<sim::PtyLine> m_pty;
+    const Answerer m_answerer;
+    const std::function<bool()> m_heldUp;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::string> m_chunks;
     bool m_readerWaiting = false;
-    Answerer m_answerer;
-    std::function<bool()> m_heldUp;
 };
 
 }  // namespace fuzz

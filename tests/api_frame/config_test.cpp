@@ -1,36 +1,28 @@
 // Interface table: configuration file parse and creation, device nodes, revert.
+#include <iterator>
+#include <sstream>
+
 #include "frame_fixture.h"
 
 namespace {
 
 using Config = FrameTest;
 
-const char *const kRows[API_DEVNAME_COUNT][2] = {
-    {"debug_iface", "/dev/ttyS0"},
-    {"gsm_iface", "/dev/ttyS1"},
-    {"gnss_iface", "/dev/ttyS2"},
-    {"bt_iface", "/dev/ttyS3"},
-    {"uhf_transmitter_iface", "/dev/ttyS4"},
-    {"uhf_receiver_iface", "/dev/ttyS5"},
-    {"ttyUSB0", "/dev/ttyUSB0"},
-    {"ttyUSB1", "/dev/ttyUSB1"},
-    {"ttyUSB2", "/dev/ttyUSB2"},
-    {"ttyUSB3", "/dev/ttyUSB3"},
-    {"ttyUSB4", "/dev/ttyUSB4"},
-    {"pushbuttons", "/dev/pushbuttons"},
-    {"gpio", "/dev/gpio"},
-    {"display", "/dev/display"},
-    {"rtc", "/dev/rtc"},
-    {"pmu", "/dev/pmu"},
-    {"pps", "/dev/pps"},
-    {"extender", "/dev/extender"},
-};
+// The rows' names, in the table's order.
+const std::vector<std::string> kNames = [] {
+    std::istringstream words("debug_iface gsm_iface gnss_iface bt_iface uhf_transmitter_iface uhf_receiver_iface "
+                             "ttyUSB0 ttyUSB1 ttyUSB2 ttyUSB3 ttyUSB4 pushbuttons gpio display rtc pmu pps extender");
+    return std::vector<std::string>(std::istream_iterator<std::string>(words), {});
+}();
+
+// The six UARTs are ttyS0 to ttyS5; every other node is named after its row.
+std::string DefaultPath(int row) { return row < 6 ? "/dev/ttyS" + std::to_string(row) : "/dev/" + kNames[row]; }
 
 std::string TableFile(const char *path = nullptr)
 {
     std::string text;
-    for (auto &row : kRows)
-        text += std::string(row[0]) + " = \"" + (path ? path : row[1]) + "\"\n";
+    for (int row = 0; row < API_DEVNAME_COUNT; ++row)
+        text += kNames[row] + " = \"" + (path ? path : DefaultPath(row)) + "\"\n";
     return text;
 }
 
@@ -45,8 +37,8 @@ TEST_F(Config, MissingFileIsWrittenFromTheTableAndMissingNodesMade)
     receiver.RemoveDevice("/dev/gpio");
     std::vector<std::string> made, expected;
     for (int row = 0; row < API_DEVNAME_COUNT; ++row) {
-        if (!receiver.FileExists(kRows[row][1]))  // as character devices, 0777
-            expected.push_back(std::string(kRows[row][1]) + " 8703 " + std::to_string(DefaultDevice(row)));
+        if (!receiver.FileExists(DefaultPath(row)))  // as character devices, 0777
+            expected.push_back(DefaultPath(row) + " 8703 " + std::to_string(DefaultDevice(row)));
     }
     EXPECT_EQ(Started(API_INIT_CONFIG).find("skipped"), std::string::npos);
     EXPECT_EQ(receiver.ReadFile("/etc/ts9_api.cfg"), TableFile());

@@ -28,5 +28,6 @@ protected:
 };
 
 using simtest::Stdout;
+using Codes = std::vector<int>;
 
 #endif

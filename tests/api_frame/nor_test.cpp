@@ -4,31 +4,33 @@
 
 namespace {
 
+using Pair = std::pair<int, int>;
+
 class Nor : public FrameTest {
 protected:
     Nor() { EXPECT_EQ(API_NOR_Init(), 0); }
     ~Nor() override { API_NOR_Cleanup(); }
+    // A transfer's result and the count it left, which is then forgotten.
+    Pair Did(int result) { return {result, std::exchange(count, -1)}; }
     int count = -1;
     char buffer[8] = {};
 };
 
 TEST_F(Nor, UnitAccessesAreAddressCheckedAndStoreExactlyTheirBytes)
 {
-    EXPECT_EQ(API_Flash_WriteData(0x38FFF, buffer, 1, &count), API_ERR_INVALID_NOR_FLASH_ADDRESS);
-    EXPECT_EQ(API_Flash_WriteData(0x7FFFFF, buffer, 1, &count), API_ERR_INVALID_NOR_FLASH_ADDRESS);
-    EXPECT_EQ(API_Flash_ReadData(0x38FFF, buffer, 1, &count), API_ERR_INVALID_NOR_FLASH_ADDRESS);
-    EXPECT_EQ(count, -1);
+    EXPECT_EQ(Did(API_Flash_WriteData(0x38FFF, buffer, 1, &count)), Pair(API_ERR_INVALID_NOR_FLASH_ADDRESS, -1));
+    EXPECT_EQ(Did(API_Flash_WriteData(0x7FFFFF, buffer, 1, &count)), Pair(API_ERR_INVALID_NOR_FLASH_ADDRESS, -1));
+    EXPECT_EQ(Did(API_Flash_ReadData(0x38FFF, buffer, 1, &count)), Pair(API_ERR_INVALID_NOR_FLASH_ADDRESS, -1));
     EXPECT_TRUE(board.nor->Writes().empty());
 
     board.nor->Poke(0x7FFFFE, "\x42", 1);
-    EXPECT_EQ(API_Flash_ReadData(0x7FFFFE, buffer, 1, &count), 0);
-    EXPECT_EQ(buffer[0] * 10 + count, 0x42 * 10 + 1);
+    EXPECT_EQ(Did(API_Flash_ReadData(0x7FFFFE, buffer, 1, &count)), Pair(0, 1));
+    EXPECT_EQ(buffer[0], 0x42);
     board.nor->Poke(0, "boot", 4);
     EXPECT_EQ(API_Flash_APIReadData(0, buffer, 4, &count), 0);  // no address test
     EXPECT_EQ(std::string(buffer, 4), "boot");
 
-    EXPECT_EQ(API_Flash_WriteData(0x39000, "login", 6, &count), 0);
-    EXPECT_EQ(count, 6);
+    EXPECT_EQ(Did(API_Flash_WriteData(0x39000, "login", 6, &count)), Pair(0, 6));
     EXPECT_EQ(board.nor->PeekText(0x39000, 7), std::string("login\0\xFF", 7));
     ASSERT_EQ(board.nor->Writes().size(), 1u);
 }
@@ -46,31 +48,25 @@ TEST_F(Nor, TransferFaultsGiveTheirCodes)
     board.nor->ClearFaults();
 
     board.nor->LimitWrite(3);
-    EXPECT_EQ(API_Flash_WriteData(0x39000, "12345", 5, &count), API_ERR_NOR_FLASH_WRITE);
-    EXPECT_EQ(count, -1) << "no count on a failed unit write";
-    EXPECT_EQ(API_Flash_APIWriteData(0x39000, "12345", 5, &count), API_ERR_NOR_FLASH_WRITE);
-    EXPECT_EQ(count, 3);
+    EXPECT_EQ(Did(API_Flash_WriteData(0x39000, "12345", 5, &count)), Pair(API_ERR_NOR_FLASH_WRITE, -1))
+        << "no count on a failed unit write";
+    EXPECT_EQ(Did(API_Flash_APIWriteData(0x39000, "12345", 5, &count)), Pair(API_ERR_NOR_FLASH_WRITE, 3));
     board.nor->ClearFaults();
 
     board.nor->FailRead(EIO);
-    EXPECT_EQ(API_Flash_ReadData(0x39000, buffer, 4, &count), API_ERR_NOR_FLASH_READ);
-    EXPECT_EQ(count, 0);
-    count = -1;
-    EXPECT_EQ(API_Flash_APIReadData(0x39000, buffer, 4, &count), API_ERR_NOR_FLASH_READ);
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(Did(API_Flash_ReadData(0x39000, buffer, 4, &count)), Pair(API_ERR_NOR_FLASH_READ, 0));
+    EXPECT_EQ(Did(API_Flash_APIReadData(0x39000, buffer, 4, &count)), Pair(API_ERR_NOR_FLASH_READ, 0));
     board.nor->ClearFaults();
     // A read that runs off the partition's end is short.
-    EXPECT_EQ(API_Flash_APIReadData(0x7FFFFC, buffer, 8, &count), API_ERR_NOR_FLASH_READ);
-    EXPECT_EQ(count, 4);
-    EXPECT_EQ(API_Flash_ReadData(0x7FFFFC, buffer, 8, &count), API_ERR_NOR_FLASH_READ);
-    EXPECT_EQ(count, 4);
-    EXPECT_EQ(API_Flash_WriteData(0x39000, "1", -1, &count), API_ERR_INVALID_PARAMETERS);
-    EXPECT_EQ(API_Flash_WriteData(0x39000, nullptr, 1, &count), API_ERR_INVALID_PARAMETERS);
-    EXPECT_EQ(API_Flash_WriteData(0x39000, "", 0, &count), 0);
-    EXPECT_EQ(API_Flash_ReadData(0x39000, buffer, 0, &count), 0);
-    EXPECT_EQ(API_Flash_ReadData(0x39000, nullptr, 1, &count), API_ERR_INVALID_PARAMETERS);
-    EXPECT_EQ(API_Flash_APIReadData(0x39000, nullptr, 1, &count), API_ERR_INVALID_PARAMETERS);
-    EXPECT_EQ(API_Flash_APIWriteData(0x39000, "1", -1, &count), API_ERR_INVALID_PARAMETERS);
+    EXPECT_EQ(Did(API_Flash_APIReadData(0x7FFFFC, buffer, 8, &count)), Pair(API_ERR_NOR_FLASH_READ, 4));
+    EXPECT_EQ(Did(API_Flash_ReadData(0x7FFFFC, buffer, 8, &count)), Pair(API_ERR_NOR_FLASH_READ, 4));
+    const int refused[] = {
+        API_Flash_WriteData(0x39000, "1", -1, &count), API_Flash_WriteData(0x39000, nullptr, 1, &count),
+        API_Flash_ReadData(0x39000, nullptr, 1, &count), API_Flash_APIReadData(0x39000, nullptr, 1, &count),
+        API_Flash_APIWriteData(0x39000, "1", -1, &count)};
+    for (int code : refused)
+        EXPECT_EQ(code, API_ERR_INVALID_PARAMETERS);
+    EXPECT_EQ(API_Flash_WriteData(0x39000, "", 0, &count) + API_Flash_ReadData(0x39000, buffer, 0, &count), 0);
 
     // Closed, every access fails; so does an open of a missing partition.
     EXPECT_EQ(API_NOR_Cleanup() + API_NOR_Cleanup(), 0);
@@ -121,9 +117,7 @@ TEST_F(Nor, DefaultsGoToTheirMapAddressesAndRevertRestoresThem)
     EXPECT_EQ(board.nor->PeekText(0x390FD, 9), std::string(9, '\xFF'));
     EXPECT_EQ(board.nor->PeekText(0x39000, 20), std::string("050012UNDEFINED_APN\0", 20));
     EXPECT_EQ(board.nor->PeekText(0x39146, 19), std::string("UNDEFINED_PASSWORD\0", 19));
-    EXPECT_EQ(board.nor->PeekText(0x39186, 24), std::string("05820\0\0\0\0\0\0\0\0\0\0\0\0"
-                                                            "0\0\0\0\0\0\0",
-                                                            24));
+    EXPECT_EQ(board.nor->PeekText(0x39186, 24), "05820" + std::string(12, '\0') + "0" + std::string(6, '\0'));
 
     const std::vector<uint8_t> defaults = board.nor->Peek(0x39000, API_NOR_PARAM_SIZE);
     board.nor->Poke(0x39001, "7");

@@ -15,16 +15,12 @@ using Sleep = FrameTest;
 
 TEST_F(Sleep, AsksForSecondsAndNanosecondsAndTaskCreationChecksItsArguments)
 {
-    EXPECT_EQ(API_Sleep(2500), 0);
-    EXPECT_EQ(API_Sleep(0), 0);
-    ASSERT_EQ(receiver.Sleeps().size(), 2u);
-    EXPECT_EQ(receiver.Sleeps()[0].tv_sec, 2);
-    EXPECT_EQ(receiver.Sleeps()[0].tv_nsec, 500000000);
+    EXPECT_EQ((Codes{API_Sleep(2500), API_Sleep(0), int(receiver.Sleeps().size()), int(receiver.Sleeps()[0].tv_sec),
+                     int(receiver.Sleeps()[0].tv_nsec)}),
+              (Codes{0, 0, 2, 2, 500000000}));
     EXPECT_NE(API_Sleep(-5), 0);
-
-    EXPECT_EQ(API_SYS_CreateTask(2, 50), API_ERR_INVALID_TASK_IDENTIFIER);
-    EXPECT_EQ(API_SYS_CreateTask(0, 50), API_ERR_INVALID_TASK_IDENTIFIER);
-    EXPECT_EQ(API_SYS_CreateTask(1, 1000), API_ERR_TASK_SET_SCHEDULER);
+    EXPECT_EQ((Codes{API_SYS_CreateTask(2, 50), API_SYS_CreateTask(0, 50), API_SYS_CreateTask(1, 1000)}),
+              (Codes{API_ERR_INVALID_TASK_IDENTIFIER, API_ERR_INVALID_TASK_IDENTIFIER, API_ERR_TASK_SET_SCHEDULER}));
 }
 
 // What the unit callbacks saw, in order: the PPS its events, USB 2 + the
@@ -65,8 +61,7 @@ TEST_F(Signals, PendingEventsAreServedInTableOrderAndOnlyFromTheDriver)
     errno = EDOM;
     board.gpio->RaiseEvents(API_EVENT_GNSS_PPS);
     EXPECT_EQ(errno, EDOM) << "the handler must leave errno as it found it";
-    EXPECT_EQ(g_seen.Values().size(), 3u);
-    EXPECT_EQ(device_state, 0);
+    EXPECT_EQ((Codes{int(g_seen.Values().size()), device_state}), (Codes{3, 0}));
 
     ASSERT_EQ(API_ETH_Init(OnEthernet), 0);
     receiver.CreateFile("/var/netlink");

@@ -1,4 +1,5 @@
-// Start-up and shut-down: order, result rule, early return, lock file.
+// Start-up and shut-down: order, result rule, early return, lock file, and
+// the watchdog the start-up arms.
 #include <errno.h>
 #include <fcntl.h>
 #include <pty.h>
@@ -8,31 +9,29 @@
 
 #include <gmock/gmock.h>
 
+#include "board.h"
 #include "frame_fixture.h"
+#include "internal/API_Watchdog.h"
 
 namespace {
 
 using StartUp = FrameTest;
 
 using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
 
 TEST_F(StartUp, EmptyMaskStartsOnlyTheAlwaysStepsAndARepeatLeaksNothing)
 {
     // The build stamp is the compiler's "Mmm dd yyyy hh:mm:ss".
-    const std::string head = "Orva device API version " API_VERSION ", built ";
-    const std::string tail = "\nmake_device_descriptors skipped\n";
-    const std::string banner = Started(0);
-    ASSERT_EQ(banner.size(), head.size() + 20 + tail.size()) << banner;
-    EXPECT_EQ(banner.substr(0, head.size()), head);
-    EXPECT_EQ(banner.substr(head.size() + 20), tail);
-    EXPECT_EQ(banner.substr(head.size() + 12, 8).find_first_not_of("0123456789:"), std::string::npos);
-    EXPECT_EQ(result, 0);
-    EXPECT_TRUE(receiver.Mknods().empty());
+    EXPECT_THAT(Started(0), MatchesRegex("Orva device API version " API_VERSION
+                                         ", built [A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\n"
+                                         "make_device_descriptors skipped\n"));
+    EXPECT_EQ((Codes{result, int(receiver.Mknods().size()), b_IsInitialized, API_IsInitialized(0),
+                     API_IsInitialized(API_INIT_NOR), FullttyUSB}),
+              (Codes{0, 0, 1, 1, 0, 0}));
     ASSERT_EQ(receiver.OpenDescriptors().size(), 1u);
     EXPECT_EQ(receiver.OpenDescriptors()[0].second, "/dev/pps");
     EXPECT_EQ(receiver.ReadFile("/var/ts9.pid"), std::to_string(getpid()) + "\n");
-    EXPECT_EQ(b_IsInitialized + API_IsInitialized(0), 2);
-    EXPECT_EQ(API_IsInitialized(API_INIT_NOR) + FullttyUSB, 0);
     // Five USB serial ports are noted at start-up, and never forgotten.
     receiver.CreateFile("/sys/class/tty/ttyUSB4");
     Started(API_INIT_NOR | API_INIT_SIGNALS);
@@ -41,10 +40,8 @@ TEST_F(StartUp, EmptyMaskStartsOnlyTheAlwaysStepsAndARepeatLeaksNothing)
     // The Ethernet unit takes its first look at the link.
     receiver.CreateFile("/var/netlink");
     Started(API_INIT_NOR | API_INIT_SIGNALS | API_INIT_ETHERNET);
-    EXPECT_EQ(FullttyUSB, 1);
     int link = -1;
-    EXPECT_EQ(API_ETH_GetCnxState(&link), 0);
-    EXPECT_EQ(link, 1);
+    EXPECT_EQ((Codes{FullttyUSB, API_ETH_GetCnxState(&link), link}), (Codes{1, 0, 1}));
     // A repeated start-up replaces its descriptors.
     EXPECT_EQ(board.pps->Opens() + receiver.OpenCount("/dev/mtd3") + receiver.OpenCount("/dev/gpio"), 3 + 2 + 2);
     EXPECT_EQ(receiver.OpenDescriptors().size(), 3u);
@@ -65,33 +62,29 @@ TEST_F(StartUp, TheLastFailingStepGivesTheResult)
     // flag after the PPS step is written to it.
     receiver.RemoveDevice("/dev/pps");
     EXPECT_THAT(Started(API_INIT_NOR), HasSubstr("open PPS_DEVICE error (41)\n"));
-    EXPECT_EQ(result, API_ERR_OPEN_PPS);
-    EXPECT_EQ(board.nor->Peek(API_SYS_AUTOSTART_ADDRESS, 1), std::vector<uint8_t>{1});
-    EXPECT_TRUE(receiver.FileExists("/var/ts9.pid"));
+    EXPECT_EQ((Codes{result, board.nor->Peek(API_SYS_AUTOSTART_ADDRESS, 1)[0], receiver.FileExists("/var/ts9.pid")}),
+              (Codes{API_ERR_OPEN_PPS, 1, true}));
     Stdout([] { API_Finalize(); });
-    EXPECT_FALSE(receiver.FileExists("/var/ts9.pid"));
-    EXPECT_EQ(API_IsInitialized(API_INIT_NOR) + b_IsInitialized, 0);
-    EXPECT_TRUE(receiver.OpenDescriptors().empty());
+    EXPECT_EQ((Codes{receiver.FileExists("/var/ts9.pid"), API_IsInitialized(API_INIT_NOR), b_IsInitialized,
+                     int(receiver.OpenDescriptors().size())}),
+              Codes(4, 0));
 
     // The lock file comes last.
     receiver.FailOpen("/var/ts9.pid", EROFS);
     EXPECT_THAT(Started(API_INIT_NOR | API_INIT_NO_AUTOSTART),
                 HasSubstr("Unable to create lock file '/var/ts9.pid'\n"));
-    EXPECT_EQ(result, API_ERR_CREATE_FILE);
-    EXPECT_EQ(b_IsInitialized, 1);
-    EXPECT_EQ(board.nor->Peek(API_SYS_AUTOSTART_ADDRESS, 1), std::vector<uint8_t>{0});
+    EXPECT_EQ((Codes{result, b_IsInitialized, board.nor->Peek(API_SYS_AUTOSTART_ADDRESS, 1)[0]}),
+              (Codes{API_ERR_CREATE_FILE, 1, 0}));
 }
 
 TEST_F(StartUp, ConfigurationFileThatCannotBeCreatedEndsStartUpWithAnError)
 {
     receiver.FailOpen("/etc/ts9_api.cfg", EROFS);
     Started(API_INIT_CONFIG | API_INIT_NOR | API_INIT_SIGNALS);
-    EXPECT_EQ(result, API_ERR_CREATE_FILE);
-    EXPECT_EQ(b_IsInitialized, 0);
-    EXPECT_EQ(API_IsInitialized(API_INIT_CONFIG | API_INIT_NOR), 1);
-    EXPECT_TRUE(receiver.OpenDescriptors().empty());
-    EXPECT_TRUE(receiver.Mknods().empty());
-    EXPECT_FALSE(receiver.FileExists("/var/ts9.pid"));
+    EXPECT_EQ(
+        (Codes{result, b_IsInitialized, API_IsInitialized(API_INIT_CONFIG | API_INIT_NOR),
+               int(receiver.OpenDescriptors().size() + receiver.Mknods().size()), receiver.FileExists("/var/ts9.pid")}),
+        (Codes{API_ERR_CREATE_FILE, 0, 1, 0, false}));
 }
 
 // A descriptor variable holds 0 while its device is closed; descriptor 0 is
@@ -123,24 +116,13 @@ TEST_F(StartUp, UnitsThatAreNotOpenNeverTouchDescriptorZero)
     });
     char buffer[8];
     int count = 0, config[API_UART_CONFIG_WORDS] = {B9600, 0};
-    const std::pair<int, int> results[] = {
-        {API_UartRead(2, buffer, sizeof buffer), 0},
-        {API_UartWrite(2, "x", 1), 0},
-        {API_UartSetBaudRate(2, B9600), API_ERR_SETTING_UART_BAUDRATE},
-        {API_UartGetConfig(2, config), API_ERR_GETTING_UART_CONFIG},
-        {API_UartClose(2), 0},
-        {writeLogFile(3, "x", 1), API_ERR_INVALID_TTY_NUMBER},
-        {API_Flash_WriteData(0x39000, "x", 1, &count), API_ERR_NOR_FLASH_SEEK},
-        {API_Flash_APIReadData(0, buffer, 1, &count), API_ERR_NOR_FLASH_SEEK},
-        {API_NOR_Cleanup(), 0},
-        {API_Watchdog_Restart(), 0},
-        {API_Watchdog_Init(0, 0), 0},
-        {API_Watchdog_Stop(), 0},
-        {API_Usbserial_Write(6, "x", 1), 0},
-        {API_Usbserial_Cleanup(), 0},
-    };
-    for (const auto &result : results)
-        EXPECT_EQ(result.first, result.second) << &result - results;
+    EXPECT_EQ((Codes{API_UartRead(2, buffer, sizeof buffer), API_UartWrite(2, "x", 1), API_UartSetBaudRate(2, B9600),
+                     API_UartGetConfig(2, config), API_UartClose(2), writeLogFile(3, "x", 1),
+                     API_Flash_WriteData(0x39000, "x", 1, &count), API_Flash_APIReadData(0, buffer, 1, &count),
+                     API_NOR_Cleanup(), API_Watchdog_Restart(), API_Watchdog_Init(0, 0), API_Watchdog_Stop(),
+                     API_Usbserial_Write(6, "x", 1), API_Usbserial_Cleanup()}),
+              (Codes{0, 0, API_ERR_SETTING_UART_BAUDRATE, API_ERR_GETTING_UART_CONFIG, 0, API_ERR_INVALID_TTY_NUMBER,
+                     API_ERR_NOR_FLASH_SEEK, API_ERR_NOR_FLASH_SEEK, 0, 0, 0, 0, 0, 0}));
     EXPECT_NE(fcntl(0, F_GETFD), -1) << "closed";
     termios after;
     tcgetattr(0, &after);
@@ -154,18 +136,48 @@ TEST_F(StartUp, UnitsThatAreNotOpenNeverTouchDescriptorZero)
     // "not open": it cannot be kept, and is not leaked either.
     receiver.ClearOpenFault("/dev/gpio");
     close(0);
-    EXPECT_EQ(API_UartOpen(11, O_RDWR), API_ERR_OPENING_UART);
-    EXPECT_EQ(API_Debug_SetSerialLog(2, 1), API_ERR_OPEN_FILE);
-    EXPECT_EQ(API_NOR_Init(), API_ERR_NOR_FLASH_INITIALIZATION);
-    EXPECT_EQ(API_Signal_Initialize(), API_ERR_OPEN_FILE);
-    API_Signal_Cleanup();
-    EXPECT_EQ(API_Watchdog_Init(20, 1), API_ERR_OPENING_WATCHDOG);
-    EXPECT_FALSE(board.watchdog->IsRunning());
+    EXPECT_EQ((Codes{API_UartOpen(11, O_RDWR), API_Debug_SetSerialLog(2, 1), API_NOR_Init(), API_Signal_Initialize(),
+                     API_Signal_Cleanup(), API_Watchdog_Init(20, 1), board.watchdog->IsRunning()}),
+              (Codes{API_ERR_OPENING_UART, API_ERR_OPEN_FILE, API_ERR_NOR_FLASH_INITIALIZATION, API_ERR_OPEN_FILE, 0,
+                     API_ERR_OPENING_WATCHDOG, false}));
     EXPECT_EQ(API_Initialize(0), API_ERR_OPEN_PPS);  // not captured: the capture's file would take 0
     EXPECT_EQ(fcntl(0, F_GETFD), -1);
     dup2(input, 0);
     close(input);
     close(peer);
+}
+
+// The watchdog as the start-up arms it: feeding keeps it armed, only the
+// deliberate stop disarms it.
+class WatchdogTest : public FrameTest {
+protected:
+    // The receiver's 20 seconds last 200 ms: feeds come well within them.
+    WatchdogTest() : FrameTest(0.01) {}
+    ~WatchdogTest() override
+    {
+        API_Watchdog_Stop();
+        unitreset::Watchdog();
+    }
+};
+
+TEST_F(WatchdogTest, OnlyTheDeliberateStopDisarms)
+{
+    sim::Watchdog &dog = *board.watchdog;
+    Started(API_INIT_WATCHDOG);
+    // A second start-up keeps the one descriptor: the driver takes one opener.
+    EXPECT_EQ(Started(API_INIT_WATCHDOG).find("error"), std::string::npos);
+    // A feed after the magic character would undo it.
+    EXPECT_EQ((Codes{dog.TimeoutSeconds(), dog.Opens(), API_Watchdog_Restart(), API_Watchdog_Init(0, 0),
+                     API_Watchdog_Restart(), dog.Feeds(), API_Watchdog_Stop(), dog.MagicCloses(), dog.IsRunning()}),
+              (Codes{20, 1, 0, 0, 0, 2, 0, 1, false}));
+
+    // Armed and fed again, then the application dies and the kernel closes
+    // the device: the board must reboot.
+    ASSERT_EQ((Codes{API_Watchdog_Init(0, 1), API_Watchdog_Restart()}), Codes(2, 0));
+    Board_Close(i_wd_fd);
+    EXPECT_EQ(dog.UnexpectedCloses(), 1);
+    EXPECT_TRUE(simtest::Eventually([&] { return dog.WouldHaveRebooted(); }));
+    i_wd_fd = 0;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,19 @@
 using namespace bt;
 using simtest::Eventually;
 using Lines = std::vector<std::string>;
+using Codes = std::vector<int>;
+
+// Links the unit announced through its callback.
+inline std::atomic<int> g_links{0};
+inline void CountLink() { ++g_links; }
+
+// One read's result, its bytes dropped.
+inline int ReadOnce()
+{
+    char buffer[8];
+    int count = -1;
+    return API_Bluetooth_ReadData(buffer, sizeof buffer, &count);
+}
 
 // 5 % of real time: the escape's one-second guards become 50 ms, wide enough
 // for a loaded machine, and a start-up takes about 150 ms.
@@ -31,6 +45,7 @@ protected:
     {
         OpenPmu();
         ASSERT_EQ(API_NOR_Init(), API_ERR_NONE);
+        g_links = 0;
     }
 
     void TearDown() override
@@ -76,8 +91,26 @@ protected:
         return got;
     }
 
+    // What a getter hands out, as "text/length", or its error code.
+    static std::string Got(int (*get)(char *, int *))
+    {
+        char text[API_BLUETOOTH_COMMAND_MAX] = "stale";
+        int length = -1;
+        int result = get(text, &length);
+        return result ? "error " + std::to_string(result) : std::string(text) + "/" + std::to_string(length);
+    }
+
     sim::BluetoothModule &module = *board.bluetooth;
     size_t heardAtStart = 0;
+};
+
+class BluetoothStarted : public BluetoothTest {
+protected:
+    void SetUp() override
+    {
+        BluetoothTest::SetUp();
+        Start();
+    }
 };
 
 #endif

@@ -1,14 +1,12 @@
 // Links and the remote's data: the link event, the ring in both directions
 // and across its end, a full ring, and the link's end.
-#include <atomic>
 #include <future>
 
 #include "bluetooth_fixture.h"
 
 namespace {
 
-std::atomic<int> g_links{0};
-void CountLink() { ++g_links; }
+using BluetoothData = BluetoothStarted;
 
 // Bytes that differ from one position to the next, so that misplaced or
 // repeated pieces show.
@@ -24,32 +22,18 @@ int Unread() { return (i_WPtr.load() - i_RPtr.load() + BT_RING_SIZE) % BT_RING_S
 
 std::future<int> BlockedRead()
 {
-    auto reader = std::async(std::launch::async, [] {
-        char buffer[8];
-        int count = -1;
-        return API_Bluetooth_ReadData(buffer, sizeof buffer, &count);
-    });
+    auto reader = std::async(std::launch::async, ReadOnce);
     EXPECT_TRUE(Eventually([] { return b_BT_WaitForData.load() == 1; }));
     return reader;
 }
 
-class BluetoothData : public BluetoothTest {
-protected:
-    void SetUp() override
-    {
-        BluetoothTest::SetUp();
-        g_links = 0;
-        Start();
-    }
-};
 
 TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEnd)
 {
-    ASSERT_EQ(API_Bluetooth_ConnectedCallback(CountLink), API_ERR_NONE);
-    EXPECT_EQ(API_Bluetooth_ConnectedCallback(nullptr), API_ERR_BLUETOOTH_CALL_BACK_SET_NULL);
     int written = 77;
-    EXPECT_EQ(API_Bluetooth_WriteData("abc", 3, &written), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
-    EXPECT_EQ(written, 77);
+    EXPECT_EQ((Codes{API_Bluetooth_ConnectedCallback(CountLink), API_Bluetooth_ConnectedCallback(nullptr),
+                     API_Bluetooth_WriteData("abc", 3, &written), written}),
+              (Codes{0, API_ERR_BLUETOOTH_CALL_BACK_SET_NULL, API_ERR_BLUETOOTH_REMOTE_DISCONNECTED, 77}));
     Connect("hello");
     EXPECT_TRUE(Eventually([] { return g_links == 1; }));  // the first callback was kept
     char buffer[10];
@@ -74,6 +58,7 @@ TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEnd)
 
 TEST_F(BluetoothData, AFullRingHoldsTheRemoteBackAndAResetFreesTheTask)
 {
+    EXPECT_EQ(Got(API_Bluetooth_GetVersion), "/0");  // not asked for yet
     Connect();
     std::string sent = Pattern(20000, 3);
     std::string printed = simtest::Stdout([&] {
@@ -84,16 +69,19 @@ TEST_F(BluetoothData, AFullRingHoldsTheRemoteBackAndAResetFreesTheTask)
         // line, where the module's "READY." comes.
         ASSERT_TRUE(module.SendData(sent));
         ASSERT_TRUE(Eventually([] { return Unread() == BT_RING_SIZE - 1; }));
+        memset(Buffer_Cmd, 0, sizeof Buffer_Cmd);  // forget the start-up's "READY."
         ASSERT_EQ(API_Bluetooth_Reset(), API_ERR_NONE);
         ASSERT_TRUE(module.WaitForRestarts(3, 3000));
         EXPECT_EQ(s_BluetoothGetAnswer("READY.", 10), API_ERR_NONE);  // the task has dropped the rest
     });
     EXPECT_EQ(printed, "###### Overflow on BT ########\n") << "dropped only once the link was over";
-    int count = -1;
-    char buffer[8];
-    EXPECT_EQ(API_Bluetooth_ReadData(buffer, sizeof buffer, &count), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
-    int length = 0;
-    EXPECT_EQ(API_Bluetooth_GetVersion(nullptr, &length), API_ERR_NONE);
+    // The task serves the line again: the version is asked for, then kept.
+    module.SetAnswerPieces(4);
+    int length = -1;
+    EXPECT_EQ((Codes{ReadOnce(), API_Bluetooth_GetVersion(nullptr, &length), length}),
+              (Codes{API_ERR_BLUETOOTH_REMOTE_DISCONNECTED, API_ERR_NONE, 5}));
+    EXPECT_EQ(CommandsSinceStart(), Lines{"INFO"});
+    EXPECT_EQ(Got(API_Bluetooth_GetVersion), "3.2.1/5");
 }
 
 TEST_F(BluetoothData, TheLinksEndIsReportedAfterTheLastBytesAndToABlockedReader)

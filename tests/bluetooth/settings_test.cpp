@@ -18,19 +18,12 @@ protected:
 TEST_F(BluetoothSettings, PinAndAuthenticationReachTheModuleAndTheStore)
 {
     Start();
-    ASSERT_EQ(API_Bluetooth_SetPIN("1234"), API_ERR_NONE);
-    ASSERT_EQ(API_Bluetooth_EnablePINRequest(0), API_ERR_NONE);
-    ASSERT_TRUE(Heard(2));
+    ASSERT_EQ((Codes{API_Bluetooth_SetPIN("1234"), API_Bluetooth_EnablePINRequest(0), Heard(2)}), (Codes{0, 0, true}));
     EXPECT_FALSE(module.Authentication());
     EXPECT_EQ(module.Pin(), "1234");
-    Bytes record = {'1', '2', '3', '4'};
-    record.resize(16, 0);
+    const Bytes record = {'1', '2', '3', '4', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(Nor(API_BLUETOOTH_NOR_PIN, 16), record);
-    char pin[16];
-    int length = 0;
-    ASSERT_EQ(API_Bluetooth_GetPIN(pin, &length), API_ERR_NONE);
-    EXPECT_STREQ(pin, "1234");
-    EXPECT_EQ(length, 4);
+    EXPECT_EQ(Got(API_Bluetooth_GetPIN), "1234/4");
     for (int enable : {1, 0}) {
         ASSERT_EQ(API_Bluetooth_EnableEncryption(enable), API_ERR_NONE);
         EXPECT_EQ(Nor(API_BLUETOOTH_NOR_ENCRYPTION, 1), Bytes{static_cast<uint8_t>('0' + enable)});
@@ -42,23 +35,21 @@ TEST_F(BluetoothSettings, PinAndAuthenticationReachTheModuleAndTheStore)
               (Lines{"SET BT AUTH * 1234", "SET BT AUTH * ", "SET BT AUTH * 1234", "SET BT AUTH * "}));
     // A failed store write is reported after the module took the PIN.
     board.nor->FailWrite(EIO);
-    EXPECT_EQ(API_Bluetooth_SetPIN("4321"), API_ERR_NOR_FLASH_WRITE);
-    EXPECT_EQ(API_Bluetooth_EnableEncryption(1), API_ERR_NOR_FLASH_WRITE);
-    ASSERT_TRUE(Heard(6));
+    ASSERT_EQ((Codes{API_Bluetooth_SetPIN("4321"), API_Bluetooth_EnableEncryption(1), Heard(6)}),
+              (Codes{API_ERR_NOR_FLASH_WRITE, API_ERR_NOR_FLASH_WRITE, true}));
     EXPECT_EQ(module.Pin(), "4321");
     board.nor->ClearFaults();
     // Too long, or able to end the command line and start another: refused
     // before anything is sent.
-    EXPECT_EQ(API_Bluetooth_SetPIN("0123456789abcdef"), API_ERR_INVALID_PARAMETERS);
-    for (const char *forged : {"Rover\nRESET", "Rover\r", "\tRover"}) {
-        EXPECT_EQ(API_Bluetooth_SetDeviceName(forged), API_ERR_INVALID_PARAMETERS);
-        EXPECT_EQ(API_Bluetooth_SetPIN(forged), API_ERR_INVALID_PARAMETERS);
-    }
-    EXPECT_EQ(API_Bluetooth_SetDeviceName(std::string(API_BLUETOOTH_NAME_MAX + 1, 'n').c_str()),
-              API_ERR_INVALID_PARAMETERS);
-    EXPECT_EQ(API_Bluetooth_SetPIN(nullptr), API_ERR_NONE);
-    EXPECT_EQ(API_Bluetooth_SetDeviceName(nullptr), API_ERR_NONE);
-    EXPECT_EQ(CommandsSinceStart().size(), 6u);
+    for (const char *forged : {"Rover\nRESET", "Rover\r", "\tRover"})
+        EXPECT_EQ((Codes{API_Bluetooth_SetDeviceName(forged), API_Bluetooth_SetPIN(forged)}),
+                  Codes(2, API_ERR_INVALID_PARAMETERS))
+            << forged;
+    EXPECT_EQ(
+        (Codes{API_Bluetooth_SetPIN("0123456789abcdef"),
+               API_Bluetooth_SetDeviceName(std::string(API_BLUETOOTH_NAME_MAX + 1, 'n').c_str()),
+               API_Bluetooth_SetPIN(nullptr), API_Bluetooth_SetDeviceName(nullptr), int(CommandsSinceStart().size())}),
+        (Codes{API_ERR_INVALID_PARAMETERS, API_ERR_INVALID_PARAMETERS, 0, 0, 6}));
     // The stored address is the module's own, zero byte included.
     unsigned char address[6] = {1, 2, 3, 4, 5, 6};
     ASSERT_EQ(API_Bluetooth_SetMACAddress(address), API_ERR_NONE);
@@ -71,21 +62,11 @@ TEST_F(BluetoothSettings, AListingInPiecesFillsTheCacheAndLaterReadsStayLocal)
 {
     module.SetAnswerPieces(9);
     Start();
-    char text[64];
-    int length = -1;
-    const std::pair<int (*)(char *, int *), const char *> kTexts[] = {
-        {API_Bluetooth_GetDeviceName, "Orva"},  // the first word of "Orva GNSS"
-        {API_Bluetooth_GetType, "001f00"},
-        {API_Bluetooth_GetPIN, "5820"}};  // authentication is off: the PIN as it stands
-    for (auto [get, expected] : kTexts) {
-        ASSERT_EQ(get(text, &length), API_ERR_NONE);
-        EXPECT_STREQ(text, expected);
-        EXPECT_EQ(length, static_cast<int>(strlen(expected)));
-    }
+    EXPECT_EQ(Got(API_Bluetooth_GetDeviceName), "Orva/4");  // the first word of "Orva GNSS"
+    EXPECT_EQ(Got(API_Bluetooth_GetType), "001f00/6");
+    EXPECT_EQ(Got(API_Bluetooth_GetPIN), "5820/4");  // authentication is off: the PIN as it stands
     ASSERT_EQ(API_Bluetooth_SetDeviceName("Rover 2"), API_ERR_NONE);
-    ASSERT_EQ(API_Bluetooth_GetDeviceName(text, &length), API_ERR_NONE);
-    EXPECT_STREQ(text, "Rover 2");
-    EXPECT_EQ(length, 7);
+    EXPECT_EQ(Got(API_Bluetooth_GetDeviceName), "Rover 2/7");
     ASSERT_TRUE(Heard(1));
     EXPECT_EQ(CommandsSinceStart(), Lines{"SET BT NAME Rover 2"});
     // A new listing is asked for, and keeps the name it was given.
@@ -94,17 +75,25 @@ TEST_F(BluetoothSettings, AListingInPiecesFillsTheCacheAndLaterReadsStayLocal)
     EXPECT_STREQ(a_DeviceName, "Rover 2");
     // With PIN requests on, the PIN comes from the listing; long words are cut.
     std::string longName(80, 'n');
+    ASSERT_EQ(API_Bluetooth_EnablePINRequest(1), API_ERR_NONE);
     ASSERT_EQ(s_BluetoothSendCmd(("SET BT NAME " + longName).c_str()), API_ERR_NONE);
     ASSERT_EQ(s_BluetoothSendCmd("SET BT AUTH * 9876"), API_ERR_NONE);
     ASSERT_TRUE(module.WaitForCommand("SET BT AUTH * 9876", 2000));
     ForgetCache();
-    b_EnablePinRequest = 1;
     unsigned char address[6] = {};
     ASSERT_EQ(API_Bluetooth_GetMACAddress(address), API_ERR_NONE);
     EXPECT_EQ(Bytes(address, address + 6), kAddress);
     EXPECT_STREQ(a_PinCode, "9876");
     EXPECT_EQ(i_PinCodeLength, 4);
     EXPECT_EQ(std::string(a_DeviceName), longName.substr(0, API_BLUETOOTH_NAME_MAX));
+    // Authentication switched off, by either operation: the PIN is the one held.
+    strcpy(a_PinCode, "1111");
+    for (auto switchOff : {API_Bluetooth_EnablePINRequest, API_Bluetooth_EnableEncryption}) {
+        ASSERT_EQ(switchOff(0), API_ERR_NONE);
+        ForgetCache();
+        ASSERT_EQ(s_BluetoothGetParameters(1), API_ERR_NONE);
+        EXPECT_STREQ(a_PinCode, "1111");
+    }
 }
 
 TEST_F(BluetoothSettings, ACutListingTimesOutAndKeepsOnlyCompleteItems)
@@ -120,27 +109,8 @@ TEST_F(BluetoothSettings, ACutListingTimesOutAndKeepsOnlyCompleteItems)
     EXPECT_EQ(s_BluetoothGetParameters(1), API_ERR_TIME_OUT);
     EXPECT_EQ(b_GotMacAddress, 0);
     module.SetListingLimit(static_cast<size_t>(-1));
-    char type[16];
-    int length = 0;
-    ASSERT_EQ(API_Bluetooth_GetType(type, &length), API_ERR_NONE);
-    EXPECT_STREQ(type, "001f00");
+    EXPECT_EQ(Got(API_Bluetooth_GetType), "001f00/6");
     EXPECT_EQ(b_GotBTParameters, 1);
-}
-
-TEST_F(BluetoothSettings, TheVersionIsQueriedWithoutABufferAndThenReadFromTheCache)
-{
-    Start();
-    char version[16] = "stale";
-    int length = -1;
-    ASSERT_EQ(API_Bluetooth_GetVersion(version, &length), API_ERR_NONE);
-    EXPECT_STREQ(version, "");
-    EXPECT_EQ(length, 0);
-    module.SetAnswerPieces(4);
-    ASSERT_EQ(API_Bluetooth_GetVersion(nullptr, &length), API_ERR_NONE);
-    EXPECT_EQ(length, 5);
-    EXPECT_EQ(CommandsSinceStart(), Lines{"INFO"});
-    ASSERT_EQ(API_Bluetooth_GetVersion(version, &length), API_ERR_NONE);
-    EXPECT_STREQ(version, "3.2.1");
 }
 
 }  // namespace

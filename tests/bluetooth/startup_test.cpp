@@ -1,4 +1,4 @@
-// Start-up on the wire, hardware reset, clean-up and restart.
+// Start-up on the wire, the hardware reset, clean-up and restart.
 #include <termios.h>
 
 #include "API_Init.h"
@@ -20,11 +20,6 @@ TEST_F(BluetoothStartUp, ConfiguresTheLineAndRunsTheSetUpSequenceInOrder)
     EXPECT_EQ(line.c_oflag | line.c_lflag, tcflag_t(NOFLSH));
     EXPECT_EQ(line.c_cflag & (CRTSCTS | CLOCAL | CREAD), tcflag_t(CRTSCTS | CLOCAL | CREAD));
     EXPECT_EQ(line.c_cc[VMIN], 1);
-    // The server is open, no link is up, and the listing filled the cache.
-    EXPECT_TRUE(module.ProfileOpen());
-    EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
-    EXPECT_EQ(b_GotBTParameters + b_GotProfile, 2);
-    EXPECT_STREQ(a_DeviceName, "Orva");
 }
 
 TEST_F(BluetoothStartUp, ASilentModuleIsResetThroughThePmuAndTheApiStartUpGoesOn)
@@ -39,17 +34,6 @@ TEST_F(BluetoothStartUp, ASilentModuleIsResetThroughThePmuAndTheApiStartUpGoesOn
     EXPECT_EQ(module.Commands(), Lines{"INFO"});
     EXPECT_TRUE(receiver.FileExists("/var/ts9.pid"));
     API_Finalize();
-}
-
-TEST_F(BluetoothStartUp, HardResetGoesThroughThePmuAndTheModuleAnnouncesItself)
-{
-    Start();
-    Connect();
-    memset(Buffer_Cmd, 0, sizeof Buffer_Cmd);  // forget the start-up's "READY."
-    ASSERT_EQ(API_Bluetooth_Reset(), API_ERR_NONE);
-    EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
-    EXPECT_EQ(s_BluetoothGetAnswer("READY.", 10), API_ERR_NONE);
-    EXPECT_TRUE(module.WaitForRestarts(3, 2000));  // two during the start-up, one now
     unitreset::ClosePmu();
     EXPECT_EQ(API_Bluetooth_Reset(), API_ERR_WRITING_SPI);
 }
@@ -59,21 +43,15 @@ TEST_F(BluetoothStartUp, HardResetGoesThroughThePmuAndTheModuleAnnouncesItself)
 TEST_F(BluetoothStartUp, CleanUpStopsTheTaskAndASecondStartUpAsksAgain)
 {
     Start();
-    ASSERT_EQ(API_Bluetooth_SetDeviceName("Rover 2"), API_ERR_NONE);
-    ASSERT_TRUE(Heard(1));
+    ASSERT_EQ((Codes{API_Bluetooth_SetDeviceName("Rover 2"), Heard(1)}), (Codes{0, true}));
     Connect("before");
-    EXPECT_EQ(API_Bluetooth_Cleanup(), API_ERR_NONE);
-    EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
-    int count = -1;
-    char buffer[16];
-    EXPECT_EQ(API_Bluetooth_ReadData(buffer, sizeof buffer, &count), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
+    EXPECT_EQ((Codes{API_Bluetooth_Cleanup(), API_Bluetooth_CheckCnxStatus(), ReadOnce()}),
+              (Codes{0, 0, API_ERR_BLUETOOTH_REMOTE_DISCONNECTED}));
     module.SendData("after");  // nobody reads the line any more
     ASSERT_TRUE(module.Disconnect());
     Start();
     EXPECT_EQ(module.Commands().size(), 17u);
-    ASSERT_EQ(API_Bluetooth_GetDeviceName(buffer, &count), API_ERR_NONE);
-    EXPECT_STREQ(buffer, "Rover");
-    EXPECT_EQ(count, 5);
+    EXPECT_EQ(Got(API_Bluetooth_GetDeviceName), "Rover/5");
     Connect("again");
     EXPECT_EQ(ReadAll(5), "again");
 }

@@ -7,13 +7,7 @@
 
 static int failures = 0;
 
-#define CHECK(condition)                                                                                               \
-    do {                                                                                                               \
-        if (!(condition)) {                                                                                            \
-            fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition);                                            \
-            ++failures;                                                                                                \
-        }                                                                                                              \
-    } while (0)
+#define CHECK(condition) (void)((condition) || (fprintf(stderr, "line %d: %s\n", __LINE__, #condition), ++failures))
 
 int main(void)
 {

@@ -151,7 +151,9 @@ TEST_F(Channel, BlockedMissingBusyAndUnreadySims)
     EXPECT_EQ(API_GSM_EnterPIN("1234"), API_ERR_NONE);
     modem.Override("AT+CPIN?", sim::GsmOverride{"", true});
     b_GSM_PIN_Initialized = 0;
+    const int looks = SleepsOf(100);
     EXPECT_EQ(API_GSM_EnterPIN("1234"), API_ERR_TIME_OUT);
+    EXPECT_GE(SleepsOf(100) - looks, 2 * 101);  // 10 s for "+CPIN:", 10 s for "+CME"
 }
 
 }  // namespace

@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <functional>
+#include <future>
 
 #include "API_Init.h"
 #include "API_Signal.h"
 #include "gsm_fixture.h"
 #include "internal/API_Init.h"
+#include "internal/API_SYS.h"
 #include "internal/API_Signal.h"
 
 namespace {
@@ -154,9 +156,16 @@ TEST_F(Startup, TheApplicationsTaskFollowsTheUnitAcrossRestarts)
         if (run > 0)
             OpenPmu();  // the shut-down closed it
         ASSERT_EQ(API_Initialize(API_INIT_GSM), API_ERR_NONE) << run;
+        int policy = -1;
+        sched_param priority{};
+        ASSERT_EQ(pthread_getschedparam(gsm_thread_id, &policy, &priority), 0);
+        EXPECT_EQ(policy == SCHED_FIFO && priority.sched_priority == 10, true) << run;
         ConnectFromModem();
         const int withTask = ThreadCount();
+        // A reader waiting for payload learns of the shut-down.
+        auto reader = std::async(std::launch::async, [] { return Read(1); });
         API_Finalize();
+        EXPECT_EQ(reader.wait_for(std::chrono::seconds(5)), std::future_status::ready);
         EXPECT_EQ(ai_fd[GSM_UART], 0);
         EXPECT_EQ(b_PSD_ConnectionStatus + b_GSM_API_Initialized, 0);
         EXPECT_EQ(b_CommandMode, 1);
