@@ -246,6 +246,7 @@ TEST_F(UsbTest, PortEventsReachTheCallbackOncePerChange)
 // Two ports make the link, unless five were announced at start-up.
 TEST_F(UsbTest, TheSerialLinkNeedsTheFirstTwoPortsOrAllFive)
 {
+    EXPECT_EQ(Get(API_Usbserial_GetState), 1);  // up from the start, before any port is seen
     receiver.CreateFile(Tty(0));
     receiver.CreateFile(Tty(1));
     ASSERT_EQ(API_Usbserial_Init([](int state) { return g_events.Record(state), 0; }), 0);
@@ -261,7 +262,7 @@ TEST_F(UsbTest, TheSerialLinkNeedsTheFirstTwoPortsOrAllFive)
     ASSERT_EQ(API_Usbserial_Init(nullptr), 0);
     EXPECT_EQ(Get(API_Usbserial_GetState), 0);
     Port(3, true, 1);
-    Port(4, false, 0);
+    Port(2, false, 0);  // with the ports after it there
     EXPECT_EQ(g_events.Values(), (std::vector<int>{1, 0, 1, 0, 1, 0}));
 }
 
@@ -286,12 +287,15 @@ TEST_F(UsbTest, SerialPortsCarryDataAtTheSpeedSetAndAMissingOneEndsTheStartUp)
     ASSERT_EQ(lines[3]->Receive(received, sizeof received, 2000), 9);
     EXPECT_STREQ(received, "status?\r\n");
     EXPECT_EQ(API_Usbserial_Cleanup(), 0);
-    EXPECT_EQ(API_Usbserial_Write(9, "x", 1), 0);  // closed
+    EXPECT_EQ(API_Usbserial_Write(6, "x", 1), 0);  // closed, the first port to the last
+    EXPECT_EQ(API_Usbserial_Write(10, "x", 1), 0);
 
-    // The ports after a missing one are not opened.
+    // The ports after a missing one, or one that is no terminal, are not opened.
     lines[0].reset();
     receiver.RemoveFile("/dev/ttyUSB0");
     EXPECT_EQ(API_Usbserial_Initialize(), API_ERR_OPENING_UART);
+    receiver.CreateFile("/dev/ttyUSB0");
+    EXPECT_EQ(API_Usbserial_Initialize(), API_ERR_SETTING_UART_BAUDRATE);
     EXPECT_EQ(receiver.OpenCount("/dev/ttyUSB1"), 1);
 }
 
