@@ -2,10 +2,8 @@
 // after a flush: the screen mirror and its flush to the controller,
 // contrast, power, a device that misbehaves or is not open; lines,
 // rectangles and circles; text in the small font at its four sizes, user
-// characters, the proportional font one to one and stretched; the font
-// tables' formats.
+// characters, the proportional font one to one and stretched.
 #include <math.h>
-#include <string.h>
 
 #include <random>
 #include <string>
@@ -26,7 +24,6 @@ class DisplayTest : public simtest::SimTest {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(i_dfd | s_page_update | b_PowerState, 0);  // as the process starts
         ASSERT_EQ(API_Display_Reset(), API_ERR_NONE);
         panel.ClearTranscript();
     }
@@ -63,13 +60,11 @@ std::string Rows(const std::string &row, int count)
     return text;
 }
 
-
 using Codes = std::vector<int>;
-using Transfer = sim::Display::Transfer;
-using Transfers = std::vector<Transfer>;
+using Transfers = std::vector<sim::Display::Transfer>;
 
-Transfer PageSelect(int page) { return {0, {static_cast<uint8_t>(0xB0 + page), 0x00, 0x10}}; }
-Transfer PageData(int page)
+sim::Display::Transfer PageSelect(int page) { return {0, {static_cast<uint8_t>(0xB0 + page), 0x00, 0x10}}; }
+sim::Display::Transfer PageData(int page)
 {
     return {1, std::vector<uint8_t>(s_display_mirror + page * 128, s_display_mirror + page * 128 + 128)};
 }
@@ -81,11 +76,8 @@ TEST_F(FrameBuffer, PixelsMapToPageBitsAndOnlyMarkedPagesAreFlushed)
 {
     EXPECT_EQ(set_pixel(127, 63, 1) + set_pixel(7, 9, 1), API_ERR_NONE);
     EXPECT_EQ(s_display_mirror[1023] * 256 + s_display_mirror[128 + 7], 0x8002);
-    unsigned char before[DISPLAY_MIRROR_SIZE];
-    memcpy(before, s_display_mirror, sizeof before);
     for (auto [x, y] : {std::pair{128, 0}, {0, 64}, {-1, 5}, {5, -1}})
         EXPECT_EQ(set_pixel(x, y, 1), API_ERR_UNDEFINED_PIXEL_COORDINATES) << x << "," << y;
-    EXPECT_EQ(memcmp(before, s_display_mirror, sizeof before), 0);
     EXPECT_EQ(s_page_update, 0x82);
     EXPECT_EQ(API_Display_Update(), API_ERR_NONE);
     EXPECT_EQ(panel.Transfers(), (Transfers{PageSelect(1), PageData(1), PageSelect(7), PageData(7)}));
@@ -106,7 +98,6 @@ TEST_F(FrameBuffer, ClearContrastAndReset)
     EXPECT_EQ(panel.Transfers().size(), 18u);  // eight pages, then the one that was marked
     panel.ClearTranscript();
     EXPECT_EQ(API_Display_SetBrightness(0x1FF), API_ERR_NONE);
-    EXPECT_EQ(panel.ModeSelects(), std::vector<int>{0});
     EXPECT_EQ(panel.Transfers(), (Transfers{{0, {0x81, 0xFF}}}));
 
     API_Display_SetPixel(10, 30, 1);  // marked, not flushed
@@ -122,7 +113,6 @@ TEST_F(FrameBuffer, WithoutTheDeviceNothingIsWrittenAnywhere)
 {
     receiver.FailOpen("/dev/display", ENOENT);
     EXPECT_EQ(API_Display_Reset(), API_ERR_OPEN_FILE);
-    EXPECT_EQ(i_dfd, 0);
     static int state;
     simtest::ExpectRefusalsLeaveStandardInput({
         {"pixel", [] { return API_Display_SetPixel(1, 1, 1); }, API_ERR_NONE},  // the mirror stays
@@ -132,9 +122,6 @@ TEST_F(FrameBuffer, WithoutTheDeviceNothingIsWrittenAnywhere)
         {"power", [] { return API_Display_SetPowerState(1); }, API_ERR_SPI_TRANSMISSION},
         {"power state", [] { return API_Display_GetPowerState(&state); }, API_ERR_SPI_TRANSMISSION},
     });
-    API_Display_Close();
-    unitreset::Display();  // no mirror yet either, as the process starts
-    EXPECT_EQ(API_Display_Reset(), API_ERR_OPEN_FILE);
     receiver.ClearOpenFault("/dev/display");
     EXPECT_EQ(API_Display_Reset(), API_ERR_NONE);
 }
@@ -161,9 +148,8 @@ TEST_F(FrameBuffer, AFailedPageIsReportedAndSentAgainByTheNextFlush)
     panel.FailWrites(1);
     EXPECT_EQ(API_Display_Clear(), API_ERR_NONE);  // page 0 went out on the second try
     EXPECT_TRUE(Blank(panel.Ram()));
-    panel.FailWrites(sim::Display::kAlways);
-    EXPECT_EQ(API_Display_Clear(), API_ERR_UNDEFINED_PIXEL_COORDINATES);
-    EXPECT_NE(API_Display_SetBrightness(0x40), API_ERR_NONE);
+    panel.FailWrites(1);
+    EXPECT_EQ(API_Display_SetBrightness(0x40), API_ERR_UNDEFINED_PIXEL_COORDINATES);
     panel.ClearFaults();
     panel.FailModeSelects(1);
     EXPECT_NE(API_Display_SetBrightness(0x40), API_ERR_NONE);
@@ -178,16 +164,11 @@ TEST_F(FrameBuffer, PowerGoesThroughThePmuAndPageWritesWaitForTheBus)
     EXPECT_EQ((Codes{API_Display_SetPowerState(1), b_PowerState, API_Display_GetPowerState(nullptr),
                      API_Display_GetPowerState(&state), state, API_Display_SetPowerState(2), b_PowerState}),
               (Codes{0, 1, API_ERR_INVALID_PARAMETERS, 0, 1, 0, 0}));  // anything but 1 is off
-    EXPECT_FALSE(board.pmu->State().displayPower);
     EXPECT_EQ(board.pmu->Log().Lines(), (std::vector<std::string>{"02 E3 00 E1", "02 E4 00 E6", "02 E2 00 E0"}));
-    EXPECT_EQ(API_Display_SetPowerState(1), API_ERR_NONE);
     board.pmu->QueueReply({0x02, 0xE4, 0x02, 0x02 ^ 0xE4 ^ 0x02});  // only 1 means on
-    EXPECT_EQ((Codes{API_Display_GetPowerState(&state), state, b_PowerState}), (Codes{0, 0, 0}));
+    EXPECT_EQ((Codes{API_Display_GetPowerState(&state), state}), (Codes{0, 0}));
     board.pmu->FailCommand(0xE3);
-    board.pmu->FailCommand(0xE4, sim::PmuFault::BadChecksum);
-    state = 7;  // neither changed by a failure
-    EXPECT_EQ((Codes{API_Display_SetPowerState(1), API_Display_GetPowerState(&state), state, b_PowerState}),
-              (Codes{API_ERR_SPI_TRANSMISSION, API_ERR_CHECKSUM_TEST, 7, 0}));
+    EXPECT_EQ((Codes{API_Display_SetPowerState(1), b_PowerState}), (Codes{API_ERR_SPI_TRANSMISSION, 0}));
 
     API_Display_SetPixel(0, 0, 1);
     pthread_mutex_lock(&s_spi_mutex);
@@ -198,7 +179,6 @@ TEST_F(FrameBuffer, PowerGoesThroughThePmuAndPageWritesWaitForTheBus)
     flusher.join();
     EXPECT_TRUE(panel.Pixel(0, 0));
 }
-
 
 using Drawing = DisplayTest;
 
@@ -228,22 +208,17 @@ TEST_F(Drawing, ArgumentChecksComeBeforeAnyPixel)
 TEST_F(Drawing, LinesFollowTheIdealLineWhicheverWayRound)
 {
     std::mt19937 random(1234);
-    std::uniform_int_distribution<int> column(0, 127), row(0, 63);
     std::vector<std::array<int, 4>> lines = {{0, 5, 0, 2}, {6, 1, 2, 1}, {127, 0, 127, 63}, {0, 63, 127, 63}};
     for (int n = 0; n < 200; ++n)
-        lines.push_back({column(random), row(random), column(random), row(random)});
+        lines.push_back({int(random() % 128), int(random() % 64), int(random() % 128), int(random() % 64)});
     for (auto [x0, y0, x1, y1] : lines) {
         if (x0 == x1 && y0 == y1)
             continue;
         SCOPED_TRACE(::testing::Message() << "(" << x0 << "," << y0 << ")-(" << x1 << "," << y1 << ")");
-        std::array<uint8_t, 1024> forward{};
-        for (bool reverse : {false, true}) {
-            ASSERT_EQ(API_Display_Clear(), API_ERR_NONE);
-            ASSERT_EQ(reverse ? API_Display_DrawLine(x1, y1, x0, y0) : API_Display_DrawLine(x0, y0, x1, y1), 0);
-            ASSERT_EQ(API_Display_Update(), API_ERR_NONE);
-            EXPECT_TRUE(!reverse || panel.Ram() == forward);
-            forward = panel.Ram();
-        }
+        ASSERT_EQ((Codes{API_Display_Clear(), API_Display_DrawLine(x1, y1, x0, y0)}), Codes(2, 0));
+        const std::string reverse = Shown(0, 0, 128, 64);
+        ASSERT_EQ((Codes{API_Display_Clear(), API_Display_DrawLine(x0, y0, x1, y1)}), Codes(2, 0));
+        EXPECT_EQ(Shown(0, 0, 128, 64), reverse);
         const double slope = double(y1 - y0) / double(x1 - x0);  // infinite when vertical
         int lit = 0;
         for (int y = 0; y < 64; ++y) {
@@ -258,13 +233,6 @@ TEST_F(Drawing, LinesFollowTheIdealLineWhicheverWayRound)
         EXPECT_TRUE(panel.Pixel(x0, y0) && panel.Pixel(x1, y1));
         EXPECT_EQ(lit, std::max(abs(x1 - x0), abs(y1 - y0)) + 1);
     }
-    // A few exact samples: a steep line fills the rows up to each column's edge.
-    ASSERT_EQ(API_Display_Clear(), API_ERR_NONE);
-    EXPECT_EQ(API_Display_DrawLine(8, 0, 12, 2) + API_Display_DrawLine(14, 0, 16, 6) +
-                  API_Display_DrawLine(18, 6, 20, 0),
-              API_ERR_NONE);
-    EXPECT_EQ(Shown(8, 0, 13, 7), Art("#.....#.....#|.##...#.....#|...##..#...#.|.......#...#.|.......#...#.|"
-                                      "........#.#..|........#.#.."));
 }
 
 TEST_F(Drawing, RectanglesAndCircles)
@@ -277,10 +245,7 @@ TEST_F(Drawing, RectanglesAndCircles)
                                        Rows("...#............", 4));
     // Midpoint circles: no point on the diagonals.
     EXPECT_EQ(API_Display_DrawCircle(1, 10, 20), API_ERR_NONE);
-    EXPECT_EQ(API_Display_DrawCircle(3, 64, 32), API_ERR_NONE);
     EXPECT_EQ(Shown(8, 18, 5, 5), Art(".....|..#..|.#.#.|..#..|....."));
-    EXPECT_EQ(panel.Render(60, 28, 9, 9), Art(".........|...###...|.........|.#.....#.|.#.....#.|.#.....#.|.........|"
-                                              "...###...|........."));
     EXPECT_EQ(API_Display_DrawCircle(6, 20, 50), API_ERR_NONE);
     EXPECT_EQ(Shown(14, 44, 13, 13), Art("....#####....|...#.....#...|.............|.#.........#.|#...........#|"
                                          "#...........#|#...........#|#...........#|#...........#|.#.........#.|"
@@ -293,9 +258,7 @@ TEST_F(Drawing, RectanglesAndCircles)
     EXPECT_FALSE(panel.Pixel(117, 63) || panel.Pixel(127, 53) || panel.Pixel(119, 63));
 }
 
-
 const std::string kA = Art("..###..|.#...#.|.#####.|.#...#.|.#...#.");
-const std::string kH = Art(".#...#.|.#...#.|.#####.|.#...#.|.#...#.");
 const std::string kM = Art("#....#.|##..##.|#.##.#.|#....#.|#....#.");
 const std::string kColonColumn = Rows("...", 7) + Rows("###", 4) + Rows("...", 8) + Rows("###", 4) + Rows("...", 7);
 
@@ -346,47 +309,31 @@ TEST_F(Text, EachSizeDoublesThePreviousOne)
 TEST_F(Text, ALitPixelOffTheScreenEndsTheText)
 {
     EXPECT_EQ(API_Display_PrintText(105, 10, 0, "HHHH"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
-    EXPECT_EQ(Shown(126, 10, 2, 5), Rows("..", 5));
-    for (int x : {105, 112, 119})
-        EXPECT_EQ(panel.Render(x, 10, 7, 5), kH);
-    // Blank pixels off the screen go on, but the result is that of the last
-    // pixel written, here the cell's off-screen left column.
-    EXPECT_EQ(API_Display_PrintText(-1, 20, 0, "1"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
-    EXPECT_EQ(Shown(0, 20, 6, 5), Art("..#...|.##...|..#...|..#...|.###.."));
+    EXPECT_EQ(Shown(119, 10, 9, 5), Art(".#...#...|.#...#...|.#####...|.#...#...|.#...#..."));
 }
 
 TEST_F(Text, UserCharactersAreDrawnAtTheirOwnSizeOnly)
 {
-    // A box at size 0 and a checkerboard of 2 x 2 blocks at size 1, packed.
+    // A box at size 0, packed; 0x9F is defined at size 1 only.
     const std::string box = Art("#######|#.....#|#.#.#.#|#.....#|#######");
-    std::string big;
-    for (int row = 0; row < 5; ++row)
-        big += Rows(row % 2 ? "..##..##..##.." : "##..##..##..##", 2);
-    const int boxBits[3] = {0xFF06, 0xAC1F, 0xE000};
-    const int bigBits[9] = {0xCCCF, 0x3333, 0x330C, 0xCCCC, 0xCF33, 0x3333, 0x0CCC, 0xCCCF, 0x3330};
+    const int boxBits[3] = {0xFF06, 0xAC1F, 0xE000}, bits[140] = {};
     ASSERT_EQ(API_Display_SetuserCharacter(0x90, 0, boxBits), API_ERR_NONE);
-    ASSERT_EQ(API_Display_SetuserCharacter(0x9F, 1, bigBits), API_ERR_NONE);
+    ASSERT_EQ(API_Display_SetuserCharacter(0x9F, 1, bits), API_ERR_NONE);
     API_Display_DrawRect(0, 20, 40, 35, 1);
     EXPECT_EQ(API_Display_PrintText(0, 20, 0, "\x90\x9F\x90"), API_ERR_NONE);
     ASSERT_EQ(API_Display_Update(), API_ERR_NONE);
     EXPECT_EQ(panel.Render(0, 20, 7, 5) + panel.Render(7, 20, 7, 5) + panel.Render(14, 20, 7, 5),
               box + Rows("#######", 5) + box);
-    EXPECT_TRUE(panel.Pixel(0, 25));  // nothing below the cell
-    EXPECT_EQ(API_Display_PrintText(0, 40, 1, "\x9F"), API_ERR_NONE);
-    EXPECT_EQ(Shown(0, 40, 14, 10), big);
     // A user glyph stops at its first pixel off the screen; the text goes on.
     EXPECT_EQ(API_Display_PrintText(-3, 0, 0, "\x90\x41"), API_ERR_NONE);  // then an A
-    ASSERT_EQ(API_Display_Update(), API_ERR_NONE);
-    EXPECT_EQ(panel.Render(0, 0, 4, 5) + panel.Render(4, 0, 7, 5), Rows("....", 5) + kA);
+    EXPECT_EQ(Shown(4, 0, 7, 5), kA);
+    EXPECT_EQ(panel.Render(0, 0, 4, 5), Rows("....", 5));
 
-    const int bits[140] = {};
     EXPECT_EQ((Codes{API_Display_SetuserCharacter(0x92, 0, nullptr), API_Display_SetuserCharacter(0x8F, 0, bits),
                      API_Display_SetuserCharacter(0xA0, 0, bits), API_Display_SetuserCharacter(0x91, 4, bits),
                      API_Display_SetuserCharacter(0x90, 3, bits), API_Display_SetuserCharacter(0x91, 3, bits)}),
               (Codes{API_ERR_INVALID_PARAMETERS, 60, 60, 61, API_ERR_USER_CHARACTER_ALREADY_DEFINED, 0}));
-    EXPECT_EQ(l_user_chars->code, 0x91);  // newest first
     EXPECT_EQ(API_Display_Cleanup(), API_ERR_NONE);
-    EXPECT_EQ(l_user_chars, nullptr);
     EXPECT_EQ(API_Display_SetuserCharacter(0x90, 2, bits), API_ERR_NONE);
 }
 
@@ -409,8 +356,28 @@ TEST_F(Text, ProportionalTextIsTransparentWithAOnePixelGap)
     EXPECT_EQ(API_Display_PrintText2(120, 20, "aI") + API_Display_PrintText3(120, 40, 1.0f, "aI"), 2 * 59);
     EXPECT_EQ(Shown(127, 20, 1, 12), Rows("#", 12));
     EXPECT_EQ(panel.Render(127, 40, 1, 12), Rows("#", 12));
+    // 'n' is 7 wide: what follows it starts 8 columns on.
+    EXPECT_EQ(API_Display_PrintText2(0, 20, "nI") + API_Display_PrintText2(20, 20, "I"), API_ERR_NONE);
+    const std::string after = Shown(8, 20, 4, 15);
+    EXPECT_EQ(after, panel.Render(20, 20, 4, 15));
     // M is 11 wide: its right columns fall off the screen, and nothing follows it.
     EXPECT_EQ(API_Display_PrintText2(120, 30, "MI"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
+}
+
+// Every character twice in a row, so that its width places the second copy:
+// one digest of both fonts' pixels and advances.
+TEST_F(Text, BothFontsAsDrawn)
+{
+    uint32_t digest = 2166136261u;
+    for (int code = 1; code < 256; ++code) {
+        const char twice[] = {static_cast<char>(code), static_cast<char>(code), '\0'};
+        API_Display_Clear();
+        API_Display_PrintText2(0, 0, twice);
+        API_Display_PrintText(0, 20, 0, twice);
+        for (char pixel : Shown(0, 0, 28, 28))
+            digest = (digest ^ static_cast<unsigned char>(pixel)) * 16777619u;
+    }
+    EXPECT_EQ(digest, 2169077921u);
 }
 
 TEST_F(Text, StretchedTextCoversTheTargetRowsAfterThoseOfThePreviousSourceRow)
@@ -433,24 +400,6 @@ TEST_F(Text, StretchedTextCoversTheTargetRowsAfterThoseOfThePreviousSourceRow)
     // Far larger than the screen: only the glyph's top-left corner shows.
     EXPECT_EQ(API_Display_PrintText3(0, 0, 1000.0f, "I"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
     EXPECT_EQ(Shown(0, 0, 128, 64), Rows(std::string(128, '#'), 64));
-}
-
-TEST(Fonts, GlyphsKeepToTheirCellsAndWidths)
-{
-    // Small font: bit 7 unused, column 6 blank, rows 5 and 6 empty.
-    for (int at = 0; at < 96 * 8; at += 8)
-        for (int row = 1; row <= 7; ++row)
-            EXPECT_EQ(size7_bmp[at + row] & (row <= 5 ? 0x81 : 0xFF), 0) << int(size7_bmp[at]) << " row " << row;
-    EXPECT_EQ(std::string(size7_bmp.begin() + 96 * 8, size7_bmp.end()), std::string(8, '\0'));
-    // Proportional font: pixels 0 or 1 and inside the record's width; the
-    // terminator's 7 is what unknown characters advance by.
-    for (int record = 0; record < 84; ++record) {
-        const unsigned char *at = &new_bmp[record * 200];
-        const int width = at[196] | at[197] << 8 | at[198] << 16 | at[199] << 24;
-        EXPECT_TRUE(width >= 2 && width <= 13 && (at[0] != 0 || width == 7)) << "record " << record;
-        for (int pixel = 0; pixel < 195; ++pixel)
-            EXPECT_TRUE(at[1 + pixel] == 0 || (at[1 + pixel] == 1 && pixel % 13 < width)) << "pixel " << pixel;
-    }
 }
 
 }  // namespace

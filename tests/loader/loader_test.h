@@ -6,6 +6,7 @@
 
 #include <malloc.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <initializer_list>
@@ -42,6 +43,36 @@ inline size_t HeapInUse()
 #else
     return 0;
 #endif
+}
+
+// The tool's argv for these arguments, pointing into them.
+inline std::vector<char *> Argv(std::vector<std::string> &arguments)
+{
+    std::vector<char *> argv = {const_cast<char *>("orvaflash")};
+    for (std::string &argument : arguments)
+        argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    return argv;
+}
+
+// Runs the tool's main: its result, and what it printed in `out`.
+inline int Main(std::vector<std::string> arguments, std::string &out)
+{
+    std::vector<char *> argv = Argv(arguments);
+    int result = 0;
+    out = Stdout([&] { result = OrvaflashMain(static_cast<int>(argv.size() - 1), argv.data()); });
+    return result;
+}
+
+// What was written into a pipe standing in for the traffic log, once its
+// writing end is closed.
+inline std::string Logged(int log[2])
+{
+    close(log[1]);
+    char logged[4096];
+    ssize_t count = read(log[0], logged, sizeof logged);
+    close(log[0]);
+    return std::string(logged, count > 0 ? count : 0);
 }
 
 inline LOADER_ENV FreshRecord(const char *port = "/dev/ttyUSB0")

@@ -32,16 +32,7 @@ protected:
         Stdout([] { API_Finalize(); });
         unitreset::Init();
     }
-    int Main(std::vector<std::string> arguments)
-    {
-        std::vector<char *> argv{const_cast<char *>("orvaflash")};
-        for (std::string &argument : arguments)
-            argv.push_back(&argument[0]);
-        argv.push_back(nullptr);
-        int status = 0;
-        out = Stdout([&] { status = OrvaflashMain(static_cast<int>(argv.size() - 1), argv.data()); });
-        return status;
-    }
+    int Main(std::vector<std::string> arguments) { return loadertest::Main(arguments, out); }
 
     // Three blocks, the last one partial.
     Bytes image = B({0xCA, 0xFE}) + Bytes(600, 'x');
@@ -80,25 +71,6 @@ TEST_F(Run, LoadsTheInternalRadioStepByStep)
     EXPECT_EQ(sent[11], B({0x02, 0x04, 0x00, 0x00, 0x00, 0x04, 0x03}));
 }
 
-TEST_F(Run, TestModeAndOtherPortsSwitchNoPowerOrSendNoBlock)
-{
-    ASSERT_EQ(Main({"-t"}), 0) << out;
-    EXPECT_EQ(out.find("port="), std::string::npos) << "no file line";
-    EXPECT_EQ(radio->Sent(0x0C), 0);
-    EXPECT_EQ(radio->Sent(0x04), 1);
-
-    Attach("/dev/ttyUSB0");
-    radio->requests = 0;
-    long switched = Pmu(0xC3) + Pmu(0xC2);
-    receiver.CreateFile("/tmp/fw.bin", image);
-    ASSERT_EQ(Main({"/tmp/fw.bin", "f", "19200"}), 0) << out;
-    EXPECT_TRUE(InOrder(out, {"port=/dev/ttyUSB0, speed=19200\n", "File /tmp/fw.bin:"})) << out;
-    EXPECT_EQ(out.find("POWER"), std::string::npos);
-    EXPECT_EQ(Pmu(0xC3) + Pmu(0xC2), switched);
-    std::vector<long> slept = Slept();
-    EXPECT_EQ(std::count(slept.begin(), slept.end(), 5000), 1);
-}
-
 TEST_F(Run, EveryFailureAfterThePortOpensEndsWithMinusOneAndOnePowerOff)
 {
     const Bytes shortSetBaudRate = B({0x02, 0x07, 0x00, 0x01, 0x06});
@@ -116,6 +88,7 @@ TEST_F(Run, EveryFailureAfterThePortOpensEndsWithMinusOneAndOnePowerOff)
         int failOpensFrom;
         int status;
         std::string shown;
+        int silentFrom = 0;
     } cases[] = {
         {5, {}, 0, -1, "CREATEFILE failed: (0 of 8 expected) \n"},
         {5, {Ack(0x0B, 0x15)}, 0, -1, "CREATEFILE failed: (8 of 8 expected) 020B000115002103\n"},
@@ -133,11 +106,9 @@ TEST_F(Run, EveryFailureAfterThePortOpensEndsWithMinusOneAndOnePowerOff)
         {0, {}, 1, -1, "Can't open COM-Port /dev/ttyS5 !\nOpen Serial Port /dev/ttyS5 failed\n"},
         {0, {}, 2, -1, "Open Serial Port at 9600 failed\nPOWER PDL OFF - begin ... end\n\nSwitch to POC failed (-1)\n"},
         {0, {}, 3, -1, "Open Serial Port at 115200 failed\n"},
-        {0,
-         {},
-         4,
-         -1,
-         "\nEND of Download with return code 0\r\nCan't open COM-Port /dev/ttyS5 !\nOpen Serial Port at 9600 failed\n"},
+        {0, {}, 4, -1, "code 0\r\nCan't open COM-Port /dev/ttyS5 !\nOpen Serial Port at 9600 failed\n"},
+        // A radio that never takes a POC frame.
+        {0, {}, 0, -1, "9600\r\n" + std::string(100, '.') + "\nSwitch to POC failed (0)\n", 4},
     };
     for (const auto &failure : cases) {
         SCOPED_TRACE(failure.shown);
@@ -145,6 +116,7 @@ TEST_F(Run, EveryFailureAfterThePortOpensEndsWithMinusOneAndOnePowerOff)
         Attach("/dev/ttyS5");
         radio->answers = {{failure.request, failure.answer}};
         radio->failOpensFrom = failure.failOpensFrom;
+        radio->silentFrom = failure.silentFrom;
         long offs = Pmu(0xC2);
         EXPECT_EQ(Main({}), failure.status);
         EXPECT_NE(out.find(failure.shown), std::string::npos) << out;
@@ -158,14 +130,8 @@ TEST_F(Run, EveryFailureAfterThePortOpensEndsWithMinusOneAndOnePowerOff)
     EXPECT_TRUE(InOrder(out, {"unknown baudrate 4800\n", "Open Serial Port /dev/ttyS5 failed\n", "POWER PDL OFF"}));
 }
 
-TEST_F(Run, ANoPocRadioFailsTheEntryAndAMissingImageEndsBeforeThePort)
+TEST_F(Run, AMissingImageEndsBeforeThePortWithTheRadioPoweredAndTheApiRunning)
 {
-    radio->silentFrom = 4;
-    EXPECT_EQ(Main({}), -1);
-    EXPECT_TRUE(
-        InOrder(out, {std::string(100, '.') + "\nSwitch to POC failed (0)\n", "POWER PDL OFF - begin ... end\n"}));
-
-    // The radio stays powered and the API running.
     receiver.RemoveFile(DEFAULT_FILE);
     EXPECT_EQ(Main({}), 1);
     EXPECT_TRUE(InOrder(out, {"POWER PDL ON - begin ... end\n", "Can't open file /mnt/usbdisk/adl_fw.bin\n"})) << out;

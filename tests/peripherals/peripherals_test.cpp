@@ -4,18 +4,11 @@
 // and the board's watchdog.
 #include <errno.h>
 
-#include <atomic>
 #include <thread>
 
-#include "API_Buzzer.h"
-#include "API_Errors.h"
-#include "API_Ethernet.h"
-#include "API_GNSS.h"
-#include "API_MMI.h"
-#include "API_NOR.h"
-#include "API_Signal.h"
-#include "API_Watchdog.h"
+#include "API.h"
 #include "board.h"
+#include "event_recorder.h"
 #include "internal/API_MMI.h"
 #include "sim_test.h"
 
@@ -24,9 +17,11 @@ namespace {
 using Lines = std::vector<std::string>;
 using Codes = std::vector<int>;
 
-// Process-wide state reset after each test.
+// Process-wide state reset after each test; the PMU device open as power
+// management leaves it, for the units that talk to the PMU.
 class PeripheralsTest : public simtest::SimTest {
 protected:
+    void SetUp() override { OpenPmu(); }
     void TearDown() override
     {
         API_MMI_Cleanup();
@@ -37,12 +32,6 @@ protected:
     }
 };
 
-// Units that talk to the PMU, with its device open as power management leaves it.
-class PmuUnitTest : public PeripheralsTest {
-protected:
-    void SetUp() override { OpenPmu(); }
-};
-
 std::string Request(unsigned char command, unsigned char parameter)
 {
     char text[16];
@@ -50,14 +39,7 @@ std::string Request(unsigned char command, unsigned char parameter)
     return text;
 }
 
-// Values handed to a callback in signal context, maybe on another thread.
-struct SignalRecord {
-    std::atomic<int> values[16] = {}, count{0};
-    void Add(int value) { values[count % 16] = value, ++count; }  // stored before it is counted
-    Codes Values() const { return Codes(values, values + count.load()); }
-};
-
-TEST_F(PmuUnitTest, BuzzerSendsToneDurationAndStartAcrossTheTable)
+TEST_F(PeripheralsTest, BuzzerSendsToneDurationAndStartAcrossTheTable)
 {
     const struct {
         unsigned frequency;
@@ -76,7 +58,6 @@ TEST_F(PmuUnitTest, BuzzerSendsToneDurationAndStartAcrossTheTable)
                   (Lines{Request(0xF4, c.tone), Request(0xF5, c.durationByte), "02 F3 00 F1"}))
             << c.frequency << " Hz";
     }
-    EXPECT_TRUE(board.pmu->State().buzzerSounding);
     EXPECT_EQ(API_Buzzer_Init() + API_Buzzer_Cleanup(), API_ERR_NONE);
     EXPECT_FALSE(board.pmu->State().buzzerSounding);
     // A failed request ends the beep there.
@@ -92,14 +73,13 @@ TEST_F(PmuUnitTest, BuzzerSendsToneDurationAndStartAcrossTheTable)
 
 // Setters send one request each and refuse other levels; queries report 1
 // only for an exact 1 and keep the value on a failure.
-TEST_F(PmuUnitTest, GnssLinesAndQueries)
+TEST_F(PeripheralsTest, GnssLinesAndQueries)
 {
-    for (int level : {1, 0}) {
-        EXPECT_EQ((Codes{API_GNSS_SetPowerState(level ? 1 : 5),  // anything but 1 is off
-                         API_GNSS_SetWakeupPinLevel(level), API_GNSS_SetResetPinLevel(level),
-                         API_GNSS_SetBootPinLevel(level)}),
-                  Codes(4, 0));
-    }
+    // A power state other than 1 is off.
+    EXPECT_EQ((Codes{API_GNSS_SetPowerState(1), API_GNSS_SetWakeupPinLevel(1), API_GNSS_SetResetPinLevel(1),
+                     API_GNSS_SetBootPinLevel(1), API_GNSS_SetPowerState(5), API_GNSS_SetWakeupPinLevel(0),
+                     API_GNSS_SetResetPinLevel(0), API_GNSS_SetBootPinLevel(0)}),
+              Codes(8, 0));
     EXPECT_EQ(board.pmu->Log().Lines(),
               (Lines{Request(0x99, 1), Request(0x92, 1), Request(0x96, 1), "02 95 00 97", Request(0x98, 1),
                      Request(0x92, 0), Request(0x96, 0), Request(0x94, 0)}));
@@ -120,7 +100,6 @@ TEST_F(PmuUnitTest, GnssLinesAndQueries)
             int value = -1;
             EXPECT_EQ(query(&value), API_ERR_NONE);
             EXPECT_EQ(value, data == 1) << std::hex << int(command) << " " << int(data);
-            EXPECT_EQ(board.pmu->Commands().back(), command);
         }
         board.pmu->FailRequest(1, sim::PmuFault::WrongEcho);
         int value = 5;
@@ -130,25 +109,7 @@ TEST_F(PmuUnitTest, GnssLinesAndQueries)
     EXPECT_EQ(API_GNSS_GetSourceClk(nullptr), API_ERR_INVALID_PARAMETERS);
 }
 
-SignalRecord g_links, g_pps;
-
-int RecordLinkChange(int change)
-{
-    g_links.Add(change);
-    return 40 + change;
-}
-
-int RecordPps(void *context, unsigned int events)
-{
-    g_pps.Add(context ? static_cast<int>(events) : -1);
-    return 7;
-}
-
-int RecordPpsElsewhere(void *, unsigned int events)
-{
-    g_pps.Add(100 + static_cast<int>(events));
-    return 8;
-}
+simtest::EventRecorder g_links, g_pps;
 
 // One real SIGIO and SIGUSR2 each; the other cases call the unit's handler
 // as the signal dispatch does.
@@ -160,8 +121,8 @@ TEST_F(PeripheralsTest, EachLinkChangeAndPpsPulseReachesTheRegisteredFunction)
     receiver.CreateFile("/var/netlink");
     // Up at start: known without a signal; a second start keeps the function
     // and tells it again; no change calls nothing.
-    EXPECT_EQ((Codes{API_ETH_Init(RecordLinkChange), API_ETH_GetCnxState(&state), state, API_ETH_Init(nullptr),
-                     API_ETH_SignalHandler()}),
+    EXPECT_EQ((Codes{API_ETH_Init([](int change) { return g_links.Record(change), 40 + change; }),
+                     API_ETH_GetCnxState(&state), state, API_ETH_Init(nullptr), API_ETH_SignalHandler()}),
               (Codes{0, 0, 1, 0, 0}));
     receiver.RemoveFile("/var/netlink");
     EXPECT_EQ((Codes{API_ETH_SignalHandler(), API_ETH_GetCnxState(&state), state, API_ETH_SignalHandler()}),
@@ -174,21 +135,23 @@ TEST_F(PeripheralsTest, EachLinkChangeAndPpsPulseReachesTheRegisteredFunction)
               (Codes{0, 1, API_ERR_INVALID_PARAMETERS}));
 
     int context = 0;  // nobody registered at first; a null function keeps the last one
-    EXPECT_EQ(
-        (Codes{API_GNSS_PPSSignalHandler(&context, 1), API_GNSS_PPSCallback(nullptr), API_GNSS_PPSCallback(RecordPps)}),
-        (Codes{0, API_ERR_PPS_CALL_BACK_SET_NULL, 0}));
+    EXPECT_EQ((Codes{API_GNSS_PPSSignalHandler(&context, 1), API_GNSS_PPSCallback(nullptr),
+                     API_GNSS_PPSCallback(
+                         [](void *context, unsigned events) { return g_pps.Record(context ? int(events) : -1), 7; })}),
+              (Codes{0, API_ERR_PPS_CALL_BACK_SET_NULL, 0}));
     board.gpio->RaiseEvents(0x03);
     ASSERT_TRUE(simtest::Eventually([] { return g_pps.count == 1; }));
     EXPECT_EQ((Codes{API_GNSS_PPSCallback(nullptr), API_GNSS_PPSSignalHandler(&context, 9),
-                     API_GNSS_PPSCallback(RecordPpsElsewhere), API_GNSS_PPSSignalHandler(&context, 1)}),
+                     API_GNSS_PPSCallback([](void *, unsigned events) { return g_pps.Record(100 + int(events)), 8; }),
+                     API_GNSS_PPSSignalHandler(&context, 1)}),
               (Codes{API_ERR_PPS_CALL_BACK_SET_NULL, 7, 0, 8}));
     EXPECT_EQ(g_pps.Values(), (Codes{0x03, 0x09, 101}));
     API_Signal_Cleanup();
 }
 
-using PushButtons = PeripheralsTest;
-
-TEST_F(PushButtons, ReadsEachButtonAsTheDriverReportsIt)
+// The buttons as the driver reports them now, and as the boot left them in
+// NOR: read once, cleared there, then remembered.
+TEST_F(PeripheralsTest, PushButtonsNowAndAtBoot)
 {
     int record = -1, scroll = 42;
     receiver.FailOpen("/dev/pushbuttons", ENOENT);
@@ -211,23 +174,19 @@ TEST_F(PushButtons, ReadsEachButtonAsTheDriverReportsIt)
     Board_Close(ifd_pb);  // closed behind the unit's back: its own close fails
     EXPECT_EQ((Codes{API_MMI_Cleanup(), API_MMI_Cleanup(), API_MMI_IsScrollPressed(&scroll)}),
               (Codes{API_ERR_PUSHBUTTON_CLEANUP, 0, API_ERR_OPEN_DEV_PUSHBUTTON}));
-}
 
-TEST_F(PushButtons, BootStateIsReadOnceClearedInNorAndThenRemembered)
-{
     sim::SetBootButtons(*board.nor, 0x00, 0x05);
-    int pressed = -1;
+    record = scroll = -1;
     // Failed reads and clears remember nothing: the bytes stay for the next try.
-    EXPECT_EQ(API_MMI_WasScrollPressedOnBoot(&pressed), API_ERR_READING_NOR_FLASH);
+    EXPECT_EQ(API_MMI_WasScrollPressedOnBoot(&scroll), API_ERR_READING_NOR_FLASH);
     ASSERT_EQ(API_NOR_Init(), API_ERR_NONE);
     board.nor->FailWrite(EIO);
-    EXPECT_EQ((Codes{API_MMI_WasRecordPressedOnBoot(&pressed), pressed}), (Codes{API_ERR_NOR_FLASH_WRITE, -1}));
+    EXPECT_EQ((Codes{API_MMI_WasRecordPressedOnBoot(&record), record}), (Codes{API_ERR_NOR_FLASH_WRITE, -1}));
     EXPECT_EQ(sim::BootButtons(*board.nor), std::make_pair(uint8_t{0x00}, uint8_t{0x05}));
     board.nor->ClearFaults();
 
     // Two first readers at once: each still sees the bytes the boot left.
     board.nor->SetAccessDelayUs(2000);
-    int record = -1, scroll = -1;
     std::thread recordReader([&] { EXPECT_EQ(API_MMI_WasRecordPressedOnBoot(&record), API_ERR_NONE); });
     EXPECT_EQ(API_MMI_WasScrollPressedOnBoot(&scroll), API_ERR_NONE);
     recordReader.join();
@@ -239,12 +198,17 @@ TEST_F(PushButtons, BootStateIsReadOnceClearedInNorAndThenRemembered)
     API_NOR_Cleanup();
 }
 
-TEST_F(PeripheralsTest, WatchdogArmsWithSixtySecondsByDefaultAndKeepsOneDescriptor)
+// Nothing is opened or written before the first arm; one descriptor serves
+// every later arm, and each driver failure has its own code.
+TEST_F(PeripheralsTest, WatchdogArmsWithSixtySecondsByDefaultAndReportsEachFailure)
 {
     sim::Watchdog &dog = *board.watchdog;
-    // Nothing armed: nothing opened or written.
     EXPECT_EQ((Codes{API_Watchdog_Restart(), API_Watchdog_Init(20, 0), API_Watchdog_Init(20, 2), dog.Opens()}),
               Codes(4, 0));
+    receiver.FailOpen("/dev/watchdog", ENOENT);
+    EXPECT_EQ((Codes{API_Watchdog_Init(20, 1), API_Watchdog_Restart()}),
+              (Codes{API_ERR_OPENING_WATCHDOG, 0}));  // nothing open to feed
+    receiver.ClearOpenFault("/dev/watchdog");
     EXPECT_EQ((Codes{API_Watchdog_Init(0, 1), dog.TimeoutSeconds(), API_Watchdog_Init(30, 1), API_Watchdog_Restart(),
                      dog.Opens(), dog.TimeoutSeconds(), API_Watchdog_Init(0, 0)}),
               (Codes{0, 60, 0, 0, 1, 30, 0}));
@@ -255,18 +219,9 @@ TEST_F(PeripheralsTest, WatchdogArmsWithSixtySecondsByDefaultAndKeepsOneDescript
     // Once closed, nothing is touched; 0 keeps the stored time-out.
     EXPECT_EQ((Codes{API_Watchdog_Restart(), dog.Feeds(), API_Watchdog_Init(0, 1), dog.Opens(), dog.TimeoutSeconds()}),
               (Codes{0, writes, 0, 2, 30}));
-}
-
-TEST_F(PeripheralsTest, WatchdogReportsEachDriverFailureWithItsOwnCode)
-{
-    sim::Watchdog &dog = *board.watchdog;
-    receiver.FailOpen("/dev/watchdog", ENOENT);
-    EXPECT_EQ((Codes{API_Watchdog_Init(20, 1), API_Watchdog_Restart()}),
-              (Codes{API_ERR_OPENING_WATCHDOG, 0}));  // nothing open to feed
-    receiver.ClearOpenFault("/dev/watchdog");
     dog.SetTimeoutRange(1, 100);  // a refused time-out leaves the device open
     EXPECT_EQ((Codes{API_Watchdog_Init(500, 1), API_Watchdog_Init(50, 1), dog.Opens()}),
-              (Codes{API_ERR_SETTING_WATCHDOG_TIMEOUT, 0, 1}));
+              (Codes{API_ERR_SETTING_WATCHDOG_TIMEOUT, 0, 2}));
     dog.FailWrite(EIO);
     EXPECT_EQ((Codes{API_Watchdog_Restart(), API_Watchdog_Init(0, 0)}),
               (Codes{API_ERR_KEEP_WATCHDOG_TIME_ALIVE, API_ERR_WATCHDOG_WRITE}));
