@@ -56,6 +56,8 @@ TEST_F(BluetoothSettings, PinAndAuthenticationReachTheModuleAndTheStore)
     EXPECT_EQ(Nor(API_BLUETOOTH_NOR_ADDRESS, 6), kAddress);
     EXPECT_EQ(Bytes(address, address + 6), kAddress);
     EXPECT_EQ(API_Bluetooth_SetMACAddress(nullptr), API_ERR_INVALID_PARAMETERS);
+    ASSERT_EQ(API_Bluetooth_SetPIN("1234"), API_ERR_NONE);
+    EXPECT_EQ(Nor(API_BLUETOOTH_NOR_PIN, 16), record);  // nothing of the address behind the PIN
 }
 
 TEST_F(BluetoothSettings, AListingInPiecesFillsTheCacheAndLaterReadsStayLocal)
