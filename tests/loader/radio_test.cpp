@@ -142,9 +142,6 @@ class Blocks : public loadertest::RadioTest {
 protected:
     Blocks()
     {
-        image.resize(513);
-        for (size_t i = 0; i < image.size(); i++)
-            image[i] = static_cast<char>(i * 7);
         env.image = reinterpret_cast<unsigned char *>(&image[0]);
         env.image_size = 513;
         env.block_count = 3;
@@ -158,15 +155,11 @@ protected:
             numbers.push_back(frame.size() == 268 ? frame[5] << 8 | frame[6] : -1);
         return numbers;
     }
-    Bytes image;
+    Bytes image = Bytes(513, 'x');
 };
 
-TEST_F(Blocks, AreSentInOrderEachAcknowledgedUntilOneIsNot)
+TEST_F(Blocks, AreSentInOrderEachAcknowledgedUntilOneIsNotOrOnlyLoggedInTestMode)
 {
-    EXPECT_EQ(Download(&env), 0);
-    EXPECT_EQ(Numbers(), (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(radio->written[2].substr(9, 1), image.substr(512));
-
     auto after = [](size_t idleReads) {
         Answer late(idleReads, "");
         late.push_back(B({0x02, 0x0C, 0x00, 0x01, 0x06, 0x00, 0x13, 0x03}));
@@ -190,10 +183,8 @@ TEST_F(Blocks, AreSentInOrderEachAcknowledgedUntilOneIsNot)
         EXPECT_EQ(Stdout([&] { EXPECT_EQ(Download(&env), block.result); }), "");
         EXPECT_EQ(Numbers(), block.sent);
     }
-}
 
-TEST_F(Blocks, TestModeSendsNoneButLogsThem)
-{
+    radio->written.clear();
     int log[2];
     ASSERT_EQ(pipe(log), 0);
     env.log_fd = log[1];
