@@ -15,26 +15,9 @@ Bytes Frame(const unsigned char *frame, unsigned long length)
     return Bytes(reinterpret_cast<const char *>(frame), length);
 }
 
-TEST(Frames, CommandFramesCarryTheirPayloadAndSum)
-{
-    // Garbage first: every byte of a frame is the builder's.
-    unsigned char frame[MAX_FRAME_LENGTH];
-    unsigned long length = 0;
-    memset(frame, 0xA5, sizeof frame);
-    LOADER_ENV env = loadertest::FreshRecord();
-    env.block_count = 2;
-    env.checksum = 0x0A0B0C0D;
-    EXPECT_EQ(FormatCREATEFILEcommand(frame, length, &env), 8u);
-    EXPECT_EQ(Frame(frame, length),
-              B({0x02, 0x0B, 0x00, 0x07, 0x00, 0x00, 0x02, 0x0A, 0x0B, 0x0C, 0x0D, 0x00, 0x42, 0x03}));
-    // A sum beyond 8 bits fills both check bytes.
-    env.block_count = 0xFFFF;
-    env.checksum = 0xFFFFFFFF;
-    FormatCREATEFILEcommand(frame, length, &env);
-    EXPECT_EQ(Frame(frame + 11, 3), B({0x06, 0x0C, 0x03}));  // 0x0B + 0x07 + 6 * 0xFF
-}
-
-TEST(Frames, WriteFileBlocksNumberFromOneAndFillTheLastBlock)
+// CREATEFILE as a sample of a command frame: the wire of a whole run shows
+// the others.
+TEST(Frames, CarryTheirPayloadAndSumAndTheAcknowledgementIsChecked)
 {
     std::vector<unsigned char> image(513);
     for (size_t i = 0; i < image.size(); i++)
@@ -43,11 +26,17 @@ TEST(Frames, WriteFileBlocksNumberFromOneAndFillTheLastBlock)
     env.image = image.data();
     env.image_size = 513;
     env.block_count = 3;
-
+    env.checksum = 0x0A0B0C0D;
+    // Garbage first: every byte of a frame is the builder's.
     unsigned char frame[MAX_FRAME_LENGTH];
+    memset(frame, 0xA5, sizeof frame);
+    unsigned long length = 0;
+    EXPECT_EQ(FormatCREATEFILEcommand(frame, length, &env), 8u);
+    EXPECT_EQ(Frame(frame, length),
+              B({0x02, 0x0B, 0x00, 0x07, 0x00, 0x00, 0x03, 0x0A, 0x0B, 0x0C, 0x0D, 0x00, 0x43, 0x03}));
+
     for (int block = 1; block <= 3; block++) {
         SCOPED_TRACE(block);
-        unsigned long length = 0;
         EXPECT_EQ(FormatWRITEFILEBLOCK(frame, length, &env, block), 8u);
         ASSERT_EQ(length, 268u);
         EXPECT_EQ(Frame(frame, 9), B({0x02, 0x0C, 0x01, 0x05, 0x00, 0x00, block, 0x00, 0x03}));
@@ -63,13 +52,15 @@ TEST(Frames, WriteFileBlocksNumberFromOneAndFillTheLastBlock)
     EXPECT_EQ(Frame(frame + 10, 255), Bytes(255, '\xFF'));
     // A block past the image's end is all filler, nothing read beyond it.
     env.image_size = 200;
-    unsigned long length = 0;
     FormatWRITEFILEBLOCK(frame, length, &env, 2);
     EXPECT_EQ(Frame(frame + 9, 256), Bytes(256, '\xFF'));
-}
+    // A sum beyond 8 bits fills both check bytes.
+    env.block_count = 0xFFFF;
+    env.checksum = 0xFFFFFFFF;
+    FormatCREATEFILEcommand(frame, length, &env);
+    EXPECT_EQ(Frame(frame + 11, 3), B({0x06, 0x0C, 0x03}));  // 0x0B + 0x07 + 6 * 0xFF
 
-TEST(Frames, AnAcknowledgementIsEightBytesWithTheCommandAndAck)
-{
+    // An acknowledgement is eight bytes with the command and ACK.
     auto acknowledges = [](Bytes answer, unsigned long count) {
         answer.resize(16);
         return IsAcknowledged(reinterpret_cast<const unsigned char *>(answer.data()), count, COMMAND_CREATEFILE);
