@@ -135,7 +135,7 @@ TEST_F(AppsTest, DisplayTourPicturesAreThePanelAndTheCommittedOne)
     EXPECT_EQ(Decode(frames.back()), Decode(dir / "tour.png"));
 }
 
-TEST_F(AppsTest, RunnerRefusesWhatCannotRunOnTheSimulatedReceiver)
+TEST_F(AppsTest, RunnerRefusesWhatCannotRunAndOrvaflashSimLoadsAHostFile)
 {
     struct Case {
         std::vector<std::string> command;
@@ -152,10 +152,8 @@ TEST_F(AppsTest, RunnerRefusesWhatCannotRunOnTheSimulatedReceiver)
         EXPECT_EQ(run.status, 2) << c.message;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     }
-}
 
-TEST_F(AppsTest, OrvaflashSimLoadsAHostFileWhereverItIs)
-{
+    // The whole load as a developer starts it, on a host file wherever it is.
     std::string image(700, '\x5A');
     image[0] = '\xCA';
     image[1] = '\xFE';

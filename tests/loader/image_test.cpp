@@ -195,7 +195,6 @@ TEST_F(ImageFile, ReportsAFailedAllocation)
 
 TEST(Adler32, AgreesWithZlib)
 {
-    EXPECT_EQ(ComputeAdler32(reinterpret_cast<const unsigned char *>("abc"), 3), 0x024D0127u);
     // Lengths around the points where the sums are reduced; 0xFF bytes give the largest sums.
     for (size_t size : {0u, 5551u, 5552u, 5553u, 100000u, 1u << 20}) {
         for (const Bytes &data : {Random(size), Bytes(size, '\xFF')})

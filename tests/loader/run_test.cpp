@@ -54,8 +54,7 @@ TEST_F(Run, LoadsTheInternalRadioStepByStep)
     EXPECT_EQ(Count(out, "POWER PDL"), 2u);
     EXPECT_EQ(Pmu(0xC3), 1);
     EXPECT_EQ(Pmu(0xC2), 1);
-    std::vector<long> slept = Slept();
-    EXPECT_NE(std::find(slept.begin(), slept.end(), 5000), slept.end()) << "the radio's power-up";
+    EXPECT_EQ(SleepsOf(5000), 1) << "the radio's power-up";
     EXPECT_FALSE(receiver.FileExists("/var/ts9.pid")) << "the API is shut down";
     EXPECT_TRUE(board.extender->IsOutput(true, 3));
     EXPECT_EQ(board.extender->PinLevel(true, 3), 0) << "the radio's status line";

@@ -48,7 +48,6 @@ void Run(SimRun &run)
         done = wait4(pid, &waitStatus, WNOHANG, &run.usage);
         run.wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         if (done == 0 && run.wallMs > run.timeoutSeconds * 1000.0) {
-            run.hung = true;
             kill(pid, SIGKILL);
             done = wait4(pid, &waitStatus, 0, &run.usage);
         }

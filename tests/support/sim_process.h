@@ -1,6 +1,6 @@
 // orvaflash-sim as a child process in a sandbox of its own: its exit, its
 // standard error, its wall time and resources, with a deadline after which it
-// counts as hung and is killed.  Used by the load benchmarks.
+// is killed as hung.  Used by the load benchmarks.
 #ifndef SIM_PROCESS_H
 #define SIM_PROCESS_H
 
@@ -22,8 +22,7 @@ struct SimRun {
     int timeoutSeconds = 120;
 
     // Filled by Run.
-    bool hung = false;  // killed at its deadline
-    int status = -1;    // exit status; -1 when ended by a signal or not run
+    int status = -1;  // exit status; -1 when ended by a signal or not run
     double wallMs = 0;
     rusage usage{};
     std::string err;
