@@ -15,8 +15,8 @@ Bytes Frame(const unsigned char *frame, unsigned long length)
     return Bytes(reinterpret_cast<const char *>(frame), length);
 }
 
-// CREATEFILE as a sample of a command frame: the wire of a whole run shows
-// the others.
+// CREATEFILE and SETBAUDRATE as samples of a command frame on a buffer of
+// garbage; the wire of a whole run shows the others.
 TEST(Frames, CarryTheirPayloadAndSumAndTheAcknowledgementIsChecked)
 {
     std::vector<unsigned char> image(513);
@@ -34,6 +34,9 @@ TEST(Frames, CarryTheirPayloadAndSumAndTheAcknowledgementIsChecked)
     EXPECT_EQ(FormatCREATEFILEcommand(frame, length, &env), 8u);
     EXPECT_EQ(Frame(frame, length),
               B({0x02, 0x0B, 0x00, 0x07, 0x00, 0x00, 0x03, 0x0A, 0x0B, 0x0C, 0x0D, 0x00, 0x43, 0x03}));
+    memset(frame, 0xA5, sizeof frame);
+    FormatSETBAUDRATEcommand(frame, length, 9600);
+    EXPECT_EQ(Frame(frame, length), B({0x02, 0x07, 0x00, 0x05, 0x00, 0x00, 0x00, 0x25, 0x80, 0x00, 0xB1, 0x03}));
 
     for (int block = 1; block <= 3; block++) {
         SCOPED_TRACE(block);

@@ -83,6 +83,13 @@ TEST_F(Line, OpensRawAtTheRequestedSpeedIdlesATenthOfASecondAndClosesEmptyAndDro
     EXPECT_EQ(queued, 0) << "unread input discarded";
     EXPECT_EQ(line.HostBitRate(), 0u) << "speed 0 drops the modem lines";
     close(other);
+
+    // Refused: -1, and a port that failed to open is -1 too, as the bootloader
+    // entry checks.
+    EXPECT_EQ(Open("4800"), -1);
+    receiver.FailOpen("/dev/ttyUSB0", EACCES);
+    EXPECT_EQ(Open("9600"), -1);
+    EXPECT_EQ(env.port_fd, -1);
 }
 
 class Traffic : public loadertest::RadioTest {
