@@ -51,7 +51,6 @@ TEST_F(Run, LoadsTheInternalRadioStepByStep)
                               "POWER PDL OFF - begin ... end\n"}))
         << out;
     EXPECT_EQ(out.find("Set Serial port"), std::string::npos) << "level 3 is not shown";
-    EXPECT_EQ(Count(out, "POWER PDL"), 2u);
     EXPECT_EQ(Pmu(0xC3), 1);
     EXPECT_EQ(Pmu(0xC2), 1);
     EXPECT_EQ(SleepsOf(5000), 1) << "the radio's power-up";
