@@ -72,7 +72,7 @@ bool Blank(const std::array<uint8_t, 1024> &ram) { return ram == std::array<uint
 
 using FrameBuffer = DisplayTest;
 
-TEST_F(FrameBuffer, PixelsMapToPageBitsOnlyMarkedPagesAreFlushedAndResetFlushes)
+TEST_F(FrameBuffer, PixelsMapToPagesOnlyMarkedPagesAreFlushedAndNoDeviceIsNoWrite)
 {
     EXPECT_EQ(set_pixel(127, 63, 1) + set_pixel(7, 9, 1), API_ERR_NONE);
     EXPECT_EQ(s_display_mirror[1023] * 256 + s_display_mirror[128 + 7], 0x8002);
@@ -100,31 +100,27 @@ TEST_F(FrameBuffer, PixelsMapToPageBitsOnlyMarkedPagesAreFlushedAndResetFlushes)
 
     API_Display_SetPixel(10, 30, 1);  // marked, not flushed
     panel.ClearTranscript();
-    EXPECT_EQ(API_Display_Reset(), API_ERR_NONE);
-    EXPECT_TRUE(panel.Log().Contains("close"));
+    EXPECT_TRUE(API_Display_Reset() == API_ERR_NONE && panel.Log().Contains("close"));
     API_Display_Close();
     EXPECT_TRUE(receiver.OpenDescriptors().empty() && i_dfd == 0);
     EXPECT_EQ(panel.Transfers(), (Transfers{PageSelect(3), {1, std::vector<uint8_t>(128, 0)}}));  // blank
-}
 
-TEST_F(FrameBuffer, WithoutTheDeviceNothingIsWrittenAnywhere)
-{
+    // Without the device nothing is written anywhere.
     receiver.FailOpen("/dev/display", ENOENT);
     EXPECT_EQ(API_Display_Reset(), API_ERR_OPEN_FILE);
-    static int state;
-    simtest::ExpectRefusalsLeaveStandardInput({
-        {"pixel", [] { return API_Display_SetPixel(1, 1, 1); }, API_ERR_NONE},  // the mirror stays
-        {"flush", [] { return API_Display_Update(); }, API_ERR_OPEN_DEV_DISPLAY},
-        {"clear", [] { return API_Display_Clear(); }, API_ERR_OPEN_DEV_DISPLAY},
-        {"contrast", [] { return API_Display_SetBrightness(5); }, API_ERR_OPEN_DEV_DISPLAY},
-        {"power", [] { return API_Display_SetPowerState(1); }, API_ERR_SPI_TRANSMISSION},
-        {"power state", [] { return API_Display_GetPowerState(&state); }, API_ERR_SPI_TRANSMISSION},
+    simtest::ExpectStandardInputUntouchedBy([] {
+        int state;  // the mirror stays: a pixel is set
+        EXPECT_EQ(
+            (Codes{API_Display_SetPixel(1, 1, 1), API_Display_Update(), API_Display_Clear(),
+                   API_Display_SetBrightness(5), API_Display_SetPowerState(1), API_Display_GetPowerState(&state)}),
+            (Codes{0, API_ERR_OPEN_DEV_DISPLAY, API_ERR_OPEN_DEV_DISPLAY, API_ERR_OPEN_DEV_DISPLAY,
+                   API_ERR_SPI_TRANSMISSION, API_ERR_SPI_TRANSMISSION}));
     });
     receiver.ClearOpenFault("/dev/display");
     EXPECT_EQ(API_Display_Reset(), API_ERR_NONE);
 }
 
-TEST_F(FrameBuffer, AFailedPageIsReportedAndSentAgainByTheNextFlush)
+TEST_F(FrameBuffer, AFailedPageIsSentAgainByTheNextFlushAndPagesWaitForThePmuBus)
 {
     API_Display_SetPixel(4, 8, 1);
     API_Display_SetPixel(4, 24, 1);
@@ -148,11 +144,9 @@ TEST_F(FrameBuffer, AFailedPageIsReportedAndSentAgainByTheNextFlush)
     panel.FailModeSelects(1);
     EXPECT_NE(API_Display_SetBrightness(0x40), API_ERR_NONE);
     EXPECT_EQ(panel.Contrast(), -1);  // never sent as pixel data
-}
 
-// On the PMU; the page writes wait for the SPI bus the controller shares with it.
-TEST_F(FrameBuffer, PowerGoesThroughThePmuAndPageWritesWaitForTheBus)
-{
+    // Power goes through the PMU; the page writes wait for the SPI bus the
+    // controller shares with it.
     OpenPmu();
     int state = -1;
     EXPECT_EQ((Codes{API_Display_SetPowerState(1), API_Display_GetPowerState(nullptr),
@@ -160,6 +154,7 @@ TEST_F(FrameBuffer, PowerGoesThroughThePmuAndPageWritesWaitForTheBus)
               (Codes{0, API_ERR_INVALID_PARAMETERS, 0, 1, 0, 0}));  // anything but 1 is off
     EXPECT_EQ(board.pmu->Log().Lines(), (std::vector<std::string>{"02 E3 00 E1", "02 E4 00 E6", "02 E2 00 E0"}));
 
+    panel.ClearTranscript();
     API_Display_SetPixel(0, 0, 1);
     pthread_mutex_lock(&s_spi_mutex);
     std::thread flusher([] { API_Display_Update(); });
@@ -172,7 +167,7 @@ TEST_F(FrameBuffer, PowerGoesThroughThePmuAndPageWritesWaitForTheBus)
 
 using Drawing = DisplayTest;
 
-TEST_F(Drawing, ArgumentChecksComeBeforeAnyPixel)
+TEST_F(Drawing, ArgumentChecksComeBeforeAnyPixelThenRectanglesAndCircles)
 {
     // clang-format off
     for (const auto &l : {std::array{0, 0, 0, 0, 58}, {128, 0, 0, 0, 58}, {0, 0, 128, 0, 58}, {0, 64, 5, 0, 58},
@@ -190,6 +185,24 @@ TEST_F(Drawing, ArgumentChecksComeBeforeAnyPixel)
     // end, the rows outside skipped.
     EXPECT_EQ(drawline(30, 0, 32, 1000000), API_ERR_UNDEFINED_PIXEL_COORDINATES);
     EXPECT_EQ(Shown(30, 0, 3, 64), Rows("#..", 64));
+
+    ASSERT_EQ(API_Display_Reset(), API_ERR_NONE);
+    // Only the third one's right edge starts on the screen.
+    EXPECT_EQ(API_Display_DrawRect(1, 1, 5, 4, 0) + API_Display_DrawRect(14, 4, 8, 1, 1) +
+                  API_Display_DrawRect(-2, 6, 3, 9, 1),
+              API_ERR_NONE);
+    EXPECT_EQ(Shown(0, 0, 16, 10), Art("................|.#####..#######.|.#...#..#######.|.#...#..#######.|"
+                                       ".#####..#######.|................") +
+                                       Rows("...#............", 4));
+    // Midpoint circles: no point on the diagonals.
+    EXPECT_EQ(API_Display_DrawCircle(6, 20, 50), API_ERR_NONE);
+    EXPECT_EQ(Shown(14, 44, 13, 13), Art("....#####....|...#.....#...|.............|.#.........#.|#...........#|"
+                                         "#...........#|#...........#|#...........#|#...........#|.#.........#.|"
+                                         ".............|...#.....#...|....#####...."));
+    // Centre on the corner just past the screen: only the quarter on it shows.
+    EXPECT_EQ(API_Display_DrawCircle(10, 128, 64) + API_Display_DrawCircle(140, 0, 0), API_ERR_NONE);
+    EXPECT_EQ(API_Display_Update(), API_ERR_NONE);
+    EXPECT_TRUE(panel.Pixel(118, 63) && panel.Pixel(127, 54) && !panel.Pixel(117, 63) && !panel.Pixel(127, 53));
 }
 
 // Every pixel lies within half a pixel of the ideal line along the line's
@@ -225,31 +238,13 @@ TEST_F(Drawing, LinesFollowTheIdealLineWhicheverWayRound)
     }
 }
 
-TEST_F(Drawing, RectanglesAndCircles)
-{
-    EXPECT_EQ(API_Display_DrawRect(1, 1, 5, 4, 0), API_ERR_NONE);
-    EXPECT_EQ(API_Display_DrawRect(14, 4, 8, 1, 1), API_ERR_NONE);
-    EXPECT_EQ(API_Display_DrawRect(-2, 6, 3, 9, 1), API_ERR_NONE);  // only the right edge starts on the screen
-    EXPECT_EQ(Shown(0, 0, 16, 10), Art("................|.#####..#######.|.#...#..#######.|.#...#..#######.|"
-                                       ".#####..#######.|................") +
-                                       Rows("...#............", 4));
-    // Midpoint circles: no point on the diagonals.
-    EXPECT_EQ(API_Display_DrawCircle(6, 20, 50), API_ERR_NONE);
-    EXPECT_EQ(Shown(14, 44, 13, 13), Art("....#####....|...#.....#...|.............|.#.........#.|#...........#|"
-                                         "#...........#|#...........#|#...........#|#...........#|.#.........#.|"
-                                         ".............|...#.....#...|....#####...."));
-    // Centre on the corner just past the screen: only the quarter on it shows.
-    EXPECT_EQ(API_Display_DrawCircle(10, 128, 64) + API_Display_DrawCircle(140, 0, 0), API_ERR_NONE);
-    EXPECT_EQ(API_Display_Update(), API_ERR_NONE);
-    EXPECT_TRUE(panel.Pixel(118, 63) && panel.Pixel(127, 54) && !panel.Pixel(117, 63) && !panel.Pixel(127, 53));
-}
 
 const std::string kA = Art("..###..|.#...#.|.#####.|.#...#.|.#...#.");
 const std::string kM = Art("#....#.|##..##.|#.##.#.|#....#.|#....#.");
 
 using Text = DisplayTest;
 
-TEST_F(Text, ArgumentChecksComeBeforeAnyDrawing)
+TEST_F(Text, ArgumentChecksComeBeforeAnyDrawingAndUserCharactersKeepToTheirSize)
 {
     EXPECT_EQ((Codes{API_Display_PrintText(0, 0, 4, "A"), API_Display_PrintText(128, 0, 0, "A"),
                      API_Display_PrintText(0, 64, 0, "A"), API_Display_PrintText(0, 0, 0, ""),
@@ -273,6 +268,20 @@ TEST_F(Text, ArgumentChecksComeBeforeAnyDrawing)
               Codes(4, API_ERR_UNDEFINED_PIXEL_COORDINATES));
     EXPECT_EQ(Shown(119, 0, 9, 5), Art(".#...#...|.#...#...|.#####...|.#...#...|.#...#..."));
     EXPECT_EQ(panel.Render(127, 20, 1, 12) + panel.Render(127, 40, 1, 12), Rows("#", 24));
+
+    // A box at size 0, packed; 0x9F is defined at size 1 only.
+    const std::string box = Art("#######|#.....#|#.#.#.#|#.....#|#######");
+    const int boxBits[3] = {0xFF06, 0xAC1F, 0xE000}, bits[140] = {};
+    ASSERT_EQ(API_Display_SetuserCharacter(0x90, 0, boxBits) + API_Display_SetuserCharacter(0x9F, 1, bits), 0);
+    API_Display_DrawRect(0, 20, 40, 35, 1);
+    EXPECT_EQ(API_Display_PrintText(0, 20, 0, "\x90\x9F\x90"), API_ERR_NONE);
+    ASSERT_EQ(API_Display_Update(), API_ERR_NONE);
+    EXPECT_EQ(panel.Render(0, 20, 7, 5) + panel.Render(7, 20, 7, 5) + panel.Render(14, 20, 7, 5),
+              box + Rows("#######", 5) + box);
+    EXPECT_EQ((Codes{API_Display_SetuserCharacter(0x92, 0, nullptr), API_Display_SetuserCharacter(0x8F, 0, bits),
+                     API_Display_SetuserCharacter(0xA0, 0, bits), API_Display_SetuserCharacter(0x91, 4, bits),
+                     API_Display_SetuserCharacter(0x90, 3, bits), API_Display_SetuserCharacter(0x91, 3, bits)}),
+              (Codes{API_ERR_INVALID_PARAMETERS, 60, 60, 61, API_ERR_USER_CHARACTER_ALREADY_DEFINED, 0}));
 }
 
 TEST_F(Text, EachSizeDoublesThePreviousOne)
@@ -290,23 +299,6 @@ TEST_F(Text, EachSizeDoublesThePreviousOne)
     }
 }
 
-TEST_F(Text, UserCharactersAreDrawnAtTheirOwnSizeOnly)
-{
-    // A box at size 0, packed; 0x9F is defined at size 1 only.
-    const std::string box = Art("#######|#.....#|#.#.#.#|#.....#|#######");
-    const int boxBits[3] = {0xFF06, 0xAC1F, 0xE000}, bits[140] = {};
-    ASSERT_EQ(API_Display_SetuserCharacter(0x90, 0, boxBits), API_ERR_NONE);
-    ASSERT_EQ(API_Display_SetuserCharacter(0x9F, 1, bits), API_ERR_NONE);
-    API_Display_DrawRect(0, 20, 40, 35, 1);
-    EXPECT_EQ(API_Display_PrintText(0, 20, 0, "\x90\x9F\x90"), API_ERR_NONE);
-    ASSERT_EQ(API_Display_Update(), API_ERR_NONE);
-    EXPECT_EQ(panel.Render(0, 20, 7, 5) + panel.Render(7, 20, 7, 5) + panel.Render(14, 20, 7, 5),
-              box + Rows("#######", 5) + box);
-    EXPECT_EQ((Codes{API_Display_SetuserCharacter(0x92, 0, nullptr), API_Display_SetuserCharacter(0x8F, 0, bits),
-                     API_Display_SetuserCharacter(0xA0, 0, bits), API_Display_SetuserCharacter(0x91, 4, bits),
-                     API_Display_SetuserCharacter(0x90, 3, bits), API_Display_SetuserCharacter(0x91, 3, bits)}),
-              (Codes{API_ERR_INVALID_PARAMETERS, 60, 60, 61, API_ERR_USER_CHARACTER_ALREADY_DEFINED, 0}));
-}
 
 // Every character twice in a row, so that its width places the second copy,
 // over lit rows that the proportional font leaves and the small font's cells

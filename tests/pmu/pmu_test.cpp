@@ -117,18 +117,16 @@ TEST_F(PmuTest, RepliesAreCheckedInOrderAndEveryFailureReleasesTheLock)
 // users (queries, radio, buzzer, GNSS lines) go through the link's check.
 void ExpectClosedDevicesRefused(const sim::Receiver &receiver)
 {
-    static float f;
-    static int i;
     const size_t pauses = receiver.Sleeps().size();
-    simtest::ExpectRefusalsLeaveStandardInput({
-        {"send", [] { return API_SPI_Sendmsg(0, 0xC3, 0); }, API_ERR_SPI_TRANSMISSION},
-        {"receive", [] { return API_SPI_Receivemsg(0, nullptr, 0xFE); }, API_ERR_SPI_TRANSMISSION},
-        {"temperature", [] { return API_PM_GetTemperature(&f); }, API_ERR_SPI_TRANSMISSION},
-        {"button", [] { return API_MMI_IsRecordPressed(&i); }, API_ERR_OPEN_DEV_PUSHBUTTON},
-        {"extender", [] { return API_Extender_SetStatusGpio(1, 3, 0); }, API_ERR_READING_FROM_EXTENDER},
-        {"extender cleanup", [] { return API_Extender_Cleanup(); }, API_ERR_NONE},
-        {"serial mode", [] { return API_EXTUHF_SetSerialMode(0); }, API_ERR_EXTERNAL_UHF_IOCTL},
-        {"serial mode query", [] { return API_EXTUHF_GetSerialMode(&i); }, API_ERR_EXTERNAL_UHF_IOCTL},
+    simtest::ExpectStandardInputUntouchedBy([] {
+        float f;
+        int i;
+        EXPECT_EQ((Codes{API_SPI_Sendmsg(0, 0xC3, 0), API_SPI_Receivemsg(0, nullptr, 0xFE), API_PM_GetTemperature(&f),
+                         API_MMI_IsRecordPressed(&i), API_Extender_SetStatusGpio(1, 3, 0), API_Extender_Cleanup(),
+                         API_EXTUHF_SetSerialMode(0), API_EXTUHF_GetSerialMode(&i)}),
+                  (Codes{API_ERR_SPI_TRANSMISSION, API_ERR_SPI_TRANSMISSION, API_ERR_SPI_TRANSMISSION,
+                         API_ERR_OPEN_DEV_PUSHBUTTON, API_ERR_READING_FROM_EXTENDER, API_ERR_NONE,
+                         API_ERR_EXTERNAL_UHF_IOCTL, API_ERR_EXTERNAL_UHF_IOCTL}));
     });
     EXPECT_EQ(receiver.Sleeps().size(), pauses);
 }
