@@ -138,6 +138,10 @@ TEST_F(FrameBuffer, AFailedPageIsSentAgainByTheNextFlushAndPagesWaitForThePmuBus
     EXPECT_EQ((Codes{API_Display_Update(), API_Display_Update()}), (Codes{59, 0}));
     EXPECT_TRUE(panel.Pixel(4, 8));
 
+    panel.FillRam(0xFF);
+    panel.FailWrites(1);
+    EXPECT_EQ(API_Display_Clear(), API_ERR_NONE);  // page 0 went out on the second try
+    EXPECT_TRUE(Blank(panel.Ram()));
     panel.FailWrites(1);
     EXPECT_EQ(API_Display_SetBrightness(0x40), API_ERR_UNDEFINED_PIXEL_COORDINATES);
     panel.ClearFaults();
