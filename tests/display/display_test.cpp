@@ -243,9 +243,6 @@ TEST_F(Drawing, LinesFollowTheIdealLineWhicheverWayRound)
 }
 
 
-const std::string kA = Art("..###..|.#...#.|.#####.|.#...#.|.#...#.");
-const std::string kM = Art("#....#.|##..##.|#.##.#.|#....#.|#....#.");
-
 using Text = DisplayTest;
 
 TEST_F(Text, ArgumentChecksComeBeforeAnyDrawingAndUserCharactersKeepToTheirSize)
@@ -288,26 +285,12 @@ TEST_F(Text, ArgumentChecksComeBeforeAnyDrawingAndUserCharactersKeepToTheirSize)
               (Codes{API_ERR_INVALID_PARAMETERS, 60, 60, 61, API_ERR_USER_CHARACTER_ALREADY_DEFINED, 0}));
 }
 
-TEST_F(Text, EachSizeDoublesThePreviousOne)
-{
-    for (unsigned size = 1; size <= 3; ++size) {
-        SCOPED_TRACE(size);
-        ASSERT_EQ(API_Display_Reset(), API_ERR_NONE);
-        EXPECT_EQ(API_Display_PrintText(0, 1, size, size < 3 ? "AM" : "A"), API_ERR_NONE);
-        ASSERT_EQ(API_Display_Update(), API_ERR_NONE);
-        for (int x = 0; x < (size < 3 ? 14 : 7) << size; ++x)
-            for (int y = 0; y < 5 << size; ++y)
-                ASSERT_EQ(panel.Pixel(x, y + 1), ((x >> size) < 7 ? kA : kM)[(y >> size) * 8 + (x >> size) % 7] == '#')
-                    << x << "," << y;
-        EXPECT_EQ(panel.Render(0, 0, 128, 1), Rows(std::string(128, '.'), 1));
-    }
-}
-
 
 // Every character twice in a row, so that its width places the second copy,
 // over lit rows that the proportional font leaves and the small font's cells
-// clear, and stretched to twice its size: one digest of both fonts' pixels,
-// advances and backgrounds, and of the rows and columns a scale covers.
+// clear, the small font also at sizes 1 and 2 and the proportional one
+// stretched to twice its size: one digest of both fonts' pixels, advances
+// and backgrounds, and of the rows and columns a size or scale covers.
 TEST_F(Text, BothFontsAsDrawnAndStretched)
 {
     uint32_t digest = 2166136261u;
@@ -319,10 +302,12 @@ TEST_F(Text, BothFontsAsDrawnAndStretched)
         API_Display_PrintText2(0, 0, twice);
         API_Display_PrintText(0, 20, 0, twice);
         API_Display_PrintText3(30, 0, 2.0f, twice);
-        for (char pixel : Shown(0, 0, 80, 32))
+        API_Display_PrintText(0, 34, 1, twice);
+        API_Display_PrintText(30, 34, 2, twice);
+        for (char pixel : Shown(0, 0, 88, 54))
             digest = (digest ^ static_cast<unsigned char>(pixel)) * 16777619u;
     }
-    EXPECT_EQ(digest, 2433252081u);
+    EXPECT_EQ(digest, 3613150627u);
 
     // At scale 1 stretched text is the proportional text.
     const char *text = "Wg 2:%]w?";
