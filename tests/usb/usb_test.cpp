@@ -5,6 +5,7 @@
 // pseudo-terminals.
 #include <errno.h>
 #include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -154,7 +155,15 @@ TEST_F(UsbTest, ShutDownLeavesBehindACheckThatNeverReturns)
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     receiver.CreateFile(kScript1);
-    shell.When(kCheck1).Does([released] { released.wait(); });
+    std::atomic<int> policy{-1}, priority{-1};
+    shell.When(kCheck1).Does([&, released] {
+        int own = -1;
+        sched_param task{};
+        pthread_getschedparam(pthread_self(), &own, &task);  // on the mount task
+        policy = own;
+        priority = task.sched_priority;
+        released.wait();
+    });
     testing::internal::CaptureStdout();
     ASSERT_EQ(API_PART_Data_Mount(0), 0);
     ASSERT_TRUE(simtest::Eventually([&] { return shell.RunCount(kCheck1) == 1; }));
@@ -170,6 +179,7 @@ TEST_F(UsbTest, ShutDownLeavesBehindACheckThatNeverReturns)
     EXPECT_TRUE(simtest::Eventually([&] { return ThreadIds() == threads; }));
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(shell.Commands(), Commands{kCheck1});
+    EXPECT_EQ(priority.load(), policy.load() == SCHED_FIFO ? 4 : 0);
 }
 
 TEST_F(UsbTest, GadgetsChangeOnlyThroughNoneAndFailuresAreReported)
