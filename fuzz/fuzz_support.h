@@ -19,12 +19,19 @@
 namespace fuzz {
 
 // Consumes the input from the front; reads past the end give zeros.
-class Input {
-public:
-    Input(const uint8_t *data, size_t size) : m_data(data), m_size(size) {}
-
-    size_t Left() const { return m_size - m_at; }
-    uint8_t Byte() { return m_at < m_size ? m_data[m_at++] : 0; }
+struct Input {
+    size_t Left() const { return size - at; }
+    uint8_t Byte() { return at < size ? data[at++] : 0; }
+    // Up to `count` bytes (fewer when the input ends).
+    std::string Bytes(size_t count)
+    {
+        count = count < Left() ? count : Left();
+        at += count;
+        return std::string(reinterpret_cast<const char *>(data + at - count), count);
+    }
+    std::string Rest() { return Bytes(Left()); }
+    // A length byte and that many bytes.
+    std::string Chunk() { return Bytes(Byte()); }
     template <typename T>
     T Take()
     {
@@ -33,21 +40,10 @@ public:
         memcpy(&value, bytes.data(), bytes.size());
         return value;
     }
-    // Up to `count` bytes (fewer when the input ends).
-    std::string Bytes(size_t count)
-    {
-        count = count < Left() ? count : Left();
-        m_at += count;
-        return std::string(reinterpret_cast<const char *>(m_data + m_at - count), count);
-    }
-    std::string Rest() { return Bytes(Left()); }
-    // A length byte and that many bytes.
-    std::string Chunk() { return Bytes(Byte()); }
 
-private:
-    const uint8_t *m_data;
-    size_t m_size;
-    size_t m_at = 0;
+    const uint8_t *data;
+    size_t size;
+    size_t at = 0;
 };
 
 // Made at the first call, never destroyed (a unit's task may still read one
