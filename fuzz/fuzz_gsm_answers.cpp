@@ -26,12 +26,21 @@ namespace {
 
 fuzz::Input *g_input = nullptr;
 
-// What the modem normally answers: enough for the start-up and the socket
-// (a query left without its answer only fails).
 std::string NormalAnswer(const std::string &command)
 {
-    static const std::map<std::string, std::string> kAnswers = {{"AT+CPAS\r", "+CPAS: 0"},
-                                                                {"AT+WSTR=1\r", "+WSTR: 1,2"}};
+    static const std::map<std::string, std::string> kAnswers = {
+        {"AT+CIND?\r", "+CIND: 3,4,1,0,0,0,0"},
+        {"AT+CPAS\r", "+CPAS: 0"},
+        {"AT+WSTR=1\r", "+WSTR: 1,2"},
+        {"AT+WSTR=2\r", "+WSTR: 2,1"},
+        {"AT+CSQ\r", "+CSQ: 18,99"},
+        {"AT+COPS?\r", "+COPS: 0,0,\"Orange F\",0"},
+        {"AT+WWSM?\r", "+WWSM: 2"},
+        {"AT+WMBS?\r", "+WMBS: 5,0"},
+        {"AT+CGCLASS?\r", "+CGCLASS: \"CG\""},
+        {"AT+WIMEI?\r", "+WIMEI: 351234567890123"},
+        {"AT+CGMR\r", "746a09gg.Q2687H 1566912 031209 17:40"},
+    };
     auto known = kAnswers.find(command);
     if (known != kAnswers.end())
         return "\r\n" + known->second + "\r\n\r\nOK\r\n";
@@ -77,25 +86,33 @@ void ReadBack()
         abort();
 }
 
-// Every query, each parsing its own answer.
-void Query()
+void Query(int which)
 {
     int value = 0, length = 0;
     char text[API_GSM_OPERATOR_NAME_SIZE + API_GSM_IMEI_SIZE + API_GSM_VERSION_SIZE + API_GSM_MODULE_SIZE];
     GsmStatus status;
     float level = 0;
-    API_GSM_GetStatus(&status);
-    API_GSM_GetSignalStrength(&value);
-    API_GSM_GetLevel(&level);
-    API_GSM_GetNetworkReceived(&value, text);
-    API_GSM_GetNetworkSelected(&value);
-    API_GSM_GetBand(&value);
-    API_GSM_GetProtocol(&value);
-    // Without a destination they ask the modem; with one they copy what came.
-    if (API_GSM_GetIMEI(nullptr, &length) == 0)
-        API_GSM_GetIMEI(text, &length);
-    if (API_GSM_GetVersion(nullptr, &length, nullptr, &value) == 0)
-        API_GSM_GetVersion(text, &length, text + API_GSM_VERSION_SIZE, &value);
+    switch (which) {
+    case 0: API_GSM_GetStatus(&status); break;
+    case 1:
+        API_GSM_GetSignalStrength(&value);
+        API_GSM_GetLevel(&level);
+        break;
+    case 2: API_GSM_GetNetworkReceived(&value, text); break;
+    case 3:
+        API_GSM_GetNetworkSelected(&value);
+        API_GSM_GetBand(&value);
+        API_GSM_GetProtocol(&value);
+        break;
+    case 4:
+        if (API_GSM_GetIMEI(nullptr, &length) == 0)
+            API_GSM_GetIMEI(text, &length);
+        break;
+    default:
+        if (API_GSM_GetVersion(nullptr, &length, nullptr, &value) == 0)
+            API_GSM_GetVersion(text, &length, text + API_GSM_VERSION_SIZE, &value);
+        break;
+    }
 }
 
 }  // namespace
@@ -115,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         int written = 0;
         switch (operation % 8) {
         case 0: line.Deliver(input.Chunk()); break;
-        case 1: Query(); break;
+        case 1: Query(operation / 8 % 6); break;
         case 2: API_GSM_PSD_ConnectBearer(); break;
         case 3:
             b_PSD_BearerConnected = 1;

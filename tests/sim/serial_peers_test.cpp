@@ -1,19 +1,127 @@
-// The simulated radio, driven from the host's end of a real pty.
+// The serial peers (the radio, the Bluetooth module and the GSM modem),
+// driven from the program's end of their real ptys with the bytes each device
+// takes, and checked for the answers and refusals the device would give.  The
+// radio firmware's command mode is what every end-to-end load goes through.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <chrono>
 #include <random>
-#include <thread>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "pty_host.h"
+#include "sim/bluetooth_module.h"
+#include "sim/gsm_modem.h"
+#include "sim/pty_line.h"
 #include "sim/radio_peer.h"
 #include "sim_test.h"
 
 namespace {
+
+// The program's end of a peer's line: raw, at the speed given, with or
+// without the hardware handshake.
+class PtyHost {
+public:
+    PtyHost(sim::PtyLine &line, speed_t speed, bool handshake = false)
+        : m_fd(open(line.SlaveName().c_str(), O_RDWR | O_NOCTTY))
+    {
+        SetSpeed(speed, handshake);
+    }
+    ~PtyHost() { close(m_fd); }
+
+    void SetSpeed(speed_t speed, bool handshake = false)
+    {
+        termios settings;
+        tcgetattr(m_fd, &settings);
+        cfmakeraw(&settings);
+        cfsetspeed(&settings, speed);
+        settings.c_cflag = handshake ? settings.c_cflag | CRTSCTS : settings.c_cflag & ~CRTSCTS;
+        tcsetattr(m_fd, TCSANOW, &settings);
+    }
+
+    // Sends `bytes`, then takes up to `count` bytes until `idleMs` pass
+    // without one (`firstMs` for the first one, when given).
+    template <typename Bytes>
+    Bytes Exchange(const Bytes &bytes, size_t count = 8, int idleMs = 1000, int firstMs = -1)
+    {
+        EXPECT_EQ(write(m_fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+        Bytes answer;
+        pollfd waiting{m_fd, POLLIN, 0};
+        unsigned char buffer[4096];
+        while (answer.size() < count && poll(&waiting, 1, answer.empty() && firstMs >= 0 ? firstMs : idleMs) > 0) {
+            ssize_t got = read(m_fd, buffer, std::min(sizeof buffer, count - answer.size()));
+            if (got <= 0)
+                break;
+            answer.insert(answer.end(), buffer, buffer + got);
+        }
+        return answer;
+    }
+
+private:
+    int m_fd;
+};
+
+// Sends `bytes` and returns what comes until 150 ms pass without a byte.  The
+// first byte is waited for up to `firstMs`: long where an answer is due (a
+// loaded host is slow), short where none is.
+std::string Ask(PtyHost &host, const std::string &bytes, int firstMs = 3000)
+{
+    return host.Exchange(bytes, SIZE_MAX, 150, firstMs);
+}
+
+// At 0.02 the one-second guards of the escapes are 20 ms.
+const sim::ReceiverOptions kOptions = simtest::Scaled(0.02);
+
+TEST(GsmModemPeer, TakesOnlyWellFormedCommandsAndTheGuardedEscape)
+{
+    sim::Receiver receiver(kOptions);
+    sim::GsmModem modem(receiver);
+    PtyHost host(modem.Line(), B115200);
+    EXPECT_EQ(Ask(host, "AT\r"), "\r\nOK\r\n");
+    EXPECT_EQ(Ask(host, "AT+CPIN?\r"), "\r\n+CPIN: READY\r\n\r\nOK\r\n");
+    for (const char *refused : {"AT+NOSUCH\r", "AT\n", "xAT\r", "+++AT\r", "\r"})
+        EXPECT_EQ(Ask(host, refused), "\r\nERROR\r\n") << refused;
+
+    modem.Connect();
+    EXPECT_EQ(Ask(host, ""), "\r\nCONNECT\r\n");
+    host.Exchange(std::string("data+++"), 0);  // no silence before: payload
+    usleep(40000);
+    EXPECT_EQ(Ask(host, "+++"), "\r\nOK\r\n");
+    EXPECT_EQ(modem.Payload(), "data+++");
+    EXPECT_FALSE(modem.InDataMode());
+    EXPECT_TRUE(modem.Connected());
+}
+
+TEST(BluetoothModulePeer, AnswersCommandLinesAndTheGuardedEscape)
+{
+    sim::Receiver receiver(kOptions);
+    sim::BluetoothModule module(receiver);
+    {
+        PtyHost unready(module.Line(), B115200);  // without handshake the module hears nothing
+        EXPECT_EQ(Ask(unready, "INFO\n", 150), "");
+    }
+    PtyHost host(module.Line(), B115200, true);
+    EXPECT_EQ(Ask(host, "INFO\n"), "Orva serial Bluetooth module\r\nFirmware version 3.2.1\r\nREADY.\r\n");
+    EXPECT_EQ(Ask(host, "FOO\n"), "SYNTAX ERROR\r\n");
+    EXPECT_EQ(Ask(host, "SELECT 0\n"), "NO CARRIER 0 ERROR 0\r\n");  // no link to resume
+
+    Ask(host, "SET PROFILE SPP Bluetooth Serial Port\n", 150);
+    ASSERT_TRUE(module.Connect("00:11:22:33:44:55", "hi"));
+    EXPECT_EQ(Ask(host, ""), "RING 0 00:11:22:33:44:55 1 RFCOMM \r\nhi");
+    host.Exchange(std::string("x+++"), 0);  // no silence before: data
+    usleep(40000);
+    EXPECT_EQ(Ask(host, "+++"), "READY.\r\n");
+    EXPECT_TRUE(module.LinkPaused());
+    EXPECT_EQ(module.RemoteReceived(), "x+++");
+    EXPECT_TRUE(module.SendData("held"));
+    EXPECT_EQ(Ask(host, "SELECT 0\n"), "held");
+    EXPECT_FALSE(module.LinkPaused());
+}
 
 using Bytes = std::vector<unsigned char>;
 
@@ -75,10 +183,8 @@ Bytes RandomImage(size_t size, unsigned seed)
 
 unsigned BlocksOf(size_t size) { return unsigned((size + 255) / 256); }
 
-// At 0.05 the escape's guards are 50 ms before and 12.5 ms after.
 struct Bench {
-    explicit Bench(sim::RadioOptions options, bool bootloader = true)
-        : radio(receiver, line, (options.startInBootloader = bootloader, options))
+    explicit Bench(sim::RadioOptions options) : radio(receiver, line, (options.startInBootloader = true, options))
     {
         radio.Start();
     }
@@ -171,60 +277,6 @@ TEST(RadioBootloader, NaksBrokenFramesFlagsStrayBytesAndFollowsSpeedChanges)
         ++n;
     }
     EXPECT_EQ(bench.radio.Report().blocksReceived, 0u);
-}
-
-// The escape is a second of silence, "+++", a quarter second of silence.
-TEST(RadioFirmware, AnswersQueriesOnlyAfterTheEscapeGuardsAndHardResetsIntoTheBootloader)
-{
-    sim::RadioOptions options;
-    options.model = 0x05;
-    Bench bench(options, false);
-    PtyHost host(bench.line, B38400);
-    const Bytes model{0x01, 0x34, 0xCB}, version{0x01, 0x33, 0xCC}, hardReset{0x01, 0x1D, 0x02, 0xE0};
-    EXPECT_EQ(host.Exchange(model, 4, 200), kNoAnswer) << "no query before the escape";
-    for (int round = 0; round < 2; ++round) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        host.Exchange(Bytes{'+', '+', '+'}, 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        EXPECT_EQ(host.Exchange(model, 4), (Bytes{0x01, 0x34, 0x05, 0xC6}));
-        EXPECT_EQ(host.Exchange(version, 9), (Bytes{0x01, 0x33, 0x00, 0x02, 0x00, 0x0A, 0x01, 0x2C, 0x93}));
-        EXPECT_EQ(host.Exchange(hardReset, 4), hardReset);
-        host.SetSpeed(B9600);
-        EXPECT_EQ(host.Exchange(kPoc), Ack(0x02));
-        // RESET starts the firmware again, at its own speed.
-        EXPECT_EQ(host.Exchange(kReset), Ack(0x04));
-        host.SetSpeed(B38400);
-    }
-}
-
-TEST(RadioFaults, RulesPickTheirOccurrenceAndRefusedBlocksAreNotKept)
-{
-    sim::RadioOptions options;
-    sim::RadioRule rule;
-    std::string error;
-    // POC frames are counted from the first one heard, ignored or not.
-    for (const char *text : {"extra:poc:2", "refuse:writefileblock:2", "bad-etx:setbaudrate:115200"}) {
-        ASSERT_TRUE(sim::ParseRadioRule(text, &rule, &error)) << error;
-        options.rules.push_back(rule);
-    }
-    for (const char *bad : {"refuse", "melt:poc", "refuse:nothing", "delay:poc:1", "refuse:poc:-1", "drop:poc:1:2:3"})
-        EXPECT_FALSE(sim::ParseRadioRule(bad, &rule, &error)) << bad;
-    options.ignoredPocFrames = 1;
-    Bench bench(options);
-    PtyHost host(bench.line, B9600);
-    EXPECT_EQ(host.Exchange(kPoc, 8, 200), kNoAnswer);
-    Bytes withExtra = Ack(0x02), badEtx = Ack(0x07);
-    withExtra.push_back(0x00);
-    badEtx.back() = 0xFC;
-    EXPECT_EQ(host.Exchange(kPoc, 9), withExtra);
-    Bytes image = RandomImage(1024, 1);
-    EXPECT_EQ(host.Exchange(CreateFile(4, ZlibAdler(image))), Ack(0x0B));
-    EXPECT_EQ(host.Exchange(SetBaudRate(115200)), badEtx) << "the speed changes all the same";
-    host.SetSpeed(B115200);
-    EXPECT_EQ(host.Exchange(Block(image, 1, 4)), Ack(0x0C));
-    EXPECT_EQ(host.Exchange(Block(image, 2, 4)), Ack(0x0C, 0x15));
-    EXPECT_EQ(host.Exchange(Block(image, 3, 4)), Ack(0x0C, 0x15)) << "block 2 is still missing";
-    EXPECT_EQ(bench.radio.Report().blocksReceived, 1u);
 }
 
 }  // namespace
