@@ -164,8 +164,9 @@ TEST(Hygiene, CyclesLeaveNoTaskDescriptorOrHeapBehindNorAMountStillWaiting)
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     EXPECT_LT(heap.back(), heap[kCycles / 2 - 1] + 2048);
 #endif
-    if (__lsan_do_recoverable_leak_check)
+    if (__lsan_do_recoverable_leak_check) {
         EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+    }
 }
 
 }  // namespace
