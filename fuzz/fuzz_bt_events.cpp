@@ -15,7 +15,6 @@
 #include "API_Bluetooth.h"
 #include "fuzz_support.h"
 #include "internal/API_Bluetooth.h"
-#include "scripted_line.h"
 #include "sim/pmu.h"
 #include "unit_reset.h"
 

