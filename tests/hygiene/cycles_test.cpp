@@ -36,7 +36,8 @@ void CountPowerEvent(int) { g_powerEvents.fetch_add(1); }
 // beside the caller: only which lines came counts) and what stayed open.
 struct Cycle {
     int result = -1;
-    std::vector<std::string> pmu, shell, printed;
+    std::vector<std::string> pmu, shell;
+    std::multiset<std::string> printed;
     std::vector<std::string> open;  // by device: a sanitizer may hold a descriptor of its own
     std::set<std::string> up;       // the devices open while the units run
     auto Tied() const { return std::tie(result, pmu, shell, printed, open, up); }
@@ -79,8 +80,7 @@ struct Board {
         });
         std::istringstream lines(printed);
         for (std::string line; std::getline(lines, line);)
-            cycle.printed.push_back(line);
-        std::sort(cycle.printed.begin(), cycle.printed.end());
+            cycle.printed.insert(line);
         cycle.pmu = board.pmu->Log().Lines();
         cycle.shell = receiver.ShellCommands();
         for (const auto &open : receiver.OpenDescriptors())
@@ -151,12 +151,10 @@ TEST(Hygiene, CyclesLeaveNoTaskDescriptorOrHeapBehindNorAMountStillWaiting)
     // The GSM task's priority line comes exactly when the host grants FIFO.
     bool granted = false;
     std::thread([&granted] {
-        sched_param parameters{};
-        parameters.sched_priority = 50;
+        const sched_param parameters{50};
         granted = pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameters) == 0;
     }).join();
-    EXPECT_EQ(std::count(first.printed.begin(), first.printed.end(), "Priority of GSM task set to 50 and policy FIFO"),
-              granted ? 1 : 0);
+    EXPECT_EQ(first.printed.count("Priority of GSM task set to 50 and policy FIFO"), granted ? 1u : 0u);
     // The C library's and the simulator's caches move the figure by up to
     // about a kilobyte while they fill (seen: 350 bytes a cycle for seven
     // cycles, then flat); a buffer the API lost every cycle (its smallest is

@@ -25,8 +25,7 @@ namespace {
 
 // The program's end of a peer's line: raw, at the speed given, with or
 // without the hardware handshake.
-class PtyHost {
-public:
+struct PtyHost {
     PtyHost(sim::PtyLine &line, speed_t speed, bool handshake = false)
         : m_fd(open(line.SlaveName().c_str(), O_RDWR | O_NOCTTY))
     {
@@ -62,7 +61,6 @@ public:
         return answer;
     }
 
-private:
     int m_fd;
 };
 
