@@ -156,7 +156,6 @@ TEST_F(Blocks, AreSentInOrderEachAcknowledgedUntilOneIsNotOrOnlyLoggedInTestMode
         size_t sent;
     } cases[] = {
         {{B({0x02, 0x0C, 0x00, 0x01, 0x15, 0x00, 0x22, 0x03})}, -1, 2},
-        {{B({0x02, 0x0B, 0x00, 0x01, 0x06, 0x00, 0x12, 0x03})}, -1, 2},
         // 10 s: a hundred idle reads; an answer after them is too late.
         {after(99), 0, 3},
         {after(100), -1, 2},
