@@ -32,21 +32,14 @@ int OnEthernet(int) { return g_seen.Record(5), 0; }
 
 class Signals : public FrameTest {
 protected:
-    Signals() : FrameTest(1.0)
-    {
-        EXPECT_EQ(API_GNSS_PPSCallback(OnPps), 0);
-        API_USB_Init(OnUsb);
-        EXPECT_EQ(API_Signal_Initialize(), 0);
-    }
-    ~Signals() override
-    {
-        API_Signal_Cleanup();
-        unitreset::Usb();
-    }
+    Signals() : FrameTest(1.0) {}
+    ~Signals() override { unitreset::Usb(); }
 };
 
 TEST_F(Signals, PendingEventsAreServedInTableOrderAndOnlyFromTheDriver)
 {
+    API_USB_Init(OnUsb);
+    ASSERT_EQ((Codes{API_GNSS_PPSCallback(OnPps), API_Signal_Initialize()}), Codes(2, 0));
     board.gpio->SetPendingEvents(API_EVENT_USB_CONNECTED);
     ASSERT_EQ(sim::SendSignalAs(SIGUSR2, 1), 0);
     ASSERT_EQ(sim::SendSignalAs(SIGIO, 1), 0);
@@ -94,6 +87,7 @@ TEST_F(Signals, PendingEventsAreServedInTableOrderAndOnlyFromTheDriver)
     EXPECT_EQ(usr2.sa_sigaction, SIGUSR2_handler);
     EXPECT_TRUE(usr2.sa_flags & SA_SIGINFO);
     EXPECT_EQ(io.sa_handler, SIG_DFL);
+    API_Signal_Cleanup();
 }
 
 }  // namespace
