@@ -168,7 +168,7 @@ TEST_F(BluetoothStartUp, ASilentModuleIsResetThroughThePmuAndTheApiStartUpGoesOn
     EXPECT_EQ(API_Bluetooth_Reset(), API_ERR_WRITING_SPI);
 }
 
-TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEnd)
+TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEndUntilTheyEnd)
 {
     Start();
     int written = 77;
@@ -190,16 +190,11 @@ TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEnd)
     EXPECT_EQ(written, 5000);
     ASSERT_TRUE(module.WaitForRemoteBytes(out.size(), 3000));
     EXPECT_EQ(module.RemoteReceived(), out);
-}
-
-TEST_F(BluetoothData, TheLinksEndIsReportedAfterTheLastBytesAndToABlockedReader)
-{
-    Start();
-    Connect("x");
+    // The link's end is reported after the last bytes, and to a blocked reader.
     ASSERT_TRUE(module.Disconnect("abc"));  // bytes in front of the end marker are data
     ASSERT_TRUE(Eventually([] { return b_ExitDataMode.load() == 1; }));
     EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 1);  // draining
-    EXPECT_EQ(ReadAll(100), "xabc");
+    EXPECT_EQ(ReadAll(100), "abc");
     EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
     // A chunk that begins with the marker stores nothing.
     Connect();
@@ -218,6 +213,7 @@ TEST_F(BluetoothData, TheLinksEndIsReportedAfterTheLastBytesAndToABlockedReader)
     API_Bluetooth_Cleanup();
     EXPECT_EQ(reader.get(), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
 }
+
 
 TEST_F(BluetoothCommands, ACommandDuringALinkEscapesWithGuardSilencesAndResumes)
 {
@@ -247,14 +243,31 @@ TEST_F(BluetoothCommands, ACommandDuringALinkEscapesWithGuardSilencesAndResumes)
     EXPECT_EQ(b_RestaureDataMode + b_switchToCommandModeRequested, 2);
 }
 
+// The resume to data mode waits for another thread's exchange to end.
+TEST_F(BluetoothCommands, TheResumeNeverCutsIntoAnotherExchange)
+{
+    Start();
+    Connect();
+    std::thread operation([] { API_Bluetooth_SetDeviceName("First"); });
+    ASSERT_TRUE(module.WaitForCommand("SET BT NAME First", 3000));
+    pthread_mutex_lock(&Bluetooth_mutex);  // another thread's exchange, once the operation let go
+    const size_t heard = module.Commands().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(3000 * receiver.TimeScale())));
+    EXPECT_EQ(module.Commands().size(), heard) << "the resume cut in";
+    pthread_mutex_unlock(&Bluetooth_mutex);
+    operation.join();
+    EXPECT_EQ(module.Commands().back(), "SELECT 0");
+    EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 1);
+}
+
 // Once the link has ended the module is in command mode, whatever the reader
 // has still to drain: a command goes straight to it.  A command line must fit
 // its buffer with the line feed.
 TEST_F(BluetoothCommands, ACommandAfterTheLinksEndIsNotEscapedNorIsTheLinkResumed)
 {
     Start();
-    Connect("abc");
-    ASSERT_TRUE(module.Disconnect());
+    Connect();
+    ASSERT_TRUE(module.Disconnect("abc"));
     ASSERT_TRUE(Eventually([] { return b_ExitDataMode.load() == 1; }));
     EXPECT_EQ((Codes{API_Bluetooth_SetDeviceName("Late"), module.WaitForCommand("SET BT NAME Late", 2000),
                      module.Escapes(), b_RestaureDataMode}),
@@ -275,22 +288,6 @@ TEST_F(BluetoothCommands, ACommandAfterTheLinksEndIsNotEscapedNorIsTheLinkResume
     EXPECT_EQ(module.Commands().back(), "SET BT CLASS 001f00");
 }
 
-// The resume to data mode waits for another thread's exchange to end.
-TEST_F(BluetoothCommands, TheResumeNeverCutsIntoAnotherExchange)
-{
-    Start();
-    Connect();
-    std::thread operation([] { API_Bluetooth_SetDeviceName("First"); });
-    ASSERT_TRUE(module.WaitForCommand("SET BT NAME First", 3000));
-    pthread_mutex_lock(&Bluetooth_mutex);  // another thread's exchange, once the operation let go
-    const size_t heard = module.Commands().size();
-    std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(3000 * receiver.TimeScale())));
-    EXPECT_EQ(module.Commands().size(), heard) << "the resume cut in";
-    pthread_mutex_unlock(&Bluetooth_mutex);
-    operation.join();
-    EXPECT_EQ(module.Commands().back(), "SELECT 0");
-    EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 1);
-}
 
 TEST_F(BluetoothSettings, PinAndAuthenticationReachTheModuleAndTheStore)
 {
