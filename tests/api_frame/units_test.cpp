@@ -26,8 +26,16 @@ protected:
     char buffer[8] = {};
 };
 
-TEST_F(Nor, AccessesAreAddressCheckedFaultsGiveTheirCodesAndTextsAreChecked)
+// The unit's calls and the system calls beside them: sleeps, task creation.
+TEST_F(Nor, CallsCheckTheirArgumentsAndTransferFaultsGiveTheirCodes)
 {
+    EXPECT_EQ((Codes{API_Sleep(2500), API_Sleep(0), int(receiver.Sleeps().size()), int(receiver.Sleeps()[0].tv_sec),
+                     int(receiver.Sleeps()[0].tv_nsec)}),
+              (Codes{0, 0, 2, 2, 500000000}));
+    EXPECT_NE(API_Sleep(-5), 0);
+    EXPECT_EQ((Codes{API_SYS_CreateTask(2, 50), API_SYS_CreateTask(0, 50), API_SYS_CreateTask(1, 1000)}),
+              (Codes{API_ERR_INVALID_TASK_IDENTIFIER, API_ERR_INVALID_TASK_IDENTIFIER, API_ERR_TASK_SET_SCHEDULER}));
+
     EXPECT_EQ(Did(API_Flash_WriteData(0x38FFF, buffer, 1, &count)), Pair(API_ERR_INVALID_NOR_FLASH_ADDRESS, -1));
     EXPECT_EQ(Did(API_Flash_WriteData(0x7FFFFF, buffer, 1, &count)), Pair(API_ERR_INVALID_NOR_FLASH_ADDRESS, -1));
     EXPECT_EQ(Did(API_Flash_ReadData(0x38FFF, buffer, 1, &count)), Pair(API_ERR_INVALID_NOR_FLASH_ADDRESS, -1));
@@ -139,18 +147,6 @@ TEST(ErrorTexts, EveryCodeHasItsOwnTextAndUnknownOnesAreWrittenInTheCallersBuffe
     first.join();
 }
 
-
-using Sleep = FrameTest;
-
-TEST_F(Sleep, AsksForSecondsAndNanosecondsAndTaskCreationChecksItsArguments)
-{
-    EXPECT_EQ((Codes{API_Sleep(2500), API_Sleep(0), int(receiver.Sleeps().size()), int(receiver.Sleeps()[0].tv_sec),
-                     int(receiver.Sleeps()[0].tv_nsec)}),
-              (Codes{0, 0, 2, 2, 500000000}));
-    EXPECT_NE(API_Sleep(-5), 0);
-    EXPECT_EQ((Codes{API_SYS_CreateTask(2, 50), API_SYS_CreateTask(0, 50), API_SYS_CreateTask(1, 1000)}),
-              (Codes{API_ERR_INVALID_TASK_IDENTIFIER, API_ERR_INVALID_TASK_IDENTIFIER, API_ERR_TASK_SET_SCHEDULER}));
-}
 
 // What the unit callbacks saw, in order: the PPS its events, USB 2 + the
 // device state, Ethernet 5.
