@@ -139,7 +139,8 @@ TEST_F(BluetoothStartUp, ConfiguresTheLineRunsTheSetUpAndStartsAgainAfterCleanUp
                      "SET PROFILE SPP Bluetooth Serial Port", "SET", "RESET"}));
     termios line = module.Line().HostSettings();
     EXPECT_EQ(module.Line().HostBitRate(), 115200u);
-    EXPECT_EQ(line.c_iflag | line.c_oflag | line.c_lflag, tcflag_t(IGNBRK | NOFLSH));
+    EXPECT_EQ(line.c_iflag, tcflag_t(IGNBRK));
+    EXPECT_EQ(line.c_oflag | line.c_lflag, tcflag_t(NOFLSH));
     EXPECT_EQ(line.c_cc[VMIN], 1);
 
     ASSERT_EQ((Codes{API_Bluetooth_SetDeviceName("Rover 2"), Heard(1)}), (Codes{0, true}));
