@@ -105,10 +105,8 @@ TEST_F(StartUp, UnitsThatAreNotOpenNeverTouchDescriptorZero)
     receiver.FailOpen("/dev/gpio", ENOENT);
     Started(API_INIT_SIGNALS);  // the event handler without its device
     board.gpio->RaiseEvents(API_EVENT_POWER);
-    Stdout([] {
-        API_Finalize();
-        API_Finalize();
-    });
+    Stdout([] { API_Finalize(); });
+    API_Finalize();
     char buffer[8];
     int count = 0, config[API_UART_CONFIG_WORDS] = {B9600, 0};
     EXPECT_EQ((Codes{API_UartRead(2, buffer, sizeof buffer), API_UartWrite(2, "x", 1), API_UartSetBaudRate(2, B9600),
