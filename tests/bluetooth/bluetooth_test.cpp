@@ -355,14 +355,6 @@ TEST_F(BluetoothSettings, AListingInPiecesFillsTheCacheAndLaterReadsStayLocal)
     EXPECT_STREQ(a_PinCode, "9876");
     EXPECT_EQ(i_PinCodeLength, 4);
     EXPECT_EQ(std::string(a_DeviceName), longName.substr(0, API_BLUETOOTH_NAME_MAX));
-    // Authentication switched off, by either operation: the PIN is the one held.
-    strcpy(a_PinCode, "1111");
-    for (auto switchOff : {API_Bluetooth_EnablePINRequest, API_Bluetooth_EnableEncryption}) {
-        ASSERT_EQ(switchOff(0), API_ERR_NONE);
-        ForgetCache();
-        ASSERT_EQ(s_BluetoothGetParameters(1), API_ERR_NONE);
-        EXPECT_STREQ(a_PinCode, "1111");
-    }
 }
 
 }  // namespace
