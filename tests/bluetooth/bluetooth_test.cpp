@@ -348,8 +348,7 @@ TEST_F(BluetoothSettings, AListingInPiecesFillsTheCacheAndLaterReadsStayLocal)
     unsigned char address[6] = {};
     ASSERT_EQ(API_Bluetooth_GetMACAddress(address), API_ERR_NONE);
     EXPECT_EQ(Bytes(address, address + 6), kAddress);
-    EXPECT_STREQ(a_PinCode, "9876");
-    EXPECT_EQ(i_PinCodeLength, 4);
+    EXPECT_EQ(Got(API_Bluetooth_GetPIN), "9876/4");
     EXPECT_EQ(std::string(a_DeviceName), longName.substr(0, API_BLUETOOTH_NAME_MAX));
 }
 
