@@ -1,7 +1,6 @@
 // The Bluetooth unit against the simulated module: start-up, link data,
 // commands that interrupt a live link, and the settings.
 #include <errno.h>
-#include <string.h>
 #include <termios.h>
 
 #include <atomic>
