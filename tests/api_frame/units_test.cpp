@@ -1,6 +1,7 @@
 // NOR parameter store: address and text checks, transfers and their faults,
 // the default records; the error texts, part of the interface byte for byte;
 // sleep, task creation and the driver signals, with real signals.
+#include <fcntl.h>
 #include <signal.h>
 
 #include <chrono>
@@ -201,6 +202,7 @@ TEST_F(Signals, PendingEventsAreServedInTableOrderAndOnlyFromTheDriver)
     // The clean-up restores both handlers and closes the device once;
     // without the device only SIGUSR2 is installed.
     EXPECT_EQ(API_Signal_Cleanup() + API_Signal_Cleanup(), 0);
+    EXPECT_NE(fcntl(1, F_GETFD), -1) << "a second clean-up closed standard output";
     EXPECT_EQ(board.gpio->OpenDescriptors(), 0);
     struct sigaction usr2, io;
     sigaction(SIGUSR2, nullptr, &usr2);
