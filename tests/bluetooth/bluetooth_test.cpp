@@ -251,6 +251,13 @@ TEST_F(BluetoothCommands, TheResumeNeverCutsIntoAnotherExchange)
     operation.join();
     EXPECT_EQ(module.Commands().back(), "SELECT 0");
     EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 1);
+    // The link ends before the module's first byte after the resume: the
+    // reader waiting for that byte is told.
+    auto reader = BlockedRead();
+    ASSERT_TRUE(module.Disconnect());
+    const bool told = reader.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+    API_Bluetooth_Cleanup();  // lets go of a reader left waiting
+    EXPECT_TRUE(told);
 }
 
 // Once the link has ended the module is in command mode, whatever the reader
