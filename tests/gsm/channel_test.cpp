@@ -1,7 +1,6 @@
 // The channel core on its own (the answer buffer's bounds, the ring's end)
-// and the AT command channel: sending, the answer waits on the modem's own
-// texts, fixed parsing positions, WIP error numbers, the readiness wait and
-// the PIN.
+// and the AT command channel: the answer waits' lengths, the digit check,
+// the readiness wait and the PIN.
 #include <errno.h>
 #include <semaphore.h>
 

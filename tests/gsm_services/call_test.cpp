@@ -1,4 +1,4 @@
-// Circuit-switched calls: dialled, answered, redialled and hung up, with the
+// Circuit-switched calls: dialled, polled, redialled and hung up, with the
 // payload checked end to end, and their stored options.
 #include "gsm_fixture.h"
 
