@@ -17,16 +17,11 @@
 
 namespace {
 
-class LinuxBoard : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_NE(mkdtemp(dir.data()), nullptr); }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    std::string dir = "/tmp/board_linux_XXXXXX";
-};
-
-TEST_F(LinuxBoard, FilesAreWrittenSeekedReadRemovedAndFailuresSetErrno)
+TEST(LinuxBoard, FilesAFifoAndTheShellWithFailuresInErrno)
 {
-    const std::string path = dir + "/file.bin";
+    std::string dir = "/tmp/board_linux_XXXXXX";
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    const std::string path = dir + "/file.bin", fifo = dir + "/fifo";
     EXPECT_EQ(Board_Exists(path.c_str()), 0);
     int fd = Board_Open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
     ASSERT_GE(fd, 0);
@@ -42,14 +37,9 @@ TEST_F(LinuxBoard, FilesAreWrittenSeekedReadRemovedAndFailuresSetErrno)
     EXPECT_EQ(Board_Unlink(path.c_str()), 0);
     EXPECT_EQ(Board_Unlink(path.c_str()), -1);
     EXPECT_EQ(errno, ENOENT);
-}
 
-TEST_F(LinuxBoard, AFifoMadeByMknodIsPolledAndAskedHowMuchItHolds)
-{
-    const std::string path = dir + "/fifo";
-    ASSERT_EQ(Board_Mknod(path.c_str(), S_IFIFO | 0600, 0), 0);
-    int fd = Board_Open(path.c_str(), O_RDWR | O_NONBLOCK, 0);
-    ASSERT_GE(fd, 0);
+    ASSERT_EQ(Board_Mknod(fifo.c_str(), S_IFIFO | 0600, 0), 0);
+    fd = Board_Open(fifo.c_str(), O_RDWR | O_NONBLOCK, 0);
     pollfd wanted{fd, POLLIN, 0};
     EXPECT_EQ(Board_Poll(&wanted, 1, 0), 0);
     ASSERT_EQ(Board_Write(fd, "xyz", 3), 3);
@@ -58,10 +48,8 @@ TEST_F(LinuxBoard, AFifoMadeByMknodIsPolledAndAskedHowMuchItHolds)
     EXPECT_EQ(Board_Ioctl(fd, FIONREAD, &pending), 0);
     EXPECT_EQ(pending, 3);
     Board_Close(fd);
-}
+    std::filesystem::remove_all(dir);
 
-TEST(LinuxBoardShell, GivesTheCommandsStatusAndSleeps)
-{
     EXPECT_EQ(WEXITSTATUS(Board_System("exit 3")), 3);
     const timespec request{0, 1000}, invalid{0, 1000 * 1000 * 1000};
     EXPECT_EQ(Board_Nanosleep(&request, nullptr), 0);

@@ -72,7 +72,7 @@ bool Blank(const std::array<uint8_t, 1024> &ram) { return ram == std::array<uint
 
 using FrameBuffer = DisplayTest;
 
-TEST_F(FrameBuffer, PixelsMapToPageBitsAndOnlyMarkedPagesAreFlushed)
+TEST_F(FrameBuffer, PixelsMapToPagesOnlyMarkedPagesAreFlushedAndNoDeviceIsNoWrite)
 {
     EXPECT_EQ(set_pixel(127, 63, 1) + set_pixel(7, 9, 1), API_ERR_NONE);
     EXPECT_EQ(s_display_mirror[1023] * 256 + s_display_mirror[128 + 7], 0x8002);
@@ -87,11 +87,9 @@ TEST_F(FrameBuffer, PixelsMapToPageBitsAndOnlyMarkedPagesAreFlushed)
                      API_Display_Update()}),
               (Codes{0, 0, API_ERR_SET_CLEAR_PIXEL, 0}));
     EXPECT_EQ(panel.Ram()[128 + 7] * 256 + panel.Ram()[5], 0x20);
-}
 
-TEST_F(FrameBuffer, ClearContrastAndReset)
-{
     panel.FillRam(0xFF);
+    panel.ClearTranscript();
     API_Display_SetPixel(1, 1, 1);
     EXPECT_EQ(API_Display_Clear(), API_ERR_NONE);
     EXPECT_TRUE(Blank(panel.Ram()));
@@ -102,31 +100,27 @@ TEST_F(FrameBuffer, ClearContrastAndReset)
 
     API_Display_SetPixel(10, 30, 1);  // marked, not flushed
     panel.ClearTranscript();
-    EXPECT_EQ(API_Display_Reset(), API_ERR_NONE);
-    EXPECT_TRUE(panel.Log().Contains("close"));
+    EXPECT_TRUE(API_Display_Reset() == API_ERR_NONE && panel.Log().Contains("close"));
     API_Display_Close();
     EXPECT_TRUE(receiver.OpenDescriptors().empty() && i_dfd == 0);
     EXPECT_EQ(panel.Transfers(), (Transfers{PageSelect(3), {1, std::vector<uint8_t>(128, 0)}}));  // blank
-}
 
-TEST_F(FrameBuffer, WithoutTheDeviceNothingIsWrittenAnywhere)
-{
+    // Without the device nothing is written anywhere.
     receiver.FailOpen("/dev/display", ENOENT);
     EXPECT_EQ(API_Display_Reset(), API_ERR_OPEN_FILE);
-    static int state;
-    simtest::ExpectRefusalsLeaveStandardInput({
-        {"pixel", [] { return API_Display_SetPixel(1, 1, 1); }, API_ERR_NONE},  // the mirror stays
-        {"flush", [] { return API_Display_Update(); }, API_ERR_OPEN_DEV_DISPLAY},
-        {"clear", [] { return API_Display_Clear(); }, API_ERR_OPEN_DEV_DISPLAY},
-        {"contrast", [] { return API_Display_SetBrightness(5); }, API_ERR_OPEN_DEV_DISPLAY},
-        {"power", [] { return API_Display_SetPowerState(1); }, API_ERR_SPI_TRANSMISSION},
-        {"power state", [] { return API_Display_GetPowerState(&state); }, API_ERR_SPI_TRANSMISSION},
+    simtest::ExpectStandardInputUntouchedBy([] {
+        int state;  // the mirror stays: a pixel is set
+        EXPECT_EQ(
+            (Codes{API_Display_SetPixel(1, 1, 1), API_Display_Update(), API_Display_Clear(),
+                   API_Display_SetBrightness(5), API_Display_SetPowerState(1), API_Display_GetPowerState(&state)}),
+            (Codes{0, API_ERR_OPEN_DEV_DISPLAY, API_ERR_OPEN_DEV_DISPLAY, API_ERR_OPEN_DEV_DISPLAY,
+                   API_ERR_SPI_TRANSMISSION, API_ERR_SPI_TRANSMISSION}));
     });
     receiver.ClearOpenFault("/dev/display");
     EXPECT_EQ(API_Display_Reset(), API_ERR_NONE);
 }
 
-TEST_F(FrameBuffer, AFailedPageIsReportedAndSentAgainByTheNextFlush)
+TEST_F(FrameBuffer, AFailedPageIsSentAgainByTheNextFlushAndPagesWaitForThePmuBus)
 {
     API_Display_SetPixel(4, 8, 1);
     API_Display_SetPixel(4, 24, 1);
@@ -154,22 +148,17 @@ TEST_F(FrameBuffer, AFailedPageIsReportedAndSentAgainByTheNextFlush)
     panel.FailModeSelects(1);
     EXPECT_NE(API_Display_SetBrightness(0x40), API_ERR_NONE);
     EXPECT_EQ(panel.Contrast(), -1);  // never sent as pixel data
-}
 
-// On the PMU; the page writes wait for the SPI bus the controller shares with it.
-TEST_F(FrameBuffer, PowerGoesThroughThePmuAndPageWritesWaitForTheBus)
-{
+    // Power goes through the PMU; the page writes wait for the SPI bus the
+    // controller shares with it.
     OpenPmu();
     int state = -1;
-    EXPECT_EQ((Codes{API_Display_SetPowerState(1), b_PowerState, API_Display_GetPowerState(nullptr),
+    EXPECT_EQ((Codes{API_Display_SetPowerState(1), API_Display_GetPowerState(nullptr),
                      API_Display_GetPowerState(&state), state, API_Display_SetPowerState(2), b_PowerState}),
-              (Codes{0, 1, API_ERR_INVALID_PARAMETERS, 0, 1, 0, 0}));  // anything but 1 is off
+              (Codes{0, API_ERR_INVALID_PARAMETERS, 0, 1, 0, 0}));  // anything but 1 is off
     EXPECT_EQ(board.pmu->Log().Lines(), (std::vector<std::string>{"02 E3 00 E1", "02 E4 00 E6", "02 E2 00 E0"}));
-    board.pmu->QueueReply({0x02, 0xE4, 0x02, 0x02 ^ 0xE4 ^ 0x02});  // only 1 means on
-    EXPECT_EQ((Codes{API_Display_GetPowerState(&state), state}), (Codes{0, 0}));
-    board.pmu->FailCommand(0xE3);
-    EXPECT_EQ((Codes{API_Display_SetPowerState(1), b_PowerState}), (Codes{API_ERR_SPI_TRANSMISSION, 0}));
 
+    panel.ClearTranscript();
     API_Display_SetPixel(0, 0, 1);
     pthread_mutex_lock(&s_spi_mutex);
     std::thread flusher([] { API_Display_Update(); });
@@ -182,7 +171,7 @@ TEST_F(FrameBuffer, PowerGoesThroughThePmuAndPageWritesWaitForTheBus)
 
 using Drawing = DisplayTest;
 
-TEST_F(Drawing, ArgumentChecksComeBeforeAnyPixel)
+TEST_F(Drawing, ArgumentChecksComeBeforeAnyPixelThenRectanglesAndCircles)
 {
     // clang-format off
     for (const auto &l : {std::array{0, 0, 0, 0, 58}, {128, 0, 0, 0, 58}, {0, 0, 128, 0, 58}, {0, 64, 5, 0, 58},
@@ -200,6 +189,24 @@ TEST_F(Drawing, ArgumentChecksComeBeforeAnyPixel)
     // end, the rows outside skipped.
     EXPECT_EQ(drawline(30, 0, 32, 1000000), API_ERR_UNDEFINED_PIXEL_COORDINATES);
     EXPECT_EQ(Shown(30, 0, 3, 64), Rows("#..", 64));
+
+    ASSERT_EQ(API_Display_Reset(), API_ERR_NONE);
+    // Only the third one's right edge starts on the screen.
+    EXPECT_EQ(API_Display_DrawRect(1, 1, 5, 4, 0) + API_Display_DrawRect(14, 4, 8, 1, 1) +
+                  API_Display_DrawRect(-2, 6, 3, 9, 1),
+              API_ERR_NONE);
+    EXPECT_EQ(Shown(0, 0, 16, 10), Art("................|.#####..#######.|.#...#..#######.|.#...#..#######.|"
+                                       ".#####..#######.|................") +
+                                       Rows("...#............", 4));
+    // Midpoint circles: no point on the diagonals.
+    EXPECT_EQ(API_Display_DrawCircle(6, 20, 50), API_ERR_NONE);
+    EXPECT_EQ(Shown(14, 44, 13, 13), Art("....#####....|...#.....#...|.............|.#.........#.|#...........#|"
+                                         "#...........#|#...........#|#...........#|#...........#|.#.........#.|"
+                                         ".............|...#.....#...|....#####...."));
+    // Centre on the corner just past the screen: only the quarter on it shows.
+    EXPECT_EQ(API_Display_DrawCircle(10, 128, 64) + API_Display_DrawCircle(140, 0, 0), API_ERR_NONE);
+    EXPECT_EQ(API_Display_Update(), API_ERR_NONE);
+    EXPECT_TRUE(panel.Pixel(118, 63) && panel.Pixel(127, 54) && !panel.Pixel(117, 63) && !panel.Pixel(127, 53));
 }
 
 // Every pixel lies within half a pixel of the ideal line along the line's
@@ -235,36 +242,10 @@ TEST_F(Drawing, LinesFollowTheIdealLineWhicheverWayRound)
     }
 }
 
-TEST_F(Drawing, RectanglesAndCircles)
-{
-    EXPECT_EQ(API_Display_DrawRect(1, 1, 5, 4, 0), API_ERR_NONE);
-    EXPECT_EQ(API_Display_DrawRect(14, 4, 8, 1, 1), API_ERR_NONE);
-    EXPECT_EQ(API_Display_DrawRect(-2, 6, 3, 9, 1), API_ERR_NONE);  // only the right edge starts on the screen
-    EXPECT_EQ(Shown(0, 0, 16, 10), Art("................|.#####..#######.|.#...#..#######.|.#...#..#######.|"
-                                       ".#####..#######.|................") +
-                                       Rows("...#............", 4));
-    // Midpoint circles: no point on the diagonals.
-    EXPECT_EQ(API_Display_DrawCircle(1, 10, 20), API_ERR_NONE);
-    EXPECT_EQ(Shown(8, 18, 5, 5), Art(".....|..#..|.#.#.|..#..|....."));
-    EXPECT_EQ(API_Display_DrawCircle(6, 20, 50), API_ERR_NONE);
-    EXPECT_EQ(Shown(14, 44, 13, 13), Art("....#####....|...#.....#...|.............|.#.........#.|#...........#|"
-                                         "#...........#|#...........#|#...........#|#...........#|.#.........#.|"
-                                         ".............|...#.....#...|....#####...."));
-    EXPECT_EQ(API_Display_DrawRect(120, 60, 127, 63, 0), API_ERR_NONE);  // the last column and row are drawable
-    // Centre on the corner just past the screen: only the quarter on it shows.
-    EXPECT_EQ(API_Display_DrawCircle(10, 128, 64) + API_Display_DrawCircle(140, 0, 0), API_ERR_NONE);
-    EXPECT_EQ(API_Display_Update(), API_ERR_NONE);
-    EXPECT_TRUE(panel.Pixel(118, 63) && panel.Pixel(127, 54));
-    EXPECT_FALSE(panel.Pixel(117, 63) || panel.Pixel(127, 53) || panel.Pixel(119, 63));
-}
-
-const std::string kA = Art("..###..|.#...#.|.#####.|.#...#.|.#...#.");
-const std::string kM = Art("#....#.|##..##.|#.##.#.|#....#.|#....#.");
-const std::string kColonColumn = Rows("...", 7) + Rows("###", 4) + Rows("...", 8) + Rows("###", 4) + Rows("...", 7);
 
 using Text = DisplayTest;
 
-TEST_F(Text, ArgumentChecksComeBeforeAnyDrawing)
+TEST_F(Text, ArgumentChecksComeBeforeAnyDrawingAndUserCharactersKeepToTheirSize)
 {
     EXPECT_EQ((Codes{API_Display_PrintText(0, 0, 4, "A"), API_Display_PrintText(128, 0, 0, "A"),
                      API_Display_PrintText(0, 64, 0, "A"), API_Display_PrintText(0, 0, 0, ""),
@@ -280,123 +261,62 @@ TEST_F(Text, ArgumentChecksComeBeforeAnyDrawing)
                      API_Display_PrintText3(0, 0, 0.5f, "  "),  // nothing known to draw
                      API_Display_PrintText3(0, 0, NAN, "A"), API_Display_PrintText3(0, 0, 3e9f, " ")}),
               (Codes{59, 59, 59, 57, 0, 57, 57}));
-}
+    // A character that starts on the last column is drawn, the next is not;
+    // a lit pixel off the screen ends the text.
+    ASSERT_EQ(API_Display_Reset(), API_ERR_NONE);
+    EXPECT_EQ((Codes{API_Display_PrintText2(120, 20, "aI"), API_Display_PrintText3(120, 40, 1.0f, "aI"),
+                     API_Display_PrintText2(120, 30, "MI"), API_Display_PrintText(105, 0, 0, "HHHH")}),
+              Codes(4, API_ERR_UNDEFINED_PIXEL_COORDINATES));
+    EXPECT_EQ(Shown(119, 0, 9, 5), Art(".#...#...|.#...#...|.#####...|.#...#...|.#...#..."));
+    EXPECT_EQ(panel.Render(127, 20, 1, 12) + panel.Render(127, 40, 1, 12), Rows("#", 24));
 
-TEST_F(Text, SmallFontCellsAreOpaqueLeftToRightAndUnsigned)
-{
-    API_Display_DrawRect(0, 0, 40, 6, 1);  // lit background: the cells clear it
-    EXPECT_EQ(API_Display_PrintText(0, 0, 0, "Ag\x01\xA1"), API_ERR_NONE);
-    EXPECT_EQ(Shown(0, 0, 30, 6), Art("..###....####.#######...#...##|.#...#..#...#.#######.......##|"
-                                      ".#####...####.#######...#...##|.#...#......#.#######...#...##|"
-                                      ".#...#...###..#######...#...##|##############################"));
-}
-
-TEST_F(Text, EachSizeDoublesThePreviousOne)
-{
-    for (unsigned size = 1; size <= 3; ++size) {
-        SCOPED_TRACE(size);
-        ASSERT_EQ(API_Display_Reset(), API_ERR_NONE);
-        EXPECT_EQ(API_Display_PrintText(0, 1, size, size < 3 ? "AM" : "A"), API_ERR_NONE);
-        ASSERT_EQ(API_Display_Update(), API_ERR_NONE);
-        for (int x = 0; x < (size < 3 ? 14 : 7) << size; ++x)
-            for (int y = 0; y < 5 << size; ++y)
-                ASSERT_EQ(panel.Pixel(x, y + 1), ((x >> size) < 7 ? kA : kM)[(y >> size) * 8 + (x >> size) % 7] == '#')
-                    << x << "," << y;
-        EXPECT_EQ(panel.Render(0, 0, 128, 1), Rows(std::string(128, '.'), 1));
-    }
-}
-
-TEST_F(Text, ALitPixelOffTheScreenEndsTheText)
-{
-    EXPECT_EQ(API_Display_PrintText(105, 10, 0, "HHHH"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
-    EXPECT_EQ(Shown(119, 10, 9, 5), Art(".#...#...|.#...#...|.#####...|.#...#...|.#...#..."));
-}
-
-TEST_F(Text, UserCharactersAreDrawnAtTheirOwnSizeOnly)
-{
     // A box at size 0, packed; 0x9F is defined at size 1 only.
     const std::string box = Art("#######|#.....#|#.#.#.#|#.....#|#######");
     const int boxBits[3] = {0xFF06, 0xAC1F, 0xE000}, bits[140] = {};
-    ASSERT_EQ(API_Display_SetuserCharacter(0x90, 0, boxBits), API_ERR_NONE);
-    ASSERT_EQ(API_Display_SetuserCharacter(0x9F, 1, bits), API_ERR_NONE);
+    ASSERT_EQ(API_Display_SetuserCharacter(0x90, 0, boxBits) + API_Display_SetuserCharacter(0x9F, 1, bits), 0);
     API_Display_DrawRect(0, 20, 40, 35, 1);
     EXPECT_EQ(API_Display_PrintText(0, 20, 0, "\x90\x9F\x90"), API_ERR_NONE);
     ASSERT_EQ(API_Display_Update(), API_ERR_NONE);
     EXPECT_EQ(panel.Render(0, 20, 7, 5) + panel.Render(7, 20, 7, 5) + panel.Render(14, 20, 7, 5),
               box + Rows("#######", 5) + box);
-    // A user glyph stops at its first pixel off the screen; the text goes on.
-    EXPECT_EQ(API_Display_PrintText(-3, 0, 0, "\x90\x41"), API_ERR_NONE);  // then an A
-    EXPECT_EQ(Shown(4, 0, 7, 5), kA);
-    EXPECT_EQ(panel.Render(0, 0, 4, 5), Rows("....", 5));
-
     EXPECT_EQ((Codes{API_Display_SetuserCharacter(0x92, 0, nullptr), API_Display_SetuserCharacter(0x8F, 0, bits),
                      API_Display_SetuserCharacter(0xA0, 0, bits), API_Display_SetuserCharacter(0x91, 4, bits),
                      API_Display_SetuserCharacter(0x90, 3, bits), API_Display_SetuserCharacter(0x91, 3, bits)}),
               (Codes{API_ERR_INVALID_PARAMETERS, 60, 60, 61, API_ERR_USER_CHARACTER_ALREADY_DEFINED, 0}));
-    EXPECT_EQ(API_Display_Cleanup(), API_ERR_NONE);
-    EXPECT_EQ(API_Display_SetuserCharacter(0x90, 2, bits), API_ERR_NONE);
 }
 
-TEST_F(Text, ProportionalTextIsTransparentWithAOnePixelGap)
-{
-    API_Display_DrawLine(0, 14, 60, 14);
-    // The space is unknown to the font: it advances by the terminator's 7 + 1;
-    // the first of the two '*' records is drawn.
-    EXPECT_EQ(API_Display_PrintText2(0, 0, "a b*"), API_ERR_NONE);
-    EXPECT_EQ(Shown(0, 0, 29, 15), Art("...............##............|...............##............|"
-                                       "...............##......#.#.#.|...............##.......###..|"
-                                       ".####..........######..#####.|....##.........#######..###..|"
-                                       ".#####.........##...##.#.#.#.|######.........##...##.......|"
-                                       "##..##.........##...##.......|##..##.........##...##.......|"
-                                       "######.........#######.......|.#####.........######........|"
-                                       ".............................|.............................|"
-                                       "#############################"));
-    EXPECT_EQ(panel.Render(0, 15, 29, 1), Rows(std::string(29, '.'), 1));  // nothing below the glyphs
-    // A character that starts on the last column is drawn; one after it is not.
-    EXPECT_EQ(API_Display_PrintText2(120, 20, "aI") + API_Display_PrintText3(120, 40, 1.0f, "aI"), 2 * 59);
-    EXPECT_EQ(Shown(127, 20, 1, 12), Rows("#", 12));
-    EXPECT_EQ(panel.Render(127, 40, 1, 12), Rows("#", 12));
-    // 'n' is 7 wide: what follows it starts 8 columns on.
-    EXPECT_EQ(API_Display_PrintText2(0, 20, "nI") + API_Display_PrintText2(20, 20, "I"), API_ERR_NONE);
-    const std::string after = Shown(8, 20, 4, 15);
-    EXPECT_EQ(after, panel.Render(20, 20, 4, 15));
-    // M is 11 wide: its right columns fall off the screen, and nothing follows it.
-    EXPECT_EQ(API_Display_PrintText2(120, 30, "MI"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
-}
 
-// Every character twice in a row, so that its width places the second copy:
-// one digest of both fonts' pixels and advances.
-TEST_F(Text, BothFontsAsDrawn)
+// Every character twice in a row, so that its width places the second copy,
+// over lit rows that the proportional font leaves and the small font's cells
+// clear, the small font also at sizes 1 and 2 and the proportional one
+// stretched to twice its size: one digest of both fonts' pixels, advances
+// and backgrounds, and of the rows and columns a size or scale covers.
+TEST_F(Text, BothFontsAsDrawnAndStretched)
 {
     uint32_t digest = 2166136261u;
     for (int code = 1; code < 256; ++code) {
         const char twice[] = {static_cast<char>(code), static_cast<char>(code), '\0'};
         API_Display_Clear();
+        API_Display_DrawRect(0, 4, 27, 5, 1);
+        API_Display_DrawRect(0, 22, 27, 23, 1);
         API_Display_PrintText2(0, 0, twice);
         API_Display_PrintText(0, 20, 0, twice);
-        for (char pixel : Shown(0, 0, 28, 28))
+        API_Display_PrintText3(30, 0, 2.0f, twice);
+        API_Display_PrintText(0, 34, 1, twice);
+        API_Display_PrintText(30, 34, 2, twice);
+        for (char pixel : Shown(0, 0, 88, 54))
             digest = (digest ^ static_cast<unsigned char>(pixel)) * 16777619u;
     }
-    EXPECT_EQ(digest, 2169077921u);
-}
+    EXPECT_EQ(digest, 3613150627u);
 
-TEST_F(Text, StretchedTextCoversTheTargetRowsAfterThoseOfThePreviousSourceRow)
-{
+    // At scale 1 stretched text is the proportional text.
     const char *text = "Wg 2:%]w?";
+    ASSERT_EQ(API_Display_Reset(), API_ERR_NONE);
     EXPECT_EQ(API_Display_PrintText2(-3, 2, text), API_Display_PrintText3(-3, 30, 1.0f, text));
     ASSERT_EQ(API_Display_Update(), API_ERR_NONE);
     EXPECT_EQ(panel.Render(0, 2, 128, 15), panel.Render(0, 30, 128, 15));
 
-    // ':' is lit in source rows 4, 5, 10 and 11 and columns 0 and 1: at scale
-    // 2 source row r covers target rows 2r - 1 and 2r, row 0 only row 0.
     ASSERT_EQ(API_Display_Reset(), API_ERR_NONE);
-    EXPECT_EQ(API_Display_PrintText3(0, 0, 2.0f, "::"), API_ERR_NONE);
-    ASSERT_EQ(API_Display_Update(), API_ERR_NONE);
-    EXPECT_EQ(panel.Render(0, 0, 3, 30) + panel.Render(5, 0, 3, 30), kColonColumn + kColonColumn);
-    EXPECT_EQ(panel.Render(3, 0, 2, 30) + panel.Render(8, 0, 30, 30), Rows("..", 30) + Rows(std::string(30, '.'), 30));
-    // The result is that of the glyph's last lit pixel: its rightmost column's lowest.
-    EXPECT_EQ(API_Display_PrintText3(0, 50, 1.0f, "a"), API_ERR_NONE);
-    EXPECT_EQ(API_Display_PrintText3(116, 0, 1.0f, "W"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
     // Far larger than the screen: only the glyph's top-left corner shows.
     EXPECT_EQ(API_Display_PrintText3(0, 0, 1000.0f, "I"), API_ERR_UNDEFINED_PIXEL_COORDINATES);
     EXPECT_EQ(Shown(0, 0, 128, 64), Rows(std::string(128, '#'), 64));

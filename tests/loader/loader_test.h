@@ -18,7 +18,6 @@
 #include "orvaflash.h"
 #include "scripted_radio.h"
 #include "sim_test.h"
-#include "text_search.h"
 
 namespace loadertest {
 
@@ -86,8 +85,27 @@ inline LOADER_ENV FreshRecord(const char *port = "/dev/ttyUSB0")
     return env;
 }
 
-using textsearch::Count;
-using textsearch::InOrder;
+// How often part occurs, without overlaps.
+inline size_t Count(const std::string &text, const std::string &part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++count;
+    return count;
+}
+
+// Whether the parts occur in this order.
+inline bool InOrder(const std::string &text, const std::vector<std::string> &parts)
+{
+    size_t at = 0;
+    for (const std::string &part : parts) {
+        at = text.find(part, at);
+        if (at == std::string::npos)
+            return false;
+        at += part.size();
+    }
+    return true;
+}
 
 class RadioTest : public simtest::SimTest {
 protected:

@@ -86,15 +86,6 @@ public:
         return static_cast<ssize_t>(count);
     }
 
-    // The writes that were frames of `command`.
-    int Sent(unsigned char command) const
-    {
-        int count = 0;
-        for (const std::string &request : written)
-            count += request.size() >= 7 && request[0] == 0x02 && static_cast<unsigned char>(request[1]) == command;
-        return count;
-    }
-
 private:
     std::deque<std::string> m_pending;
 };

@@ -6,24 +6,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <functional>
-#include <vector>
-
 #include <gtest/gtest.h>
 
 namespace simtest {
 
-struct Refusal {
-    const char *operation;
-    std::function<int()> call;
-    int result;
-};
-
-// Each call gives its result with standard input a socket holding 8 bytes
-// that look like PMU replies: afterwards nothing was written to it and the
-// 8 bytes are still unread.  Non-blocking, so a read finds them gone rather
-// than waits.
-inline void ExpectRefusalsLeaveStandardInput(const std::vector<Refusal> &refusals)
+// Runs `calls` with standard input a socket holding 8 bytes that look like
+// PMU replies: afterwards nothing was written to it and the 8 bytes are
+// still unread.  Non-blocking, so a read finds them gone rather than waits.
+template <typename Calls>
+void ExpectStandardInputUntouchedBy(Calls calls)
 {
     int pair[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
@@ -32,8 +23,7 @@ inline void ExpectRefusalsLeaveStandardInput(const std::vector<Refusal> &refusal
     close(pair[0]);
     const unsigned char replies[8] = {0x02, 0xF4, 0x00, 0xF6, 0x02, 0xF5, 0x05, 0xF2};
     EXPECT_EQ(write(pair[1], replies, sizeof replies), 8);
-    for (const Refusal &refusal : refusals)
-        EXPECT_EQ(refusal.call(), refusal.result) << refusal.operation;
+    calls();
     char bytes[16];
     EXPECT_LT(recv(pair[1], bytes, sizeof bytes, MSG_DONTWAIT), 0) << "written to standard input";
     EXPECT_EQ(recv(0, bytes, sizeof bytes, MSG_DONTWAIT), 8) << "read from standard input";

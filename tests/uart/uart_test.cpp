@@ -67,14 +67,12 @@ TEST_F(UartTest, SettingsAreAppliedPerInterfaceOrRefused)
         ASSERT_EQ(API_UartSetBaudRate(number, B115200), API_ERR_NONE);
         termios applied;
         tcgetattr(ai_fd[number], &applied);
-        EXPECT_EQ(cfgetospeed(&applied), B115200);
-        EXPECT_EQ(cfgetispeed(&applied), B115200);
         // A pty drops parity, so the block the unit built is checked.
         const tcflag_t flags = a_uartSettings[number].c_cflag;
-        bool handshake = number != 0 && number != 4;
-        EXPECT_EQ((applied.c_cflag & CRTSCTS) != 0, handshake);
-        EXPECT_EQ((flags & CLOCAL) != 0, handshake);
-        EXPECT_EQ((flags & PARENB) != 0, number >= 6);
+        const int handshake = number != 0 && number != 4;
+        EXPECT_EQ((Codes{int(cfgetospeed(&applied)), int(cfgetispeed(&applied)), (applied.c_cflag & CRTSCTS) != 0,
+                         (flags & CLOCAL) != 0, (flags & PARENB) != 0}),
+                  (Codes{B115200, B115200, handshake, handshake, number >= 6}));
     }
     // Input that arrived before the change is discarded with it.
     ASSERT_TRUE(lines[0].Send("stale"));
@@ -83,31 +81,22 @@ TEST_F(UartTest, SettingsAreAppliedPerInterfaceOrRefused)
     ASSERT_EQ(API_UartSetBaudRate(0, B9600), API_ERR_NONE);
     ASSERT_EQ(poll(&ready, 1, 0), 0);
 
-    // Speeds and configurations are read back or refused.
-    int rate = 0;
-    EXPECT_EQ(API_UartSetBaudRate(2, 12345), API_ERR_SETTING_UART_BAUDRATE);
-
-    int config[API_UART_CONFIG_WORDS] = {B38400, 0x103};
-    ASSERT_EQ(API_UartSetConfig(2, config), API_ERR_NONE);
-    int back[API_UART_CONFIG_WORDS] = {-1, -1};
-    ASSERT_EQ(API_UartGetConfig(2, back), API_ERR_NONE);
-    EXPECT_EQ((Codes{back[0], back[1]}), (Codes{int(B38400), 3}));  // only the low byte is the discipline
-    EXPECT_EQ(lines[1].HostBitRate(), 38400u);                      // ttyS2
-
-    // Bad numbers and closed interfaces.
-    EXPECT_EQ(API_UartOpen(12, O_RDWR), API_ERR_INVALID_TTY_NUMBER);
-    EXPECT_EQ(API_UartWrite(-1, "x", 1), -1);
-    EXPECT_EQ(API_UartRead(2, nullptr, 0), 0) << "nothing asked, nothing read";
-    EXPECT_EQ(API_UartRead(2, nullptr, 1), -1);
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(API_UartWrite(2, nullptr, 1), -1);
+    // Speeds and configurations are read back or refused; only the low byte
+    // is the line discipline.  Then bad numbers and closed interfaces.
+    int rate = 0, config[API_UART_CONFIG_WORDS] = {B38400, 0x103}, back[API_UART_CONFIG_WORDS] = {-1, -1};
+    EXPECT_EQ((Codes{API_UartSetBaudRate(2, 12345), API_UartSetConfig(2, config), API_UartGetConfig(2, back), back[0],
+                     back[1], int(lines[1].HostBitRate())}),
+              (Codes{API_ERR_SETTING_UART_BAUDRATE, 0, 0, B38400, 3, 38400}));
+    // Nothing asked, nothing read.
+    EXPECT_EQ((Codes{API_UartOpen(12, O_RDWR), API_UartWrite(-1, "x", 1), API_UartRead(2, nullptr, 0),
+                     API_UartRead(2, nullptr, 1), errno, API_UartWrite(2, nullptr, 1)}),
+              (Codes{API_ERR_INVALID_TTY_NUMBER, -1, 0, -1, EINVAL, -1}));
     errno = EINTR;  // left over: nothing to retry after a transfer of nothing
     EXPECT_EQ(API_UartWrite(2, "", 0), 0);
     errno = EINTR;
-    EXPECT_EQ(API_UartRead(2, reinterpret_cast<char *>(back), 0), 0);
-    ASSERT_EQ(API_UartClose(2), API_ERR_NONE);
-    EXPECT_EQ(API_UartGetBaudRate(2, &rate), API_ERR_GETTING_UART_BAUDRATE);
-    EXPECT_EQ(API_UartSetConfig(2, back), API_ERR_SETTING_UART_CONFIG);
+    EXPECT_EQ((Codes{API_UartRead(2, reinterpret_cast<char *>(back), 0), API_UartClose(2),
+                     API_UartGetBaudRate(2, &rate), API_UartSetConfig(2, back)}),
+              (Codes{0, 0, API_ERR_GETTING_UART_BAUDRATE, API_ERR_SETTING_UART_CONFIG}));
 }
 
 TEST_F(UartTest, DataPassesBothWaysAndIsMirroredWhileAnyDumpIsOn)
@@ -115,25 +104,19 @@ TEST_F(UartTest, DataPassesBothWaysAndIsMirroredWhileAnyDumpIsOn)
     sim::PtyLine &debug = Line("/dev/ttyS0");
     sim::PtyLine &radio = Line("/dev/radio");
     snprintf(a_devnames[5].path, sizeof a_devnames[5].path, "/dev/radio");
-    ASSERT_EQ(API_UartOpen(5, O_RDWR | O_NOCTTY), API_ERR_NONE);
-    ASSERT_EQ(API_Debug_SetSerialDump(5, 1), API_ERR_NONE);
-    ASSERT_EQ(API_Debug_SetSerialDump(4, 7), API_ERR_NONE);
-    EXPECT_EQ(debug.HostBitRate(), 115200u);
-    EXPECT_EQ(a_uartSettings[0].c_line, 0);
+    ASSERT_EQ((Codes{API_UartOpen(5, O_RDWR | O_NOCTTY), API_Debug_SetSerialDump(5, 1), API_Debug_SetSerialDump(4, 7),
+                     int(debug.HostBitRate()), a_uartSettings[0].c_line}),
+              (Codes{0, 0, 0, 115200, 0}));
     const std::string out("AT\r\0\x11\x13\xff", 7), in("\x13\0ok\n", 5);
     ASSERT_EQ(API_UartWrite(5, out.data(), int(out.size())), 7);
     EXPECT_EQ(Receive(radio, out.size()), out);
     ASSERT_TRUE(radio.Send(in));
     char buffer[64];
     ASSERT_EQ(API_UartRead(5, buffer, sizeof buffer), 5);
-    EXPECT_EQ(std::string(buffer, 5), in);
-    EXPECT_EQ(Receive(debug, 12), out + in);
-
-    ASSERT_EQ(API_Debug_SetSerialDump(5, 0), API_ERR_NONE);
-    EXPECT_GT(ai_fd[0], 0);
-    ASSERT_EQ(API_Debug_SetSerialDump(4, 0), API_ERR_NONE);
-    EXPECT_EQ(ai_fd[0], 0);
-    EXPECT_EQ(receiver.OpenCount("/dev/ttyS0"), 1);
+    EXPECT_EQ(std::string(buffer, 5) + Receive(debug, 12), in + out + in);
+    EXPECT_EQ((Codes{API_Debug_SetSerialDump(5, 0), ai_fd[0] > 0, API_Debug_SetSerialDump(4, 0), ai_fd[0],
+                     receiver.OpenCount("/dev/ttyS0")}),
+              (Codes{0, 1, 0, 0, 1}));
     // The shut-down switches every dump off.
     ASSERT_EQ(API_Debug_SetSerialDump(7, 1), API_ERR_NONE);
     simtest::Stdout([] { API_Finalize(); });
@@ -147,13 +130,9 @@ TEST_F(UartTest, DataPassesBothWaysAndIsMirroredWhileAnyDumpIsOn)
     // the switches' to close or replace; nor is one it opens while they hold it.
     ASSERT_EQ(API_UartOpen(0, O_RDWR), API_ERR_NONE);
     int application = ai_fd[0];
-    ASSERT_EQ(API_Debug_SetSerialDump(2, 1), API_ERR_NONE);
-    EXPECT_EQ(ai_fd[0], application);
-    ASSERT_EQ(API_Debug_SetSerialDump(2, 0), API_ERR_NONE);
-    EXPECT_EQ(ai_fd[0], application);
-    ASSERT_EQ(API_UartClose(0), API_ERR_NONE);
-    ASSERT_EQ(API_Debug_SetSerialDump(2, 1), API_ERR_NONE);
-    ASSERT_EQ(API_UartOpen(0, O_RDWR), API_ERR_NONE);
+    EXPECT_EQ((Codes{API_Debug_SetSerialDump(2, 1), ai_fd[0], API_Debug_SetSerialDump(2, 0), ai_fd[0], API_UartClose(0),
+                     API_Debug_SetSerialDump(2, 1), API_UartOpen(0, O_RDWR)}),
+              (Codes{0, application, 0, application, 0, 0, 0}));
     application = ai_fd[0];
     ASSERT_EQ(API_Debug_SetSerialDump(2, 0), API_ERR_NONE);
     EXPECT_EQ(ai_fd[0], application);
@@ -166,8 +145,7 @@ TEST_F(UartTest, LogsHoldExactlyTheBytesThatPassed)
 {
     sim::PtyLine &radio = Line("/dev/ttyS5");
     Line("/dev/ttyS4");
-    ASSERT_EQ(API_UartOpen(4, O_RDWR | O_NOCTTY), API_ERR_NONE);
-    ASSERT_EQ(API_UartOpen(5, O_RDWR | O_NOCTTY | O_NONBLOCK), API_ERR_NONE);
+    ASSERT_EQ(API_UartOpen(4, O_RDWR | O_NOCTTY) + API_UartOpen(5, O_RDWR | O_NOCTTY | O_NONBLOCK), API_ERR_NONE);
     do {  // until both switches fall into the same second
         simtest::Stdout([] { API_Finalize(); });
         std::filesystem::remove_all(receiver.Root() + "/tmp");
@@ -189,9 +167,8 @@ TEST_F(UartTest, LogsHoldExactlyTheBytesThatPassed)
     for (int tries = 0, count; tries < 1000 && (count = API_UartWrite(5, bulk.data(), int(bulk.size()))) > 0; ++tries)
         taken += size_t(count);
     ASSERT_EQ(API_Debug_SetSerialLog(5, 0), API_ERR_NONE);
-    std::string logged = receiver.ReadFile(file);
-    EXPECT_EQ(logged.size(), 10 + taken);
-    EXPECT_EQ(logged.substr(0, 11), "fouroutin!x");
+    const std::string logged = receiver.ReadFile(file);
+    EXPECT_EQ(logged.substr(0, 11) + std::to_string(logged.size() - taken), "fouroutin!x10");
     simtest::Stdout([] { API_Finalize(); });
     EXPECT_EQ(ab_logEnabled[4] + ai_logFd[4], 0);
 
@@ -203,10 +180,10 @@ TEST_F(UartTest, LogsHoldExactlyTheBytesThatPassed)
         EXPECT_EQ(indexes[index], index ? index : -1);
         EXPECT_EQ(values[index], index ? index == 1 : -1);
     }
-    EXPECT_EQ((Codes{API_Debug_GetSerialDump(indexes, values), values[1]}), (Codes{0, 0}));
-    EXPECT_EQ(API_Debug_GetSerialDump(indexes, nullptr), API_ERR_INVALID_PARAMETERS);
-    EXPECT_EQ(API_Debug_GetSerialLog(nullptr, values), API_ERR_INVALID_PARAMETERS);
-    EXPECT_EQ(API_Debug_SetSerialLog(0, 1), API_ERR_INVALID_TTY_NUMBER);  // the debug port logs nothing
+    // The debug port logs nothing.
+    EXPECT_EQ((Codes{API_Debug_GetSerialDump(indexes, values), values[1], API_Debug_GetSerialDump(indexes, nullptr),
+                     API_Debug_GetSerialLog(nullptr, values), API_Debug_SetSerialLog(0, 1)}),
+              (Codes{0, 0, API_ERR_INVALID_PARAMETERS, API_ERR_INVALID_PARAMETERS, API_ERR_INVALID_TTY_NUMBER}));
 }
 
 }  // namespace
