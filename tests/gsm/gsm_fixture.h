@@ -78,7 +78,6 @@ protected:
     {
         ASSERT_EQ(API_GSM_Initialize(), API_ERR_NONE);
         modem.ClearCommands();
-        pmu.Log().Clear();
     }
 
     void ConnectFromModem(const std::string &firstPayload = "")

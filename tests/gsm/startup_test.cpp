@@ -129,6 +129,8 @@ TEST_F(Startup, PowerOperationsAndTheCarrierLine)
         ASSERT_EQ(API_GSM_GetDCDPinLevel(&level), API_ERR_NONE);
         EXPECT_EQ(level, driverLevel == 1 ? 1 : 0);
     }
+    board.gpio->FailIoctl(sim::GpioDriver::kGetDcdLevel, EIO);
+    EXPECT_EQ(API_GSM_GetDCDPinLevel(&level), API_ERR_IOCTL_GPIO_DRIVER);
     API_Signal_Cleanup();
 }
 

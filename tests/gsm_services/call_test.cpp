@@ -20,11 +20,14 @@ protected:
 TEST_F(Call, SessionCarriesPayloadAcrossAStatusQueryAndEndsWithTheHangUp)
 {
     ASSERT_EQ(API_GSM_SetProtocol(0), API_ERR_NONE);
+    for (int index = 15; index >= 0; --index) {  // every bearer type set reads back as itself
+        ASSERT_EQ(API_GSM_CSD_SetMode(static_cast<unsigned>(index)), API_ERR_NONE) << index;
+        int mode = -1;
+        ASSERT_EQ(API_GSM_CSD_GetMode(&mode), API_ERR_NONE) << index;
+        EXPECT_EQ(mode, index);
+    }
     ASSERT_EQ(API_GSM_CSD_SetMode(8), API_ERR_NONE);
     EXPECT_TRUE(Sent("AT+CBST=12,0,1"));
-    int mode = -1;
-    ASSERT_EQ(API_GSM_CSD_GetMode(&mode), API_ERR_NONE);
-    EXPECT_EQ(mode, 8);
     services.SetNumber("0612345678", CallOutcome::Connect);
     ASSERT_EQ(API_GSM_CSD_Dial("0612345678"), API_ERR_NONE);
     const std::string first = AllBytes(2000);
@@ -83,6 +86,12 @@ TEST_F(Call, EveryOutcomeOfADialIsReported)
     ASSERT_EQ(API_GSM_CSD_GetReDial(&count), API_ERR_NONE);
     EXPECT_EQ(count, 3);
     EXPECT_EQ(API_GSM_CSD_SetReDial(10), API_ERR_INVALID_PARAMETERS);
+    for (int pickup : {10, 1}) {  // a flag outside the digit is stored as 0
+        ASSERT_EQ(API_GSM_CSD_SetAutoPickup(pickup), API_ERR_NONE);
+        EXPECT_EQ(Nor(API_GSM_NOR_AUTO_PICKUP, 1), pickup == 1 ? "1" : "0");
+        ASSERT_EQ(API_GSM_CSD_GetAutoPickup(&count), API_ERR_NONE);
+        EXPECT_EQ(count, pickup == 1);
+    }
 }
 
 TEST_F(Call, PolledDialIsLookedAtOnlyWhileItIsOnItsWay)

@@ -30,9 +30,6 @@ TEST_F(Status, IndicatorsStatesAndDigitsAreReadAndRangeChecked)
     }
     EXPECT_EQ(API_GSM_GetLevel(nullptr), API_ERR_INVALID_PARAMETERS);
     services.SetIndicators("3,4,1,0,0,0,0");
-    modem.Override("AT+CPAS", sim::GsmOverride{"+CPAS: 6\nOK"});
-    EXPECT_EQ(API_GSM_GetStatus(&status), API_ERR_GSM_INVALID_PHONE_ACTIVITY_STATUS);
-    modem.ClearOverrides();
     services.SetNetworkStatus(2);
     EXPECT_EQ(API_GSM_GetStatus(&status), API_ERR_GSM_INVALID_NETWORK_STATUS);
     const std::tuple<const char *, const char *, int (*)(int *), int, int> cases[] = {
