@@ -75,7 +75,6 @@ TEST_F(Channel, WaitsLastTheirLooksAndDigitsAreChecked)
     // A single look without sleeping; otherwise one look each 100 ms and one more.
     int sleeps = SleepsOf(100);
     EXPECT_EQ(s_GsmVerifyAnswer("+CPIN", 0), API_ERR_TIME_OUT);
-    EXPECT_EQ(s_GsmVerifyAnswer("OK", -1), API_ERR_TIME_OUT);
     EXPECT_EQ(SleepsOf(100), sleeps);
     modem.Override("AT+MUTE", sim::GsmOverride{"", true});
     EXPECT_EQ(API_GSM_SendCmd("AT+MUTE\r"), API_ERR_TIME_OUT);

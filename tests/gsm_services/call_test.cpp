@@ -1,5 +1,7 @@
 // Circuit-switched calls: dialled, polled, redialled and hung up, with the
 // payload checked end to end, and their stored options.
+#include <future>
+
 #include "gsm_fixture.h"
 
 namespace {
@@ -54,6 +56,16 @@ TEST_F(Call, SessionCarriesPayloadAcrossAStatusQueryAndEndsWithTheHangUp)
     EXPECT_EQ(API_GSM_CSD_WriteData("x", 1, &written), API_ERR_GSM_CSD_NO_ACTIVE_CONNECTION_PRESENT);
     EXPECT_EQ(written, 0);
     EXPECT_EQ(API_GSM_CSD_ReadData(&byte, -1, &received), API_ERR_GSM_PSD_READ_NEGATIVE_NUMBER);
+    // A read waiting on a new call learns of the remote party's hang-up.
+    ASSERT_EQ(API_GSM_CSD_Dial("0612345678"), API_ERR_NONE);
+    auto pending = std::async(std::launch::async, [] {
+        char one;
+        int count = -1;
+        return API_GSM_CSD_ReadData(&one, 1, &count);
+    });
+    ASSERT_TRUE(Eventually([] { return b_PSD_WaitForData == 1; }));
+    services.RemoteHangUp();
+    EXPECT_EQ(pending.get(), API_ERR_GSM_CONNEXION);
 }
 
 TEST_F(Call, EveryOutcomeOfADialIsReported)

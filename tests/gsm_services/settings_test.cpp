@@ -1,8 +1,6 @@
 // The stored access point name, login and password, and the store's bounds;
 // band, network mode and modem class: applied to the modem, stored in NOR,
 // with the readiness poll after the modem's restart bounded.
-#include <errno.h>
-
 #include <tuple>
 
 #include "gsm_fixture.h"
@@ -54,12 +52,6 @@ TEST_F(Parameters, UnsetFieldsAreMarkedAndSetTextsRoundTripWithinTheirLimits)
     EXPECT_EQ(s_GsmStoreDigit(API_GSM_NOR_BAND, 9), API_ERR_NONE);
     EXPECT_EQ(s_GsmStoreDigit(API_GSM_NOR_BAND, 10), API_ERR_INVALID_PARAMETERS);
     EXPECT_EQ(Nor(API_GSM_NOR_BAND, 1), "9");
-    // Store failures are reported per parameter, the marking of an unset one too.
-    board.nor->Poke(API_GSM_NOR_PASSWORD, "bad/name");
-    board.nor->FailWrite(EIO);
-    EXPECT_EQ(API_GSM_PSD_SetLogin("user"), API_ERR_GSM_PSD_SET_LOGIN);
-    EXPECT_EQ(API_GSM_PSD_GetPassword(nullptr, &length), API_ERR_GSM_PSD_GET_LOGIN_PASSWORD);
-    board.nor->ClearFaults();
 }
 
 TEST_F(Parameters, BandChangeRestartsTheModemWaitsForItAndIsStored)
