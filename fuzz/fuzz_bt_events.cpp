@@ -15,7 +15,6 @@
 #include "API_Bluetooth.h"
 #include "fuzz_support.h"
 #include "internal/API_Bluetooth.h"
-#include "scripted_line.h"
 #include "sim/pmu.h"
 #include "unit_reset.h"
 
@@ -65,7 +64,7 @@ void ReadBack(int size)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     fuzz::ScriptedLine &line = Start();
-    fuzz::Input input(data, size);
+    fuzz::Input input{data, size};
     const uint8_t flags = input.Byte();
     // What the last input left in a full ring is read off first: a task still
     // waiting for room there would never see the ring emptied under it.

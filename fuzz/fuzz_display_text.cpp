@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static bool started = (fuzz::TheReceiver().AddDevice("/dev/display", std::make_shared<sim::Display>()),
                            RestartDisplay(), true);
     (void)started;
-    fuzz::Input input(data, size);
+    fuzz::Input input{data, size};
     const uint8_t operation = input.Byte();
     const int x = input.Take<int32_t>();
     const int y = input.Take<int32_t>();

@@ -17,7 +17,6 @@
 #include "API_SYS.h"
 #include "fuzz_support.h"
 #include "internal/API_GSM.h"
-#include "scripted_line.h"
 #include "sim/nor_flash.h"
 #include "sim/pmu.h"
 #include "unit_reset.h"
@@ -120,7 +119,7 @@ void Query(int which)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     fuzz::ScriptedLine &line = Start();
-    fuzz::Input input(data, size);
+    fuzz::Input input{data, size};
     const uint8_t flags = input.Byte();
     // The task waits for the line: the unit's state is set between its reads.
     unitreset::Gsm();

@@ -53,7 +53,7 @@ void CheckBlock(LOADER_ENV &env, unsigned long block)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    fuzz::Input input(data, size);
+    fuzz::Input input{data, size};
     const bool bootloader = input.Byte() & 1;
     std::string file;
     if (bootloader) {

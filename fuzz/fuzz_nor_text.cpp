@@ -14,7 +14,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     fuzz::TheReceiver();  // for its silenced output
-    fuzz::Input input(data, size);
+    fuzz::Input input{data, size};
     size_t wanted = input.Byte();
     std::string bytes = input.Rest();
     if (wanted > bytes.size())

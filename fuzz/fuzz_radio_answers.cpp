@@ -37,7 +37,7 @@ void Exchange(LOADER_ENV &env, const unsigned char *frame, unsigned long length,
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    fuzz::Input input(data, size);
+    fuzz::Input input{data, size};
     const uint8_t flags = input.Byte();
     auto radio = std::make_shared<simtest::ScriptedRadio>();
     radio->failOpensFrom = flags & 1 ? 2 : 0;

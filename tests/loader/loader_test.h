@@ -18,6 +18,7 @@
 #include "orvaflash.h"
 #include "scripted_radio.h"
 #include "sim_test.h"
+#include "text_search.h"
 
 namespace loadertest {
 
@@ -85,27 +86,8 @@ inline LOADER_ENV FreshRecord(const char *port = "/dev/ttyUSB0")
     return env;
 }
 
-// How often part occurs, without overlaps.
-inline size_t Count(const std::string &text, const std::string &part)
-{
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-        ++count;
-    return count;
-}
-
-// Whether the parts occur in this order.
-inline bool InOrder(const std::string &text, const std::vector<std::string> &parts)
-{
-    size_t at = 0;
-    for (const std::string &part : parts) {
-        at = text.find(part, at);
-        if (at == std::string::npos)
-            return false;
-        at += part.size();
-    }
-    return true;
-}
+using textsearch::Count;
+using textsearch::InOrder;
 
 class RadioTest : public simtest::SimTest {
 protected:

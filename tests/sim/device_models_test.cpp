@@ -4,9 +4,12 @@
 // API's faults.
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <gtest/gtest.h>
 
+#include "board.h"
 #include "sim/display.h"
 #include "sim/extender.h"
 #include "sim/gpio_driver.h"
@@ -20,6 +23,7 @@
 namespace {
 
 using Message = sim::Pmu::Message;
+using Counts = std::vector<long long>;
 
 TEST(PeripheralModels, PmuAnswersKnownRequestsAndRefusesMalformedOnes)
 {
@@ -54,7 +58,6 @@ TEST(PeripheralModels, PmuAnswersKnownRequestsAndRefusesMalformedOnes)
 
 TEST(PeripheralModels, ExtenderDisplayAndButtonsRefuseWhatTheirDriversRefuse)
 {
-    using Counts = std::vector<ssize_t>;
     sim::Extender extender;
     uint8_t reg = 0x12, other = 0x14, two[2] = {0x12, 0x00};
     const uint8_t write[3] = {0x12, 0x0F, 0x00}, unknown[2] = {0x02, 0x00};
@@ -85,65 +88,68 @@ TEST(PeripheralModels, ExtenderDisplayAndButtonsRefuseWhatTheirDriversRefuse)
     EXPECT_EQ(errno, ENOTTY);
 }
 
-TEST(FrameModels, NorFlashIsOneErasedPartitionWithOnePosition)
+// The NOR flash is one erased partition with one position, short at its end;
+// the GPIO driver answers its own requests only (their numbers carry the
+// direction and size: a mix-up is unknown), and its query clears the event
+// word; the PPS device is read-only.
+TEST(FrameModels, NorGpioAndPpsAnswerAsTheirDriversDo)
 {
     sim::NorFlash nor;
-    ASSERT_EQ(nor.Lseek(0x39000, SEEK_SET), 0x39000);
-    EXPECT_EQ(nor.Write("ab", 2), 2);
-    EXPECT_EQ(nor.Lseek(-2, SEEK_CUR), 0x39000);
     char back[3];
-    EXPECT_EQ(nor.Read(back, 3), 3);
+    EXPECT_EQ((Counts{nor.Lseek(0x39000, SEEK_SET), nor.Write("ab", 2), nor.Lseek(-2, SEEK_CUR), nor.Read(back, 3),
+                      nor.Lseek(1, SEEK_END), nor.Lseek(-1, SEEK_END), nor.Write("xy", 2), nor.Write("z", 1), errno}),
+              (Counts{0x39000, 2, 0x39000, 3, -1, sim::NorFlash::kSize - 1, 1, -1, ENOSPC}));
     EXPECT_EQ(std::string(back, 3), "ab\xFF");
-    EXPECT_EQ(nor.ProgrammedAddresses(), (std::vector<uint32_t>{0x39000, 0x39001}));
-    EXPECT_EQ(nor.Lseek(1, SEEK_END), -1);
-    ASSERT_EQ(nor.Lseek(-1, SEEK_END), sim::NorFlash::kSize - 1);
-    EXPECT_EQ(nor.Write("xy", 2), 1) << "short at the end";
-    EXPECT_EQ(nor.Write("z", 1), -1);
-    EXPECT_EQ(errno, ENOSPC);
-}
+    EXPECT_EQ(nor.ProgrammedAddresses(), (std::vector<uint32_t>{0x39000, 0x39001, sim::NorFlash::kSize - 1}));
 
-TEST(FrameModels, GpioDriverAnswersItsFourRequestsOnlyAndPpsIsReadOnly)
-{
     sim::GpioDriver gpio;
     uint32_t word = 0;
-    gpio.SetPendingEvents(0x42);
-    EXPECT_EQ(gpio.Ioctl(sim::GpioDriver::kGetEvents, &word), 0);
-    EXPECT_EQ(word, 0x42u);
-    EXPECT_EQ(gpio.PendingEvents(), 0u) << "the query clears the word";
     int32_t mode = 2;  // the radio line has two modes, 0 and 1
-    EXPECT_EQ(gpio.Ioctl(sim::GpioDriver::kSetSerialMode, &mode), -1);
-    EXPECT_EQ(errno, EINVAL);
-    gpio.SetDcdLevel(1);
-    EXPECT_EQ(gpio.Ioctl(sim::GpioDriver::kGetDcdLevel, &mode), 0);
-    EXPECT_EQ(mode, 1);
-    // The request numbers carry the direction and size: a mix-up is unknown.
-    EXPECT_EQ(gpio.Ioctl(0x4004FF16, &mode), -1);
-    EXPECT_EQ(errno, ENOTTY);
+    gpio.SetPendingEvents(0x42);
+    EXPECT_EQ((Counts{gpio.Ioctl(sim::GpioDriver::kGetEvents, &word), word, gpio.PendingEvents(),
+                      gpio.Ioctl(sim::GpioDriver::kSetSerialMode, &mode), errno, gpio.Ioctl(0x4004FF16, &mode), errno}),
+              (Counts{0, 0x42, 0, -1, EINVAL, -1, ENOTTY}));
 
-    sim::PpsDevice pps;  // read-only
-    EXPECT_EQ(pps.Open(O_RDWR), -1);
-    EXPECT_EQ(errno, EACCES);
-    EXPECT_EQ(pps.Open(O_RDONLY), 0);
+    sim::PpsDevice pps;
+    EXPECT_EQ((Counts{pps.Open(O_RDWR), errno, pps.Open(O_RDONLY)}), (Counts{-1, EACCES, 0}));
 }
 
 TEST(FrameModels, WatchdogStopsOnlyOnACloseRightAfterTheMagicCharacter)
 {
     sim::Watchdog dog(0.001);  // a receiver second lasts a millisecond
-    ASSERT_EQ(dog.Open(O_WRONLY), 0);
-    EXPECT_EQ(dog.Open(O_WRONLY), -1) << "one opener at a time";
     int seconds = 0;
-    EXPECT_EQ(dog.Ioctl(sim::Watchdog::kSetTimeout, &seconds), -1);
-    // The magic character, then a feed: the close is a crash's, and the
-    // watchdog runs on to its time-out.
-    EXPECT_EQ(dog.Write("V", 1), 1);
-    EXPECT_EQ(dog.Write("", 1), 1);
+    // One opener at a time.  The magic character, then a feed: the close is
+    // a crash's, and the watchdog runs on to its time-out.
+    EXPECT_EQ((Counts{dog.Open(O_WRONLY), dog.Open(O_WRONLY), dog.Ioctl(sim::Watchdog::kSetTimeout, &seconds),
+                      dog.Write("V", 1), dog.Write("", 1)}),
+              (Counts{0, -1, -1, 1, 1}));
     dog.Close();
     EXPECT_TRUE(simtest::Eventually([&] { return dog.WouldHaveRebooted(); }));
-    ASSERT_EQ(dog.Open(O_WRONLY), 0);
-    EXPECT_EQ(dog.Write("xV", 2), 2);
+    EXPECT_EQ((Counts{dog.Open(O_WRONLY), dog.Write("xV", 2)}), (Counts{0, 2}));
     dog.Close();
     EXPECT_EQ(dog.MagicCloses(), 1);
     EXPECT_FALSE(dog.IsRunning());
+}
+
+// The sandbox keeps the tests off the host's /etc and /dev.  Its descriptor
+// routing, listing, open faults and record of sleeps are checked by the tests
+// that use them.
+TEST(SimReceiver, RebasesBoardPathsAndMakesNodesAsFiles)
+{
+    sim::Receiver receiver;
+    EXPECT_EQ(receiver.HostPath("/etc/ts9_api.cfg"), receiver.Root() + "/etc/ts9_api.cfg");
+    receiver.CreateFile("/var/ts9.pid", "1\n");
+    EXPECT_TRUE(Board_Exists("/var/ts9.pid"));
+    EXPECT_EQ(Board_Unlink("/var/ts9.pid"), 0);
+    EXPECT_FALSE(receiver.FileExists("/var/ts9.pid"));
+
+    EXPECT_EQ((Counts{Board_Mknod("/dev/ttyS1", S_IFCHR | 0666, makedev(4, 65)),
+                      Board_Mknod("/dev/ttyS1", S_IFCHR | 0666, makedev(4, 65)), errno}),
+              (Counts{0, -1, EEXIST}));
+    struct stat status;
+    ASSERT_EQ(stat(receiver.HostPath("/dev/ttyS1").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(receiver.Mknods().size(), 1u);
 }
 
 }  // namespace

@@ -1,0 +1,148 @@
+// The load against the simulated radio's and receiver's faults, alone and in
+// random combinations, checked for what must hold whatever the radio does:
+// exit status 0 only for an image the radio verified, 1 only when the port
+// was never opened, 255 for every other failure; once the port was opened
+// the power-off ran exactly once and left the radio off, the API was shut
+// down and no descriptor was left open; no crash, no hang, no leak.
+#include <stdlib.h>
+
+#include <algorithm>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sim_process.h"
+
+namespace {
+
+using simproc::Count;
+using simproc::SimRun;
+
+#if defined(__SANITIZE_ADDRESS__)
+// The children are sanitizer builds too: their leak check runs whatever the
+// environment the suite was started with says.
+[[maybe_unused]] const bool kLeakCheckInChildren = [] {
+    const char *options = getenv("ASAN_OPTIONS");
+    std::string value = options && *options ? std::string(options) + ":" : std::string();
+    return setenv("ASAN_OPTIONS", (value + "detect_leaks=1").c_str(), 1) == 0;
+}();
+#endif
+
+void ExpectInvariants(const SimRun &run, bool internalRadio)
+{
+    SCOPED_TRACE(run.CommandLine() + "\n--- stdout:\n" + run.out + "--- stderr:\n" + run.err);
+    ASSERT_TRUE(run.started);
+    ASSERT_FALSE(run.hung) << "no end within " << run.timeoutSeconds << " s";
+    ASSERT_EQ(run.signal, 0);
+    ASSERT_TRUE(run.status == 0 || run.status == 1 || run.status == 255) << "status " << run.status;
+    EXPECT_EQ(run.err.find("LeakSanitizer"), std::string::npos);
+    EXPECT_TRUE(run.status != 0 || run.err.find("radio: image verified") != std::string::npos)
+        << "success without a verified image";
+    const bool opened = run.report.find("port /dev/ttyS5: opened") != std::string::npos ||
+                        run.report.find("port /dev/ttyS4: opened") != std::string::npos;
+    EXPECT_EQ(run.status == 1, !opened) << "status 1 is for refusals before the port is opened, and only them";
+    if (!opened) {
+        EXPECT_EQ(Count(run.out, "POWER PDL OFF"), 0u);
+        return;
+    }
+    if (internalRadio) {
+        // Every switch-on (the start, each power cycle of the bootloader
+        // entry) is matched by one switch-off, the last one at the end.
+        EXPECT_EQ(Count(run.out, "POWER PDL OFF"), Count(run.out, "POWER PDL ON"));
+        EXPECT_GT(run.out.rfind("POWER PDL OFF"), run.out.rfind("POWER PDL ON"));
+        std::vector<std::string> pmu = run.LogLines("pmu");
+        auto last = [&pmu](const char *line) { return std::find(pmu.rbegin(), pmu.rend(), line) - pmu.rbegin(); };
+        EXPECT_EQ(std::count(pmu.begin(), pmu.end(), "02 C2 00 C0"), std::count(pmu.begin(), pmu.end(), "02 C3 00 C1"));
+        EXPECT_LE(last("02 C2 00 C0"), last("02 C3 00 C1"));
+    } else {
+        EXPECT_EQ(run.out.find("POWER PDL"), std::string::npos);
+    }
+    EXPECT_EQ(run.SandboxFile("/var/ts9.pid"), "") << "the API is shut down";
+    EXPECT_NE(run.err.find("sim: open descriptors: none\n"), std::string::npos);
+}
+
+void RunAndCheck(const std::vector<std::vector<std::string>> &sims, std::vector<std::string> loader = {},
+                 bool internalRadio = true)
+{
+    std::vector<std::unique_ptr<SimRun>> runs;
+    std::vector<SimRun *> all;
+    for (const auto &extra : sims) {
+        std::vector<std::string> sim{"--time-scale", "0.02"};
+        sim.insert(sim.end(), extra.begin(), extra.end());
+        runs.push_back(std::make_unique<SimRun>(sim, loader));
+        all.push_back(runs.back().get());
+    }
+    // Most of a run is waiting on sleeps and serial time-outs.
+    simproc::Run(all, 8);
+    for (const auto &run : runs)
+        ExpectInvariants(*run, internalRadio);
+}
+
+const std::vector<std::string> kImage = {"--image-size", "1300"};
+
+std::vector<std::string> With(std::vector<std::string> extra)
+{
+    extra.insert(extra.begin(), kImage.begin(), kImage.end());
+    return extra;
+}
+
+TEST(LoadFaults, RadioAndReceiverSwitches)
+{
+    RunAndCheck({With({}),
+                 With({"--radio-silent"}),
+                 With({"--radio-version-answer", "FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF"}),
+                 With({"--radio-ignore-poc", "99"}),
+                 With({"--radio-ignore-poc", "100"}),
+                 With({"--radio-pacing", "--radio-program-ms", "40"}),
+                 With({"--radio-speed", "9600"}),
+                 With({"--fail-open", "/dev/gpio"}),
+                 With({"--fail-open", "/dev/extender"}),
+                 With({"--fail-open", "/dev/mtd3"}),
+                 With({"--fail-open", "/dev/pmu"}),
+                 With({"--radio-fault", "delay:createfile:1:300"}),
+                 With({"--radio-fault", "delay:writefileblock:2:300"}),
+                 With({"--radio-fault", "stop:createfile:1"}),
+                 {},
+                 {"--image-size", "1"}});
+    RunAndCheck({With({"--radio-fault", "refuse:poc"}), With({"--radio-fault", "garble:createfile"}),
+                 With({"--radio-fault", "fail-reopen:writefileblock:2"}), With({"--fail-open", "/dev/ttyS4"})},
+                {"/mnt/usbdisk/adl_fw.bin", "A"}, false);
+}
+
+// Combinations drawn with a fixed seed: the same runs every time.
+TEST(LoadFaults, RandomCombinations)
+{
+    const char *const faults[] = {"refuse",  "wrong-code", "short", "garble",      "extra",
+                                  "bad-etx", "drop",       "delay", "fail-reopen", "stop"};
+    const char *const commands[] = {"model",      "version",     "hard-reset",     "poc",
+                                    "createfile", "setbaudrate", "writefileblock", "reset"};
+    const std::vector<std::vector<std::string>> switches = {
+        {"--radio-model", "5"},          {"--radio-no-firmware"}, {"--radio-ignore-poc", "2"},
+        {"--radio-escape-reply", "+++"}, {"--bootloader-image"},  {"--radio-speed", "any"}};
+    std::mt19937 random(20240611);
+    auto pick = [&](size_t count) { return static_cast<size_t>(random() % count); };
+    std::vector<std::vector<std::string>> sims;
+    for (int i = 0; i < 40; ++i) {
+        std::vector<std::string> extra = kImage;
+        for (size_t rules = 1 + pick(3); rules > 0; --rules) {
+            std::string fault = faults[pick(std::size(faults))], command = commands[pick(std::size(commands))];
+            std::string which = command == "writefileblock" ? std::to_string(1 + pick(6))
+                                : command == "setbaudrate"  ? (pick(2) ? "115200" : "9600")
+                                                            : std::to_string(1 + pick(3));
+            std::string rule = fault + ":" + command + ":" + (pick(3) == 0 ? "*" : which);
+            extra.insert(extra.end(), {"--radio-fault", fault == "delay" ? rule + ":300" : rule});
+        }
+        if (pick(2) == 0) {
+            const std::vector<std::string> &chosen = switches[pick(switches.size())];
+            extra.insert(extra.end(), chosen.begin(), chosen.end());
+        }
+        sims.push_back(extra);
+    }
+    RunAndCheck(sims);
+}
+
+}  // namespace
