@@ -13,7 +13,7 @@
 
 namespace {
 
-using loadertest::Stdout;
+using namespace loadertest;
 
 TEST(Diagnostics, MessagesDumpsAndTheTrafficLogAreWrittenUpToTheLevel)
 {

@@ -7,8 +7,7 @@
 
 namespace {
 
-using loadertest::B;
-using loadertest::Bytes;
+using namespace loadertest;
 
 Bytes Frame(const unsigned char *frame, unsigned long length)
 {

@@ -14,9 +14,7 @@
 
 namespace {
 
-using loadertest::B;
-using loadertest::Bytes;
-using loadertest::Stdout;
+using namespace loadertest;
 
 uint32_t ZlibAdler(const Bytes &data)
 {

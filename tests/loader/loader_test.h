@@ -23,7 +23,10 @@
 namespace loadertest {
 
 using Bytes = std::string;
+using Answer = simtest::ScriptedRadio::Answer;
 using simtest::Stdout;
+using textsearch::Count;
+using textsearch::InOrder;
 
 inline Bytes B(std::initializer_list<int> values)
 {

@@ -10,10 +10,7 @@
 
 namespace {
 
-using loadertest::B;
-using loadertest::Bytes;
-using loadertest::Stdout;
-using Answer = simtest::ScriptedRadio::Answer;
+using namespace loadertest;
 
 const Bytes kModel = B({0x01, 0x34, 0xCB}), kVersion = B({0x01, 0x33, 0xCC}), kHardReset = B({0x01, 0x1D, 0x02, 0xE0});
 const Bytes kPoc = B({0x02, 0x02, 0x00, 0x00, 0x00, 0x02, 0x03});

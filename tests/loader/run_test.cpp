@@ -9,12 +9,7 @@
 
 namespace {
 
-using loadertest::B;
-using loadertest::Bytes;
-using loadertest::Stdout;
-using textsearch::Count;
-using textsearch::InOrder;
-using Answer = simtest::ScriptedRadio::Answer;
+using namespace loadertest;
 
 Bytes Ack(int code, int status = 0x06) { return B({0x02, code, 0x00, 0x01, status, 0x00, code + 1 + status, 0x03}); }
 

@@ -16,9 +16,7 @@
 
 namespace {
 
-using loadertest::B;
-using loadertest::Bytes;
-using loadertest::Stdout;
+using namespace loadertest;
 
 class Line : public simtest::SimTest {
 protected:
