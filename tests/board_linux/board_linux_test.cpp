@@ -39,8 +39,7 @@ TEST(LinuxBoard, FilesTheShellAndTheClockWithFailuresInErrno)
     std::filesystem::remove_all(dir);
 
     EXPECT_EQ(WEXITSTATUS(Board_System("exit 3")), 3);
-    const timespec request{0, 1000}, invalid{0, 1000 * 1000 * 1000};
-    EXPECT_EQ(Board_Nanosleep(&request, nullptr), 0);
+    const timespec invalid{0, 1000 * 1000 * 1000};
     EXPECT_EQ(Board_Nanosleep(&invalid, nullptr), -1);
     EXPECT_EQ(errno, EINVAL);
 }
