@@ -5,11 +5,11 @@
 #include <fcntl.h>
 #include <pthread.h>
 
-#include <atomic>
 #include <memory>
 
 #include "API.h"
 #include "board.h"
+#include "event_recorder.h"
 #include "internal/API_Extender.h"
 #include "internal/API_PM.h"
 #include "internal/API_SPI.h"
@@ -168,16 +168,10 @@ TEST_F(PmuTest, QueriesJoinTheirBytesAndTellAMissingSourceOrCharger)
     }
 }
 
-std::atomic<int> g_events{0}, g_status{0};
-std::atomic<bool> g_onTestThread{false};
+// Each status, negated when the callback ran on the test's own thread.
+simtest::EventRecorder g_events;
 pthread_t g_testThread;
-
-void RecordEvent(int status)
-{
-    g_status = status;
-    g_onTestThread = pthread_equal(pthread_self(), g_testThread);
-    ++g_events;
-}
+void RecordEvent(int status) { g_events.Record(pthread_equal(pthread_self(), g_testThread) ? -status : status); }
 
 TEST_F(PmuTest, PowerEventsReachTheCallbackOnTheOneTaskUnlessTheirReadFails)
 {
@@ -194,10 +188,9 @@ TEST_F(PmuTest, PowerEventsReachTheCallbackOnTheOneTaskUnlessTheirReadFails)
     ASSERT_TRUE(simtest::Eventually([&] { return pmu.RequestCount() == 4; }));
     pmu.ClearFaults();
     board.gpio->RaiseEvents(0x40 | 0x08);  // other bits leave the power event alone
-    ASSERT_TRUE(simtest::Eventually([] { return g_events > 0; }));
+    ASSERT_TRUE(simtest::Eventually([] { return g_events.count > 0; }));
     EXPECT_EQ(pmu.Commands(), (std::vector<uint8_t>{0x7F, 0x74, 0x7F, 0x74, 0x7F, 0x74}));
-    EXPECT_EQ(g_events * 0x10000 + g_status, 0x13412);
-    EXPECT_FALSE(g_onTestThread);
+    EXPECT_EQ(g_events.Values(), std::vector<int>{0x3412});
     API_Signal_Cleanup();
     EXPECT_EQ(API_PM_EnablePowerEvents() + API_PM_RemoteShutdown(), 0);
     EXPECT_TRUE(pmu.State().powerEventsEnabled && pmu.State().shutdownRequests == 1);
