@@ -188,6 +188,8 @@ void s_CommandModeChunk(const char *chunk, int count)
         b_ConnectionStatus = 0;
         // A link that ended during a command exchange is not to be resumed.
         b_RestaureDataMode = 0;
+        // A reader waiting on a resumed link is told it ended.
+        s_ring.Wake();
     }
     const char *event = Find(chunk, count, "RFCOMM ");
     bool resumed = !event && b_switchToDataModeRequested.exchange(0) == 1;

@@ -23,9 +23,8 @@ void Bluetooth()
     memset(a_Version, 0, sizeof a_Version);
     strcpy(a_PinCode, "5820");
     i_DevNameLength = i_DevTypeLength = i_PinCodeLength = 0;
-    b_GotDevName = b_GotDevType = b_GotMacAddress = b_GotPinCode = b_GotProfile = 0;
+    b_GotDevName = b_GotDevType = b_GotMacAddress = b_GotPinCode = b_GotProfile = b_GotBTParameters = 0;
     b_EnablePinRequest = 0;
-    b_GotBTParameters = 0;
 }
 
 }  // namespace unitreset
