@@ -221,6 +221,7 @@ TEST_F(UsbTest, PortEventsReachTheCallbackOncePerChange)
     EXPECT_EQ((Codes{Get(API_USB_GetHostState), API_USB_Init(nullptr)}), (Codes{1, 0}));
     board.gpio->RaiseEvents(API_EVENT_USB_CONNECTED);
     ASSERT_TRUE(simtest::Eventually([] { return g_events.Values().size() == 5; }));
+    EXPECT_EQ(Get(API_USB_GetDeviceState), 1);
     EXPECT_EQ(g_events.Values(), (std::vector<int>{0, -1, 0, 0, API_USB_EVENT_DEVICE}));
 }
 
@@ -255,7 +256,7 @@ TEST_F(UsbTest, SerialPortsCarryDataAtTheSpeedSetAndAMissingOneEndsTheStartUp)
     ASSERT_EQ(API_Usbserial_Initialize(), 0);
     for (auto &line : lines)
         EXPECT_EQ(line->HostBitRate(), 115200u) << line->BoardPath();
-    for (int baud : {1800, 38400, 1200}) {
+    for (int baud : {1800, 38400, 115200, 1200}) {
         int set = 0;
         EXPECT_EQ((Codes{API_Usbserial_SetBaudRate(9, baud), API_Usbserial_GetBaudRate(9, &set), set}),
                   (Codes{0, 0, baud}));
