@@ -118,6 +118,16 @@ TEST_F(ClosedDevice, BeforeStartUpAndAfterShutDownNothingReachesStandardInput)
     EXPECT_EQ(API_PM_RemoteShutdown(), API_ERR_NONE);
     API_Finalize();
     ExpectClosedDevicesRefused(receiver);
+    // With standard input closed, descriptor 0 is whatever device opened
+    // next: the radio's serial mode never reaches it.
+    const int saved = dup(0);
+    close(0);
+    ASSERT_EQ(Board_Open("/dev/gpio", O_RDWR, 0), 0);
+    EXPECT_EQ(API_EXTUHF_SetSerialMode(1), API_ERR_EXTERNAL_UHF_IOCTL);
+    EXPECT_EQ(board.gpio->SerialMode(), 0);
+    Board_Close(0);
+    dup2(saved, 0);
+    close(saved);
 }
 
 TEST_F(PmuTest, QueriesJoinTheirBytesAndTellAMissingSourceOrCharger)
@@ -150,6 +160,8 @@ TEST_F(PmuTest, QueriesJoinTheirBytesAndTellAMissingSourceOrCharger)
         EXPECT_FLOAT_EQ(voltage, c.voltageOut);
         EXPECT_EQ(pmu.Log().Lines().size(), c.requests);
     }
+    float voltage = -1;
+    EXPECT_EQ(API_PM_GetPowerLevel(0, nullptr, &voltage), API_ERR_INVALID_PARAMETERS);
     // clang-format off
     const struct { uint8_t first, second; int type, result, status; } charges[] = {
         {1, 0, 0, 0, 1}, {0, 1, 0, 36, -1}, {0, 1, 1, 0, 1}, {1, 0, 1, 36, -1}, {1, 1, 2, 0, 0},

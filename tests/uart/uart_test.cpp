@@ -2,6 +2,7 @@
 // the simulated receiver.
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -73,6 +74,13 @@ TEST_F(UartTest, SettingsAreAppliedPerInterfaceOrRefused)
                          (flags & CLOCAL) != 0, (flags & PARENB) != 0}),
                   (Codes{B115200, B115200, handshake, handshake, number >= 6}));
     }
+    // Input that arrived before the change is discarded with it.
+    ASSERT_TRUE(lines[0].Send("stale"));
+    pollfd ready = {ai_fd[0], POLLIN, 0};
+    ASSERT_EQ(poll(&ready, 1, 1000), 1);
+    ASSERT_EQ(API_UartSetBaudRate(0, B9600), API_ERR_NONE);
+    ASSERT_EQ(poll(&ready, 1, 0), 0);
+
     // Speeds and configurations are read back or refused; only the low byte
     // is the line discipline.  Then bad numbers and closed interfaces.
     int rate = 0, config[API_UART_CONFIG_WORDS] = {B38400, 0x103}, back[API_UART_CONFIG_WORDS] = {-1, -1};
