@@ -35,9 +35,7 @@ using simproc::SimRun;
 void ExpectInvariants(const SimRun &run, bool internalRadio)
 {
     SCOPED_TRACE(run.CommandLine() + "\n--- stdout:\n" + run.out + "--- stderr:\n" + run.err);
-    ASSERT_TRUE(run.started);
-    ASSERT_FALSE(run.hung) << "no end within " << run.timeoutSeconds << " s";
-    ASSERT_EQ(run.signal, 0);
+    ASSERT_EQ(run.signal, 0) << "9: killed after " << run.timeoutSeconds << " s without an end";
     ASSERT_TRUE(run.status == 0 || run.status == 1 || run.status == 255) << "status " << run.status;
     EXPECT_EQ(run.err.find("LeakSanitizer"), std::string::npos);
     EXPECT_TRUE(run.status != 0 || run.err.find("radio: image verified") != std::string::npos)
@@ -71,7 +69,8 @@ void RunAndCheck(const std::vector<std::vector<std::string>> &sims, std::vector<
     std::vector<std::unique_ptr<SimRun>> runs;
     std::vector<SimRun *> all;
     for (const auto &extra : sims) {
-        std::vector<std::string> sim{"--time-scale", "0.02"};
+        // The last --image-size counts.
+        std::vector<std::string> sim{"--time-scale", "0.02", "--image-size", "1300"};
         sim.insert(sim.end(), extra.begin(), extra.end());
         runs.push_back(std::make_unique<SimRun>(sim, loader));
         all.push_back(runs.back().get());
@@ -82,34 +81,27 @@ void RunAndCheck(const std::vector<std::vector<std::string>> &sims, std::vector<
         ExpectInvariants(*run, internalRadio);
 }
 
-const std::vector<std::string> kImage = {"--image-size", "1300"};
-
-std::vector<std::string> With(std::vector<std::string> extra)
-{
-    extra.insert(extra.begin(), kImage.begin(), kImage.end());
-    return extra;
-}
-
 TEST(LoadFaults, RadioAndReceiverSwitches)
 {
-    RunAndCheck({With({}),
-                 With({"--radio-silent"}),
-                 With({"--radio-version-answer", "FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF"}),
-                 With({"--radio-ignore-poc", "99"}),
-                 With({"--radio-ignore-poc", "100"}),
-                 With({"--radio-pacing", "--radio-program-ms", "40"}),
-                 With({"--radio-speed", "9600"}),
-                 With({"--fail-open", "/dev/gpio"}),
-                 With({"--fail-open", "/dev/extender"}),
-                 With({"--fail-open", "/dev/mtd3"}),
-                 With({"--fail-open", "/dev/pmu"}),
-                 With({"--radio-fault", "delay:createfile:1:300"}),
-                 With({"--radio-fault", "delay:writefileblock:2:300"}),
-                 With({"--radio-fault", "stop:createfile:1"}),
-                 {},
+    RunAndCheck({{},
+                 {"--radio-silent"},
+                 {"--radio-version-answer", "FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF"},
+                 {"--radio-ignore-poc", "99"},
+                 {"--radio-ignore-poc", "100"},
+                 {"--radio-pacing", "--radio-program-ms", "40"},
+                 {"--radio-speed", "9600"},
+                 {"--fail-open", "/dev/gpio"},
+                 {"--fail-open", "/dev/extender"},
+                 {"--fail-open", "/dev/mtd3"},
+                 {"--fail-open", "/dev/pmu"},
+                 {"--radio-fault", "delay:createfile:1:300"},
+                 {"--radio-fault", "delay:writefileblock:2:300"},
+                 {"--radio-fault", "stop:createfile:1"},
                  {"--image-size", "1"}});
-    RunAndCheck({With({"--radio-fault", "refuse:poc"}), With({"--radio-fault", "garble:createfile"}),
-                 With({"--radio-fault", "fail-reopen:writefileblock:2"}), With({"--fail-open", "/dev/ttyS4"})},
+    RunAndCheck({{"--radio-fault", "refuse:poc"},
+                 {"--radio-fault", "garble:createfile"},
+                 {"--radio-fault", "fail-reopen:writefileblock:2"},
+                 {"--fail-open", "/dev/ttyS4"}},
                 {"/mnt/usbdisk/adl_fw.bin", "A"}, false);
 }
 
@@ -127,7 +119,7 @@ TEST(LoadFaults, RandomCombinations)
     auto pick = [&](size_t count) { return static_cast<size_t>(random() % count); };
     std::vector<std::vector<std::string>> sims;
     for (int i = 0; i < 40; ++i) {
-        std::vector<std::string> extra = kImage;
+        std::vector<std::string> extra;
         for (size_t rules = 1 + pick(3); rules > 0; --rules) {
             std::string fault = faults[pick(std::size(faults))], command = commands[pick(std::size(commands))];
             std::string which = command == "writefileblock" ? std::to_string(1 + pick(6))

@@ -1,54 +1,19 @@
-// The receive task: unsolicited texts, the stream's end, the ring's reader
-// and overflow, and the escape to command mode and back.
-#include <atomic>
-#include <future>
-
+// The receive task: the stream's end, and the escape to command mode and
+// back.
 #include "gsm_fixture.h"
 
 namespace {
 
-std::atomic<int> g_connections{0};
-void CountConnection() { ++g_connections; }
-
-// Every byte value, and the modem's end texts in the middle of it.
-std::string Binary()
-{
-    std::string bytes;
-    for (int i = 0; i < 512; ++i)
-        bytes += static_cast<char>(i % 256);
-    return "NO CARRIER" + bytes + "\r\nERROR\r\nSHUTDOWN" + bytes + "+WIPPEERCLOSE: 1\r\n\r\nNO CARRIER\r\nend";
-}
-
 using Modes = GsmTest;
-
-TEST_F(Modes, ConnectStartsAStreamAndRingBlocksTheStatus)
-{
-    ASSERT_EQ(API_GSM_DSCCallback(CountConnection), API_ERR_NONE);
-    EXPECT_EQ(API_GSM_DSCCallback(nullptr), API_ERR_GSM_CALL_NULL);
-    modem.Ring();
-    ASSERT_TRUE(Eventually([] { return bCheckStatus == 0; }));
-    ConnectFromModem("abc");
-    EXPECT_EQ(bCheckStatus, 1);
-    EXPECT_EQ(b_PSD_ConnectionStatus, 1);
-    EXPECT_EQ(g_connections, 1);
-    EXPECT_EQ(Read(3), "abc");
-    // "NO CARRIER" in command mode ends it; a call when the modem runs
-    // circuit-switched only, and a new one starts with an empty ring.
-    b_CommandMode = 1;
-    modem.NoCarrier();
-    ASSERT_TRUE(Eventually([] { return b_PSD_ConnectionStatus == 0; }));
-    GSMprotocol = 0;
-    ConnectFromModem("x");
-    EXPECT_EQ(b_CSD_ConnectionStatus, 1);
-    EXPECT_EQ(i_WPtr, 1);
-}
 
 // The modem's end text is the last line it sends on a stream; anywhere else
 // it is payload.
 TEST_F(Modes, OnlyTheModemsLastLineEndsAStream)
 {
     ConnectFromModem();
-    const std::string binary = Binary();
+    // Every byte value, and the modem's end texts in the middle of it.
+    const std::string binary = "NO CARRIER" + AllBytes(512) + "\r\nERROR\r\nSHUTDOWN" + AllBytes(512) +
+                               "+WIPPEERCLOSE: 1\r\n\r\nNO CARRIER\r\nend";
     modem.SendPayload(binary);
     EXPECT_EQ(Read(binary.size()), binary);
     EXPECT_EQ(WipSocket[0].state, -1);
@@ -68,36 +33,9 @@ TEST_F(Modes, OnlyTheModemsLastLineEndsAStream)
     EXPECT_EQ(WipSocket[0].state, 1);
 }
 
-TEST_F(Modes, AReaderWaitsForPayloadAndWhatFindsTheRingFullIsReported)
-{
-    ConnectFromModem();
-    auto pending = std::async(std::launch::async, [] { return Read(4); });
-    ASSERT_TRUE(Eventually([] { return b_PSD_WaitForData == 1; }));
-    modem.SendPayload("late");
-    EXPECT_EQ(pending.get(), "late");
-    int received = -1;
-    char byte;
-    EXPECT_EQ(s_GsmRead(&byte, -1, &received), API_ERR_INVALID_PARAMETERS);
-    EXPECT_EQ(s_GsmRead(&byte, 0, &received), API_ERR_NONE);
-    EXPECT_EQ(received, 0);
-
-    std::string sent = Binary() + Binary() + Binary() + Binary() + Binary();
-    std::string printed = simtest::Stdout([&] {
-        modem.SendPayload(sent);
-        modem.NoCarrier();
-        ASSERT_TRUE(Eventually([] { return b_ExitDataMode == 1; }));
-    });
-    EXPECT_EQ(printed.substr(0, 32), "###### Overflow on GSM ########\n");
-    int result = API_ERR_NONE;
-    EXPECT_EQ(Read(GSM_RING_SIZE, &result), sent.substr(0, GSM_RING_SIZE - 1));
-    EXPECT_EQ(result, API_ERR_GSM_CONNEXION);
-}
-
-using Escape = GsmTest;
-
 // A call back in data mode is answered only "OK": the call's first bytes
 // may share a read with it.
-TEST_F(Escape, AnEscapedCallTakesItsPayloadUpAgainAfterOk)
+TEST_F(Modes, AnEscapedCallTakesItsPayloadUpAgainAfterOk)
 {
     GSMprotocol = 0;
     ConnectFromModem("unread ");

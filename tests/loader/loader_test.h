@@ -86,9 +86,6 @@ inline LOADER_ENV FreshRecord(const char *port = "/dev/ttyUSB0")
     return env;
 }
 
-using textsearch::Count;
-using textsearch::InOrder;
-
 class RadioTest : public simtest::SimTest {
 protected:
     RadioTest() : SimTest(0) { Attach("/dev/ttyUSB0"); }
@@ -101,14 +98,6 @@ protected:
     {
         receiver.AddDevice(port, radio);
         env.port_name = port;
-    }
-    // The loader's sleeps, in ms.
-    std::vector<long> Slept() const
-    {
-        std::vector<long> ms;
-        for (const timespec &sleep : receiver.Sleeps())
-            ms.push_back(static_cast<long>(sleep.tv_sec * 1000 + sleep.tv_nsec / 1000000));
-        return ms;
     }
     // The PMU's requests to switch the radio on (0xC3) or off (0xC2).
     long Pmu(uint8_t command) const

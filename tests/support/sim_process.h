@@ -29,9 +29,7 @@ struct SimRun {
 
     // Filled by Run.
     std::string sandbox;
-    bool started = false;
-    bool hung = false;  // killed at its deadline
-    int status = -1;    // exit status; -1 when ended by a signal or not run
+    int status = -1;  // exit status; -1 when ended by a signal or not run
     int signal = 0;
     double wallMs = 0;
     rusage usage{};
@@ -39,8 +37,6 @@ struct SimRun {
 
     std::string CommandLine() const;
     std::string SandboxFile(const std::string &boardPath) const;
-    // The blocks the radio on the internal port received.
-    std::string RadioBlocks() const { return SandboxFile("/sim/radio-ttyS5.bin"); }
     // Lines of one section of the report ("pmu"), without their time stamps.
     std::vector<std::string> LogLines(const std::string &section) const;
 };
@@ -50,14 +46,12 @@ void Run(const std::vector<SimRun *> &runs, int parallel = 3);
 inline void Run(SimRun &run) { Run(std::vector<SimRun *>{&run}, 1); }
 
 // What is wrong with the internal radio's power-off; empty when it ran
-// exactly once, at the end, after the first attempt to open the port: one
-// "POWER PDL OFF" line and one PMU switch-off (0xC2, then the companion
-// supply's 0xB3), nothing switching the radio on after it, and `cycles` power
-// cycles of the bootloader entry before it.
+// exactly once at the end, after `cycles` power cycles of the bootloader
+// entry: one "POWER PDL OFF" line and one PMU switch-off (0xC2) each, and
+// nothing switching the radio on after the last.
 std::string PowerOffProblem(const SimRun &run, size_t cycles = 0);
 
 using textsearch::Count;
-using textsearch::InOrder;
 
 }  // namespace simproc
 
