@@ -171,8 +171,11 @@ int Ring::Take(char *destination, int wanted, bool (*ended)())
     int at = m_read.load();
     int taken = std::min(wanted, Unread());
     int first = std::min(taken, kSize - at);
-    memcpy(destination, m_storage + at, static_cast<size_t>(first));
-    memcpy(destination + first, m_storage, static_cast<size_t>(taken - first));
+    // A read of no bytes may come with no buffer at all.
+    if (taken > 0) {
+        memcpy(destination, m_storage + at, static_cast<size_t>(first));
+        memcpy(destination + first, m_storage, static_cast<size_t>(taken - first));
+    }
     m_read = (at + taken) % kSize;
     pthread_cond_broadcast(&m_room);
     // A read of nothing from an ended stream ends it as an empty ring would.
