@@ -70,8 +70,8 @@ TEST(Sleep, SleepsOnForWhatIsLeftWhenSignalsInterrupt)
     EXPECT_EQ(sleeps[0].tv_nsec, 999000000);
     for (size_t i = 1; i < sleeps.size(); i++) {
         // What is left may carry the kernel's timer slack (50 us) on top.
-        EXPECT_LT(sleeps[i].tv_sec * 1000000000L + sleeps[i].tv_nsec,
-                  sleeps[i - 1].tv_sec * 1000000000L + sleeps[i - 1].tv_nsec + 1000000)
+        EXPECT_LT(sleeps[i].tv_sec * 1000000000LL + sleeps[i].tv_nsec,
+                  sleeps[i - 1].tv_sec * 1000000000LL + sleeps[i - 1].tv_nsec + 1000000)
             << "each time only what is left";
     }
 }

@@ -85,7 +85,7 @@ TEST_F(PmuTest, RepliesAreCheckedInOrderAndEveryFailureReleasesTheLock)
     EXPECT_EQ((Codes{API_SPI_Sendmsg(fd, 0xC3, 0), device->writes}), (Codes{API_ERR_WRITING_SPI, 1}));
     Board_Close(fd);
     API_SPI_PauseMicroseconds(2000000);  // whole seconds leave no nanoseconds
-    EXPECT_EQ(receiver.Sleeps().back().tv_sec * 1000000000L + receiver.Sleeps().back().tv_nsec, 2000000000L);
+    EXPECT_EQ(receiver.Sleeps().back().tv_sec * 1000000000LL + receiver.Sleeps().back().tv_nsec, 2000000000LL);
 }
 
 // Without the device the descriptors are 0: every operation refuses at once,
