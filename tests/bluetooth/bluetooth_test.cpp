@@ -356,6 +356,12 @@ TEST_F(BluetoothSettings, AListingInPiecesFillsTheCacheAndLaterReadsStayLocal)
     EXPECT_EQ(Bytes(address, address + 6), kAddress);
     EXPECT_EQ(Got(API_Bluetooth_GetPIN), "9876/4");
     EXPECT_EQ(std::string(a_DeviceName), longName.substr(0, API_BLUETOOTH_NAME_MAX));
+    // A listing cut short inside the name gives up after its polls and
+    // keeps only the complete address.
+    b_GotDevName = b_GotDevType = b_GotMacAddress = b_GotPinCode = b_GotBTParameters = 0;
+    module.SetListingLimit(strlen("SET BT BDADDR 00:07:80:1a:2b:3c\r\nSET BT NAME Or"));
+    EXPECT_EQ(s_BluetoothGetParameters(1), API_ERR_TIME_OUT);
+    EXPECT_EQ(b_GotMacAddress + b_GotDevName + b_GotDevType + b_GotBTParameters, 1);
 }
 
 }  // namespace
