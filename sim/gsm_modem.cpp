@@ -374,6 +374,7 @@ void GsmModem::Heard(const unsigned char *data, size_t size, Time now)
             m_lastRx = now;
             continue;
         }
+        CountCommandPlusLocked(byte, now);
         m_lastRx = now;
         if (m_echo)
             echo.push_back(static_cast<char>(byte));
@@ -394,17 +395,32 @@ void GsmModem::Heard(const unsigned char *data, size_t size, Time now)
     DeliverPayload(payload);
 }
 
-void GsmModem::FeedDataLocked(unsigned char byte, Clock::time_point now, std::string &payload)
+bool GsmModem::CountPlusLocked(unsigned char byte, Clock::time_point now)
 {
     auto guardBefore = std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardBeforeMs) *
                                                                  kGuardTolerance);
-    if (byte == '+' && m_plusCount < 3 && (m_plusCount > 0 || now - m_lastRx >= guardBefore)) {
-        if (++m_plusCount == 3) {
-            auto guardAfter = std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardAfterMs));
-            m_escapeDue = now + std::chrono::duration_cast<Clock::duration>(guardAfter);
-        }
-        return;
+    if (byte != '+' || m_plusCount >= 3 || (m_plusCount == 0 && now - m_lastRx < guardBefore))
+        return false;
+    if (++m_plusCount == 3) {
+        auto guardAfter = std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardAfterMs));
+        m_escapeDue = now + std::chrono::duration_cast<Clock::duration>(guardAfter);
     }
+    return true;
+}
+
+// A host that missed the end of a stream escapes while the modem is in
+// command mode already: a guarded "+++" at a line's start then goes
+// unanswered and leaves nothing in front of the next command.
+void GsmModem::CountCommandPlusLocked(unsigned char byte, Clock::time_point now)
+{
+    if (m_lineBuffer.size() != static_cast<size_t>(m_plusCount) || !CountPlusLocked(byte, now))
+        m_plusCount = 0;
+}
+
+void GsmModem::FeedDataLocked(unsigned char byte, Clock::time_point now, std::string &payload)
+{
+    if (CountPlusLocked(byte, now))
+        return;
     FlushPlusesLocked(payload);
     payload.push_back(static_cast<char>(byte));
 }
@@ -422,8 +438,13 @@ void GsmModem::CheckEscape()
         if (m_plusCount != 3 || Clock::now() < m_escapeDue)
             return;
         m_plusCount = 0;
-        if (!m_dataMode)
+        if (!m_dataMode) {
+            if (m_lineBuffer == "+++") {
+                m_lineBuffer.clear();
+                m_log.Add("host: +++ (in command mode)");
+            }
             return;
+        }
         m_dataMode = false;
         m_log.Add("host: +++ (escape)");
     }

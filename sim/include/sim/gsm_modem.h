@@ -33,7 +33,8 @@
 // Data mode (after CONNECT): the host's bytes are payload (Payload(),
 // SetPayloadHandler).  "+++" preceded and followed by one second of silence
 // (receiver time, scaled by the receiver's time scale) returns to command
-// mode with OK; the connection stays up.
+// mode with OK; the connection stays up.  In command mode such a "+++" is
+// dropped unanswered.
 //
 // Power: with a power probe set (the standard board wires the PMU's GSM
 // supply) the unpowered modem hears nothing, and each power-up restores its
@@ -165,6 +166,8 @@ private:
     void CheckPower();
     void PowerUpLocked();
     void PowerLocked(bool on);
+    bool CountPlusLocked(unsigned char byte, Clock::time_point now);
+    void CountCommandPlusLocked(unsigned char byte, Clock::time_point now);
     void FeedDataLocked(unsigned char byte, Clock::time_point now, std::string &payload);
     void FlushPlusesLocked(std::string &payload);
     void CheckEscape();
