@@ -365,7 +365,8 @@ bool BluetoothModule::Disconnect(const std::string &lastData)
     m_pluses = 0;
     m_heldForHost.clear();
     m_log.Add("link down");
-    Emit(lastData + kNoCarrier, Clock::now());
+    if (!m_options.silent)
+        QueueOwnRead(lastData + kNoCarrier);
     m_changed.notify_all();
     return true;
 }

@@ -102,8 +102,7 @@ void GsmModem::InstallBuiltins()
     };
     m_handlers["AT+WIPDATA="] = [](GsmModem &, const std::string &) { return GsmReply{"CONNECT", true}; };
     m_handlers["ATH"] = [](GsmModem &modem, const std::string &) {
-        std::lock_guard<std::mutex> lock(modem.m_mutex);
-        modem.m_connected = false;
+        modem.HangUp();
         return Ok();
     };
 }
@@ -242,10 +241,14 @@ std::string GsmModem::CmeError(int number) const
 
 bool GsmModem::SendRaw(const std::string &bytes) { return Transmit(bytes); }
 
-bool GsmModem::SendLines(const std::string &lines)
+bool GsmModem::SendLines(const std::string &lines, bool ownRead)
 {
     LogLines(lines);
-    return Transmit(Frame(lines));
+    if (ownRead)
+        QueueOwnRead(Frame(lines));
+    else
+        Transmit(Frame(lines));
+    return true;
 }
 
 void GsmModem::Ring() { SendLines("RING"); }
@@ -267,7 +270,13 @@ void GsmModem::NoCarrier()
         m_connected = false;
         m_plusCount = 0;
     }
-    SendLines("NO CARRIER");
+    SendLines("NO CARRIER", true);
+}
+
+void GsmModem::HangUp()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_connected = false;
 }
 
 bool GsmModem::SendPayload(const std::string &bytes)
@@ -458,8 +467,9 @@ void GsmModem::DeliverPayload(const std::string &payload)
     std::function<void(GsmModem &, const std::string &)> handler;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_payload += payload;
         handler = m_payloadHandler;
+        if (!handler)
+            m_payload += payload;
     }
     m_log.Addf("host data: %zu bytes", payload.size());
     if (handler)
