@@ -192,6 +192,12 @@ void ParseOne(Tool tool, const std::vector<std::string> &arguments, size_t &i, O
         options.imageSeed = static_cast<unsigned long>(number(0, 0xFFFFFFFFLL));
     } else if (arg == "--demo") {
         options.demo = true;
+    } else if (simbridges::IsOption(arg)) {
+        if (tool != Tool::Runner)
+            throw BadOption{arg + " belongs to orva-sim: orvaflash speaks to neither the modem nor Bluetooth"};
+        std::string text = value(), error;
+        if (!simbridges::Parse(arg, text, &options.bridges, &error))
+            throw BadOption{error};
     } else if (arg == "--radio-port") {
         options.radioPort = value();
     } else if (arg == "--radio-speed") {
@@ -560,6 +566,8 @@ void FinishLocked(Session &session)
              {&board.pmu->Log(), &board.gpio->Log(), &board.extender->Log(), &board.watchdog->Log(),
               &board.display->Log(), &board.bluetooth->Log(), &board.gsm->Log()})
             logs.push_back(log);
+        for (sim::EventLog *log : simbridges::Logs())
+            logs.push_back(log);
         for (sim::EventLog *log : logs) {
             out << "== " << log->Name() << " ==\n";
             for (const std::string &line : log->StampedLines())
@@ -584,7 +592,10 @@ void FinishLocked(Session &session)
 
 std::string HelpText(Tool tool)
 {
-    return (tool == Tool::Runner ? kRunnerIntro : kOrvaflashIntro) + std::string(kCommonHelp);
+    std::string common = kCommonHelp;
+    if (tool == Tool::Runner)
+        common.insert(common.find("  --help "), simbridges::kHelp);
+    return (tool == Tool::Runner ? kRunnerIntro : kOrvaflashIntro) + common;
 }
 
 bool ParseOptions(Tool tool, const std::vector<std::string> &arguments, Options *options, std::string *error,
@@ -661,6 +672,7 @@ void Start(const Options &options, const Setup &setup)
         fs::create_directories(session.receiver->Root() + "/sim");
         StartRadios(session);
         MapHostFiles(session);
+        simbridges::Attach(*session.board, options.bridges);
     } catch (const std::exception &error) {
         if (options.sandbox.empty() && !options.keepSandbox) {
             std::error_code ignored;

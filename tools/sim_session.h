@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sim/radio_peer.h"
+#include "sim_bridges.h"
 
 namespace simsession {
 
@@ -38,6 +39,7 @@ struct Options {
     std::string imageFile;
     unsigned long imageSeed = 1;
     bool demo = false;
+    simbridges::Options bridges;
     // What stood before "--", as given, and what follows it.
     std::vector<std::string> simArguments;
     std::vector<std::string> programArguments;
