@@ -116,9 +116,10 @@ bool Unescape(const std::string &text, std::string *bytes, std::string *reason)
             continue;
         }
         char next = i + 1 < text.size() ? text[i + 1] : '\0';
-        const char *simple = strchr("rnt\\", next);
+        static const char kNames[] = "rnt\\", kBytes[] = "\r\n\t\\";
+        const char *simple = strchr(kNames, next);
         if (next && simple) {
-            *bytes += "\r\n\t\\"[simple - "rnt\\"];
+            *bytes += kBytes[simple - kNames];
             ++i;
         } else if (next == 'x' && i + 3 < text.size() && isxdigit(static_cast<unsigned char>(text[i + 2])) &&
                    isxdigit(static_cast<unsigned char>(text[i + 3]))) {
@@ -654,7 +655,7 @@ std::string ActionListing()
         snprintf(line, sizeof line, "  %-15s %-32s %s\n", info.name, info.values, info.help);
         listing += line;
     }
-    return listing;
+    return listing + "\nTEXT takes the escapes \\r \\n \\t \\\\ and \\xNN.\n";
 }
 
 bool Parse(const std::string &text, Action *action, std::string *error)

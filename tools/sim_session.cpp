@@ -570,7 +570,10 @@ void PlayPartitionChecks(Session &session)
 void FeedTimeline(Session &session)
 {
     Timeline &timeline = *session.timeline;
-    auto feed = [&timeline](const std::string &name, const std::string &line) { timeline.Publish(name, line); };
+    // The log's first word is the source: "bluetooth", not "bluetooth /dev/ttyS3".
+    auto feed = [&timeline](const std::string &name, const std::string &line) {
+        timeline.Publish(name.substr(0, name.find(' ')), line);
+    };
     sim::StandardBoard &board = *session.board;
     for (sim::EventLog *log : {&board.pmu->Log(), &board.gpio->Log(), &board.extender->Log(), &board.watchdog->Log(),
                                &board.display->Log(), &board.bluetooth->Log(), &board.gsm->Log()})

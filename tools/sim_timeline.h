@@ -38,8 +38,9 @@ using ReceiverMs = int64_t;
 
 struct TimelineEvent {
     ReceiverMs ms = 0;
-    // Who: "action", a device log's name ("pmu", "gpio", "gsm", "bluetooth",
-    // "display", "radio ...", ...), "session".
+    // Who: "action", "gnss" (the PPS pulses), or the first word of a device
+    // log's name: "pmu", "gpio", "extender", "watchdog", "display", "gsm",
+    // "bluetooth", "radio".
     std::string source;
     std::string text;  // one line
 };
