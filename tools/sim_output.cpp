@@ -32,7 +32,8 @@ bool WriteAll(int fd, const char *bytes, size_t size)
 void OutputTee::Start(Timeline &timeline)
 {
     m_timeline = &timeline;
-    // pipe() and fcntl(): the receiver's kernel predates pipe2().
+    // pipe(), F_DUPFD and FD_CLOEXEC: the receiver's kernel predates pipe2()
+    // and F_DUPFD_CLOEXEC.
     if (pipe(m_wake) != 0)
         return;
     for (int fd : m_wake)
@@ -43,7 +44,9 @@ void OutputTee::Start(Timeline &timeline)
         int ends[2];
         if (fcntl(fd, F_GETFD) < 0 || pipe(ends) != 0)
             continue;
-        stream.original = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        stream.original = fcntl(fd, F_DUPFD, 3);
+        if (stream.original >= 0)
+            fcntl(stream.original, F_SETFD, FD_CLOEXEC);
         if (stream.original < 0 || dup2(ends[1], fd) < 0) {
             close(ends[0]);
             close(ends[1]);

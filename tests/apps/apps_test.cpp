@@ -135,8 +135,9 @@ TEST_F(AppsTest, TimedActionsReachTheProgram)
          "--at",   "4s",           "battery=40",  "--at", "5s",   "bt-link=open", "--at", "6s", "click=scroll,2000",
          "--at",   "60s",          "usb=plugged", "--",   BUTTONS});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
-    EXPECT_EQ(run.out.substr(run.out.find("waiting")), "waiting for the buttons\nrecord pressed\nrecord released\npower event 0x0000: battery 40 %\n"
-                       "scroll pressed\nscroll released\n");
+    EXPECT_EQ(run.out.substr(run.out.find("waiting")),
+              "waiting for the buttons\nrecord pressed\nrecord released\npower event 0x0000: battery 40 %\n"
+              "scroll pressed\nscroll released\n");
     EXPECT_NE(run.err.find("orva-sim: 5000 ms: bt-link=open refused: no application has opened the Bluetooth server"),
               std::string::npos)
         << run.err;
