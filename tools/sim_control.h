@@ -36,7 +36,7 @@ namespace simsession {
 // One row of the table.
 struct ActionInfo {
     const char *name;
-    const char *group;   // "buttons", "power", "usb", "network", "bluetooth", "gsm"
+    const char *group;   // "buttons", "power", "usb", "ethernet", "gnss", "bluetooth", "gsm"
     const char *values;  // the value's syntax, e.g. "record|scroll[,MS]"
     const char *help;
 };
@@ -113,7 +113,6 @@ private:
     };
     void Schedule(ReceiverMs ms, bool isAction, const Action &action, std::function<void()> run);
     void RunScheduler();
-    Outcome Carry(const Action &action);
     void Pulse(uint64_t train, ReceiverMs ms);
 
     BenchParts m_parts;

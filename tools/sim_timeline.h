@@ -93,6 +93,7 @@ public:
     Timeline &operator=(const Timeline &) = delete;
 
     ReceiverMs Now() const;
+    // The factor the clock runs by (1 for a time scale of 0).
     double TimeScale() const { return m_scale; }
     // The host instant of a receiver time.
     std::chrono::steady_clock::time_point HostTime(ReceiverMs ms) const;
