@@ -50,8 +50,8 @@ GsmReply Ok() { return GsmReply{"OK", false}; }
 GsmModem::GsmModem(Receiver &receiver, GsmModemOptions options)
     : SerialPeer("gsm modem"), m_receiver(receiver), m_options(std::move(options)),
       m_line(std::make_unique<PtyLine>(receiver, m_options.boardPath)), m_startEcho(m_options.echo),
-      m_startSim(m_options.sim), m_initStatus(m_options.initStatus), m_echo(m_options.echo), m_sim(m_options.sim),
-      m_pin(m_options.pin), m_phoneActivity(m_options.phoneActivity)
+      m_startSim(m_options.sim), m_startPin(m_options.pin), m_initStatus(m_options.initStatus), m_echo(m_options.echo),
+      m_sim(m_options.sim), m_pin(m_options.pin), m_phoneActivity(m_options.phoneActivity)
 {
     if (m_initStatus.empty())
         m_initStatus.push_back(2);
@@ -205,6 +205,13 @@ void GsmModem::SetSim(SimCard card)
     m_sim = m_startSim = card;
 }
 
+void GsmModem::SetPin(const std::string &pin)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pin = m_startPin = pin;
+    m_wrongPins = 0;
+}
+
 void GsmModem::SetInitStatus(std::vector<int> statuses)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -347,7 +354,7 @@ void GsmModem::PowerUpLocked()
 {
     m_echo = m_startEcho;
     m_sim = m_startSim;
-    m_pin = m_options.pin;
+    m_pin = m_startPin;
     m_wrongPins = 0;
     m_extendedErrors = false;
     m_initIndex = 0;
@@ -374,6 +381,7 @@ void GsmModem::Heard(const unsigned char *data, size_t size, Time now)
             m_lastRx = now;
             continue;
         }
+        CountCommandPlusLocked(byte, now);
         m_lastRx = now;
         if (m_echo)
             echo.push_back(static_cast<char>(byte));
@@ -409,6 +417,23 @@ void GsmModem::FeedDataLocked(unsigned char byte, Clock::time_point now, std::st
     payload.push_back(static_cast<char>(byte));
 }
 
+// A guarded "+++" in command mode is an escape with nothing to escape from:
+// it is dropped (CheckEscape), so that the "AT" after it starts a clean line.
+void GsmModem::CountCommandPlusLocked(unsigned char byte, Clock::time_point now)
+{
+    auto guardBefore = std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardBeforeMs) *
+                                                                 kGuardTolerance);
+    bool alone = m_lineBuffer.size() == static_cast<size_t>(m_plusCount);
+    if (byte == '+' && alone && m_plusCount < 3 && (m_plusCount > 0 || now - m_lastRx >= guardBefore)) {
+        if (++m_plusCount == 3) {
+            auto guardAfter = std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardAfterMs));
+            m_escapeDue = now + std::chrono::duration_cast<Clock::duration>(guardAfter);
+        }
+        return;
+    }
+    m_plusCount = 0;
+}
+
 void GsmModem::FlushPlusesLocked(std::string &payload)
 {
     payload.append(static_cast<size_t>(m_plusCount), '+');
@@ -422,8 +447,13 @@ void GsmModem::CheckEscape()
         if (m_plusCount != 3 || Clock::now() < m_escapeDue)
             return;
         m_plusCount = 0;
-        if (!m_dataMode)
+        if (!m_dataMode) {
+            if (m_lineBuffer == "+++") {
+                m_lineBuffer.clear();
+                m_log.Add("host: +++ (escape in command mode, dropped)");
+            }
             return;
+        }
         m_dataMode = false;
         m_log.Add("host: +++ (escape)");
     }

@@ -126,6 +126,29 @@ TEST_F(AppsTest, DisplayTourPicturesAreThePanelAndTheCommittedOne)
     EXPECT_EQ(Decode(frames.back()), Decode(dir / "tour.png"));
 }
 
+// Timed actions reach an unmodified program: its output is its own, and what
+// could not be done, or was not done before it ended, is told with the time.
+TEST_F(AppsTest, TimedActionsReachTheProgram)
+{
+    Outcome run = Start(
+        {ORVA_SIM, "--time-scale", "0.2",         "--at", "1s",   "press=record", "--at", "3s", "release=record",
+         "--at",   "4s",           "battery=40",  "--at", "5s",   "bt-link=open", "--at", "6s", "click=scroll,2000",
+         "--at",   "60s",          "usb=plugged", "--",   BUTTONS});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(run.out.substr(run.out.find("waiting")),
+              "waiting for the buttons\nrecord pressed\nrecord released\npower event 0x0000: battery 40 %\n"
+              "scroll pressed\nscroll released\n");
+    EXPECT_NE(run.err.find("orva-sim: 5000 ms: bt-link=open refused: no application has opened the Bluetooth server"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("orva-sim: 60000 ms: usb=plugged not carried out: the program ended at "), std::string::npos)
+        << run.err;
+
+    run = Start({ORVA_SIM, "--list-actions"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("\n  gsm-call        ring|hangup"), std::string::npos) << run.out;
+}
+
 TEST_F(AppsTest, RunnerRefusesWhatCannotRunAndOrvaflashSimLoadsAHostFile)
 {
     struct Case {
@@ -137,6 +160,9 @@ TEST_F(AppsTest, RunnerRefusesWhatCannotRunAndOrvaflashSimLoadsAHostFile)
         {{ORVA_SIM, "--display-png", "/nonexistent/x.png", "--", DISPLAY_TOUR}, "cannot write /nonexistent/x.png"},
         {{ORVA_SIM, "--radio-port", "/dev/ttyS9", "--", DISPLAY_TOUR}, "no radio line at \"/dev/ttyS9\""},
         {{ORVA_SIM, "--time-scale"}, "--time-scale needs a value"},
+        {{ORVA_SIM, "--at", "2x", "press=record", "--", DISPLAY_TOUR}, "bad time \"2x\" for --at"},
+        {{ORVA_SIM, "--at", "1s", "press=middle", "--", DISPLAY_TOUR}, "--at 1s: bad value \"middle\" for press"},
+        {{ORVA_SIM, "--gsm-sim", "pin:12", "--", DISPLAY_TOUR}, "--gsm-sim: bad value \"pin:12\""},
     };
     for (const Case &c : cases) {
         Outcome run = Start(c.command);
