@@ -50,8 +50,8 @@ GsmReply Ok() { return GsmReply{"OK", false}; }
 GsmModem::GsmModem(Receiver &receiver, GsmModemOptions options)
     : SerialPeer("gsm modem"), m_receiver(receiver), m_options(std::move(options)),
       m_line(std::make_unique<PtyLine>(receiver, m_options.boardPath)), m_startEcho(m_options.echo),
-      m_startSim(m_options.sim), m_initStatus(m_options.initStatus), m_echo(m_options.echo), m_sim(m_options.sim),
-      m_pin(m_options.pin), m_phoneActivity(m_options.phoneActivity)
+      m_startSim(m_options.sim), m_startPin(m_options.pin), m_initStatus(m_options.initStatus), m_echo(m_options.echo),
+      m_sim(m_options.sim), m_pin(m_options.pin), m_phoneActivity(m_options.phoneActivity)
 {
     if (m_initStatus.empty())
         m_initStatus.push_back(2);
@@ -202,6 +202,13 @@ void GsmModem::SetSim(SimCard card)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_sim = m_startSim = card;
+}
+
+void GsmModem::SetPin(const std::string &pin)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pin = m_startPin = pin;
+    m_wrongPins = 0;
 }
 
 void GsmModem::SetInitStatus(std::vector<int> statuses)
@@ -356,7 +363,7 @@ void GsmModem::PowerUpLocked()
 {
     m_echo = m_startEcho;
     m_sim = m_startSim;
-    m_pin = m_options.pin;
+    m_pin = m_startPin;
     m_wrongPins = 0;
     m_extendedErrors = false;
     m_initIndex = 0;
@@ -450,7 +457,7 @@ void GsmModem::CheckEscape()
         if (!m_dataMode) {
             if (m_lineBuffer == "+++") {
                 m_lineBuffer.clear();
-                m_log.Add("host: +++ (in command mode)");
+                m_log.Add("host: +++ (escape in command mode, dropped)");
             }
             return;
         }

@@ -410,8 +410,8 @@ GsmReply GsmServices::State::Create(GsmModem &modem, const std::vector<std::stri
         return Cme(modem, error);
     }
     auto peer = peers.find(PeerKey(created.host, created.port));
-    bool known = peer != peers.end();
-    std::string greeting = known ? peer->second : "";
+    bool known = peer != peers.end() || options.anyPeer;
+    std::string greeting = peer != peers.end() ? peer->second : "";
     socket = created;
     lock.unlock();
 
@@ -704,6 +704,12 @@ std::vector<std::string> GsmServices::Dialled() const
 {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     return m_state->dialled;
+}
+
+bool GsmServices::CallUp() const
+{
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    return m_state->active == State::Active::Call;
 }
 
 void GsmServices::SetIndicators(const std::string &digits)

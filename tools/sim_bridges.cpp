@@ -16,7 +16,8 @@ const char kHelp[] = "Real peers on this machine (loopback only):\n"
                      "                         HOST:PORT goes there (repeatable; before the one above)\n"
                      "  --gsm-call-bridge NUMBER=[ADDR:]PORT  a data call to NUMBER goes there (repeatable)\n"
                      "      A refused connection is the modem's \"+CME ERROR: 843\" (a call's NO CARRIER),\n"
-                     "      the local peer's close \"+WIPPEERCLOSE\" (a call's NO CARRIER).\n"
+                     "      the local peer's close \"+WIPPEERCLOSE\" (a call's NO CARRIER). Sockets no\n"
+                     "      bridge takes still reach the echoing peer.\n"
                      "  --bt-remote tcp-listen:[ADDR:]PORT  the Bluetooth remote is a client that\n"
                      "                         connects there (PORT 0: a free one, printed)\n"
                      "  --bt-remote tcp:[ADDR:]PORT  the remote is the server there, called whenever\n"
@@ -35,7 +36,6 @@ bool DialString(const std::string &number)
 }
 
 struct Bridges {
-    std::unique_ptr<sim::GsmServices> services;
     std::unique_ptr<sim::GsmBridge> gsm;
     std::unique_ptr<sim::BluetoothBridge> bluetooth;
 };
@@ -112,17 +112,13 @@ bool Parse(const std::string &option, const std::string &value, Options *options
     return true;
 }
 
-void Attach(sim::StandardBoard &board, const Options &options, sim::GsmServices *services)
+void Attach(sim::StandardBoard &board, const Options &options, sim::GsmServices &services)
 {
     if (!options.Gsm() && !options.bluetooth)
         return;
     g_bridges = new Bridges;
     if (options.Gsm()) {
-        if (!services) {
-            g_bridges->services = std::make_unique<sim::GsmServices>(*board.gsm);
-            services = g_bridges->services.get();
-        }
-        g_bridges->gsm = std::make_unique<sim::GsmBridge>(*board.gsm, *services);
+        g_bridges->gsm = std::make_unique<sim::GsmBridge>(*board.gsm, services);
         sim::GsmBridge &gsm = *g_bridges->gsm;
         for (const SocketRoute &route : options.sockets) {
             gsm.RouteSocket(route.host, route.port, route.local);

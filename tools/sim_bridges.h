@@ -41,10 +41,11 @@ bool IsOption(const std::string &option);
 // a bad one.
 bool Parse(const std::string &option, const std::string &value, Options *options, std::string *error);
 
-// Brings up the bridges the options ask for, with a line on standard error
-// for each; std::exception when one cannot be.  The modem's network side is
-// made here when the GSM is bridged and `services` is null.
-void Attach(sim::StandardBoard &board, const Options &options, sim::GsmServices *services = nullptr);
+// Brings up the bridges the options ask for on the modem's one network side
+// (the session's), with a line on standard error for each; std::exception
+// when one cannot be.  What the GSM bridge takes comes before the services'
+// own peers; the rest stays theirs.
+void Attach(sim::StandardBoard &board, const Options &options, sim::GsmServices &services);
 // The bridges' logs, for the report.
 std::vector<sim::EventLog *> Logs();
 

@@ -43,12 +43,21 @@ TEST(PeripheralModels, PmuAnswersKnownRequestsAndRefusesMalformedOnes)
         {{0x02, 0x92, 0x02, 0x92}, failure},  // a level is 0 or 1
     };
     // clang-format on
+    // Observers see each request (carried out or not, and the state it left) and each log line.
+    std::string heard, logged;
+    pmu.SetRequestObserver([&](const sim::Pmu::Request &request) {
+        heard += request.carriedOut ? "+" : "-";
+        heard += request.bytes[1] == 0xC3 && request.state.uhfPower ? "on" : "";
+    });
+    pmu.Log().SetObserver([&](const std::string &name, const std::string &line) { logged = name + ": " + line; });
     for (const auto &[request, expected] : cases) {
         Message reply{};
         EXPECT_EQ(pmu.Write(request.data(), 4), 4);
         EXPECT_EQ(pmu.Read(reply.data(), 4), 4);
         EXPECT_EQ(reply, expected) << std::hex << int(request[1]);
     }
+    EXPECT_EQ(heard, "+on++++------");
+    EXPECT_EQ(logged, "pmu: 02 92 02 92 (refused: parameter)");
     EXPECT_TRUE(pmu.State().uhfPower && pmu.State().gnssPower);  // the refused ones were not carried out
     EXPECT_EQ(pmu.Refusals(), 6);
     Message reply{};

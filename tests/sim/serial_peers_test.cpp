@@ -93,6 +93,13 @@ TEST(GsmModemPeer, TakesOnlyWellFormedCommandsAndTheGuardedEscape)
     EXPECT_EQ(Ask(host, "AT+CPIN?\r"), "\r\n+CPIN: READY\r\n\r\nOK\r\n");
     for (const char *refused : {"AT+NOSUCH\r", "AT\n", "xAT\r", "+++AT\r", "\r"})
         EXPECT_EQ(Ask(host, refused), "\r\nERROR\r\n") << refused;
+    modem.SetPin("9876");
+    modem.SetSim(sim::SimCard::Pin);
+    EXPECT_EQ(Ask(host, "AT+CPIN=1234\rAT+CPIN=9876\r"), "\r\nERROR\r\n\r\nOK\r\n");
+    // An escape with nothing to escape from: dropped, the next line is clean.
+    usleep(40000);
+    EXPECT_EQ(Ask(host, "+++", 100), "");
+    EXPECT_EQ(Ask(host, "AT\r"), "\r\nOK\r\n");
 
     modem.Connect();
     EXPECT_EQ(Ask(host, ""), "\r\nCONNECT\r\n");

@@ -33,8 +33,8 @@
 // Data mode (after CONNECT): the host's bytes are payload (Payload(),
 // SetPayloadHandler).  "+++" preceded and followed by one second of silence
 // (receiver time, scaled by the receiver's time scale) returns to command
-// mode with OK; the connection stays up.  In command mode such a "+++" is
-// dropped unanswered.
+// mode with OK; the connection stays up.  The same guarded "+++" in command
+// mode (after the far end hung up, say) is dropped without an answer.
 //
 // Power: with a power probe set (the standard board wires the PMU's GSM
 // supply) the unpowered modem hears nothing, and each power-up restores its
@@ -131,6 +131,8 @@ public:
     // Settings that also hold from the next power-up on.
     void SetEcho(bool on);
     void SetSim(SimCard card);
+    // The PIN the SIM takes (the PUK stays the options').
+    void SetPin(const std::string &pin);
     void SetInitStatus(std::vector<int> statuses);
     void SetPhoneActivity(int activity);
     void SetExtendedErrors(bool on);
@@ -202,6 +204,7 @@ private:
     // Start state, restored at power-up.
     bool m_startEcho;
     SimCard m_startSim;
+    std::string m_startPin;
     std::vector<int> m_initStatus;
 
     // Running state.

@@ -39,6 +39,9 @@ struct GsmServicesOptions {
     std::string apn;
     std::string login;
     std::string password;
+    // Every host and port is reachable (a peer without greeting), not only
+    // those added with AddPeer.
+    bool anyPeer = false;
     std::string wipVersion = "WIP Soft v5.42.1 build 1207";
     std::string imei = "351234567890123";
     std::string firmware = "746a09gg.Q2687H 1566912 031209 17:40";
@@ -125,6 +128,8 @@ public:
     // The remote party hangs up: "NO CARRIER".  The host's ATH hangs up too.
     void RemoteHangUp();
     std::vector<std::string> Dialled() const;
+    // A call (dialled or answered) is connected.
+    bool CallUp() const;
 
     // ---- Status and settings -----------------------------------------------------
     void SetIndicators(const std::string &digits);   // "+CIND: <digits>"
