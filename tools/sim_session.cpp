@@ -232,6 +232,12 @@ void ParseOne(Tool tool, const std::vector<std::string> &arguments, size_t &i, O
         options.imageSeed = static_cast<unsigned long>(number(0, 0xFFFFFFFFLL));
     } else if (arg == "--demo") {
         options.demo = true;
+    } else if (simbridges::IsOption(arg)) {
+        if (tool != Tool::Runner)
+            throw BadOption{arg + " belongs to orva-sim: orvaflash speaks to neither the modem nor Bluetooth"};
+        std::string text = value(), error;
+        if (!simbridges::Parse(arg, text, &options.bridges, &error))
+            throw BadOption{error};
     } else if (arg == "--radio-port") {
         options.radioPort = value();
     } else if (arg == "--radio-speed") {
@@ -737,6 +743,8 @@ void FinishLocked(Session &session)
              {&board.pmu->Log(), &board.gpio->Log(), &board.extender->Log(), &board.watchdog->Log(),
               &board.display->Log(), &board.bluetooth->Log(), &board.gsm->Log()})
             logs.push_back(log);
+        for (sim::EventLog *log : simbridges::Logs())
+            logs.push_back(log);
         for (sim::EventLog *log : logs) {
             out << "== " << log->Name() << " ==\n";
             for (const std::string &line : log->StampedLines())
@@ -762,7 +770,11 @@ void FinishLocked(Session &session)
 
 std::string HelpText(Tool tool)
 {
-    return (tool == Tool::Runner ? kRunnerIntro : kOrvaflashIntro) + std::string(kBenchHelp) + kCommonHelp;
+    std::string text = tool == Tool::Runner ? kRunnerIntro : kOrvaflashIntro;
+    text += kBenchHelp;
+    if (tool == Tool::Runner)
+        text += simbridges::kHelp;
+    return text + kCommonHelp;
 }
 
 bool ParseOptions(Tool tool, const std::vector<std::string> &arguments, Options *options, std::string *error,
@@ -842,6 +854,12 @@ void Start(const Options &options, const Setup &setup)
         StartRadios(session);
         MapHostFiles(session);
         PlayPartitionChecks(session);
+        // Sockets reach any host, each peer sending back what it gets, save
+        // those the bridges take to real peers.
+        sim::GsmServicesOptions gsmOptions;
+        gsmOptions.anyPeer = true;
+        session.gsm = std::make_unique<sim::GsmServices>(*session.board->gsm, gsmOptions);
+        simbridges::Attach(*session.board, options.bridges, *session.gsm);
     } catch (const std::exception &error) {
         if (options.sandbox.empty() && !options.keepSandbox) {
             std::error_code ignored;
@@ -856,10 +874,6 @@ void Start(const Options &options, const Setup &setup)
         session.board->pmu->FailCommand(command);
     session.frames = std::make_shared<FrameRecorder>(session.board->display, *session.timeline, options.displayFrames);
     receiver.AddDevice("/dev/display", session.frames);
-    // Sockets reach any host; each peer sends back what it gets.
-    sim::GsmServicesOptions gsmOptions;
-    gsmOptions.anyPeer = true;
-    session.gsm = std::make_unique<sim::GsmServices>(*session.board->gsm, gsmOptions);
     session.control = std::make_unique<Control>(BenchParts{*session.board, *session.gsm, *session.timeline});
     FeedTimeline(session);
     ScheduleActions(session);
