@@ -207,9 +207,6 @@ int s_OpenPps(void)
         Board_Close(ifd_pps);
     ifd_pps = 0;
     int fd = Board_Open(s_pps_device, O_RDONLY, 0);
-    // Descriptor 0 stands for "not open", so it cannot be kept.
-    if (fd == 0)
-        fd = Board_Close(fd) - 1;
     if (fd < 0) {
         perror("PPS open error");
         printf("open PPS_DEVICE error (%d)\n", API_ERR_OPEN_PPS);

@@ -30,15 +30,8 @@ int s_Arm(int timeout)
     // single-opener driver and lose the only way to feed or stop it.
     if (i_wd_fd <= 0) {
         int fd = Board_Open("/dev/watchdog", O_WRONLY, 0);
-        if (fd <= 0) {
-            // Descriptor 0 stands for "not open", so it cannot be kept; the
-            // open started the watchdog, which is stopped before the close.
-            if (fd == 0) {
-                Board_Write(fd, a_stop, 1);
-                Board_Close(fd);
-            }
+        if (fd < 0)
             return API_ERR_OPENING_WATCHDOG;
-        }
         i_wd_fd = fd;
     }
     b_Watch_Disarmed = 0;
