@@ -43,9 +43,11 @@ int s_Arm(int timeout)
     return API_ERR_NONE;
 }
 
+// Whatever armed it: an open whose time-out could not be set has started the
+// watchdog too, and only the magic character stops it.
 int s_Disarm()
 {
-    if (!b_Watch_Flag || i_wd_fd <= 0)
+    if (i_wd_fd <= 0 || b_Watch_Disarmed)
         return API_ERR_NONE;
     if (Board_Write(i_wd_fd, a_stop, 1) != 1)
         return API_ERR_WATCHDOG_WRITE;

@@ -197,6 +197,21 @@ TEST_F(WatchdogTest, OnlyTheDeliberateStopDisarms)
               (Codes{20, 1, 0, 0, 0, 2, 0, 1, false}));
 }
 
+// The open started it: with the time-out refused it runs on the driver's
+// own, and disarming stops it or says that it could not.
+TEST_F(WatchdogTest, ARefusedTimeOutLeavesAWatchdogThatCanBeDisarmed)
+{
+    sim::Watchdog &dog = *board.watchdog;
+    dog.FailIoctl(EINVAL);
+    dog.FailWrite(EIO);
+    Started(API_INIT_WATCHDOG);
+    EXPECT_EQ((Codes{result, API_Watchdog_Init(0, 0)}),
+              (Codes{API_ERR_SETTING_WATCHDOG_TIMEOUT, API_ERR_WATCHDOG_WRITE}));
+    dog.FailWrite(0);
+    EXPECT_EQ((Codes{API_Watchdog_Init(0, 0), API_Watchdog_Stop(), dog.MagicCloses(), dog.IsRunning()}),
+              (Codes{0, 0, 1, false}));
+}
+
 using Config = FrameTest;
 
 
