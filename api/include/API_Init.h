@@ -50,8 +50,10 @@ extern "C" {
  *   "/etc/ts9_api.cfg" is missing and cannot be created. */
 int API_Initialize(int flags);
 /** Stops the units that were requested, closes the shared descriptors,
- * switches the serial logs off and removes the lock file.  The tasks of the
- * units are not waited for; an armed watchdog stays armed. */
+ * switches the serial logs off and removes the lock file.  The power and
+ * mount tasks are waited for a second at most (a power callback that runs
+ * longer finishes on its own, and nothing follows it); an armed watchdog
+ * stays armed. */
 void API_Finalize(void);
 /** Whether features were requested, not whether they started.
  * @param mask feature bits.
