@@ -47,7 +47,8 @@ extern "C" {
  * @return 0; the code of the last step that failed, for example
  *   ::API_ERR_OPEN_PPS without "/dev/pps" or ::API_ERR_CREATE_FILE without the
  *   lock file; ::API_ERR_CREATE_FILE without starting anything when
- *   "/etc/ts9_api.cfg" is missing and cannot be created. */
+ *   "/etc/ts9_api.cfg" is missing and cannot be created, ::API_ERR_OPEN_FILE
+ *   when it is there but cannot be read. */
 int API_Initialize(int flags);
 /** Stops the units that were requested, closes the shared descriptors,
  * switches the serial logs off and removes the lock file.  The power and

@@ -290,4 +290,37 @@ TEST_F(Config, NodesThatCannotBeMadeAreReportedAndRevertRestoresTheDefaults)
     EXPECT_EQ(API_RevertAPIConfigToDefault(), API_ERR_CREATE_FILE);
 }
 
+// A file that is there but cannot be read (here a directory) is neither
+// taken for an empty one nor replaced: start-up ends before any unit.
+TEST_F(Config, AFileThatCannotBeReadEndsStartUpAndStays)
+{
+    std::filesystem::create_directories(receiver.HostPath("/etc/ts9_api.cfg"));
+    Started(API_INIT_CONFIG | API_INIT_NOR);
+    EXPECT_EQ((Codes{result, b_IsInitialized, receiver.OpenCount("/dev/mtd3"), int(receiver.Mknods().size()),
+                     API_RevertAPIConfigToDefault()}),
+              (Codes{API_ERR_OPEN_FILE, 0, 0, 0, API_ERR_CREATE_FILE}));
+    EXPECT_TRUE(std::filesystem::is_directory(receiver.HostPath("/etc/ts9_api.cfg")));
+    EXPECT_FALSE(receiver.FileExists("/etc/ts9_api.cfg.new"));
+}
+
+// On a full device the file is either written whole or left as it was.
+TEST_F(Config, AFileThatCannotBeWrittenWholeIsReportedAndNotCutShort)
+{
+    receiver.FillDevice("/etc/", 200);
+    Started(API_INIT_CONFIG | API_INIT_NOR);
+    EXPECT_EQ((Codes{result, receiver.OpenCount("/dev/mtd3"), receiver.FileExists("/etc/ts9_api.cfg")}),
+              (Codes{API_ERR_CREATE_FILE, 0, false}));
+    const std::string custom = TableFile("/dev/ttyS9");
+    receiver.CreateFile("/etc/ts9_api.cfg", custom);
+    for (bool atClose : {false, true}) {
+        receiver.FillDevice("/etc/", 200, atClose);
+        EXPECT_EQ(API_RevertAPIConfigToDefault(), API_ERR_CREATE_FILE) << atClose;
+        EXPECT_EQ(receiver.ReadFile("/etc/ts9_api.cfg"), custom) << atClose;
+    }
+    receiver.FillDevice("", 0);
+    EXPECT_EQ(API_RevertAPIConfigToDefault(), 0);
+    EXPECT_EQ(receiver.ReadFile("/etc/ts9_api.cfg"), TableFile());
+    EXPECT_FALSE(receiver.FileExists("/etc/ts9_api.cfg.new"));
+}
+
 }  // namespace
