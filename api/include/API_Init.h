@@ -69,8 +69,9 @@ int API_IsInitialized(int mask);
 int API_RevertAPIConfigToDefault(void);
 
 /** Writes "/etc/ts9_api.cfg" from the interface table: one line
- * name = "path" per row.
- * @return 1, or 0 when the file cannot be created. */
+ * name = "path" per row.  The file is written aside and renamed over the old
+ * one, which a failed write leaves as it was.
+ * @return 1, or 0 when the file cannot be created or written whole. */
 int create_config_file(void);
 /** Creates every device node of the interface table that is missing, and
  * prints a line for each one that cannot be created.
