@@ -35,19 +35,20 @@ int s_Arm(int timeout)
         i_wd_fd = fd;
     }
     b_Watch_Disarmed = 0;
+    // Armed from here: the open started the watchdog, and a time-out the
+    // driver refuses leaves it running on its own one, to be disarmed all
+    // the same.
+    b_Watch_Flag = 1;
     if (timeout != 0)
         i_timeout = timeout;
     if (Board_Ioctl(i_wd_fd, API_WATCHDOG_IOCTL_SETTIMEOUT, &i_timeout) != 0)
         return API_ERR_SETTING_WATCHDOG_TIMEOUT;
-    b_Watch_Flag = 1;
     return API_ERR_NONE;
 }
 
-// Whatever armed it: an open whose time-out could not be set has started the
-// watchdog too, and only the magic character stops it.
 int s_Disarm()
 {
-    if (i_wd_fd <= 0 || b_Watch_Disarmed)
+    if (!b_Watch_Flag || i_wd_fd <= 0)
         return API_ERR_NONE;
     if (Board_Write(i_wd_fd, a_stop, 1) != 1)
         return API_ERR_WATCHDOG_WRITE;
