@@ -138,27 +138,19 @@ TEST_F(StartUp, UnitsThatAreNotOpenNeverTouchDescriptorZero)
 TEST_F(StartUp, WithoutStandardInputEveryUnitStartsWorksAndLeavesNothingOpen)
 {
     const int input = dup(0);
-    float celsius = 0;
     int pressed = 0, left = 0;
+    float celsius = 0;
     Codes codes;
     // Checked outside: a failure is printed on the standard output captured here.
     const std::string printed = Stdout([&] {
         close(0);
-        const int config = API_Initialize(API_INIT_CONFIG);  // the missing file is made first
+        codes.push_back(API_Initialize(API_INIT_CONFIG));  // the missing file is made first
         API_Finalize();
-        codes = {config,
-                 API_Initialize(0x2D7E7),
-                 API_PM_GetTemperature(&celsius),
-                 API_Display_SetPixel(3, 9, 1),
-                 API_Display_Update(),
-                 API_Extender_SetStatusGpio(1, 3, 0),
-                 API_MMI_IsRecordPressed(&pressed),
-                 API_EXTUHF_SetSerialMode(1),
-                 API_UartOpen(2, O_RDWR),
-                 API_UartClose(2),
-                 API_Watchdog_Init(20, 1),
-                 API_Watchdog_Init(0, 0),
-                 API_Watchdog_Stop()};
+        for (int code : {API_Initialize(0x2D7E7), API_PM_GetTemperature(&celsius), API_Display_SetPixel(3, 9, 1),
+                         API_Display_Update(), API_Extender_SetStatusGpio(1, 3, 0), API_MMI_IsRecordPressed(&pressed),
+                         API_EXTUHF_SetSerialMode(1), API_UartOpen(2, O_RDWR), API_UartClose(2),
+                         API_Watchdog_Init(20, 1), API_Watchdog_Init(0, 0), API_Watchdog_Stop()})
+            codes.push_back(code);
         API_Finalize();
         left = fcntl(0, F_GETFD) != -1;
         dup2(input, 0);

@@ -21,6 +21,8 @@ TEST(LinuxBoard, FilesTheShellAndTheClockWithFailuresInErrno)
     ASSERT_NE(mkdtemp(dir.data()), nullptr);
     const std::string path = dir + "/file.bin";
     EXPECT_EQ(Board_Exists(path.c_str()), 0);
+    EXPECT_EQ(Board_Open(path.c_str(), O_RDONLY, 0), -1);
+    EXPECT_EQ(errno, ENOENT);
     const int fd = Board_Open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(Board_Exists(path.c_str()), 1);
