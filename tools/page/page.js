@@ -113,8 +113,9 @@ function setUpButtons() {
 // button; "open[,ADDRESS]|close" two buttons (the optional part left out).
 function actionRow(action) {
   const row = element('div', 'action');
+  const values = element('div', 'values');
   row.title = action.help;
-  row.append(element('span', 'name', action.name));
+  row.append(element('span', 'name', action.name), values);
   const typed = [];
   for (const alternative of action.values.split('|')) {
     const word = alternative.replace(/\[[^\]]*\]/g, '');
@@ -122,7 +123,7 @@ function actionRow(action) {
       const button = element('button', null, word);
       button.type = 'button';
       button.addEventListener('click', () => send(`${action.name}=${word}`));
-      row.append(button);
+      values.append(button);
     } else {
       typed.push(alternative);
     }
@@ -138,7 +139,7 @@ function actionRow(action) {
       event.preventDefault();
       send(`${action.name}=${input.value}`);
     });
-    row.append(form);
+    values.append(form);
   }
   return row;
 }
