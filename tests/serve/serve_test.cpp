@@ -63,13 +63,13 @@ class Served {
 public:
     explicit Served(const std::vector<std::string> &arguments)
     {
+        // Close-on-exec: no other child keeps this pipe open.
         int ends[2];
-        EXPECT_EQ(pipe(ends), 0);
+        EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, ends[1], 2);
-        posix_spawn_file_actions_addclose(&actions, ends[0]);
         std::vector<char *> argv{const_cast<char *>(ORVA_SIM)};
         for (const std::string &argument : arguments)
             argv.push_back(const_cast<char *>(argument.c_str()));
