@@ -472,6 +472,10 @@ public:
         s.server.set_read_timeout(5, 0);
         s.server.set_write_timeout(5, 0);
         s.server.set_keep_alive_timeout(2);
+        s.server.set_keep_alive_max_count(1000);
+        // An answer goes in more than one write: without this, the second
+        // waits for the client's delayed acknowledgement of the first.
+        s.server.set_tcp_nodelay(true);
         s.Route();
         s.thread = ServerThread([&s] {
             s.server.listen_after_bind();
