@@ -1,6 +1,6 @@
 # cmake -DOUTPUT=<file.cpp> -DFILES=<a|b|...> -P EmbedFiles.cmake
-# Writes the files into a C++ source as byte arrays behind
-# simsession::PageFiles(), each under "/<its name>" with the Content-Type of
+# Writes the files into a C++ source as byte arrays listed in
+# simsession::kPageFiles, each under "/<its name>" with the Content-Type of
 # its extension.
 set(types_html "text/html; charset=utf-8")
 set(types_js "text/javascript; charset=utf-8")
@@ -39,12 +39,9 @@ namespace {
 ${arrays}
 }  // namespace
 
-const std::vector<PageFile> &PageFiles()
-{
-    static const std::vector<PageFile> files{
-${rows}    };
-    return files;
-}
+const PageFile kPageFiles[] = {
+${rows}};
+const size_t kPageFileCount = ${index};
 
 }  // namespace simsession
 ")

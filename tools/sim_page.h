@@ -6,8 +6,6 @@
 
 #include <stddef.h>
 
-#include <vector>
-
 namespace simsession {
 
 struct PageFile {
@@ -17,7 +15,10 @@ struct PageFile {
     size_t size;
 };
 
-const std::vector<PageFile> &PageFiles();
+// Constant data, made before anything runs and never destroyed: the page
+// is still served while the program's exit runs destructors.
+extern const PageFile kPageFiles[];
+extern const size_t kPageFileCount;
 
 }  // namespace simsession
 

@@ -370,6 +370,13 @@ struct State {
                 Refuse(res, 429, "too many requests: at most 200 a second");
                 return httplib::Server::HandlerResponse::Handled;
             }
+            // Before the body is read: the library's parser of multipart
+            // bodies keeps objects made at its first use, which the end of
+            // the program may have destroyed while the page stays.
+            if (req.get_header_value("Content-Type").rfind("multipart/", 0) == 0) {
+                Refuse(res, 415, "an action is plain text");
+                return httplib::Server::HandlerResponse::Handled;
+            }
             return httplib::Server::HandlerResponse::Unhandled;
         });
         server.set_error_handler([](const httplib::Request &req, httplib::Response &res) {
@@ -392,7 +399,8 @@ struct State {
         // The page's own files, and nothing else.
         server.Get("/.*", [](const httplib::Request &req, httplib::Response &res) {
             std::string path = req.path == "/" ? "/index.html" : req.path;
-            for (const PageFile &file : PageFiles()) {
+            for (size_t i = 0; i < kPageFileCount; ++i) {
+                const PageFile &file = kPageFiles[i];
                 if (path == file.path) {
                     res.set_content(file.data, file.size, file.type);
                     return;

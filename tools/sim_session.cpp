@@ -464,7 +464,9 @@ private:
 // What the live page's server reaches of the session.
 class SessionHost : public ServeHost {
 public:
-    explicit SessionHost(Timeline &timeline) : m_timeline(timeline) {}
+    // The table is copied now: Actions()'s own copy, made at its first use,
+    // may be destroyed by the program's exit while the page stays.
+    explicit SessionHost(Timeline &timeline) : m_timeline(timeline), m_actions(Actions()) {}
     void SetControl(Control &control) { m_control = &control; }
 
     ReceiverMs Now() const override { return m_timeline.Now(); }
@@ -476,7 +478,7 @@ public:
     void RemoveListener(int id) override { m_timeline.RemoveListener(id); }
     void Flush() override { m_timeline.Flush(); }
     bool LastFrame(PanelFrame *frame) const override { return m_timeline.LastFrame(frame); }
-    std::vector<ActionInfo> ActionTable() const override { return Actions(); }
+    std::vector<ActionInfo> ActionTable() const override { return m_actions; }
     bool Perform(const std::string &text, Outcome *outcome, std::string *error) override
     {
         Action action;
@@ -494,6 +496,7 @@ public:
 
 private:
     Timeline &m_timeline;
+    const std::vector<ActionInfo> m_actions;
     Control *m_control = nullptr;
 };
 
@@ -873,6 +876,10 @@ void StayServing(Session &session)
 }
 
 // Registered with atexit: the report, then the page while it is wanted.
+// exit runs its handlers and the destructors of static objects in the
+// reverse order of their making, so by now everything made after this was
+// registered is gone, the program's objects and the first-use statics of
+// any library too: what the page uses while it stays was made before.
 void FinishAtExit()
 {
     g_programEnded = true;

@@ -252,6 +252,9 @@ TEST(Serve, ActionsOfEveryFamilyTheirEffectsAndTheEnd)
     EXPECT_NE(after->body.find("the program has ended"), std::string::npos) << after->body;
     std::string last = Field(client.Get("/panel")->body, "ram");
     ExpectPictureOf(client.Get("/panel.png")->body, last);
+    // While the program's exit destroys its objects, the page still has its own.
+    EXPECT_NE(client.Get("/")->body.find("<canvas"), std::string::npos);
+    EXPECT_NE(client.Get("/actions")->body.find("{\"name\":\"gsm-call\",\"group\":\"gsm\""), std::string::npos);
     // A page opened now is told everything, the end and the report too.
     Events late(sim.port);
     EXPECT_TRUE(late.text.Wait("open descriptors: none"));
