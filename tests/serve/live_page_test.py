@@ -131,9 +131,18 @@ def main():
         shown, drawn = screen_after('true')
         assert shown == drawn, 'after the end:\n' + '\n'.join(shown)
 
+        # What the stream may also bring: a beep (played through the page's
+        # audio), and a panel whose supply is off (blank, marked).
+        browser.run('orvaPage.receive("log", {ms: 1e12, source: "buzzer", text: "buzzer on 880 Hz, 2000 ms"});'
+                    'orvaPage.receive("frame", Object.assign({}, orvaPage.lastFrame, {shown: false}));')
+        assert browser.run('return orvaPage.beeps.map(beep => beep.hz)')[-1] == 880
+        assert set(''.join(browser.run(CANVAS_ROWS))) == {'.'}, 'an unpowered panel shows something'
+        assert browser.run('return !document.getElementById("panel-off").hidden'), 'an unpowered panel is not marked'
+
         browser.call('DELETE', '')
         sim.send_signal(signal.SIGTERM)
-        assert sim.wait(60) == 0, ''.join(errors)
+        status = sim.wait(60)
+        assert status == 0, f'exit status {status}: ' + ''.join(errors)
         print('the page showed each screen the program drew; screenshot', SCREENSHOT)
         return 0
     finally:
