@@ -479,7 +479,8 @@ public:
         s.server.set_payload_max_length(kBodyBytes);
         s.server.set_read_timeout(5, 0);
         s.server.set_write_timeout(5, 0);
-        s.server.set_keep_alive_timeout(2);
+        // An idle connection holds a thread, and the stop, for this long.
+        s.server.set_keep_alive_timeout(1);
         s.server.set_keep_alive_max_count(1000);
         // An answer goes in more than one write: without this, the second
         // waits for the client's delayed acknowledgement of the first.
