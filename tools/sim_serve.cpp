@@ -1,6 +1,8 @@
 #include "sim_serve.h"
 
+#ifdef ORVA_SIM_SERVE
 #include <dlfcn.h>
+#endif
 
 // Defined when the server is linked in (the benchmarks); otherwise the module
 // brings it.
@@ -25,6 +27,11 @@ bool ServeSupported()
 
 std::unique_ptr<LiveServer> LoadLiveServer(ServeHost &host, std::string *error)
 {
+#ifndef ORVA_SIM_SERVE
+    (void)host;
+    *error = "this build has no live page (cpp-httplib was not found when it was configured)";
+    return nullptr;
+#else
     using Factory = LiveServer *(*)(ServeHost *);
     Factory factory = orva_sim_serve_new;
     if (!factory) {
@@ -47,6 +54,7 @@ std::unique_ptr<LiveServer> LoadLiveServer(ServeHost &host, std::string *error)
         }
     }
     return std::unique_ptr<LiveServer>(factory(&host));
+#endif
 }
 
 }  // namespace simsession

@@ -31,6 +31,10 @@
 #include "sim_output.h"
 #include "sim_serve.h"
 
+// The C++ run-time's registration of static objects' destructors.
+extern "C" int __cxa_atexit(void (*destructor)(void *), void *object, void *dso);
+extern "C" void *__dso_handle;
+
 namespace fs = std::filesystem;
 
 namespace simsession {
@@ -875,11 +879,11 @@ void StayServing(Session &session)
     g_servingChanged.wait(lock, [] { return !g_serving; });
 }
 
-// Registered with atexit: the report, then the page while it is wanted.
-// exit runs its handlers and the destructors of static objects in the
-// reverse order of their making, so by now everything made after this was
-// registered is gone, the program's objects and the first-use statics of
-// any library too: what the page uses while it stays was made before.
+// The program's end (exit, or main returned): the report, then the page
+// while it is wanted.  exit runs its handlers and the destructors of static
+// objects in the reverse order of their making: what was made after this
+// was registered is gone by now, the program's objects and the first-use
+// statics of any library; what the page uses was made before.
 void FinishAtExit()
 {
     g_programEnded = true;
@@ -1027,7 +1031,11 @@ void Start(const Options &options, const Setup &setup)
     if (setup.captureOutput)
         session.output.Start(*session.timeline);
     WatchInterrupts();
-    atexit(FinishAtExit);
+    // Registered as a static object's destructor is, not with atexit: under
+    // ThreadSanitizer, whose atexit orders its handlers after the
+    // destructors of other libraries' statics, the page would stay with
+    // the HTTP library's first-use objects gone.
+    __cxa_atexit([](void *) { FinishAtExit(); }, nullptr, &__dso_handle);
 }
 
 void Finish()
@@ -1054,10 +1062,10 @@ std::string ServingUrl()
 
 void StopServing()
 {
-    {
-        std::lock_guard<std::mutex> lock(g_servingMutex);
-        g_serving = false;
-    }
+    // Told under the lock: the end of the program that waits for it goes on
+    // to destroy the condition once it has the lock back.
+    std::lock_guard<std::mutex> lock(g_servingMutex);
+    g_serving = false;
     g_servingChanged.notify_all();
 }
 
