@@ -79,10 +79,10 @@ def main():
         probe.bind(('127.0.0.1', 0))
         driver_port = probe.getsockname()[1]
     driver = subprocess.Popen([chromedriver, f'--port={driver_port}'], stdout=subprocess.PIPE, text=True)
+    browser = WebDriver(driver_port)
     sim = None
     try:
         started(driver, 'started successfully')
-        browser = WebDriver(driver_port)
         args = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
                 '--disable-component-update', '--disable-sync', '--no-first-run', '--disable-quic',
                 '--window-size=1280,1000']
@@ -139,13 +139,18 @@ def main():
         assert set(''.join(browser.run(CANVAS_ROWS))) == {'.'}, 'an unpowered panel shows something'
         assert browser.run('return !document.getElementById("panel-off").hidden'), 'an unpowered panel is not marked'
 
-        browser.call('DELETE', '')
         sim.send_signal(signal.SIGTERM)
         status = sim.wait(60)
         assert status == 0, f'exit status {status}: ' + ''.join(errors)
         print('the page showed each screen the program drew; screenshot', SCREENSHOT)
         return 0
     finally:
+        # The browser outlives its driver unless its session is ended.
+        if browser.session:
+            try:
+                browser.call('DELETE', '')
+            except BaseException:
+                pass
         for process in (driver, sim):
             if process and process.poll() is None:
                 process.kill()
