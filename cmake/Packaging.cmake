@@ -57,5 +57,11 @@ if(NOT CMAKE_CROSSCOMPILING)
   if(PNG_FOUND)
     string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libpng16-16")
   endif()
+  # The simulated library links the live page's server; Debian names the
+  # package by the library's version (libcpp-httplib0.11).
+  if(HTTPLIB_FOUND)
+    string(REGEX MATCH "^[0-9]+\\.[0-9]+" ORVA_HTTPLIB_ABI "${HTTPLIB_VERSION}")
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libcpp-httplib${ORVA_HTTPLIB_ABI}")
+  endif()
 endif()
 include(CPack)

@@ -1,5 +1,6 @@
 #include "sim_session.h"
 
+#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -10,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -27,6 +29,11 @@
 #include "sim/shell_script.h"
 #include "sim/standard_board.h"
 #include "sim_output.h"
+#include "sim_serve.h"
+
+// The C++ run-time's registration of static objects' destructors.
+extern "C" int __cxa_atexit(void (*destructor)(void *), void *object, void *dso);
+extern "C" void *__dso_handle;
 
 namespace fs = std::filesystem;
 
@@ -47,6 +54,17 @@ const char kBenchHelp[] = "Events (in the receiver's time since the program star
                           "  --gsm-operator NAME    the operator's name (default ORVANET)\n"
                           "  --gsm-signal RSSI[,BER]  signal quality, RSSI 0-31 or 99 (default 18,99)\n"
                           "  Sockets reach any host and port; the peer sends back what it gets.\n"
+                          "\n";
+
+const char kServeHelp[] = "Live page:\n"
+                          "  --serve [PORT]         serve the running receiver at http://127.0.0.1:PORT/\n"
+                          "                         (default 8088; 0: any free port, told at the start):\n"
+                          "                         the panel live, the push buttons, every action, the\n"
+                          "                         event log, the output; the same over HTTP (POST\n"
+                          "                         /actions, GET /panel.png, GET /events: man orva-sim).\n"
+                          "                         When the program ends the page stays until Ctrl-C\n"
+                          "  --serve-address ADDR   serve on ADDR, not 127.0.0.1 (warned: whoever reaches\n"
+                          "                         it can drive the receiver and read the output)\n"
                           "\n";
 
 const char kCommonHelp[] = "Receiver:\n"
@@ -186,6 +204,31 @@ void ParseOne(Tool tool, const std::vector<std::string> &arguments, size_t &i, O
         options.actions.emplace_back(ms, action);
     } else if (arg == "--list-actions") {
         options.listActions = true;
+    } else if (arg == "--serve") {
+        if (tool != Tool::Runner)
+            throw BadOption{"--serve belongs to orva-sim"};
+        if (!ServeSupported())
+            throw BadOption{"--serve: this build has no live page (cpp-httplib was not found when it was configured)"};
+        options.serve = true;
+        // The port is optional: the next argument is one only when it is a number.
+        if (i + 1 < arguments.size() && !arguments[i + 1].empty() &&
+            arguments[i + 1].find_first_not_of("0123456789") == std::string::npos)
+            options.servePort = static_cast<int>(number(0, 65535));
+    } else if (arg == "--serve-address") {
+        options.serveAddress = value();
+        in_addr v4;
+        in6_addr v6;
+        const char *address = options.serveAddress.c_str();
+        bool wildcard;
+        if (inet_pton(AF_INET, address, &v4) == 1)
+            wildcard = v4.s_addr == htonl(INADDR_ANY);
+        else if (inet_pton(AF_INET6, address, &v6) == 1)
+            wildcard = IN6_IS_ADDR_UNSPECIFIED(&v6);
+        else
+            throw BadOption{"--serve-address: \"" + options.serveAddress + "\" is not an IPv4 or IPv6 address"};
+        if (wildcard)
+            throw BadOption{"--serve-address: give the address of one interface, not " + options.serveAddress +
+                            ": requests must name the address they reach"};
     } else if (arg == "--gsm-sim" || arg == "--gsm-network" || arg == "--gsm-operator" || arg == "--gsm-signal") {
         Action action;
         std::string error;
@@ -428,6 +471,45 @@ private:
     std::thread m_worker;
 };
 
+// What the live page's server reaches of the session.
+class SessionHost : public ServeHost {
+public:
+    // The table is copied now: Actions()'s own copy, made at its first use,
+    // may be destroyed by the program's exit while the page stays.
+    explicit SessionHost(Timeline &timeline) : m_timeline(timeline), m_actions(Actions()) {}
+    void SetControl(Control &control) { m_control = &control; }
+
+    ReceiverMs Now() const override { return m_timeline.Now(); }
+    double TimeScale() const override { return m_timeline.TimeScale(); }
+    int AddListener(TimelineListener listener, bool replay) override
+    {
+        return m_timeline.AddListener(std::move(listener), replay);
+    }
+    void RemoveListener(int id) override { m_timeline.RemoveListener(id); }
+    void Flush() override { m_timeline.Flush(); }
+    bool LastFrame(PanelFrame *frame) const override { return m_timeline.LastFrame(frame); }
+    std::vector<ActionInfo> ActionTable() const override { return m_actions; }
+    bool Perform(const std::string &text, Outcome *outcome, std::string *error) override
+    {
+        Action action;
+        if (!Parse(text, &action, error))
+            return false;
+        *outcome = m_control->Perform(action);
+        return true;
+    }
+    bool PanelPng(const PanelFrame &frame, std::vector<uint8_t> *png, std::string *error) const override
+    {
+        sim::PanelRam ram;
+        std::copy(frame.ram.begin(), frame.ram.end(), ram.begin());
+        return sim::EncodePanelPng(ram, png, error);
+    }
+
+private:
+    Timeline &m_timeline;
+    const std::vector<ActionInfo> m_actions;
+    Control *m_control = nullptr;
+};
+
 struct Session {
     Options options;
     Setup setup;
@@ -442,6 +524,8 @@ struct Session {
     std::vector<std::unique_ptr<sim::PtyLine>> lines;
     std::vector<std::unique_ptr<sim::RadioPeer>> radios;
     std::shared_ptr<FrameRecorder> frames;
+    std::unique_ptr<SessionHost> serveHost;
+    std::unique_ptr<LiveServer> server;
     std::vector<std::string> mapped;  // report lines of the host files
     bool everyImageVerified = true;
 };
@@ -452,6 +536,12 @@ Session *g_session = nullptr;
 std::mutex g_finishMutex;
 bool g_finished = false;
 int g_signalPipe[2] = {-1, -1};
+// The program reached its end (exit, or main returned): a stopping signal
+// then ends the page's serving, not the process.
+std::atomic<bool> g_programEnded{false};
+std::mutex g_servingMutex;
+std::condition_variable g_servingChanged;
+bool g_serving = false;
 
 std::string PortName(const std::string &boardPath) { return fs::path(boardPath).filename().string(); }
 
@@ -634,6 +724,10 @@ void WatchInterrupts()
         unsigned char number;
         while (read(g_signalPipe[0], &number, 1) != 1) {
         }
+        if (g_programEnded && !ServingUrl().empty()) {
+            StopServing();
+            return;
+        }
         Finish();
         signal(number, SIG_DFL);
         kill(getpid(), number);
@@ -653,6 +747,8 @@ void WatchInterrupts()
 void FinishLocked(Session &session)
 {
     fflush(stdout);
+    if (session.server)
+        session.server->Ending();
     ReceiverMs ended = session.timeline->Now();
     for (const auto &pending : session.control->Stop())
         Say(session.setup.tool + std::string(": ") + std::to_string(pending.first) + " ms: " + pending.second.Text() +
@@ -764,17 +860,59 @@ void FinishLocked(Session &session)
     }
     fflush(stderr);
     session.timeline->Flush();
+    if (session.server)
+        session.server->Ended(report);
+}
+
+// The program has ended: the page stays, with the last screen and the
+// report, until a stopping signal.
+void StayServing(Session &session)
+{
+    Say(session.setup.tool + std::string(": the program ended; the page stays at ") + session.server->Url() +
+        " until Ctrl-C");
+    if (g_signalPipe[1] >= 0) {
+        // The program's own handlers have nobody to tell any more.
+        sigset_t stopping;
+        sigemptyset(&stopping);
+        for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction action {};
+            action.sa_handler = SignalHandler;
+            sigemptyset(&action.sa_mask);
+            sigaction(number, &action, nullptr);
+            sigaddset(&stopping, number);
+        }
+        pthread_sigmask(SIG_UNBLOCK, &stopping, nullptr);
+    }
+    std::unique_lock<std::mutex> lock(g_servingMutex);
+    g_servingChanged.wait(lock, [] { return !g_serving; });
+}
+
+// The program's end (exit, or main returned): the report, then the page
+// while it is wanted.  exit runs its handlers and the destructors of static
+// objects in the reverse order of their making: what was made after this
+// was registered is gone by now, the program's objects and the first-use
+// statics of any library; what the page uses was made before.
+void FinishAtExit()
+{
+    g_programEnded = true;
+    Finish();
+    if (!g_session || g_session->owner != getpid() || !g_session->server)
+        return;
+    if (!ServingUrl().empty())
+        StayServing(*g_session);
+    g_session->server->Stop();
 }
 
 }  // namespace
 
 std::string HelpText(Tool tool)
 {
-    std::string text = tool == Tool::Runner ? kRunnerIntro : kOrvaflashIntro;
-    text += kBenchHelp;
-    if (tool == Tool::Runner)
-        text += simbridges::kHelp;
-    return text + kCommonHelp;
+    if (tool == Tool::Orvaflash)
+        return kOrvaflashIntro + std::string(kBenchHelp) + kCommonHelp;
+    std::string serve = kServeHelp;
+    if (!ServeSupported())
+        serve.insert(serve.find('\n'), " (not in this build: cpp-httplib was missing)");
+    return kRunnerIntro + std::string(kBenchHelp) + simbridges::kHelp + serve + kCommonHelp;
 }
 
 bool ParseOptions(Tool tool, const std::vector<std::string> &arguments, Options *options, std::string *error,
@@ -798,6 +936,8 @@ bool ParseOptions(Tool tool, const std::vector<std::string> &arguments, Options 
         }
         if (i < arguments.size())
             parsed.programArguments.assign(arguments.begin() + static_cast<long>(i) + 1, arguments.end());
+        if (parsed.serveAddress != Options().serveAddress && !parsed.serve)
+            throw BadOption{"--serve-address goes with --serve"};
         if (parsed.demo && !parsed.programArguments.empty())
             throw BadOption{"--demo runs with the default orvaflash arguments; give none"};
     } catch (const BadOption &bad) {
@@ -842,6 +982,17 @@ void Start(const Options &options, const Setup &setup)
     session.owner = getpid();
     // Receiver time starts here.
     session.timeline = std::make_unique<Timeline>(options.timeScale);
+    // The port first: a port taken stops the run before the sandbox is made.
+    if (options.serve) {
+        session.serveHost = std::make_unique<SessionHost>(*session.timeline);
+        std::string error;
+        session.server = LoadLiveServer(*session.serveHost, &error);
+        if (!session.server || !session.server->Bind(options.serveAddress, options.servePort, &error))
+            Fail(setup.tool, error);
+        if (options.serveAddress != "127.0.0.1")
+            Say(setup.tool + std::string(": warning: serving on ") + options.serveAddress +
+                ", not on the loopback: whoever reaches it can drive the receiver and read the program's output");
+    }
 
     sim::ReceiverOptions receiverOptions;
     receiverOptions.sandbox = options.sandbox.empty() ? TemporarySandbox() : options.sandbox;
@@ -877,10 +1028,24 @@ void Start(const Options &options, const Setup &setup)
     session.control = std::make_unique<Control>(BenchParts{*session.board, *session.gsm, *session.timeline});
     FeedTimeline(session);
     ScheduleActions(session);
+    if (session.server) {
+        std::string program = options.programArguments.empty() ? setup.tool : options.programArguments[0];
+        session.serveHost->SetControl(*session.control);
+        session.server->Start(fs::path(program).filename().string());
+        {
+            std::lock_guard<std::mutex> lock(g_servingMutex);
+            g_serving = true;
+        }
+        Say(setup.tool + std::string(": serving ") + session.server->Url());
+    }
     if (setup.captureOutput)
         session.output.Start(*session.timeline);
     WatchInterrupts();
-    atexit(Finish);
+    // Registered as a static object's destructor is, not with atexit: under
+    // ThreadSanitizer, whose atexit orders its handlers after the
+    // destructors of other libraries' statics, the page would stay with
+    // the HTTP library's first-use objects gone.
+    __cxa_atexit([](void *) { FinishAtExit(); }, nullptr, &__dso_handle);
 }
 
 void Finish()
@@ -898,6 +1063,21 @@ std::string HostPath(const std::string &boardPath) { return g_session->receiver-
 Timeline *CurrentTimeline() { return g_session ? g_session->timeline.get() : nullptr; }
 
 Control *CurrentControl() { return g_session ? g_session->control.get() : nullptr; }
+
+std::string ServingUrl()
+{
+    std::lock_guard<std::mutex> lock(g_servingMutex);
+    return g_serving ? g_session->server->Url() : std::string();
+}
+
+void StopServing()
+{
+    // Told under the lock: the end of the program that waits for it goes on
+    // to destroy the condition once it has the lock back.
+    std::lock_guard<std::mutex> lock(g_servingMutex);
+    g_serving = false;
+    g_servingChanged.notify_all();
+}
 
 void Say(const std::string &line)
 {

@@ -48,6 +48,10 @@ struct Options {
     // order given; those at 0 are carried out before the program starts.
     std::vector<std::pair<ReceiverMs, Action>> actions;
     bool listActions = false;
+    // orva-sim only: the live page (--serve, --serve-address).
+    bool serve = false;
+    int servePort = 8088;
+    std::string serveAddress = "127.0.0.1";
     // What stood before "--", as given, and what follows it.
     std::vector<std::string> simArguments;
     std::vector<std::string> programArguments;
@@ -81,7 +85,9 @@ struct Setup {
 
 // Starts the one session of the process; exits with status 2 after a message
 // when the receiver cannot be brought up.  Its report is written by Finish,
-// which runs at exit and on SIGINT, SIGTERM and SIGHUP.
+// which runs at exit and on SIGINT, SIGTERM and SIGHUP.  With the live page,
+// the end of the program (exit) then waits, the page still served, for
+// SIGINT, SIGTERM or SIGHUP; the exit status stays the program's.
 void Start(const Options &options, const Setup &setup);
 // Writes the report, logs and pictures once; later calls wait for the first.
 void Finish();
@@ -94,6 +100,10 @@ bool EveryImageVerified();
 // Finish (the scheduler is stopped then).
 Timeline *CurrentTimeline();
 Control *CurrentControl();
+// The live page's address, "http://127.0.0.1:8088/"; empty when not serving.
+std::string ServingUrl();
+// Ends the page's serving: the end of the program does not wait for it.
+void StopServing();
 // A line on the standard error the program had before the session took it
 // over, so that the session's messages are not taken for the program's.
 void Say(const std::string &line);

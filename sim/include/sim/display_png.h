@@ -7,6 +7,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "sim/display.h"
 
@@ -23,6 +24,8 @@ constexpr uint8_t kPngBackground[3] = {0xD8, 0xE4, 0xC4};
 bool DisplayPngSupported();
 // False with a reason when the file cannot be written.
 bool WritePanelPng(const PanelRam &ram, const std::string &hostPath, std::string *error);
+// The same picture in memory, as a PNG file's bytes.
+bool EncodePanelPng(const PanelRam &ram, std::vector<uint8_t> *png, std::string *error);
 inline bool WriteDisplayPng(const Display &display, const std::string &hostPath, std::string *error)
 {
     return WritePanelPng(display.Ram(), hostPath, error);
