@@ -521,10 +521,11 @@ void FeedTimeline(Session &session)
         log->SetObserver(feed);
     for (auto &radio : session.radios)
         radio->Log().SetObserver(feed);
-    // The start-up's first command; its answer comes through the GSM task.
+    // The start-up's first command, whose answer comes through the GSM task;
+    // its second follows only once a task passed that answer on.
     board.gsm->Log().SetObserver([feed, &session](const std::string &name, const std::string &line) {
-        if (line == "host: ATE0")
-            session.gsmStartupHeard = true;
+        if (line == "host: ATE0" || line == "host: AT&F0")
+            session.gsmStartupHeard = line == "host: ATE0";
         feed(name, line);
     });
     board.pmu->SetRequestObserver([&session](const sim::Pmu::Request &request) {

@@ -16,6 +16,8 @@ int main(int argc, char **argv)
         if (strcmp(argv[2], "task") == 0)
             API_SYS_CreateTask(API_TASK_GSM, 10);
         printf("GSM start-up: %d\n", API_GSM_Initialize());
+        API_GSM_Cleanup();
+        API_GSM_SetPowerState(0);
         API_Finalize();
         return 0;
     }
