@@ -102,8 +102,7 @@ void GsmModem::InstallBuiltins()
     };
     m_handlers["AT+WIPDATA="] = [](GsmModem &, const std::string &) { return GsmReply{"CONNECT", true}; };
     m_handlers["ATH"] = [](GsmModem &modem, const std::string &) {
-        std::lock_guard<std::mutex> lock(modem.m_mutex);
-        modem.m_connected = false;
+        modem.HangUp();
         return Ok();
     };
 }
@@ -249,10 +248,14 @@ std::string GsmModem::CmeError(int number) const
 
 bool GsmModem::SendRaw(const std::string &bytes) { return Transmit(bytes); }
 
-bool GsmModem::SendLines(const std::string &lines)
+bool GsmModem::SendLines(const std::string &lines, bool ownRead)
 {
     LogLines(lines);
-    return Transmit(Frame(lines));
+    if (ownRead)
+        QueueOwnRead(Frame(lines));
+    else
+        Transmit(Frame(lines));
+    return true;
 }
 
 void GsmModem::Ring() { SendLines("RING"); }
@@ -274,7 +277,13 @@ void GsmModem::NoCarrier()
         m_connected = false;
         m_plusCount = 0;
     }
-    SendLines("NO CARRIER");
+    SendLines("NO CARRIER", true);
+}
+
+void GsmModem::HangUp()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_connected = false;
 }
 
 bool GsmModem::SendPayload(const std::string &bytes)
@@ -402,36 +411,34 @@ void GsmModem::Heard(const unsigned char *data, size_t size, Time now)
     DeliverPayload(payload);
 }
 
-void GsmModem::FeedDataLocked(unsigned char byte, Clock::time_point now, std::string &payload)
+bool GsmModem::CountPlusLocked(unsigned char byte, Clock::time_point now)
 {
     auto guardBefore = std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardBeforeMs) *
                                                                  kGuardTolerance);
-    if (byte == '+' && m_plusCount < 3 && (m_plusCount > 0 || now - m_lastRx >= guardBefore)) {
-        if (++m_plusCount == 3) {
-            auto guardAfter = std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardAfterMs));
-            m_escapeDue = now + std::chrono::duration_cast<Clock::duration>(guardAfter);
-        }
-        return;
+    if (byte != '+' || m_plusCount >= 3 || (m_plusCount == 0 && now - m_lastRx < guardBefore))
+        return false;
+    if (++m_plusCount == 3) {
+        auto guardAfter = std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardAfterMs));
+        m_escapeDue = now + std::chrono::duration_cast<Clock::duration>(guardAfter);
     }
-    FlushPlusesLocked(payload);
-    payload.push_back(static_cast<char>(byte));
+    return true;
 }
 
-// A guarded "+++" in command mode is an escape with nothing to escape from:
-// it is dropped (CheckEscape), so that the "AT" after it starts a clean line.
+// A host that missed the end of a stream escapes while the modem is in
+// command mode already: a guarded "+++" at a line's start then goes
+// unanswered and leaves nothing in front of the next command.
 void GsmModem::CountCommandPlusLocked(unsigned char byte, Clock::time_point now)
 {
-    auto guardBefore = std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardBeforeMs) *
-                                                                 kGuardTolerance);
-    bool alone = m_lineBuffer.size() == static_cast<size_t>(m_plusCount);
-    if (byte == '+' && alone && m_plusCount < 3 && (m_plusCount > 0 || now - m_lastRx >= guardBefore)) {
-        if (++m_plusCount == 3) {
-            auto guardAfter = std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardAfterMs));
-            m_escapeDue = now + std::chrono::duration_cast<Clock::duration>(guardAfter);
-        }
+    if (m_lineBuffer.size() != static_cast<size_t>(m_plusCount) || !CountPlusLocked(byte, now))
+        m_plusCount = 0;
+}
+
+void GsmModem::FeedDataLocked(unsigned char byte, Clock::time_point now, std::string &payload)
+{
+    if (CountPlusLocked(byte, now))
         return;
-    }
-    m_plusCount = 0;
+    FlushPlusesLocked(payload);
+    payload.push_back(static_cast<char>(byte));
 }
 
 void GsmModem::FlushPlusesLocked(std::string &payload)
@@ -467,8 +474,9 @@ void GsmModem::DeliverPayload(const std::string &payload)
     std::function<void(GsmModem &, const std::string &)> handler;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_payload += payload;
         handler = m_payloadHandler;
+        if (!handler)
+            m_payload += payload;
     }
     m_log.Addf("host data: %zu bytes", payload.size());
     if (handler)

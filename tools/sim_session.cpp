@@ -265,6 +265,12 @@ void ParseOne(Tool tool, const std::vector<std::string> &arguments, size_t &i, O
         options.imageSeed = static_cast<unsigned long>(number(0, 0xFFFFFFFFLL));
     } else if (arg == "--demo") {
         options.demo = true;
+    } else if (simbridges::IsOption(arg)) {
+        if (tool != Tool::Runner)
+            throw BadOption{arg + " belongs to orva-sim: orvaflash speaks to neither the modem nor Bluetooth"};
+        std::string text = value(), error;
+        if (!simbridges::Parse(arg, text, &options.bridges, &error))
+            throw BadOption{error};
     } else if (arg == "--radio-port") {
         options.radioPort = value();
     } else if (arg == "--radio-speed") {
@@ -611,6 +617,8 @@ std::vector<ReportFacts::Log> DeviceLogs(Session &session)
     for (sim::EventLog *log : {&board.pmu->Log(), &board.gpio->Log(), &board.extender->Log(), &board.watchdog->Log(),
                                &board.display->Log(), &board.bluetooth->Log(), &board.gsm->Log()})
         logs.push_back(log);
+    for (sim::EventLog *log : simbridges::Logs())
+        logs.push_back(log);
     std::vector<ReportFacts::Log> timed;
     for (sim::EventLog *log : logs) {
         timed.push_back({log->Name(), {}});
@@ -752,8 +760,11 @@ void FinishLocked(Session &session)
 
 std::string HelpText(Tool tool)
 {
-    return (tool == Tool::Runner ? kRunnerIntro : kOrvaflashIntro) + std::string(kApplicationHelp) + kReceiverHelp +
-           kRadioHelp;
+    std::string text = tool == Tool::Runner ? kRunnerIntro : kOrvaflashIntro;
+    text += kApplicationHelp;
+    if (tool == Tool::Runner)
+        text += simbridges::kHelp;
+    return text + kReceiverHelp + kRadioHelp;
 }
 
 bool ParseOptions(Tool tool, const std::vector<std::string> &arguments, Options *options, std::string *error,
@@ -834,6 +845,12 @@ void Start(const Options &options, const Setup &setup)
         MapHostFiles(session);
         PlayPartitionChecks(session);
         CheckFailOpen(session);
+        // Sockets reach any host, each peer sending back what it gets, save
+        // those the bridges take to real peers.
+        sim::GsmServicesOptions gsmOptions;
+        gsmOptions.anyPeer = true;
+        session.gsm = std::make_unique<sim::GsmServices>(*session.board->gsm, gsmOptions);
+        simbridges::Attach(*session.board, options.bridges, *session.gsm);
     } catch (const std::exception &error) {
         if (options.sandbox.empty() && !options.keepSandbox) {
             std::error_code ignored;
@@ -852,10 +869,6 @@ void Start(const Options &options, const Setup &setup)
     std::string error;
     if (!session.pictures->Start(*session.timeline, &error))
         Fail(setup.tool, error);
-    // Sockets reach any host; each peer sends back what it gets.
-    sim::GsmServicesOptions gsmOptions;
-    gsmOptions.anyPeer = true;
-    session.gsm = std::make_unique<sim::GsmServices>(*session.board->gsm, gsmOptions);
     session.control = std::make_unique<Control>(BenchParts{*session.board, *session.gsm, *session.timeline});
     FeedTimeline(session);
     ScheduleActions(session);

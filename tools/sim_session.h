@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "sim/radio_peer.h"
+#include "sim_bridges.h"
 #include "sim_control.h"
 #include "sim_timeline.h"
 
@@ -45,6 +46,7 @@ struct Options {
     std::string imageFile;
     unsigned long imageSeed = 1;
     bool demo = false;
+    simbridges::Options bridges;
     // Actions by receiver time (--at, and the GSM options at 0), in the
     // order given; those at 0 are carried out before the program starts.
     std::vector<std::pair<ReceiverMs, Action>> actions;

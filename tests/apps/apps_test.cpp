@@ -3,10 +3,14 @@
 // pictures, decoded again with libpng and giflib and held against the
 // panel's RAM, its look and the receiver's times.
 #include <gif_lib.h>
+#include <netinet/in.h>
 #include <png.h>
+#include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -15,6 +19,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -298,6 +303,9 @@ TEST_F(AppsTest, RunnerRefusesWhatCannotRunAndOrvaflashSimLoadsAHostFile)
         {{ORVAFLASH_SIM, "--image-size", "-5"}, "bad value for --image-size"},
         {{ORVAFLASH_SIM, "--image-seed", "x"}, "bad value for --image-seed"},
         {{ORVAFLASH_SIM, "--demo", "--", "x.bin"}, "--demo runs with the default orvaflash arguments"},
+        {{ORVA_SIM, "--gsm-bridge", "192.0.2.10:7=10.0.0.1:7000", "--", DISPLAY_TOUR},
+         "\"10.0.0.1\" is not an IPv4 loopback"},
+        {{ORVA_SIM, "--bt-remote", "tcp:70000", "--", DISPLAY_TOUR}, "bad port \"70000\""},
     };
     for (const Case &c : cases) {
         Outcome run = Start(c.command);
@@ -315,6 +323,46 @@ TEST_F(AppsTest, RunnerRefusesWhatCannotRunAndOrvaflashSimLoadsAHostFile)
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.err.find("sim: radio: image verified (3 blocks"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("sim: host file " + path + " mapped to board path " + path + " ("), std::string::npos);
+}
+
+// An application's GSM socket reaches a real server of this machine through
+// the simulated modem; one no bridge takes stays with the echoing peer.
+TEST_F(AppsTest, GsmEchoTalksToALocalEchoServerThroughTheBridge)
+{
+    int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr *>(&address), size), 0);
+    ASSERT_EQ(listen(server, 1), 0);
+    getsockname(server, reinterpret_cast<sockaddr *>(&address), &size);
+    std::string heard;
+    std::thread echo([server, &heard] {
+        pollfd waiting{server, POLLIN, 0};
+        for (int client; poll(&waiting, 1, 120000) == 1 && (client = accept(server, nullptr, nullptr)) >= 0;) {
+            char buffer[256];
+            for (ssize_t count; (count = read(client, buffer, sizeof buffer)) > 0;) {
+                heard.append(buffer, static_cast<size_t>(count));
+                EXPECT_EQ(write(client, buffer, static_cast<size_t>(count)), count);
+            }
+            close(client);
+        }
+    });
+    std::string port = std::to_string(ntohs(address.sin_port));
+    // The modem's readiness polls get 100 ms each, room on a loaded machine.
+    Outcome model = Start({ORVA_SIM, "--time-scale", "0.1", "--gsm-bridge", "192.0.2.99:7=" + port, "--", GSM_ECHO,
+                           "192.0.2.10", "7", "from the echoing peer"});
+    Outcome run = Start({ORVA_SIM, "--time-scale", "0.1", "--gsm-bridge", port, "--", GSM_ECHO, "192.0.2.10", "7",
+                         "through the bridge"});
+    shutdown(server, SHUT_RDWR);  // a run that never connected leaves the server waiting
+    echo.join();
+    close(server);
+    EXPECT_EQ(model.status, 0) << model.out << model.err;
+    EXPECT_NE(model.out.find("received 22: from the echoing peer\n"), std::string::npos) << model.out;
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("sent 19 bytes, received 19: through the bridge\n"), std::string::npos) << run.out;
+    EXPECT_EQ(heard, "through the bridge\n");
 }
 
 }  // namespace

@@ -61,6 +61,15 @@ struct PtyHost {
         return answer;
     }
 
+    // What one read takes: the host's view of where the peer's writes part.
+    std::string ReadOnce()
+    {
+        pollfd waiting{m_fd, POLLIN, 0};
+        char buffer[256];
+        ssize_t got = poll(&waiting, 1, 3000) == 1 ? read(m_fd, buffer, sizeof buffer) : 0;
+        return std::string(buffer, static_cast<size_t>(std::max<ssize_t>(got, 0)));
+    }
+
     int m_fd;
 };
 
@@ -100,6 +109,11 @@ TEST(GsmModemPeer, TakesOnlyWellFormedCommandsAndTheGuardedEscape)
     EXPECT_EQ(modem.Payload(), "data+++");
     EXPECT_FALSE(modem.InDataMode());
     EXPECT_TRUE(modem.Connected());
+    // A stream's end never shares the host's read with its start.
+    modem.Connect("first");
+    modem.NoCarrier();
+    EXPECT_EQ(host.ReadOnce(), "\r\nCONNECT\r\nfirst");
+    EXPECT_EQ(host.ReadOnce(), "\r\nNO CARRIER\r\n");
 }
 
 TEST(BluetoothModulePeer, AnswersCommandLinesAndTheGuardedEscape)
@@ -126,6 +140,11 @@ TEST(BluetoothModulePeer, AnswersCommandLinesAndTheGuardedEscape)
     EXPECT_TRUE(module.SendData("held"));
     EXPECT_EQ(Ask(host, "SELECT 0\n"), "held");
     EXPECT_FALSE(module.LinkPaused());
+    ASSERT_TRUE(module.Disconnect());
+    EXPECT_EQ(host.ReadOnce(), "NO CARRIER 0 ERROR 0\r\n");
+    ASSERT_TRUE(module.Connect("00:11:22:33:44:55", "x"));
+    ASSERT_TRUE(module.Disconnect());
+    EXPECT_EQ(host.ReadOnce(), "RING 0 00:11:22:33:44:55 1 RFCOMM \r\nx");
 }
 
 using Bytes = std::vector<unsigned char>;

@@ -146,17 +146,20 @@ public:
     // The answer a CME error takes with the current error setting.
     std::string CmeError(int number) const;
 
-    // The far end speaking.  Lines are framed like answers.
+    // The far end speaking.  Lines are framed like answers; with `ownRead`
+    // they wait until the host has read what came before (a stream's end).
     bool SendRaw(const std::string &bytes);
-    bool SendLines(const std::string &lines);
+    bool SendLines(const std::string &lines, bool ownRead = false);
     void Ring();
     // "CONNECT" (and the stream's first payload in the same write), then data mode.
     void Connect(const std::string &firstPayload = "");
     // "NO CARRIER": the connection and data mode end.
     void NoCarrier();
+    // The connection ends without a word (the host's ATH).
+    void HangUp();
     bool SendPayload(const std::string &bytes);
 
-    // Payload the host sent in data mode.
+    // Payload the host sent in data mode while no handler took it.
     std::string Payload() const;
     void ClearPayload();
     void SetPayloadHandler(std::function<void(GsmModem &, const std::string &)> handler);
@@ -168,9 +171,10 @@ private:
     void CheckPower();
     void PowerUpLocked();
     void PowerLocked(bool on);
+    bool CountPlusLocked(unsigned char byte, Clock::time_point now);
+    void CountCommandPlusLocked(unsigned char byte, Clock::time_point now);
     void FeedDataLocked(unsigned char byte, Clock::time_point now, std::string &payload);
     void FlushPlusesLocked(std::string &payload);
-    void CountCommandPlusLocked(unsigned char byte, Clock::time_point now);
     void CheckEscape();
     void Execute(const std::string &command);
     GsmReply Dispatch(const std::string &command);
