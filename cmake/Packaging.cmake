@@ -45,13 +45,13 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1, libstdc++6 (>= 4.4
 set(CPACK_STRIP_FILES TRUE)
 # A host build packs the simulator for application developers instead: the
 # `sim` install component (orva-sim, the simulated library, the headers, the
-# pkg-config file and the manual page).
+# pkg-config file, the manual page, the API reference and the examples).
 if(NOT CMAKE_CROSSCOMPILING)
   set(CPACK_PACKAGE_NAME orva-sim)
   set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};sim;/")
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Simulated GNSS receiver that runs device API applications on a PC")
   set(CPACK_PACKAGE_DESCRIPTION
-      "orva-sim runs a program linked against the receiver's device API (liborva_api.so) on a simulated receiver: a simulated build of the library brings up sandboxed board paths, device models and serial peers before main, writes a report and the device logs at exit, and saves pictures of the display. The package also carries the API's headers and pkg-config file for building such programs; the library they link is the simulated one.")
+      "orva-sim runs a program linked against the receiver's device API (liborva_api.so) on a simulated receiver: a simulated build of the library brings up sandboxed board paths, device models and serial peers before main, writes a report and the device logs at exit, and saves pictures of the display. The package also carries the API's headers, pkg-config file and reference for building such programs, and example applications with scenarios; the library they link is the simulated one.")
   set(CPACK_DEBIAN_PACKAGE_SECTION devel)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1, libstdc++6 (>= 9)")
   if(PNG_FOUND)
@@ -62,6 +62,9 @@ if(NOT CMAKE_CROSSCOMPILING)
   if(HTTPLIB_FOUND)
     string(REGEX MATCH "^[0-9]+\\.[0-9]+" ORVA_HTTPLIB_ABI "${HTTPLIB_VERSION}")
     string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libcpp-httplib${ORVA_HTTPLIB_ABI}")
+  endif()
+  if(GIF_FOUND)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libgif7")
   endif()
 endif()
 include(CPack)

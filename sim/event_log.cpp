@@ -62,6 +62,15 @@ std::vector<std::string> EventLog::StampedLines() const
     return lines;
 }
 
+std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>> EventLog::TimedLines() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>> lines;
+    for (const Entry &entry : m_entries)
+        lines.emplace_back(m_start + entry.when, entry.line);
+    return lines;
+}
+
 bool EventLog::Contains(const std::string &line) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);

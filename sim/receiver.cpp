@@ -183,6 +183,15 @@ std::shared_ptr<Device> Receiver::DeviceAt(const std::string &boardPath) const
     return found == m_devices.end() ? nullptr : found->second;
 }
 
+std::vector<std::string> Receiver::DevicePaths() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<std::string> paths;
+    for (const auto &device : m_devices)
+        paths.push_back(device.first);
+    return paths;
+}
+
 void Receiver::FailOpen(const std::string &boardPath, int error)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "internal/API_Init.h"
 #include "orvaflash.h"
 #include "sim_session.h"
 
@@ -95,6 +96,8 @@ int main(int argc, char **argv)
     setup.radioLines = {PORT_D, PORT_A, PORT_F, PORT_B};
     setup.internalRadioPort = INTERNAL_RADIO_PORT;
     setup.defaultRadioPort = runs ? env.port_name : DEFAULT_PORT;
+    for (const API_DevName &row : a_devnames)
+        setup.boardPaths.push_back(row.path);
     if (runs && options.imageSize < 0)
         setup.hostFiles.push_back(env.file_name);
     simsession::Start(options, setup);

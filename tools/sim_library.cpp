@@ -2,12 +2,14 @@
 // linked only into the simulated liborva_api.so: orva-sim puts that library
 // first on the program's library path, and the receiver comes up before main,
 // with the options orva-sim was given.
+#include <semaphore.h>
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <string>
 #include <vector>
 
+#include "internal/API_GSM.h"
 #include "internal/API_Init.h"
 #include "sim_library.h"
 #include "sim_session.h"
@@ -40,6 +42,14 @@ __attribute__((constructor)) void StartSimulatedReceiver(int argc, char **argv, 
     setup.internalRadioPort = a_devnames[kUhfReceiverRow].path;
     setup.defaultRadioPort = setup.internalRadioPort;
     setup.radioLines = {setup.internalRadioPort, a_devnames[kUhfTransmitterRow].path};
+    for (const API_DevName &row : a_devnames)
+        setup.boardPaths.push_back(row.path);
+    // The start-up posted the power semaphore for the GSM task to start
+    // reading the modem; a post still there when it gives up found no task.
+    setup.gsmTaskMissing = [] {
+        int posts = 0;
+        return sem_getvalue(&sem_gsm_power_id, &posts) == 0 && posts > 0;
+    };
     if (options.programArguments.size() > 1)
         setup.hostFiles.assign(options.programArguments.begin() + 1, options.programArguments.end());
     // Its output reaches the timeline through a pipe: each line as it is

@@ -18,9 +18,12 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
+#include "sim/display_gif.h"
 #include "sim/display_png.h"
 #include "sim/gsm_services.h"
 #include "sim/pty_line.h"
@@ -34,6 +37,9 @@
 // The C++ run-time's registration of static objects' destructors.
 extern "C" int __cxa_atexit(void (*destructor)(void *), void *object, void *dso);
 extern "C" void *__dso_handle;
+#include "sim_pictures.h"
+#include "sim_pmu_names.h"
+#include "sim_report.h"
 
 namespace fs = std::filesystem;
 
@@ -41,20 +47,34 @@ namespace simsession {
 
 namespace {
 
-const char kBenchHelp[] = "Events (in the receiver's time since the program started: 2s, 1.5s, 1500ms):\n"
-                          "  --at TIME ACTION=VALUE  carry out an action at TIME, e.g. --at 2s press=record;\n"
-                          "                         repeatable; those at 0 before the program starts.\n"
-                          "                         An action that cannot be carried out is told on\n"
-                          "                         standard error with its time and why\n"
-                          "  --list-actions         list the actions, their values and what they do\n"
-                          "\n"
-                          "GSM modem (it answers the status, socket, call and settings commands):\n"
-                          "  --gsm-sim ready|pin:NNNN|puk|absent|busy  the SIM card (default ready)\n"
-                          "  --gsm-network registered|roaming|searching  registration (default registered)\n"
-                          "  --gsm-operator NAME    the operator's name (default ORVANET)\n"
-                          "  --gsm-signal RSSI[,BER]  signal quality, RSSI 0-31 or 99 (default 18,99)\n"
-                          "  Sockets reach any host and port; the peer sends back what it gets.\n"
-                          "\n";
+const char kApplicationHelp[] = "Events (in the receiver's time since the program started: 2s, 1.5s, 1500ms):\n"
+                                "  --at TIME ACTION=VALUE  carry out an action at TIME, e.g. --at 2s press=record;\n"
+                                "                         repeatable; those at 0 before the program starts.\n"
+                                "                         An action that cannot be carried out is told on\n"
+                                "                         standard error with its time and why\n"
+                                "  --list-actions         list the actions, their values and what they do\n"
+                                "\n"
+                                "GSM modem (it answers the status, socket, call and settings commands):\n"
+                                "  --gsm-sim ready|pin:NNNN|puk|absent|busy  the SIM card (default ready)\n"
+                                "  --gsm-network registered|roaming|searching  registration (default registered)\n"
+                                "  --gsm-operator NAME    the operator's name (default ORVANET)\n"
+                                "  --gsm-signal RSSI[,BER]  signal quality, RSSI 0-31 or 99 (default 18,99)\n"
+                                "  Sockets reach any host and port; the peer sends back what it gets.\n"
+                                "\n"
+                                "Display (a panel without supply is drawn blank; the contrast sets how dark\n"
+                                "lit pixels are):\n"
+                                "  --display-png FILE     save a picture of the panel to FILE at the end\n"
+                                "  --display-frames DIR   save DIR/frame-0001.png, ... : one picture per change\n"
+                                "                         of the panel, their receiver times in DIR/frames.txt\n"
+                                "  --display-gif FILE     save the frames as an animation, each shown for its\n"
+                                "                         receiver time (20 ms to 10 s)\n"
+                                "\n"
+                                "Report (in the receiver's time; a summary and the timeline on standard error):\n"
+                                "  --report FILE          write the report with the whole timeline, every device\n"
+                                "                         log and the panel to FILE (default:\n"
+                                "                         SANDBOX/sim/report.txt when the sandbox is kept)\n"
+                                "  --report-json FILE     the same facts as JSON, for tools\n"
+                                "\n";
 
 const char kServeHelp[] = "Live page:\n"
                           "  --serve [PORT]         serve the running receiver at http://127.0.0.1:PORT/\n"
@@ -67,47 +87,41 @@ const char kServeHelp[] = "Live page:\n"
                           "                         it can drive the receiver and read the output)\n"
                           "\n";
 
-const char kCommonHelp[] = "Receiver:\n"
-                           "  --sandbox DIR          board paths live under DIR (kept); default: a temporary\n"
-                           "                         directory, removed at the end\n"
-                           "  --keep-sandbox         keep the temporary sandbox\n"
-                           "  --report FILE          write the report, every device log and the panel to FILE\n"
-                           "                         (default: SANDBOX/sim/report.txt when the sandbox is kept)\n"
-                           "  --time-scale X         factor on every sleep of the program (default 0.05;\n"
-                           "                         1 = real time); serial time-outs are never scaled\n"
-                           "  --fail-open PATH[:ERRNO]  every opening of the board path PATH fails\n"
-                           "  --pmu-fail CMD         the PMU answers command CMD (e.g. 0xC2, the radio's\n"
-                           "                         power-off) with its transmission-failure reply\n"
-                           "\n"
-                           "Display:\n"
-                           "  --display-png FILE     save a picture of the panel to FILE at the end\n"
-                           "  --display-frames DIR   save DIR/frame-0001.png, ... : one picture per flush\n"
-                           "                         that changed the panel\n"
-                           "\n"
-                           "Radio:\n"
-                           "  --radio-port PATH|all|none  where the radio listens\n"
-                           "  --radio-speed N|any    speed of the radio's normal firmware (default 38400)\n"
-                           "  --radio-silent         the radio hears everything and answers nothing\n"
-                           "  --radio-model N        model byte of the model answer (default 0x07)\n"
-                           "  --radio-version A.B.C  firmware version it reports (default 2.10.300)\n"
-                           "  --radio-version-answer HEX  answer to the version query, as it stands\n"
-                           "  --radio-escape-reply TEXT   sent once \"+++\" is accepted\n"
-                           "  --radio-no-firmware    the radio sits in its bootloader from power-up\n"
-                           "  --radio-ignore-poc N   the first N POC frames go unanswered\n"
-                           "  --radio-pacing         every byte takes 10 bit times at the line's speed\n"
-                           "  --radio-program-ms MS  programming time of each block\n"
-                           "  --radio-discard        keep no copy of the received image and log blocks in summary\n"
-                           "  --radio-fault FAULT:COMMAND[:WHICH[:MS]]  (repeatable)\n"
-                           "      FAULT: refuse, wrong-code, short, garble, extra, bad-etx (last byte\n"
-                           "             inverted), drop, delay, fail-reopen (the port's next opening\n"
-                           "             fails), stop (answers nothing after this one)\n"
-                           "      COMMAND: model, version, hard-reset, poc, createfile, setbaudrate,\n"
-                           "               writefileblock, reset\n"
-                           "      WHICH: block number (writefileblock), bit rate (setbaudrate), n-th\n"
-                           "             frame (others); omitted or * for every one\n"
-                           "      e.g. refuse:writefileblock:3  delay:writefileblock:2:10500\n"
-                           "\n"
-                           "  --help                 this text\n";
+const char kReceiverHelp[] = "Receiver:\n"
+                             "  --sandbox DIR          board paths live under DIR (kept); default: a temporary\n"
+                             "                         directory, removed at the end\n"
+                             "  --keep-sandbox         keep the temporary sandbox\n"
+                             "  --time-scale X         factor on every sleep of the program (default 0.05;\n"
+                             "                         1 = real time); serial time-outs are never scaled\n"
+                             "  --fail-open PATH[:ERRNO]  every opening of the board path PATH fails\n"
+                             "  --pmu-fail CMD         the PMU answers command CMD (e.g. 0xC2, the radio's\n"
+                             "                         power-off) with its transmission-failure reply\n"
+                             "\n";
+
+const char kRadioHelp[] = "Radio (the simulated radio on its serial line):\n"
+                          "  --radio-port PATH|all|none  where the radio listens\n"
+                          "  --radio-speed N|any    speed of the radio's normal firmware (default 38400)\n"
+                          "  --radio-silent         the radio hears everything and answers nothing\n"
+                          "  --radio-model N        model byte of the model answer (default 0x07)\n"
+                          "  --radio-version A.B.C  firmware version it reports (default 2.10.300)\n"
+                          "  --radio-version-answer HEX  answer to the version query, as it stands\n"
+                          "  --radio-escape-reply TEXT   sent once \"+++\" is accepted\n"
+                          "  --radio-no-firmware    the radio sits in its bootloader from power-up\n"
+                          "  --radio-ignore-poc N   the first N POC frames go unanswered\n"
+                          "  --radio-pacing         every byte takes 10 bit times at the line's speed\n"
+                          "  --radio-program-ms MS  programming time of each block\n"
+                          "  --radio-discard        keep no copy of the received image and log blocks in summary\n"
+                          "  --radio-fault FAULT:COMMAND[:WHICH[:MS]]  (repeatable)\n"
+                          "      FAULT: refuse, wrong-code, short, garble, extra, bad-etx (last byte\n"
+                          "             inverted), drop, delay, fail-reopen (the port's next opening\n"
+                          "             fails), stop (answers nothing after this one)\n"
+                          "      COMMAND: model, version, hard-reset, poc, createfile, setbaudrate,\n"
+                          "               writefileblock, reset\n"
+                          "      WHICH: block number (writefileblock), bit rate (setbaudrate), n-th\n"
+                          "             frame (others); omitted or * for every one\n"
+                          "      e.g. refuse:writefileblock:3  delay:writefileblock:2:10500\n"
+                          "\n"
+                          "  --help                 this text\n";
 
 const char kRunnerIntro[] = "usage: orva-sim [sim options] -- <program> [arguments]\n"
                             "\n"
@@ -173,8 +187,12 @@ struct BadOption {
 void ParseOne(Tool tool, const std::vector<std::string> &arguments, size_t &i, Options &options)
 {
     const std::string &arg = arguments[i];
+    // A value that is the next option is a value forgotten (the radio's
+    // escape reply may be any text).
     auto value = [&]() -> std::string {
-        if (i + 1 >= arguments.size())
+        bool anyText = arg == "--radio-escape-reply";
+        if (i + 1 >= arguments.size() ||
+            ((arguments[i + 1].empty() || arguments[i + 1].compare(0, 2, "--") == 0) && !anyText))
             throw BadOption{arg + " needs a value"};
         return arguments[++i];
     };
@@ -241,6 +259,8 @@ void ParseOne(Tool tool, const std::vector<std::string> &arguments, size_t &i, O
         options.keepSandbox = true;
     } else if (arg == "--report") {
         options.reportPath = value();
+    } else if (arg == "--report-json") {
+        options.reportJson = value();
     } else if (arg == "--time-scale") {
         std::string text = value();
         char *end = nullptr;
@@ -258,19 +278,31 @@ void ParseOne(Tool tool, const std::vector<std::string> &arguments, size_t &i, O
             error = static_cast<int>(parsed);
             text.resize(colon);
         }
+        if (text.empty() || text[0] != '/')
+            throw BadOption{"--fail-open: \"" + text + "\" is no board path (they start with /)"};
         options.failOpen.emplace_back(text, error);
     } else if (arg == "--pmu-fail") {
-        options.pmuFailures.push_back(static_cast<uint8_t>(number(0, 255)));
+        std::string text = value();
+        long long code;
+        if (!ParseNumber(text, 0, 255, &code) || !FindPmuCommand(static_cast<int>(code)))
+            throw BadOption{"--pmu-fail: \"" + text + "\" is no PMU command; they are " + PmuCommandCodes()};
+        options.pmuFailures.push_back(static_cast<uint8_t>(code));
     } else if (arg == "--display-png" || arg == "--display-frames") {
         (arg == "--display-png" ? options.displayPng : options.displayFrames) = value();
         if (!sim::DisplayPngSupported())
             throw BadOption{arg + ": this build has no PNG support (libpng was not found when it was configured)"};
+    } else if (arg == "--display-gif") {
+        options.displayGif = value();
+        if (!sim::DisplayGifSupported())
+            throw BadOption{arg + ": this build has no GIF support (giflib was not found when it was configured)"};
     } else if (arg == "--image-size") {
         options.imageSize = number(0, 1LL << 32);
     } else if (arg == "--bootloader-image") {
         options.bootloaderImage = true;
     } else if (arg == "--image-file") {
         options.imageFile = value();
+        if (options.imageFile[0] != '/')
+            throw BadOption{"--image-file: \"" + options.imageFile + "\" is no board path (they start with /)"};
     } else if (arg == "--image-seed") {
         options.imageSeed = static_cast<unsigned long>(number(0, 0xFFFFFFFFLL));
     } else if (arg == "--demo") {
@@ -331,146 +363,6 @@ void ParseOne(Tool tool, const std::vector<std::string> &arguments, size_t &i, O
     }
 }
 
-// Stands at "/dev/display" in front of the panel and publishes a frame on
-// the timeline (and, when asked, saves a picture) each time a flush that
-// changed the panel is over, and when the panel's supply switches.  A flush
-// writes its pages in rising order, back to back: a page at or before the
-// last one written, or a pause, ends it.
-class FrameRecorder : public sim::Device {
-public:
-    FrameRecorder(std::shared_ptr<sim::Display> display, Timeline &timeline, std::string directory)
-        : m_display(std::move(display)), m_timeline(timeline), m_directory(std::move(directory)),
-          m_last(m_display->Ram())
-    {}
-    ~FrameRecorder() override { StopWorker(); }
-
-    int Open(int flags) override { return m_display->Open(flags); }
-    void Close() override { m_display->Close(); }
-    ssize_t Read(void *buffer, size_t size) override { return m_display->Read(buffer, size); }
-    off_t Lseek(off_t offset, int whence) override { return m_display->Lseek(offset, whence); }
-    int Ioctl(unsigned long request, void *argument) override { return m_display->Ioctl(request, argument); }
-
-    ssize_t Write(const void *data, size_t size) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        const uint8_t *bytes = static_cast<const uint8_t *>(data);
-        bool commands = m_display->Mode() == sim::Display::kCommandMode;
-        if (commands && m_lastPage >= 0) {
-            for (size_t i = 0; i < size; ++i) {
-                bool pageSelect = bytes[i] >= 0xB0 && bytes[i] < 0xB0 + sim::Display::kPages;
-                if (pageSelect && bytes[i] - 0xB0 <= m_lastPage) {
-                    SaveLocked();
-                    break;
-                }
-            }
-        }
-        int page = m_display->Page();
-        ssize_t written = m_display->Write(data, size);
-        if (!commands && written > 0) {
-            m_lastPage = page;
-            m_lastData = Clock::now();
-            if (!m_worker.joinable() && !m_stopping)
-                m_worker = QuietThread([this] { Watch(); });
-            m_changed.notify_all();
-        }
-        return written;
-    }
-
-    // The PMU switched the panel's supply.
-    void Supply(bool on)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (on == m_supplyOn)
-            return;
-        m_supplyOn = on;
-        PublishLocked(m_display->Ram());
-    }
-
-    // The flush still open at the end.
-    void End(int *frames, std::string *error)
-    {
-        StopWorker();
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_lastPage >= 0)
-            SaveLocked();
-        *frames = m_saved;
-        *error = m_error;
-    }
-
-private:
-    using Clock = std::chrono::steady_clock;
-    static constexpr std::chrono::milliseconds kPause{2};
-
-    // A flush followed by a pause is over.
-    void Watch()
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        while (!m_stopping) {
-            if (m_lastPage < 0)
-                m_changed.wait(lock);
-            else if (Clock::now() < m_lastData + kPause)
-                m_changed.wait_until(lock, m_lastData + kPause);
-            else
-                SaveLocked();
-        }
-    }
-
-    void StopWorker()
-    {
-        std::thread worker;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stopping = true;
-            worker = std::move(m_worker);
-        }
-        m_changed.notify_all();
-        if (worker.joinable())
-            worker.join();
-    }
-
-    void SaveLocked()
-    {
-        m_lastPage = -1;
-        sim::PanelRam ram = m_display->Ram();
-        if (ram == m_last)
-            return;
-        m_last = ram;
-        PublishLocked(ram);
-        if (m_directory.empty())
-            return;
-        char name[32];
-        snprintf(name, sizeof name, "/frame-%04d.png", m_saved + 1);
-        std::string error;
-        if (sim::WritePanelPng(ram, m_directory + name, &error))
-            ++m_saved;
-        else if (m_error.empty())
-            m_error = error;
-    }
-
-    void PublishLocked(const sim::PanelRam &ram)
-    {
-        PanelFrame frame;
-        std::copy(ram.begin(), ram.end(), frame.ram.begin());
-        frame.supplyOn = m_supplyOn;
-        frame.contrast = m_display->Contrast();
-        m_timeline.PublishFrame(frame);
-    }
-
-    std::shared_ptr<sim::Display> m_display;
-    Timeline &m_timeline;
-    std::string m_directory;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    sim::PanelRam m_last;
-    int m_lastPage = -1;
-    Clock::time_point m_lastData;
-    bool m_supplyOn = false;
-    int m_saved = 0;
-    std::string m_error;
-    bool m_stopping = false;
-    std::thread m_worker;
-};
-
 // What the live page's server reaches of the session.
 class SessionHost : public ServeHost {
 public:
@@ -501,7 +393,7 @@ public:
     {
         sim::PanelRam ram;
         std::copy(frame.ram.begin(), frame.ram.end(), ram.begin());
-        return sim::EncodePanelPng(ram, png, error);
+        return sim::EncodePanelPng(ram, LookOf(frame), png, error);
     }
 
 private:
@@ -526,8 +418,13 @@ struct Session {
     std::shared_ptr<FrameRecorder> frames;
     std::unique_ptr<SessionHost> serveHost;
     std::unique_ptr<LiveServer> server;
+    std::unique_ptr<PictureWriter> pictures;
     std::vector<std::string> mapped;  // report lines of the host files
     bool everyImageVerified = true;
+    // The modem heard the GSM start-up's first command; the start-up's
+    // switching off the supply after it says whether it gave up.
+    std::atomic<bool> gsmStartupHeard{false};
+    std::atomic<bool> gsmAdviceGiven{false};
 };
 
 // Never destroyed: API tasks of a program that ended with exit() may still
@@ -583,6 +480,14 @@ std::string Refusal(const Options &options, const Setup &setup)
     }
     if (!known)
         return "no radio line at \"" + radioPort + "\"; the lines are " + lines;
+    // Files written at the end can be written: found now, not after the run.
+    for (const std::string *path : {&options.reportPath, &options.reportJson, &options.displayGif}) {
+        FILE *file = path->empty() ? nullptr : fopen(path->c_str(), "ae");
+        if (!path->empty() && !file)
+            return "cannot write " + *path + ": " + std::generic_category().message(errno);
+        if (file)
+            fclose(file);
+    }
     std::string error;
     // The panel is blank at power-up: its picture stands until the end.
     if (!options.displayPng.empty() && !sim::WritePanelPng(sim::PanelRam{}, options.displayPng, &error))
@@ -625,6 +530,30 @@ void StartRadios(Session &session)
     }
 }
 
+// --fail-open names a path the program opens: a device model's, one of the
+// tool's (its interface table, its radio lines, its files), or the API's own
+// configuration and lock files.
+void CheckFailOpen(Session &session)
+{
+    const Setup &setup = session.setup;
+    std::set<std::string> known = {"/etc/ts9_api.cfg", "/var/ts9.pid"};
+    for (const auto *paths : {&setup.boardPaths, &setup.radioLines, &setup.hostFiles})
+        known.insert(paths->begin(), paths->end());
+    if (!session.options.imageFile.empty())
+        known.insert(session.options.imageFile);
+    for (const std::string &path : session.receiver->DevicePaths())
+        known.insert(path);
+    for (const auto &fault : session.options.failOpen) {
+        if (known.count(fault.first))
+            continue;
+        std::string list;
+        for (const std::string &path : known)
+            list += (list.empty() ? "" : ", ") + path;
+        throw std::runtime_error("--fail-open: the program opens nothing at \"" + fault.first +
+                                 "\"; the board's paths are " + list);
+    }
+}
+
 // A temporary sandbox lives in memory where the host offers it (unless
 // TMPDIR says otherwise): making and removing its directories and device
 // files on a disk took longer than everything else the start does.
@@ -662,7 +591,18 @@ void PlayPartitionChecks(Session &session)
     }
 }
 
-// Every device log on the timeline, and the panel's supply to the frames.
+// Tells, once, what the program missed: on standard error and on the timeline.
+void Advise(Session &session, const std::string &advice)
+{
+    if (session.gsmAdviceGiven.exchange(true))
+        return;
+    Say(session.setup.tool + std::string(": ") + advice);
+    session.timeline->Publish(session.setup.tool, advice);
+}
+
+// Every device log on the timeline, the PMU's requests told by name, a beep
+// as its own event, the panel's supply to the frames, and the GSM start-up
+// watched for a task that is not there.
 void FeedTimeline(Session &session)
 {
     Timeline &timeline = *session.timeline;
@@ -671,15 +611,31 @@ void FeedTimeline(Session &session)
         timeline.Publish(name.substr(0, name.find(' ')), line);
     };
     sim::StandardBoard &board = *session.board;
-    for (sim::EventLog *log : {&board.pmu->Log(), &board.gpio->Log(), &board.extender->Log(), &board.watchdog->Log(),
-                               &board.display->Log(), &board.bluetooth->Log(), &board.gsm->Log()})
+    for (sim::EventLog *log : {&board.gpio->Log(), &board.extender->Log(), &board.watchdog->Log(),
+                               &board.display->Log(), &board.bluetooth->Log()})
         log->SetObserver(feed);
     for (auto &radio : session.radios)
         radio->Log().SetObserver(feed);
-    std::shared_ptr<FrameRecorder> frames = session.frames;
-    board.pmu->SetRequestObserver([frames](const sim::Pmu::Request &request) {
-        if (request.carriedOut && (request.bytes[1] == 0xE3 || request.bytes[1] == 0xE2))
-            frames->Supply(request.state.displayPower);
+    // The start-up's first command, whose answer comes through the GSM task;
+    // its second follows only once a task passed that answer on.
+    board.gsm->Log().SetObserver([feed, &session](const std::string &name, const std::string &line) {
+        if (line == "host: ATE0" || line == "host: AT&F0")
+            session.gsmStartupHeard = line == "host: ATE0";
+        feed(name, line);
+    });
+    board.pmu->SetRequestObserver([&session](const sim::Pmu::Request &request) {
+        std::string description = DescribePmuRequest(request);
+        ReceiverMs now = session.timeline->Now();
+        session.timeline->Publish("pmu", description, now);
+        uint8_t command = request.bytes[1];
+        // A start-up that gave up switches the modem off.
+        if (command == 0xA5 && session.gsmStartupHeard.exchange(false) && session.setup.gsmTaskMissing &&
+            session.setup.gsmTaskMissing())
+            Advise(session, "GSM start-up ran before its task was created: call API_SYS_CreateTask(1, priority) first");
+        if (command == 0xF3 && request.carriedOut)
+            session.timeline->Publish("buzzer", description, now);
+        if ((command == 0xE3 || command == 0xE2) && request.carriedOut)
+            session.frames->Supply(request.state.displayPower);
     });
 }
 
@@ -744,22 +700,52 @@ void WatchInterrupts()
     }
 }
 
+// The device logs, each line at its receiver time.
+std::vector<ReportFacts::Log> DeviceLogs(Session &session)
+{
+    std::vector<sim::EventLog *> logs;
+    for (auto &radio : session.radios)
+        logs.push_back(&radio->Log());
+    sim::StandardBoard &board = *session.board;
+    for (sim::EventLog *log : {&board.pmu->Log(), &board.gpio->Log(), &board.extender->Log(), &board.watchdog->Log(),
+                               &board.display->Log(), &board.bluetooth->Log(), &board.gsm->Log()})
+        logs.push_back(log);
+    for (sim::EventLog *log : simbridges::Logs())
+        logs.push_back(log);
+    std::vector<ReportFacts::Log> timed;
+    for (sim::EventLog *log : logs) {
+        timed.push_back({log->Name(), {}});
+        for (const auto &line : log->TimedLines())
+            timed.back().lines.emplace_back(std::max<ReceiverMs>(0, session.timeline->At(line.first)), line.second);
+    }
+    return timed;
+}
+
+bool WriteFile(const std::string &path, const std::string &text)
+{
+    std::ofstream out(path, std::ios::trunc);
+    out << text;
+    out.close();
+    return !out.fail();
+}
+
 void FinishLocked(Session &session)
 {
     fflush(stdout);
     if (session.server)
         session.server->Ending();
+    const std::string tool = session.setup.tool;
     ReceiverMs ended = session.timeline->Now();
     for (const auto &pending : session.control->Stop())
-        Say(session.setup.tool + std::string(": ") + std::to_string(pending.first) + " ms: " + pending.second.Text() +
+        Say(tool + ": " + std::to_string(pending.first) + " ms: " + pending.second.Text() +
             " not carried out: the program ended at " + std::to_string(ended) + " ms");
     session.output.Stop();
-    int savedFrames = 0;
-    std::string framesError;
-    session.frames->End(&savedFrames, &framesError);
-    session.timeline->End();
+    session.frames->End();
+    session.timeline->End(ended);
     for (auto &radio : session.radios)
         radio->Stop();
+    // Every frame saved and the animation complete.
+    session.timeline->Flush();
 
     const Options &options = session.options;
     sim::Receiver &receiver = *session.receiver;
@@ -768,7 +754,13 @@ void FinishLocked(Session &session)
     if (reportPath.empty() && sandboxKept)
         reportPath = receiver.Root() + "/sim/report.txt";
 
-    std::vector<std::string> report = session.mapped;
+    ReportFacts facts;
+    facts.tool = tool;
+    facts.program = options.programArguments;
+    facts.timeScale = session.timeline->TimeScale();
+    facts.endMs = ended;
+    std::vector<std::string> &report = facts.summary;
+    report = session.mapped;
     bool several = session.radios.size() > 1;
     for (auto &radio : session.radios) {
         std::string port = radio->Log().Name().substr(6);
@@ -792,31 +784,42 @@ void FinishLocked(Session &session)
     }
     // What the run left open through the board: after a clean shut-down, nothing.
     std::string open;
-    for (const auto &descriptor : receiver.OpenDescriptors())
-        open += (open.empty() ? "" : ", ") + descriptor.second + " (fd " + std::to_string(descriptor.first) + ")";
+    for (const auto &descriptor : receiver.OpenDescriptors()) {
+        facts.openDescriptors.push_back(descriptor.second + " (fd " + std::to_string(descriptor.first) + ")");
+        open += (open.empty() ? "" : ", ") + facts.openDescriptors.back();
+    }
     report.push_back("open descriptors: " + (open.empty() ? std::string("none") : open));
-    double sleptMs = 0;
     std::vector<timespec> sleeps = receiver.Sleeps();
     for (const timespec &sleep : sleeps)
-        sleptMs += static_cast<double>(sleep.tv_sec) * 1000 + sleep.tv_nsec / 1e6;
+        facts.sleptMs += static_cast<double>(sleep.tv_sec) * 1000 + sleep.tv_nsec / 1e6;
+    facts.sleeps = sleeps.size();
     char sleepLine[120];
-    snprintf(sleepLine, sizeof sleepLine, "sleeps: %zu requested, %.3f ms in the receiver's time", sleeps.size(),
-             sleptMs);
+    snprintf(sleepLine, sizeof sleepLine, "sleeps: %zu requested, %.3f ms in the receiver's time", facts.sleeps,
+             facts.sleptMs);
     report.push_back(sleepLine);
+
+    sim::StandardBoard &board = *session.board;
+    facts.panel = board.display->Ram();
+    facts.look.shown = board.pmu->State().displayPower;
+    facts.look.contrast = board.display->Contrast();
+    bool pictures = !options.displayPng.empty() || !options.displayFrames.empty() || !options.displayGif.empty();
+    if (pictures || receiver.OpenCount("/dev/display") > 0)
+        report.push_back(PanelLine(facts.look));
     std::string error;
     if (!options.displayPng.empty()) {
-        if (sim::WriteDisplayPng(*session.board->display, options.displayPng, &error))
+        if (sim::WritePanelPng(facts.panel, facts.look, options.displayPng, &error))
             report.push_back("display: picture " + options.displayPng);
         else
             report.push_back("display: " + error);
     }
-    if (!options.displayFrames.empty()) {
-        report.push_back("display: " + std::to_string(savedFrames) + " frames in " + options.displayFrames);
-        if (!framesError.empty())
-            report.push_back("display: " + framesError);
-    }
+    for (const std::string &line : session.pictures->Lines())
+        report.push_back(line);
+    report.push_back("program ended at " + std::to_string(ended) + " ms of the receiver's time");
+    facts.events = session.timeline->Events();
+    facts.output = session.timeline->Output();
+    facts.frames = session.pictures->Frames();
 
-    for (const std::string &line : report)
+    for (const std::string &line : BriefReport(facts))
         fprintf(stderr, "sim: %s\n", line.c_str());
 
     if (sandboxKept) {
@@ -827,30 +830,16 @@ void FinishLocked(Session &session)
             out.write(reinterpret_cast<const char *>(blocks.data()), static_cast<std::streamsize>(blocks.size()));
         }
     }
-    if (!reportPath.empty()) {
-        std::ofstream out(reportPath);
-        for (const std::string &line : report)
-            out << line << '\n';
-        std::vector<sim::EventLog *> logs;
-        for (auto &radio : session.radios)
-            logs.push_back(&radio->Log());
-        sim::StandardBoard &board = *session.board;
-        for (sim::EventLog *log :
-             {&board.pmu->Log(), &board.gpio->Log(), &board.extender->Log(), &board.watchdog->Log(),
-              &board.display->Log(), &board.bluetooth->Log(), &board.gsm->Log()})
-            logs.push_back(log);
-        for (sim::EventLog *log : simbridges::Logs())
-            logs.push_back(log);
-        for (sim::EventLog *log : logs) {
-            out << "== " << log->Name() << " ==\n";
-            for (const std::string &line : log->StampedLines())
-                out << line << '\n';
-        }
-        out << "== display panel ==\n" << board.display->Render();
-        if (!out)
-            fprintf(stderr, "sim: cannot write the report %s\n", reportPath.c_str());
+    if (!reportPath.empty() || !options.reportJson.empty())
+        facts.logs = DeviceLogs(session);
+    for (const auto &file :
+         {std::make_pair(reportPath, &ReportText), std::make_pair(options.reportJson, &ReportJson)}) {
+        if (file.first.empty())
+            continue;
+        if (WriteFile(file.first, file.second(facts)))
+            fprintf(stderr, "sim: report: %s\n", file.first.c_str());
         else
-            fprintf(stderr, "sim: report: %s\n", reportPath.c_str());
+            fprintf(stderr, "sim: cannot write the report %s\n", file.first.c_str());
     }
     if (!sandboxKept) {
         std::error_code ignored;
@@ -907,12 +896,14 @@ void FinishAtExit()
 
 std::string HelpText(Tool tool)
 {
+    std::string text = tool == Tool::Runner ? kRunnerIntro : kOrvaflashIntro;
+    text += kApplicationHelp;
     if (tool == Tool::Orvaflash)
-        return kOrvaflashIntro + std::string(kBenchHelp) + kCommonHelp;
+        return text + kReceiverHelp + kRadioHelp;
     std::string serve = kServeHelp;
     if (!ServeSupported())
         serve.insert(serve.find('\n'), " (not in this build: cpp-httplib was missing)");
-    return kRunnerIntro + std::string(kBenchHelp) + simbridges::kHelp + serve + kCommonHelp;
+    return text + simbridges::kHelp + serve + kReceiverHelp + kRadioHelp;
 }
 
 bool ParseOptions(Tool tool, const std::vector<std::string> &arguments, Options *options, std::string *error,
@@ -1005,6 +996,7 @@ void Start(const Options &options, const Setup &setup)
         StartRadios(session);
         MapHostFiles(session);
         PlayPartitionChecks(session);
+        CheckFailOpen(session);
         // Sockets reach any host, each peer sending back what it gets, save
         // those the bridges take to real peers.
         sim::GsmServicesOptions gsmOptions;
@@ -1023,8 +1015,12 @@ void Start(const Options &options, const Setup &setup)
         receiver.FailOpen(fault.first, fault.second);
     for (uint8_t command : options.pmuFailures)
         session.board->pmu->FailCommand(command);
-    session.frames = std::make_shared<FrameRecorder>(session.board->display, *session.timeline, options.displayFrames);
+    session.frames = std::make_shared<FrameRecorder>(session.board->display, *session.timeline);
     receiver.AddDevice("/dev/display", session.frames);
+    session.pictures = std::make_unique<PictureWriter>(options.displayFrames, options.displayGif);
+    std::string error;
+    if (!session.pictures->Start(*session.timeline, &error))
+        Fail(setup.tool, error);
     session.control = std::make_unique<Control>(BenchParts{*session.board, *session.gsm, *session.timeline});
     FeedTimeline(session);
     ScheduleActions(session);

@@ -11,6 +11,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,11 +30,13 @@ struct Options {
     std::string sandbox;
     bool keepSandbox = false;
     std::string reportPath;
+    std::string reportJson;
     double timeScale = 0.05;
     std::vector<std::pair<std::string, int>> failOpen;
     std::vector<uint8_t> pmuFailures;
     std::string displayPng;
     std::string displayFrames;
+    std::string displayGif;
     // Empty: the tool's default line.
     std::string radioPort;
     sim::RadioOptions radio;
@@ -79,6 +82,13 @@ struct Setup {
     // Paths the program may open: a host file at a path the sandbox rebases
     // is mapped into the sandbox at that path.
     std::vector<std::string> hostFiles;
+    // The board's paths the program opens besides the device models' (its
+    // interface table's), for --fail-open to check against.
+    std::vector<std::string> boardPaths;
+    // Asked when the GSM start-up gave up on a modem that heard its first
+    // command: true when no GSM task took the line (the start-up ran before
+    // the program created the task).  Null: never asked.
+    std::function<bool()> gsmTaskMissing;
     // The program's standard output and error go through the timeline too.
     bool captureOutput = false;
 };

@@ -83,10 +83,12 @@ Timeline::~Timeline()
         m_thread.join();
 }
 
-ReceiverMs Timeline::Now() const
+ReceiverMs Timeline::Now() const { return At(std::chrono::steady_clock::now()); }
+
+ReceiverMs Timeline::At(std::chrono::steady_clock::time_point host) const
 {
-    std::chrono::duration<double, std::milli> host = std::chrono::steady_clock::now() - m_start;
-    return static_cast<ReceiverMs>(host.count() / m_scale);
+    std::chrono::duration<double, std::milli> since = host - m_start;
+    return static_cast<ReceiverMs>(since.count() / m_scale);
 }
 
 std::chrono::steady_clock::time_point Timeline::HostTime(ReceiverMs ms) const
@@ -145,9 +147,11 @@ void Timeline::PublishOutput(Stream stream, const std::string &text)
     Enqueue(std::move(item));
 }
 
-void Timeline::PublishFrame(PanelFrame frame)
+void Timeline::PublishFrame(PanelFrame frame) { PublishFrame(frame, Now()); }
+
+void Timeline::PublishFrame(PanelFrame frame, ReceiverMs ms)
 {
-    frame.ms = Now();
+    frame.ms = ms;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         frame.number = ++m_frames;
@@ -157,7 +161,9 @@ void Timeline::PublishFrame(PanelFrame frame)
     Enqueue(std::move(item));
 }
 
-void Timeline::End()
+void Timeline::End() { End(Now()); }
+
+void Timeline::End(ReceiverMs ms)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -166,7 +172,7 @@ void Timeline::End()
         m_ended = true;
     }
     Item item(Item::Kind::End);
-    item.endMs = Now();
+    item.endMs = ms;
     Enqueue(std::move(item));
 }
 

@@ -38,9 +38,10 @@ using ReceiverMs = int64_t;
 
 struct TimelineEvent {
     ReceiverMs ms = 0;
-    // Who: "action", "gnss" (the PPS pulses), or the first word of a device
-    // log's name: "pmu", "gpio", "extender", "watchdog", "display", "gsm",
-    // "bluetooth", "radio".
+    // Who: "action", "gnss" (the PPS pulses), "pmu" (its requests by name,
+    // sim_pmu_names.h), "buzzer" (each beep), the tool ("orva-sim": what the
+    // program missed), or the first word of a device log's name: "gpio",
+    // "extender", "watchdog", "display", "gsm", "bluetooth", "radio".
     std::string source;
     std::string text;  // one line
 };
@@ -55,7 +56,8 @@ struct OutputLine {
     std::string text;
 };
 
-// The panel after a flush that changed it, or when its supply switched.
+// The panel after a flush that changed it, when its supply switched, or when
+// its contrast changed how it looks.
 struct PanelFrame {
     static constexpr size_t kRamSize = 1024;
     ReceiverMs ms = 0;
@@ -95,8 +97,9 @@ public:
     ReceiverMs Now() const;
     // The factor the clock runs by (1 for a time scale of 0).
     double TimeScale() const { return m_scale; }
-    // The host instant of a receiver time.
+    // The host instant of a receiver time, and the receiver time of a host instant.
     std::chrono::steady_clock::time_point HostTime(ReceiverMs ms) const;
+    ReceiverMs At(std::chrono::steady_clock::time_point host) const;
 
     // With `replay`, the listener first gets everything delivered so far (the
     // events and output lines kept, the last frame), then what follows, with
@@ -110,10 +113,13 @@ public:
     // Stamped with a time the publisher took (when what it tells began).
     void Publish(const std::string &source, const std::string &text, ReceiverMs ms);
     void PublishOutput(Stream stream, const std::string &text);
-    // Stamps the frame's time and number.
+    // Stamps the frame's number, and its time: now, or when what it shows
+    // was complete.
     void PublishFrame(PanelFrame frame);
-    // The end of the program, once.
+    void PublishFrame(PanelFrame frame, ReceiverMs ms);
+    // The end of the program, once: now, or at the time the caller took.
     void End();
+    void End(ReceiverMs ms);
     bool Ended() const;
 
     // Returns once everything published before the call has been delivered

@@ -1,9 +1,12 @@
 // The runner and the example applications as a developer uses them: child
 // processes of orva-sim and orvaflash-sim, their exit status, report and
-// pictures, decoded again with libpng and held against the panel's RAM.
+// pictures, decoded again with libpng and giflib and held against the
+// panel's RAM, its look and the receiver's times.
+#include <gif_lib.h>
 #include <netinet/in.h>
 #include <png.h>
 #include <poll.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -13,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -64,15 +68,15 @@ protected:
     fs::path dir;
 };
 
-// A picture of 512 x 256 pixels decoded to one grey byte per pixel; empty
-// when it cannot be read or has another size.
-std::vector<uint8_t> Decode(const fs::path &path)
+// A picture of 512 x 256 pixels decoded to one grey byte per pixel (or
+// three, RGB); empty when it cannot be read or has another size.
+std::vector<uint8_t> Decode(const fs::path &path, png_uint_32 format = PNG_FORMAT_GRAY)
 {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_file(&image, path.c_str()) || image.width != 512 || image.height != 256)
         return {};
-    image.format = PNG_FORMAT_GRAY;
+    image.format = format;
     std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
     if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr))
         return {};
@@ -110,6 +114,20 @@ void ExpectPictureOfPanel(const fs::path &picture, const std::vector<std::string
     EXPECT_GT(lit, 1000) << "a picture of a blank panel";
 }
 
+// The timeline of the report on standard error: each line's time and text.
+std::vector<std::pair<long long, std::string>> TimelineOf(const std::string &err)
+{
+    std::vector<std::pair<long long, std::string>> lines;
+    std::istringstream in(err);
+    for (std::string line; std::getline(in, line);) {
+        long long ms = 0;
+        int text = 0;
+        if (sscanf(line.c_str(), "sim: [%lld ms] %n", &ms, &text) == 1 && text > 0)
+            lines.emplace_back(ms, line.substr(static_cast<size_t>(text)));
+    }
+    return lines;
+}
+
 TEST_F(AppsTest, DisplayTourPicturesAreThePanelAndTheCommittedOne)
 {
     Outcome run = Start({ORVA_SIM, "--report", dir / "report.txt", "--display-png", dir / "tour.png",
@@ -123,7 +141,8 @@ TEST_F(AppsTest, DisplayTourPicturesAreThePanelAndTheCommittedOne)
     // and the last is the panel at the end.
     std::vector<fs::path> frames;
     for (const auto &entry : fs::directory_iterator(dir / "frames"))
-        frames.push_back(entry.path());
+        if (entry.path().extension() == ".png")
+            frames.push_back(entry.path());
     std::sort(frames.begin(), frames.end());
     ASSERT_GT(frames.size(), 60u) << "one screen a glyph page at least";
     for (size_t i = 1; i < frames.size(); ++i)
@@ -154,6 +173,97 @@ TEST_F(AppsTest, TimedActionsReachTheProgram)
     EXPECT_NE(run.out.find("\n  gsm-call        ring|hangup"), std::string::npos) << run.out;
 }
 
+// What the program did to the receiver, by name and in the receiver's time;
+// the pictures show the panel's supply and contrast, each frame for as long
+// as it stood.
+TEST_F(AppsTest, ReportAndPicturesTellWhatTheProgramDidInItsTime)
+{
+    Outcome run = Start({ORVA_SIM, "--time-scale", "0.2", "--report-json", dir / "run.json", "--display-png",
+                         dir / "end.png", "--display-frames", dir / "frames", "--display-gif", dir / "run.gif", "--",
+                         BENCH_APP, "32", "on"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> texts;
+    std::vector<long long> times;
+    for (const auto &line : TimelineOf(run.err)) {
+        times.push_back(line.first);
+        texts.push_back(line.second);
+    }
+    ASSERT_EQ(texts, (std::vector<std::string>{"pmu: display supply on", "panel: lit", "pmu: buzzer tone 440 Hz",
+                                               "pmu: buzzer duration 100 ms", "pmu: buzzer on 440 Hz, 100 ms",
+                                               "panel: contrast 32", "pmu: buzzer off"}))
+        << run.err;
+    EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+    EXPECT_GE(times[5] - times[4], 1000) << "a second of the receiver's sleep, 200 ms of the host's";
+    long long end = -1;
+    ASSERT_EQ(
+        sscanf(run.err.substr(run.err.find("sim: program ended at ")).c_str(), "sim: program ended at %lld", &end), 1);
+    EXPECT_GE(end, times.back());
+    std::string json = Read(dir / "run.json");
+    EXPECT_NE(json.find("\n  \"endMs\": " + std::to_string(end) + ",\n"), std::string::npos) << json;
+    EXPECT_NE(json.find(R"({"ms": )" + std::to_string(times[4]) +
+                        R"(, "source": "buzzer", "text": "buzzer on 440 Hz, 100 ms"})"),
+              std::string::npos);
+
+    // Each frame in the JSON and frames.txt at one time; the animation opens
+    // with the unlit panel and holds every frame until the next.
+    std::vector<long long> starts{0};
+    std::string listed;
+    std::regex frame(R"(\{"number": (\d), "ms": (\d+), "shown": true, "contrast": (-1|32)\})");
+    for (auto at = std::sregex_iterator(json.begin(), json.end(), frame); at != std::sregex_iterator(); ++at) {
+        starts.push_back(std::stoll((*at)[2]));
+        listed += "frame-000" + (*at)[1].str() + ".png " + (*at)[2].str() + " ms" +
+                  ((*at)[3] == "32" ? ", contrast 32\n" : "\n");
+    }
+    EXPECT_EQ(listed, Read(dir / "frames" / "frames.txt"));
+    ASSERT_EQ(starts.size(), 4u) << json;
+    int error = 0;
+    GifFileType *gif = DGifOpenFileName((dir / "run.gif").c_str(), &error);
+    ASSERT_NE(gif, nullptr);
+    ASSERT_EQ(DGifSlurp(gif), GIF_OK);
+    ASSERT_EQ(gif->ImageCount, 4);
+    for (int i = 0; i < 4; ++i) {
+        GraphicsControlBlock control{};
+        DGifSavedExtensionToGCB(gif, i, &control);
+        long long shown = (i < 3 ? starts[i + 1] : end) - starts[i];
+        EXPECT_EQ(control.DelayTime, (shown + 5) / 10) << i;
+    }
+    const SavedImage &first = gif->SavedImages[0], &last = gif->SavedImages[3];
+    EXPECT_EQ(std::count(first.RasterBits, first.RasterBits + 512 * 256, 1), 0);
+    EXPECT_EQ(last.RasterBits[80 * 512 + 80], 1);
+    const GifColorType lit = last.ImageDesc.ColorMap->Colors[1];
+    // The contrast, a quarter of full: lit pixels a quarter of the way from the background.
+    std::vector<uint8_t> rgb = Decode(dir / "end.png", PNG_FORMAT_RGB);
+    ASSERT_FALSE(rgb.empty());
+    EXPECT_EQ((std::vector<int>{rgb[(80 * 512 + 80) * 3], rgb[(80 * 512 + 80) * 3 + 1], rgb[(80 * 512 + 80) * 3 + 2],
+                                lit.Red, lit.Green, lit.Blue, rgb[0], rgb[1], rgb[2]}),
+              (std::vector<int>{169, 180, 158, 169, 180, 158, 0xD8, 0xE4, 0xC4}));
+    DGifCloseFile(gif, &error);
+}
+
+TEST_F(AppsTest, APanelWithoutSupplyIsDrawnBlankAndAGsmStartUpWithoutTaskIsTold)
+{
+    for (const char *power : {"off", "never"}) {
+        Outcome run = Start({ORVA_SIM, "--report", dir / "report.txt", "--display-png", dir / "end.png", "--",
+                             BENCH_APP, "128", power});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.err.find("sim: display: panel unpowered: drawn blank\n"), std::string::npos) << power;
+        std::vector<uint8_t> pixels = Decode(dir / "end.png");
+        EXPECT_EQ(std::count_if(pixels.begin(), pixels.end(), [](uint8_t grey) { return grey < 128; }), 0);
+        std::vector<std::string> panel = Panel(run.report);
+        EXPECT_EQ(std::count_if(panel.begin(), panel.end(), [](auto &row) { return row.find('#') != row.npos; }), 0);
+    }
+    // The API's own code stays; orva-sim says what is missing, once.
+    const std::string kAdvice =
+        "orva-sim: GSM start-up ran before its task was created: call API_SYS_CreateTask(1, priority) first\n";
+    Outcome run = Start({ORVA_SIM, "--", BENCH_APP, "gsm", "none"});
+    EXPECT_NE(run.out.find("GSM start-up: 205\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("] " + kAdvice), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(kAdvice, run.err.find(kAdvice, run.err.find(kAdvice) + 1) + 1), std::string::npos);
+    run = Start({ORVA_SIM, "--", BENCH_APP, "gsm", "task"});
+    EXPECT_NE(run.out.find("GSM start-up: 0\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.find("GSM start-up ran"), std::string::npos) << run.err;
+}
+
 TEST_F(AppsTest, RunnerRefusesWhatCannotRunAndOrvaflashSimLoadsAHostFile)
 {
     struct Case {
@@ -168,6 +278,31 @@ TEST_F(AppsTest, RunnerRefusesWhatCannotRunAndOrvaflashSimLoadsAHostFile)
         {{ORVA_SIM, "--at", "2x", "press=record", "--", DISPLAY_TOUR}, "bad time \"2x\" for --at"},
         {{ORVA_SIM, "--at", "1s", "press=middle", "--", DISPLAY_TOUR}, "--at 1s: bad value \"middle\" for press"},
         {{ORVA_SIM, "--gsm-sim", "pin:12", "--", DISPLAY_TOUR}, "--gsm-sim: bad value \"pin:12\""},
+        {{ORVA_SIM, "--gsm-network", "lost", "--", DISPLAY_TOUR}, "--gsm-network: bad value \"lost\""},
+        {{ORVA_SIM, "--gsm-operator", "a,b", "--", DISPLAY_TOUR}, "--gsm-operator: bad value \"a,b\""},
+        {{ORVA_SIM, "--gsm-signal", "32", "--", DISPLAY_TOUR}, "--gsm-signal: bad value \"32\""},
+        {{ORVA_SIM, "--display-frames", "/proc/frames", "--", DISPLAY_TOUR}, "cannot write frames into /proc"},
+        {{ORVA_SIM, "--display-gif", "/nonexistent/a.gif", "--", DISPLAY_TOUR}, "cannot write /nonexistent/a.gif"},
+        {{ORVA_SIM, "--report", "/nonexistent/r", "--", DISPLAY_TOUR}, "cannot write /nonexistent/r: No such"},
+        {{ORVA_SIM, "--report-json", "--keep-sandbox", "--", DISPLAY_TOUR}, "--report-json needs a value"},
+        {{ORVA_SIM, "--sandbox", "", "--", DISPLAY_TOUR}, "--sandbox needs a value"},
+        {{ORVA_SIM, "--time-scale", "fast", "--", DISPLAY_TOUR}, "bad time scale \"fast\""},
+        {{ORVA_SIM, "--fail-open", "/dev/pmux", "--", DISPLAY_TOUR}, "opens nothing at \"/dev/pmux\"; the board's"},
+        {{ORVA_SIM, "--fail-open", "dev/pmu", "--", DISPLAY_TOUR}, "\"dev/pmu\" is no board path"},
+        {{ORVA_SIM, "--fail-open", "/dev/pmu:0", "--", DISPLAY_TOUR}, "bad errno in \"/dev/pmu:0\""},
+        {{ORVA_SIM, "--pmu-fail", "0x12", "--", DISPLAY_TOUR}, "\"0x12\" is no PMU command; they are 0x74, 0x7A"},
+        {{ORVA_SIM, "--radio-speed", "fast", "--", DISPLAY_TOUR}, "bad radio speed \"fast\""},
+        {{ORVA_SIM, "--radio-model", "256", "--", DISPLAY_TOUR}, "bad value for --radio-model: \"256\""},
+        {{ORVA_SIM, "--radio-version", "2.1", "--", DISPLAY_TOUR}, "bad radio version \"2.1\""},
+        {{ORVA_SIM, "--radio-version-answer", "0g", "--", DISPLAY_TOUR}, "bad hex bytes \"0g\""},
+        {{ORVA_SIM, "--radio-ignore-poc", "-1", "--", DISPLAY_TOUR}, "bad value for --radio-ignore-poc"},
+        {{ORVA_SIM, "--radio-program-ms", "x", "--", DISPLAY_TOUR}, "bad value for --radio-program-ms"},
+        {{ORVA_SIM, "--radio-fault", "melt:poc", "--", DISPLAY_TOUR}, "melt"},
+        {{ORVA_SIM, "--bogus", "--", DISPLAY_TOUR}, "unknown option \"--bogus\" (see --help)"},
+        {{ORVAFLASH_SIM, "--image-file", "fw.bin"}, "\"fw.bin\" is no board path"},
+        {{ORVAFLASH_SIM, "--image-size", "-5"}, "bad value for --image-size"},
+        {{ORVAFLASH_SIM, "--image-seed", "x"}, "bad value for --image-seed"},
+        {{ORVAFLASH_SIM, "--demo", "--", "x.bin"}, "--demo runs with the default orvaflash arguments"},
         {{ORVA_SIM, "--gsm-bridge", "192.0.2.10:7=10.0.0.1:7000", "--", DISPLAY_TOUR},
          "\"10.0.0.1\" is not an IPv4 loopback"},
         {{ORVA_SIM, "--bt-remote", "tcp:70000", "--", DISPLAY_TOUR}, "bad port \"70000\""},

@@ -2,9 +2,10 @@
 // application calls: each family of actions reaches the application's poll,
 // callback or read, and what cannot be done is refused with the reason; the
 // table's parser; the timeline's delivery to listeners that come and go; the
-// output tee.
+// output tee; the PMU's requests by name, the report and the options.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "API.h"
@@ -13,6 +14,9 @@
 #include "internal/API_PM.h"
 #include "sim_control.h"
 #include "sim_output.h"
+#include "sim_pmu_names.h"
+#include "sim_report.h"
+#include "sim_session.h"
 #include "sim_timeline.h"
 
 namespace {
@@ -398,6 +402,100 @@ TEST(BenchOutput, LinesGoThroughToTheirFileAndTheTimeline)
     EXPECT_STREQ(text, "first\nsecond line\nno newline after\n");
     close(file);
     unlink(path);
+}
+
+// Each request as the report tells it, sent by the operations that send it.
+TEST_F(Boards, PmuRequestsAreToldByNameWithTheirValues)
+{
+    OpenPmu();
+    // Every request comes from this thread.
+    std::vector<std::string> told;
+    board.pmu->SetRequestObserver(
+        [&](const sim::Pmu::Request &request) { told.push_back(simsession::DescribePmuRequest(request)); });
+    board.pmu->FailCommand(0xC2);
+    int state = 0;
+    API_Buzzer_Beep(2000, 30);
+    API_Buzzer_Beep(9000, 300);
+    API_Display_SetPowerState(1);
+    API_Display_GetPowerState(&state);
+    API_Display_SetPowerState(2);
+    API_UHF_RX_PacificCrest_TurnOn(0);
+    API_GSM_Mod_ON_OFF(1);
+    API_GNSS_SetWakeupPinLevel(0);
+    API_PM_RemoteShutdown();
+    const uint8_t kOdd[2][4] = {{0x03, 0xC3, 0x00, 0xC0}, {0x02, 0x12, 0x05, 0x15}};
+    for (const auto &bytes : kOdd)
+        board.pmu->Write(bytes, 4);
+    board.pmu->SetRequestObserver(nullptr);
+    EXPECT_EQ(told, (std::vector<std::string>{
+                        "buzzer tone 1997 Hz", "buzzer duration 300 ms", "buzzer on 1997 Hz, 300 ms",
+                        "buzzer tone 305 Hz", "buzzer duration 440 ms", "buzzer on 305 Hz, 440 ms", "display supply on",
+                        "display supply query", "display supply off", "UHF radio supply off (not carried out)",
+                        "UHF radio companion command", "GSM on/off line query", "GSM on/off line asserted",
+                        "GNSS wake-up line low", "shutdown request", "malformed request 03 C3 00 C0 (not carried out)",
+                        "unknown command 0x12, parameter 5 (not carried out)"}));
+    EXPECT_FALSE(simsession::IsPmuQuery(told[6]));
+    EXPECT_TRUE(simsession::IsPmuQuery(told[7]));
+    // A tone byte is told as a frequency that the API turns into that byte.
+    for (unsigned hz = 306; hz < 4651; hz += 37) {
+        ASSERT_EQ(API_Buzzer_Beep(hz, 1), 0);
+        uint8_t tone = board.pmu->State().buzzerTone;
+        ASSERT_EQ(API_Buzzer_Beep(static_cast<unsigned>(simsession::BuzzerToneHz(tone)), 1), 0);
+        ASSERT_EQ(board.pmu->State().buzzerTone, tone) << hz;
+    }
+}
+
+// Standard error keeps what changed the receiver, in time order; the JSON
+// escapes what a program may print.
+TEST(BenchReport, TheBriefTimelineKeepsWhatChangedAndJsonEscapes)
+{
+    simsession::ReportFacts facts;
+    facts.tool = "orva-sim";
+    facts.summary = {"open descriptors: none"};
+    facts.events = {{5, "pmu", "display supply query"},
+                    {7, "pmu", "display supply on"},
+                    {9, "buzzer", "buzzer on 440 Hz, 100 ms"},
+                    {11, "gsm", "host: AT+CSQ"},
+                    {12, "gsm", "modem: RING"},
+                    {3, "orva-sim", "advice"},
+                    {13, "action", "press=record: done"},
+                    {14, "gnss", "PPS pulse"}};
+    facts.output = {{8, simsession::Stream::Stdout, "say \"hi\"\t\\\x01"}};
+    facts.frames = {{1, 6, true, -1}, {2, 10, true, -1}, {3, 14, true, 40}, {4, 15, false, 40}};
+    facts.panel.fill(0xFF);
+    facts.look.shown = false;
+    EXPECT_EQ(simsession::BriefReport(facts),
+              (std::vector<std::string>{"[       3 ms] orva-sim: advice", "[       6 ms] panel: lit",
+                                        "[       7 ms] pmu: display supply on", "[      12 ms] gsm: modem: RING",
+                                        "[      13 ms] action: press=record: done", "[      14 ms] panel: contrast 40",
+                                        "[      15 ms] panel: unpowered: drawn blank", "open descriptors: none"}));
+    std::string json = simsession::ReportJson(facts);
+    EXPECT_NE(json.find(R"({"ms": 8, "stream": "stdout", "text": "say \"hi\"\u0009\\\u0001"})"), std::string::npos)
+        << json;
+    EXPECT_NE(json.find(R"({"number": 4, "ms": 15, "shown": false, "contrast": 40})"), std::string::npos);
+    std::string text = simsession::ReportText(facts);
+    EXPECT_NE(text.find("[       5 ms] pmu: display supply query\n[       6 ms] panel: frame 1, lit\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.substr(text.find("== display panel ==")).find('#'), std::string::npos);
+    // The contrast's look (red of background and lit): nothing to see at 0,
+    // the background half-way dark at 255, all background without supply.
+    auto red = [](bool shown, int contrast) {
+        sim::PanelColours colours = sim::ColoursFor({shown, contrast});
+        return std::vector<int>{colours.background[0], colours.lit[0]};
+    };
+    EXPECT_EQ((std::vector<std::vector<int>>{red(true, 0), red(true, 255), red(false, 128), red(true, -1)}),
+              (std::vector<std::vector<int>>{{0xD8, 0xD8}, {0x7A, 0x1C}, {0xD8, 0xD8}, {0xD8, 0x1C}}));
+}
+
+// The application's options lead the help, the radio's close it.
+TEST(BenchOptions, HelpLeadsWithTheApplicationsOptions)
+{
+    std::string help = simsession::HelpText(simsession::Tool::Runner);
+    std::vector<size_t> at;
+    for (const char *section : {"\nEvents", "\nGSM modem", "\nDisplay", "\nReport", "\nReceiver:", "\nRadio"})
+        at.push_back(help.find(section));
+    EXPECT_TRUE(std::is_sorted(at.begin(), at.end()) && at.back() != std::string::npos) << help;
 }
 
 }  // namespace

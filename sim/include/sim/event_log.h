@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -24,6 +25,8 @@ public:
     std::vector<std::string> Lines() const;
     // Lines with "[seconds.micro] " in front, counted from the log's creation.
     std::vector<std::string> StampedLines() const;
+    // Lines with the instant each was added.
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>> TimedLines() const;
     bool Contains(const std::string &line) const;
     void Clear();
     // Writes the stamped lines to a file; false when it cannot be written.

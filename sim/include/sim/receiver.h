@@ -70,6 +70,8 @@ public:
     void AddDevice(const std::string &boardPath, std::shared_ptr<Device> device);
     void RemoveDevice(const std::string &boardPath);
     std::shared_ptr<Device> DeviceAt(const std::string &boardPath) const;
+    // Where the models stand, in order.
+    std::vector<std::string> DevicePaths() const;
 
     // Makes every open of a board path, and every rename onto it, fail with
     // `error` until cleared.
