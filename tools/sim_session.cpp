@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -48,6 +49,13 @@ const char kBenchHelp[] = "Events (in the receiver's time since the program star
                           "  --gsm-signal RSSI[,BER]  signal quality, RSSI 0-31 or 99 (default 18,99)\n"
                           "  Sockets reach any host and port; the peer sends back what it gets.\n"
                           "\n";
+
+const char kScenarioHelp[] = "Scenario (a YAML timeline of actions and checks; see orva-sim(1)):\n"
+                             "  --scenario FILE        carry out FILE's steps while the program runs, then stop\n"
+                             "                         it; exit status 0 when every check held, 1 when one\n"
+                             "                         failed, 2 for a file that cannot be read\n"
+                             "  --scenario-output DIR  where a failed step leaves its pictures (default .)\n"
+                             "\n";
 
 const char kCommonHelp[] = "Receiver:\n"
                            "  --sandbox DIR          board paths live under DIR (kept); default: a temporary\n"
@@ -171,6 +179,8 @@ void ParseOne(Tool tool, const std::vector<std::string> &arguments, size_t &i, O
                       arg == "--image-seed" || arg == "--demo";
     if (loaderOnly && tool != Tool::Orvaflash)
         throw BadOption{arg + " belongs to orvaflash-sim; here, pass a host file as an argument"};
+    if ((arg == "--scenario" || arg == "--scenario-output") && tool != Tool::Runner)
+        throw BadOption{arg + " belongs to orva-sim"};
     if (arg == "--at") {
         if (i + 2 >= arguments.size())
             throw BadOption{"--at needs a time and an action, e.g. --at 2s press=record"};
@@ -184,6 +194,14 @@ void ParseOne(Tool tool, const std::vector<std::string> &arguments, size_t &i, O
         if (!Parse(what, &action, &error))
             throw BadOption{"--at " + when + ": " + error};
         options.actions.emplace_back(ms, action);
+    } else if (arg == "--scenario") {
+        auto scenario = std::make_shared<Scenario>();
+        std::string error;
+        if (!LoadScenario(value(), scenario.get(), &error))
+            throw BadOption{error};
+        options.scenario = scenario;
+    } else if (arg == "--scenario-output") {
+        options.scenarioOutput = value();
     } else if (arg == "--list-actions") {
         options.listActions = true;
     } else if (arg == "--gsm-sim" || arg == "--gsm-network" || arg == "--gsm-operator" || arg == "--gsm-signal") {
@@ -438,6 +456,7 @@ struct Session {
     std::shared_ptr<FrameRecorder> frames;
     std::vector<std::string> mapped;  // report lines of the host files
     bool everyImageVerified = true;
+    std::unique_ptr<ScenarioRunner> scenario;
 };
 
 // Never destroyed: API tasks of a program that ended with exit() may still
@@ -446,6 +465,10 @@ Session *g_session = nullptr;
 std::mutex g_finishMutex;
 bool g_finished = false;
 int g_signalPipe[2] = {-1, -1};
+// How the program ended: its exit status, or 128 + the stopping signal; -1
+// before.
+std::atomic<int> g_endStatus{-1};
+std::atomic<bool> g_endSignalled{false};
 
 std::string PortName(const std::string &boardPath) { return fs::path(boardPath).filename().string(); }
 
@@ -491,6 +514,12 @@ std::string Refusal(const Options &options, const Setup &setup)
     // The panel is blank at power-up: its picture stands until the end.
     if (!options.displayPng.empty() && !sim::WritePanelPng(sim::PanelRam{}, options.displayPng, &error))
         return error;
+    if (options.scenario) {
+        std::error_code failed;
+        fs::create_directories(options.scenarioOutput, failed);
+        if (failed || access(options.scenarioOutput.c_str(), W_OK) != 0)
+            return "cannot write the scenario's pictures into " + options.scenarioOutput;
+    }
     if (!options.displayFrames.empty()) {
         std::error_code failed;
         fs::create_directories(options.displayFrames, failed);
@@ -587,6 +616,36 @@ void FeedTimeline(Session &session)
     });
 }
 
+// The scenario's runner, listening before anything happens; it starts once
+// the session can end the program.
+void ListenForScenario(Session &session)
+{
+    std::string tool = session.setup.tool;
+    ScenarioHooks hooks{*session.timeline, *session.control, session.options.scenarioOutput,
+                        [tool](const std::string &line) { Say(tool + ": " + line); }, [] { kill(getpid(), SIGTERM); },
+                        // NOLINTNEXTLINE(concurrency-mt-unsafe): the last resort; Finish runs once
+                        [] { exit(1); },
+                        [] {
+                            ProgramEnd end;
+                            int status = g_endStatus;
+                            end.known = status >= 0;
+                            end.status = status;
+                            end.signalled = g_endSignalled;
+                            return end;
+                        }};
+    session.scenario = std::make_unique<ScenarioRunner>(*session.options.scenario, std::move(hooks));
+}
+
+#ifdef __GLIBC__
+// Finish, knowing the status the program gave exit() or returned from main.
+void RecordExit(int status, void *)
+{
+    int unknown = -1;
+    g_endStatus.compare_exchange_strong(unknown, status & 0xFF);
+    Finish();
+}
+#endif
+
 // The actions at 0 before the program starts; the others at their time.
 void ScheduleActions(Session &session)
 {
@@ -628,6 +687,9 @@ void WatchInterrupts()
         unsigned char number;
         while (read(g_signalPipe[0], &number, 1) != 1) {
         }
+        int unknown = -1;
+        if (g_endStatus.compare_exchange_strong(unknown, 128 + number))
+            g_endSignalled = true;
         Finish();
         signal(number, SIG_DFL);
         kill(getpid(), number);
@@ -762,7 +824,8 @@ void FinishLocked(Session &session)
 
 std::string HelpText(Tool tool)
 {
-    return (tool == Tool::Runner ? kRunnerIntro : kOrvaflashIntro) + std::string(kBenchHelp) + kCommonHelp;
+    return (tool == Tool::Runner ? kRunnerIntro : kOrvaflashIntro) + std::string(kBenchHelp) +
+           (tool == Tool::Runner ? kScenarioHelp : "") + kCommonHelp;
 }
 
 bool ParseOptions(Tool tool, const std::vector<std::string> &arguments, Options *options, std::string *error,
@@ -862,11 +925,19 @@ void Start(const Options &options, const Setup &setup)
     session.gsm = std::make_unique<sim::GsmServices>(*session.board->gsm, gsmOptions);
     session.control = std::make_unique<Control>(BenchParts{*session.board, *session.gsm, *session.timeline});
     FeedTimeline(session);
+    if (options.scenario)
+        ListenForScenario(session);
     ScheduleActions(session);
     if (setup.captureOutput)
         session.output.Start(*session.timeline);
     WatchInterrupts();
+#ifdef __GLIBC__
+    on_exit(RecordExit, nullptr);
+#else
     atexit(Finish);
+#endif
+    if (session.scenario)
+        session.scenario->Start();
 }
 
 void Finish()
@@ -877,6 +948,12 @@ void Finish()
         return;
     g_finished = true;
     FinishLocked(*g_session);
+    if (g_session->scenario) {
+        // The run's status is the scenario's.
+        int verdict = g_session->scenario->Verdict();
+        fflush(nullptr);
+        _exit(verdict);
+    }
 }
 
 std::string HostPath(const std::string &boardPath) { return g_session->receiver->HostPath(boardPath); }

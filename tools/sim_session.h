@@ -11,12 +11,14 @@
 
 #include <stdint.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "sim/radio_peer.h"
 #include "sim_control.h"
+#include "sim_scenario.h"
 #include "sim_timeline.h"
 
 namespace simsession {
@@ -46,6 +48,9 @@ struct Options {
     // order given; those at 0 are carried out before the program starts.
     std::vector<std::pair<ReceiverMs, Action>> actions;
     bool listActions = false;
+    // orva-sim only: checked when the options are read.
+    std::shared_ptr<const Scenario> scenario;
+    std::string scenarioOutput = ".";
     // What stood before "--", as given, and what follows it.
     std::vector<std::string> simArguments;
     std::vector<std::string> programArguments;
