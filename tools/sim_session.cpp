@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "sim/display_png.h"
+#include "sim/gsm_modem.h"
 #include "sim/gsm_services.h"
 #include "sim/pty_line.h"
 #include "sim/radio_power.h"
@@ -616,6 +617,36 @@ void FeedTimeline(Session &session)
     });
 }
 
+// A GSM start-up whose modem answers nobody reads ends in "ATE0 (echo on)
+// not acknowledged", which sends the developer to the modem.  What is missing
+// is the GSM task: the answer to ATE0 is still on the line when the failed
+// start-up switches the modem off.
+void WatchGsmStart(Session &session)
+{
+    auto lastCommand = std::make_shared<std::string>();
+    sim::GsmModem &modem = *session.board->gsm;
+    Timeline &timeline = *session.timeline;
+    std::string tool = session.setup.tool;
+    TimelineListener listener;
+    listener.event = [lastCommand, &modem, &timeline, tool](const TimelineEvent &event) {
+        if (event.source != "gsm")
+            return;
+        if (event.text.compare(0, 6, "host: ") == 0) {
+            *lastCommand = event.text.substr(6);
+        } else if (event.text == "power off" && *lastCommand == "ATE0" && modem.Line().Unread() > 0) {
+            const char kMissing[] = "the modem's answer to ATE0 was never read: no GSM task runs. Create it with "
+                                    "API_SYS_CreateTask(1, priority) before API_GSM_Initialize (or before "
+                                    "API_Initialize with API_INIT_GSM)";
+            timeline.Publish("gsm", kMissing);
+            Say(tool + ": " + std::to_string(event.ms) + " ms: gsm: " + kMissing);
+            lastCommand->clear();
+        } else if (event.text == "power on") {
+            lastCommand->clear();
+        }
+    };
+    timeline.AddListener(std::move(listener));
+}
+
 // The scenario's runner, listening before anything happens; it starts once
 // the session can end the program.
 void ListenForScenario(Session &session)
@@ -925,6 +956,7 @@ void Start(const Options &options, const Setup &setup)
     session.gsm = std::make_unique<sim::GsmServices>(*session.board->gsm, gsmOptions);
     session.control = std::make_unique<Control>(BenchParts{*session.board, *session.gsm, *session.timeline});
     FeedTimeline(session);
+    WatchGsmStart(session);
     if (options.scenario)
         ListenForScenario(session);
     ScheduleActions(session);
