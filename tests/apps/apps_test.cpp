@@ -59,15 +59,16 @@ protected:
     fs::path dir;
 };
 
-// A picture of 512 x 256 pixels decoded to one grey byte per pixel; empty
-// when it cannot be read or has another size.
-std::vector<uint8_t> Decode(const fs::path &path)
+// A picture of 512 x 256 pixels decoded to one grey byte per pixel (or
+// three, red, green and blue); empty when it cannot be read or has another
+// size.
+std::vector<uint8_t> Decode(const fs::path &path, png_uint_32 format = PNG_FORMAT_GRAY)
 {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_file(&image, path.c_str()) || image.width != 512 || image.height != 256)
         return {};
-    image.format = PNG_FORMAT_GRAY;
+    image.format = format;
     std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(image));
     if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr))
         return {};
@@ -153,7 +154,7 @@ TEST_F(AppsTest, RunnerRefusesWhatCannotRunAndOrvaflashSimLoadsAHostFile)
 {
     struct Case {
         std::vector<std::string> command;
-        const char *message;
+        std::string message;
     } cases[] = {
         {{ORVA_SIM, "--", "/bin/true"}, "does not load liborva_api.so."},
         {{ORVA_SIM, "--image-size", "100", "--", DISPLAY_TOUR}, "belongs to orvaflash-sim"},
@@ -163,7 +164,11 @@ TEST_F(AppsTest, RunnerRefusesWhatCannotRunAndOrvaflashSimLoadsAHostFile)
         {{ORVA_SIM, "--at", "2x", "press=record", "--", DISPLAY_TOUR}, "bad time \"2x\" for --at"},
         {{ORVA_SIM, "--at", "1s", "press=middle", "--", DISPLAY_TOUR}, "--at 1s: bad value \"middle\" for press"},
         {{ORVA_SIM, "--gsm-sim", "pin:12", "--", DISPLAY_TOUR}, "--gsm-sim: bad value \"pin:12\""},
+        {{ORVA_SIM, "--scenario", dir / "none.yaml", "--", DISPLAY_TOUR},
+         "cannot read the scenario " + (dir / "none.yaml").string() + ": No such file or directory"},
+        {{ORVA_SIM, "--scenario", dir / "bad.yaml", "--", DISPLAY_TOUR}, "bad.yaml: line 2: step 1: unknown action"},
     };
+    std::ofstream(dir / "bad.yaml") << "steps:\n  - do: dance=now\n";
     for (const Case &c : cases) {
         Outcome run = Start(c.command);
         EXPECT_EQ(run.status, 2) << c.message;
@@ -180,6 +185,54 @@ TEST_F(AppsTest, RunnerRefusesWhatCannotRunAndOrvaflashSimLoadsAHostFile)
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.err.find("sim: radio: image verified (3 blocks"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("sim: host file " + path + " mapped to board path " + path + " ("), std::string::npos);
+}
+
+// A step that fails: the run's status is 1 whatever the program's, the
+// message names the step, its line and time and what was seen, and the
+// pictures are the screen and where it differs from the reference.
+TEST_F(AppsTest, AFailedScenarioStepIsToldWithTheScreenAndItsDifferences)
+{
+    std::ofstream(dir / "wrong.yaml") << "steps:\n  - output: KEYS\n  - screen: " DOCS_PICTURE "\n    within: 600s\n";
+    Outcome run = Start({ORVA_SIM, "--display-png", dir / "end.png", "--scenario", dir / "wrong.yaml",
+                         "--scenario-output", dir / "pictures", "--", RECEIVER_STATUS});
+    EXPECT_EQ(run.status, 1) << run.err;
+    std::string failed = "scenario " + (dir / "wrong.yaml").string() +
+                         ": step 2 (line 3, screen \"" DOCS_PICTURE "\") FAILED at ";
+    size_t at = run.err.find(failed);
+    ASSERT_NE(at, std::string::npos) << run.err;
+    std::string ms = run.err.substr(at + failed.size(), run.err.find(' ', at + failed.size()) - at - failed.size());
+    EXPECT_NE(run.err.find(" ms: the program ended at " + ms + " ms (exit status 0) before it held\n"),
+              std::string::npos)
+        << run.err;
+
+    std::vector<uint8_t> screen = Decode(dir / "end.png"), reference = Decode(DOCS_PICTURE);
+    ASSERT_FALSE(screen.empty());
+    EXPECT_EQ(Decode(dir / "pictures/wrong-step2-screen.png"), screen);
+    std::vector<uint8_t> difference = Decode(dir / "pictures/wrong-step2-difference.png", PNG_FORMAT_RGB);
+    ASSERT_EQ(difference.size(), screen.size() * 3);
+    int onlyScreen = 0, onlyReference = 0, marked[2] = {0, 0};
+    for (size_t i = 0; i < screen.size(); ++i) {
+        onlyScreen += screen[i] < 128 && reference[i] >= 128;
+        onlyReference += screen[i] >= 128 && reference[i] < 128;
+        const uint8_t *rgb = &difference[i * 3];
+        marked[0] += rgb[0] > 0xC0 && rgb[2] < 0x40;  // red
+        marked[1] += rgb[2] > 0xC0 && rgb[0] < 0x40;  // blue
+    }
+    EXPECT_EQ(marked[0], onlyScreen);
+    EXPECT_EQ(marked[1], onlyReference);
+    EXPECT_NE(run.err.find(" in " + std::to_string((onlyScreen + onlyReference) / 16) + " pixels\n"), std::string::npos)
+        << run.err;
+}
+
+// The GSM unit started before its task: the bench says what is missing.
+TEST_F(AppsTest, AGsmStartUpWithoutItsTaskIsToldSo)
+{
+    Outcome run = Start({ORVA_SIM, "--", GSM_FIRST});
+    EXPECT_NE(run.out.find("API_GSM_Initialize: 205"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(" ms: gsm: the modem's answer to ATE0 was never read: no GSM task runs. Create it with "
+                           "API_SYS_CreateTask(1, priority) before API_GSM_Initialize"),
+              std::string::npos)
+        << run.err;
 }
 
 }  // namespace
