@@ -91,7 +91,7 @@ bool ReadPanelPng(const std::string &hostPath, PanelRam *ram, std::string *error
         for (int x = 0; x < Display::kWidth; ++x) {
             size_t at = (static_cast<size_t>(y * scale + scale / 2) * image.width + x * scale + scale / 2) * 3;
             if (Distance(&pixels[at], kPngLit) < Distance(&pixels[at], kPngBackground))
-                (*ram)[static_cast<size_t>((y / 8) * Display::kColumns + x)] |= static_cast<uint8_t>(1 << (y % 8));
+                (*ram)[PanelByte(x, y)] |= static_cast<uint8_t>(1 << (y % 8));
         }
     }
     return true;

@@ -5,10 +5,10 @@
 
 #include <errno.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include <fstream>
 #include <set>
+#include <system_error>
 
 #ifdef ORVA_SCENARIO_YAML
 #include <yaml-cpp/yaml.h>
@@ -244,6 +244,7 @@ bool ParseScenario(const std::string &text, const std::string &directory, bool r
 
 bool LoadScenario(const std::string &path, Scenario *scenario, std::string *error)
 {
+    errno = 0;
     std::ifstream in(path, std::ios::binary);
     std::string text;
     if (in) {
@@ -252,8 +253,9 @@ bool LoadScenario(const std::string &path, Scenario *scenario, std::string *erro
         in.read(&text[0], static_cast<std::streamsize>(text.size()));
         text.resize(static_cast<size_t>(in.gcount()));
     }
+    int failure = errno ? errno : EIO;
     if (!in && !in.eof()) {
-        *error = "cannot read the scenario " + path + ": " + strerror(errno);
+        *error = "cannot read the scenario " + path + ": " + std::system_category().message(failure);
         return false;
     }
     size_t slash = path.rfind('/');

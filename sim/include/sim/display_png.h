@@ -35,10 +35,11 @@ bool ReadPanelPng(const std::string &hostPath, PanelRam *ram, std::string *error
 bool WritePanelDifferencePng(const PanelRam &seen, const PanelRam &expected, const PanelRam &ignored,
                              const std::string &hostPath, std::string *error);
 // Pixel (x, y) of a panel's RAM: bit y % 8 of byte (y / 8) * 128 + x.
-inline bool PanelPixel(const PanelRam &ram, int x, int y)
+inline size_t PanelByte(int x, int y)
 {
-    return (ram[static_cast<size_t>((y / 8) * Display::kColumns + x)] >> (y % 8)) & 1;
+    return static_cast<size_t>(y / 8) * Display::kColumns + static_cast<size_t>(x);
 }
+inline bool PanelPixel(const PanelRam &ram, int x, int y) { return (ram[PanelByte(x, y)] >> (y % 8)) & 1; }
 
 inline bool WriteDisplayPng(const Display &display, const std::string &hostPath, std::string *error)
 {
