@@ -123,6 +123,7 @@ private:
     };
     struct Lines;
     void Run();
+    void StopProgram();
     void Say(const std::string &line);
     bool RunStep(const ScenarioStep &step, std::vector<std::string> *failure);
     void Explain(const ScenarioStep &step, std::vector<std::string> *lines);

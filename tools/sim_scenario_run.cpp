@@ -199,18 +199,11 @@ ScenarioRunner::~ScenarioRunner()
 void ScenarioRunner::Start()
 {
     // The actions a scenario opens with set the receiver up before the
-    // program starts, as --at 0 does.
+    // program starts, as --at 0 does.  One refused is the thread's to tell.
     for (; m_first < m_scenario.steps.size(); ++m_first) {
         const ScenarioStep &step = m_scenario.steps[m_first];
-        if (step.kind != Kind::Do || step.at > 0)
+        if (step.kind != Kind::Do || step.at > 0 || !m_hooks.control.Perform(step.action).done)
             break;
-        Outcome outcome = m_hooks.control.Perform(step.action);
-        if (!outcome.done) {
-            Say(step.Name() + " FAILED before the program started: refused: " + outcome.text);
-            Conclude(1);
-            m_hooks.stopProgram();
-            return;
-        }
         Say(step.Name() + " held before the program started");
     }
     m_thread = QuietThread([this] { Run(); });
@@ -234,23 +227,25 @@ void ScenarioRunner::Run()
             continue;
         }
         Say(step.Name() + " FAILED at " + failure[0]);
-        for (size_t i = 1; i < failure.size(); ++i)
-            m_hooks.say("  " + failure[i]);
-        bool ended = Conclude(1);
-        if (!ended)
-            m_hooks.stopProgram();
+        for (size_t line = 1; line < failure.size(); ++line)
+            m_hooks.say("  " + failure[line]);
+        if (!Conclude(1))
+            StopProgram();
         return;
     }
-    if (m_scenario.WaitsForExit()) {
-        Say("every step held");
-        Conclude(0);
-        return;
-    }
-    if (Conclude(0)) {
+    bool ended = Conclude(0);
+    if (ended || m_scenario.WaitsForExit()) {
         Say("every step held");
         return;
     }
     Say("every step held; stopping the program");
+    StopProgram();
+}
+
+// Through the session's end, which a program's own SIGTERM handler may
+// hold up; a program that outlives it is ended all the same.
+void ScenarioRunner::StopProgram()
+{
     m_hooks.stopProgram();
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_changed.wait_for(lock, kStopGrace, [this] { return m_ended || m_stopping; }))
