@@ -6,7 +6,7 @@
 //   steps:
 //     - output: waiting for the buttons   # a line of the program's output holds this text
 //     - do: click=record                  # an action, as --at takes it
-//     - pmu: "02 F3 00"                   # a PMU request's event holds this text
+//     - pmu: buzzer on                    # a PMU request, by its name or its bytes ("02 F3 00")
 //     - screen: menu.png                  # the panel shows this picture
 //       mask: menu-clock.png              # ... but for the pixels marked here
 //       within: 5s                        # time-out of a check (default 30s)

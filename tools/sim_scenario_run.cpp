@@ -81,6 +81,32 @@ bool SentBytes(const TimelineEvent &event, std::string *bytes, bool *payload)
     return true;
 }
 
+// A PMU request's name, from its logged bytes ("02 F3 00 F1"): what a
+// scenario names it by.  Empty for a query or a refused request.
+std::string PmuName(const std::string &logged)
+{
+    static const std::map<unsigned, const char *> kNames = {
+        {0x7E, "power events on"},    {0xFD, "remote shutdown"},     {0x92, "GNSS wake-up line"},
+        {0x94, "GNSS boot line low"}, {0x95, "GNSS boot line high"}, {0x96, "GNSS reset line"},
+        {0x98, "GNSS supply off"},    {0x99, "GNSS supply on"},      {0xA2, "GSM module signal"},
+        {0xA4, "GSM supply on"},      {0xA5, "GSM supply off"},      {0xB3, "radio companion"},
+        {0xC2, "radio supply off"},   {0xC3, "radio supply on"},     {0xD3, "Bluetooth reset"},
+        {0xE2, "display supply off"}, {0xE3, "display supply on"},   {0xF2, "buzzer off"},
+        {0xF3, "buzzer on"},          {0xF4, "buzzer tone"},         {0xF5, "buzzer duration"},
+    };
+    unsigned command = 0, parameter = 0;
+    if (logged.find("refused") != std::string::npos || sscanf(logged.c_str(), "02 %2x %2x", &command, &parameter) != 2)
+        return "";
+    auto name = kNames.find(command);
+    if (name == kNames.end())
+        return "";
+    // The switches that take a level say it; the buzzer's settings their byte.
+    bool level = command == 0x92 || command == 0x96 || command == 0xA2;
+    bool value = command == 0xF4 || command == 0xF5;
+    return std::string(name->second) + (level ? parameter ? " high" : " low" : "") +
+           (value ? " " + std::to_string(parameter) : "");
+}
+
 std::string Stem(const std::string &path)
 {
     std::string name = path.substr(path.rfind('/') + 1);
@@ -148,8 +174,10 @@ ScenarioRunner::ScenarioRunner(Scenario scenario, ScenarioHooks hooks)
         item.text = event.text;
         std::string bytes;
         bool payload = false;
+        if (event.source == "pmu" && !PmuName(event.text).empty())
+            item.text += " (" + PmuName(event.text) + ")";
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_lines->Keep(event.source, event.ms, event.text);
+        m_lines->Keep(event.source, event.ms, item.text);
         if ((event.source == "gsm" || event.source == "bluetooth") && SentBytes(event, &bytes, &payload)) {
             std::string &open = m_lines->open[event.source];
             std::string text = payload ? open + bytes : bytes;
@@ -333,12 +361,13 @@ bool ScenarioRunner::RunStep(const ScenarioStep &step, std::vector<std::string> 
         while (Next(
             lock, until, [](const Item &) { return true; }, &item)) {
         }
-        if (!m_ended)
-            return fail("the program was still running " + std::to_string(step.within) + " ms after the step began");
         ProgramEnd end = m_hooks.programEnd();
-        if (step.status < 0 || (end.known && !end.signalled && end.status == step.status))
+        if (m_ended && (step.status < 0 || (end.known && !end.signalled && end.status == step.status)))
             return true;
-        return fail(EndText());
+        fail(m_ended ? EndText()
+                     : "the program was still running " + std::to_string(step.within) + " ms after the step began");
+        Explain(step, failure);
+        return false;
     }
     default: break;
     }
@@ -385,8 +414,10 @@ void ScenarioRunner::Explain(const ScenarioStep &step, std::vector<std::string> 
     }
     if (!source.empty()) {
         const std::deque<std::string> &last = m_lines->last[source];
-        lines->push_back(last.empty() ? "nothing " + (step.kind == Kind::Output ? "printed" : "of " + source)
-                                      : shown + ":");
+        lines->push_back(!last.empty()               ? shown + ":"
+                         : step.kind == Kind::Output ? std::string("nothing printed")
+                         : step.kind == Kind::Serial ? "nothing " + source
+                                                     : "nothing of " + source);
         for (const std::string &line : last)
             lines->push_back("  " + line);
         if (step.kind == Kind::Serial && step.source.empty())
