@@ -3,12 +3,14 @@
 // pictures, decoded again with libpng and held against the panel's RAM.
 #include <png.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -222,6 +224,85 @@ TEST_F(AppsTest, AFailedScenarioStepIsToldWithTheScreenAndItsDifferences)
     EXPECT_EQ(marked[1], onlyReference);
     EXPECT_NE(run.err.find(" in " + std::to_string((onlyScreen + onlyReference) / 16) + " pixels\n"), std::string::npos)
         << run.err;
+}
+
+// Each kind of check, held and timed out, on programs that run on: the exit
+// status, the failed step with its time and what was seen instead, and the
+// screen saved.  In what is told '#' stands for a number, and a line break
+// for the next line of orva-sim's messages.
+TEST_F(AppsTest, ScenarioChecksHoldOrTimeOutTellingWhatWasSeen)
+{
+    const struct {
+        const char *text;
+        std::vector<std::string> program;
+        int status;
+        std::vector<std::string> told;
+    } cases[] = {
+        {"steps:\n  - do: battery=40\n  - output: PWR0 7.40V 40%\n  - log: flags=0x2\n    source: gpio\n"
+         "  - pmu: display supply on\n  - pmu: buzzer tone 41\n  - pmu: 02 F3 00\n  - exit: 0\n",
+         {RECEIVER_STATUS},
+         0,
+         {"step 5 (line 7, pmu \"buzzer tone 41\") held at # ms", ": every step held"}},
+        {"steps:\n  - output: record pressed\n    within: 30s\n",
+         {"--at", "10s", "press=record", "--", BUTTONS},
+         0,
+         {": every step held; stopping the program"}},
+        {"steps:\n  - output: record pressed\n    within: 5s\n",
+         {"--at", "10s", "press=record", "--", BUTTONS},
+         1,
+         {"step 1 (line 2, output \"record pressed\") FAILED at # ms: not seen within 5000 ms\n"
+          "  the program's last lines:",
+          "    # ms: waiting for the buttons\n  the screen (# frames so far): "}},
+        {"steps:\n  - log: close\n    source: gpio\n    within: 5s\n",
+         {BUTTONS},
+         1,
+         {"step 1 (line 2, log gpio \"close\") FAILED at # ms: not seen within 5000 ms\n"
+          "  the last lines of gpio:\n    # ms: open flags=0x2"}},
+        {"steps:\n  - pmu: buzzer on\n    within: 5s\n",
+         {BUTTONS},
+         1,
+         {"step 1 (line 2, pmu \"buzzer on\") FAILED at # ms: not seen within 5000 ms\n"
+          "  the last PMU requests:\n    # ms: 02 7E 00 7C (power events on)"}},
+        {"steps:\n  - serial: AT\n    peer: gsm\n    within: 5s\n",
+         {BUTTONS},
+         1,
+         {"FAILED at # ms: not seen within 5000 ms\n  nothing sent to gsm"}},
+        {"steps:\n  - output: connected to\n    within: 300s\n  - serial: AT+WIPCREATE=2,1\n    peer: gsm\n"
+         "  - serial: \"9: battery\"\n    within: 15s\n",
+         {DATA_LOGGER, "127.0.0.1", "5000", "10"},
+         1,
+         {"step 2 (line 4, serial \"AT+WIPCREATE=2,1\") held at # ms",
+          "step 3 (line 6, serial \"9: battery\") FAILED at # ms: not seen within 15000 ms\n"
+          "  the last lines sent to gsm:",
+          "    # ms: 1: battery 85 %, 7.40 V, 25.2 C"}},
+        {"steps:\n  - exit: 0\n    within: 5s\n",
+         {BUTTONS},
+         1,
+         {"step 1 (line 2, exit 0) FAILED at # ms: the program was still running 5000 ms after the step began\n"
+          "  the screen (0 frames so far): "}},
+    };
+    for (const auto &c : cases) {
+        std::ofstream(dir / "s.yaml") << c.text;
+        std::vector<std::string> command = {ORVA_SIM, "--scenario", dir / "s.yaml", "--scenario-output", dir};
+        if (std::find(c.program.begin(), c.program.end(), "--") == c.program.end())
+            command.push_back("--");
+        command.insert(command.end(), c.program.begin(), c.program.end());
+        Outcome run = Start(command);
+        EXPECT_EQ(run.status, c.status) << c.text << run.err;
+        for (const std::string &told : c.told) {
+            std::string pattern;
+            for (char ch : told)
+                pattern += ch == '#'    ? std::string("[0-9]+")
+                           : ch == '\n' ? std::string("\norva-sim: ")
+                                        : std::string(strchr("\\^$.|?*+()[]{}", ch) ? "\\" : "") + ch;
+            EXPECT_TRUE(std::regex_search(run.err, std::regex(pattern))) << told << "\nin\n" << run.err;
+        }
+        int screens = 0;
+        for (const auto &entry : fs::directory_iterator(dir))
+            if (entry.path().string().find("-screen.png") != std::string::npos && fs::remove(entry.path()))
+                screens++;
+        EXPECT_EQ(screens, c.status) << c.text;
+    }
 }
 
 // The GSM unit started before its task: the bench says what is missing.
