@@ -30,24 +30,6 @@ bool StartsWith(const std::string &text, const std::string &prefix)
 
 std::chrono::microseconds Micros(double ms) { return std::chrono::microseconds(static_cast<long long>(ms * 1000)); }
 
-std::string Printable(const unsigned char *bytes, size_t count, size_t most = 40)
-{
-    std::string text;
-    for (size_t i = 0; i < count && i < most; ++i) {
-        unsigned char c = bytes[i];
-        if (c >= 0x20 && c < 0x7F) {
-            text += static_cast<char>(c);
-        } else {
-            char escaped[8];
-            snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            text += escaped;
-        }
-    }
-    if (count > most)
-        text += "...";
-    return text;
-}
-
 }  // namespace
 
 BluetoothModule::BluetoothModule(Receiver &receiver, std::shared_ptr<Pmu> pmu, BluetoothModuleOptions options,
@@ -175,7 +157,7 @@ void BluetoothModule::FeedData(const unsigned char *bytes, size_t count, Time no
     }
     if (data > 0) {
         Record("data " + std::to_string(data), now);
-        m_log.Addf("> data %zu bytes: %s", data, Printable(bytes, count).c_str());
+        m_log.Addf("> data %zu bytes: %s", data, Printable(bytes, count, 40).c_str());
     }
     PassToRemote();
     m_changed.notify_all();

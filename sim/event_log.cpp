@@ -8,6 +8,25 @@
 
 namespace sim {
 
+std::string Printable(const void *bytes, size_t count, size_t most)
+{
+    const unsigned char *data = static_cast<const unsigned char *>(bytes);
+    std::string text;
+    for (size_t i = 0; i < count && i < most; ++i) {
+        unsigned char c = data[i];
+        if (c >= 0x20 && c < 0x7F) {
+            text += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            text += escaped;
+        }
+    }
+    if (count > most)
+        text += "...";
+    return text;
+}
+
 EventLog::EventLog(std::string name) : m_name(std::move(name)), m_start(std::chrono::steady_clock::now()) {}
 
 void EventLog::Add(const std::string &line)

@@ -478,7 +478,7 @@ void GsmModem::DeliverPayload(const std::string &payload)
         if (!handler)
             m_payload += payload;
     }
-    m_log.Addf("host data: %zu bytes", payload.size());
+    m_log.Addf("host data: %zu bytes: %s", payload.size(), Printable(payload.data(), payload.size(), 200).c_str());
     if (handler)
         handler(*this, payload);
 }

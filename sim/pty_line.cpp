@@ -69,6 +69,7 @@ PtyLine::~PtyLine()
 
 size_t PtyLine::Unread() const
 {
+    // The slave's input queue is the line's, whoever holds a descriptor of it.
     int count = 0;
     return ioctl(m_slave, FIONREAD, &count) == 0 && count > 0 ? static_cast<size_t>(count) : 0;
 }

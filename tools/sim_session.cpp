@@ -25,6 +25,7 @@
 
 #include "sim/display_gif.h"
 #include "sim/display_png.h"
+#include "sim/gsm_modem.h"
 #include "sim/gsm_services.h"
 #include "sim/pty_line.h"
 #include "sim/radio_power.h"
@@ -86,6 +87,13 @@ const char kServeHelp[] = "Live page:\n"
                           "  --serve-address ADDR   serve on ADDR, not 127.0.0.1 (warned: whoever reaches\n"
                           "                         it can drive the receiver and read the output)\n"
                           "\n";
+
+const char kScenarioHelp[] = "Scenario (a YAML timeline of actions and checks; see orva-sim(1)):\n"
+                             "  --scenario FILE        carry out FILE's steps while the program runs, then stop\n"
+                             "                         it; exit status 0 when every check held, 1 when one\n"
+                             "                         failed, 2 for a file that cannot be read\n"
+                             "  --scenario-output DIR  where a failed step leaves its pictures (default .)\n"
+                             "\n";
 
 const char kReceiverHelp[] = "Receiver:\n"
                              "  --sandbox DIR          board paths live under DIR (kept); default: a temporary\n"
@@ -207,6 +215,8 @@ void ParseOne(Tool tool, const std::vector<std::string> &arguments, size_t &i, O
                       arg == "--image-seed" || arg == "--demo";
     if (loaderOnly && tool != Tool::Orvaflash)
         throw BadOption{arg + " belongs to orvaflash-sim; here, pass a host file as an argument"};
+    if ((arg == "--scenario" || arg == "--scenario-output") && tool != Tool::Runner)
+        throw BadOption{arg + " belongs to orva-sim"};
     if (arg == "--at") {
         if (i + 2 >= arguments.size())
             throw BadOption{"--at needs a time and an action, e.g. --at 2s press=record"};
@@ -220,6 +230,14 @@ void ParseOne(Tool tool, const std::vector<std::string> &arguments, size_t &i, O
         if (!Parse(what, &action, &error))
             throw BadOption{"--at " + when + ": " + error};
         options.actions.emplace_back(ms, action);
+    } else if (arg == "--scenario") {
+        auto scenario = std::make_shared<Scenario>();
+        std::string error;
+        if (!LoadScenario(value(), scenario.get(), &error))
+            throw BadOption{error};
+        options.scenario = scenario;
+    } else if (arg == "--scenario-output") {
+        options.scenarioOutput = value();
     } else if (arg == "--list-actions") {
         options.listActions = true;
     } else if (arg == "--serve") {
@@ -425,6 +443,7 @@ struct Session {
     // switching off the supply after it says whether it gave up.
     std::atomic<bool> gsmStartupHeard{false};
     std::atomic<bool> gsmAdviceGiven{false};
+    std::unique_ptr<ScenarioRunner> scenario;
 };
 
 // Never destroyed: API tasks of a program that ended with exit() may still
@@ -439,6 +458,10 @@ std::atomic<bool> g_programEnded{false};
 std::mutex g_servingMutex;
 std::condition_variable g_servingChanged;
 bool g_serving = false;
+// How the program ended: its exit status, or 128 + the stopping signal; -1
+// before.
+std::atomic<int> g_endStatus{-1};
+std::atomic<bool> g_endSignalled{false};
 
 std::string PortName(const std::string &boardPath) { return fs::path(boardPath).filename().string(); }
 
@@ -492,6 +515,12 @@ std::string Refusal(const Options &options, const Setup &setup)
     // The panel is blank at power-up: its picture stands until the end.
     if (!options.displayPng.empty() && !sim::WritePanelPng(sim::PanelRam{}, options.displayPng, &error))
         return error;
+    if (options.scenario) {
+        std::error_code failed;
+        fs::create_directories(options.scenarioOutput, failed);
+        if (failed || access(options.scenarioOutput.c_str(), W_OK) != 0)
+            return "cannot write the scenario's pictures into " + options.scenarioOutput;
+    }
     if (!options.displayFrames.empty()) {
         std::error_code failed;
         fs::create_directories(options.displayFrames, failed);
@@ -639,6 +668,38 @@ void FeedTimeline(Session &session)
     });
 }
 
+// The scenario's runner, listening before anything happens; it starts once
+// the session can end the program.
+void ListenForScenario(Session &session)
+{
+    std::string tool = session.setup.tool;
+    ScenarioHooks hooks{*session.timeline, *session.control, session.options.scenarioOutput,
+                        [tool](const std::string &line) { Say(tool + ": " + line); }, [] { kill(getpid(), SIGTERM); },
+                        // NOLINTNEXTLINE(concurrency-mt-unsafe): the last resort; Finish runs once
+                        [] { exit(1); },
+                        [] {
+                            ProgramEnd end;
+                            int status = g_endStatus;
+                            end.known = status >= 0;
+                            end.status = status;
+                            end.signalled = g_endSignalled;
+                            return end;
+                        }};
+    session.scenario = std::make_unique<ScenarioRunner>(*session.options.scenario, std::move(hooks));
+}
+
+#ifdef __GLIBC__
+void FinishAtExit();
+
+// The status the program gave exit() or returned from main, then its end.
+void RecordExitStatus(int status, void *)
+{
+    int unknown = -1;
+    g_endStatus.compare_exchange_strong(unknown, status & 0xFF);
+    FinishAtExit();
+}
+#endif
+
 // The actions at 0 before the program starts; the others at their time.
 void ScheduleActions(Session &session)
 {
@@ -684,6 +745,9 @@ void WatchInterrupts()
             StopServing();
             return;
         }
+        int unknown = -1;
+        if (g_endStatus.compare_exchange_strong(unknown, 128 + number))
+            g_endSignalled = true;
         Finish();
         signal(number, SIG_DFL);
         kill(getpid(), number);
@@ -903,7 +967,7 @@ std::string HelpText(Tool tool)
     std::string serve = kServeHelp;
     if (!ServeSupported())
         serve.insert(serve.find('\n'), " (not in this build: cpp-httplib was missing)");
-    return text + simbridges::kHelp + serve + kReceiverHelp + kRadioHelp;
+    return text + simbridges::kHelp + serve + kScenarioHelp + kReceiverHelp + kRadioHelp;
 }
 
 bool ParseOptions(Tool tool, const std::vector<std::string> &arguments, Options *options, std::string *error,
@@ -1023,6 +1087,8 @@ void Start(const Options &options, const Setup &setup)
         Fail(setup.tool, error);
     session.control = std::make_unique<Control>(BenchParts{*session.board, *session.gsm, *session.timeline});
     FeedTimeline(session);
+    if (options.scenario)
+        ListenForScenario(session);
     ScheduleActions(session);
     if (session.server) {
         std::string program = options.programArguments.empty() ? setup.tool : options.programArguments[0];
@@ -1037,11 +1103,21 @@ void Start(const Options &options, const Setup &setup)
     if (setup.captureOutput)
         session.output.Start(*session.timeline);
     WatchInterrupts();
-    // Registered as a static object's destructor is, not with atexit: under
-    // ThreadSanitizer, whose atexit orders its handlers after the
-    // destructors of other libraries' statics, the page would stay with
-    // the HTTP library's first-use objects gone.
-    __cxa_atexit([](void *) { FinishAtExit(); }, nullptr, &__dso_handle);
+    // With the page, registered as a static object's destructor is, not with
+    // atexit: under ThreadSanitizer, whose atexit orders its handlers after
+    // the destructors of other libraries' statics, the page would stay with
+    // the HTTP library's first-use objects gone.  That handler runs with this
+    // library's destructors, before any handler registered now, so a
+    // scenario under the page does not learn the program's exit status.
+    if (session.server)
+        __cxa_atexit([](void *) { FinishAtExit(); }, nullptr, &__dso_handle);
+#ifdef __GLIBC__
+    on_exit(RecordExitStatus, nullptr);
+#else
+    atexit(FinishAtExit);
+#endif
+    if (session.scenario)
+        session.scenario->Start();
 }
 
 void Finish()
@@ -1052,6 +1128,12 @@ void Finish()
         return;
     g_finished = true;
     FinishLocked(*g_session);
+    if (g_session->scenario) {
+        // The run's status is the scenario's.
+        int verdict = g_session->scenario->Verdict();
+        fflush(nullptr);
+        _exit(verdict);
+    }
 }
 
 std::string HostPath(const std::string &boardPath) { return g_session->receiver->HostPath(boardPath); }

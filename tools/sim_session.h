@@ -12,6 +12,7 @@
 #include <stdint.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "sim/radio_peer.h"
 #include "sim_bridges.h"
 #include "sim_control.h"
+#include "sim_scenario.h"
 #include "sim_timeline.h"
 
 namespace simsession {
@@ -55,6 +57,9 @@ struct Options {
     bool serve = false;
     int servePort = 8088;
     std::string serveAddress = "127.0.0.1";
+    // orva-sim only: checked when the options are read.
+    std::shared_ptr<const Scenario> scenario;
+    std::string scenarioOutput = ".";
     // What stood before "--", as given, and what follows it.
     std::vector<std::string> simArguments;
     std::vector<std::string> programArguments;

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -69,7 +70,8 @@ protected:
 };
 
 // A picture of 512 x 256 pixels decoded to one grey byte per pixel (or
-// three, RGB); empty when it cannot be read or has another size.
+// three, red, green and blue); empty when it cannot be read or has another
+// size.
 std::vector<uint8_t> Decode(const fs::path &path, png_uint_32 format = PNG_FORMAT_GRAY)
 {
     png_image image{};
@@ -268,7 +270,7 @@ TEST_F(AppsTest, RunnerRefusesWhatCannotRunAndOrvaflashSimLoadsAHostFile)
 {
     struct Case {
         std::vector<std::string> command;
-        const char *message;
+        std::string message;
     } cases[] = {
         {{ORVA_SIM, "--", "/bin/true"}, "does not load liborva_api.so."},
         {{ORVA_SIM, "--image-size", "100", "--", DISPLAY_TOUR}, "belongs to orvaflash-sim"},
@@ -306,7 +308,11 @@ TEST_F(AppsTest, RunnerRefusesWhatCannotRunAndOrvaflashSimLoadsAHostFile)
         {{ORVA_SIM, "--gsm-bridge", "192.0.2.10:7=10.0.0.1:7000", "--", DISPLAY_TOUR},
          "\"10.0.0.1\" is not an IPv4 loopback"},
         {{ORVA_SIM, "--bt-remote", "tcp:70000", "--", DISPLAY_TOUR}, "bad port \"70000\""},
+        {{ORVA_SIM, "--scenario", dir / "none.yaml", "--", DISPLAY_TOUR},
+         "cannot read the scenario " + (dir / "none.yaml").string() + ": No such file or directory"},
+        {{ORVA_SIM, "--scenario", dir / "bad.yaml", "--", DISPLAY_TOUR}, "bad.yaml: line 2: step 1: unknown action"},
     };
+    std::ofstream(dir / "bad.yaml") << "steps:\n  - do: dance=now\n";
     for (const Case &c : cases) {
         Outcome run = Start(c.command);
         EXPECT_EQ(run.status, 2) << c.message;
@@ -363,6 +369,122 @@ TEST_F(AppsTest, GsmEchoTalksToALocalEchoServerThroughTheBridge)
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("sent 19 bytes, received 19: through the bridge\n"), std::string::npos) << run.out;
     EXPECT_EQ(heard, "through the bridge\n");
+}
+
+// A step that fails: the run's status is 1 whatever the program's, the
+// message names the step, its line and time and what was seen, and the
+// pictures are the screen and where it differs from the reference.
+TEST_F(AppsTest, AFailedScenarioStepIsToldWithTheScreenAndItsDifferences)
+{
+    std::ofstream(dir / "wrong.yaml") << "steps:\n  - output: KEYS\n  - screen: " DOCS_PICTURE "\n    within: 600s\n";
+    Outcome run = Start({ORVA_SIM, "--display-png", dir / "end.png", "--scenario", dir / "wrong.yaml",
+                         "--scenario-output", dir / "pictures", "--", RECEIVER_STATUS});
+    EXPECT_EQ(run.status, 1) << run.err;
+    std::string failed = "scenario " + (dir / "wrong.yaml").string() +
+                         ": step 2 (line 3, screen \"" DOCS_PICTURE "\") FAILED at ";
+    size_t at = run.err.find(failed);
+    ASSERT_NE(at, std::string::npos) << run.err;
+    std::string ms = run.err.substr(at + failed.size(), run.err.find(' ', at + failed.size()) - at - failed.size());
+    EXPECT_NE(run.err.find(" ms: the program ended at " + ms + " ms (exit status 0) before it held\n"),
+              std::string::npos)
+        << run.err;
+
+    std::vector<uint8_t> screen = Decode(dir / "end.png"), reference = Decode(DOCS_PICTURE);
+    ASSERT_FALSE(screen.empty());
+    EXPECT_EQ(Decode(dir / "pictures/wrong-step2-screen.png"), screen);
+    std::vector<uint8_t> difference = Decode(dir / "pictures/wrong-step2-difference.png", PNG_FORMAT_RGB);
+    ASSERT_EQ(difference.size(), screen.size() * 3);
+    int onlyScreen = 0, onlyReference = 0, marked[2] = {0, 0};
+    for (size_t i = 0; i < screen.size(); ++i) {
+        onlyScreen += screen[i] < 128 && reference[i] >= 128;
+        onlyReference += screen[i] >= 128 && reference[i] < 128;
+        const uint8_t *rgb = &difference[i * 3];
+        marked[0] += rgb[0] > 0xC0 && rgb[2] < 0x40;  // red
+        marked[1] += rgb[2] > 0xC0 && rgb[0] < 0x40;  // blue
+    }
+    EXPECT_EQ(marked[0], onlyScreen);
+    EXPECT_EQ(marked[1], onlyReference);
+    EXPECT_NE(run.err.find(" in " + std::to_string((onlyScreen + onlyReference) / 16) + " pixels\n"), std::string::npos)
+        << run.err;
+}
+
+// Each kind of check, held and timed out, on programs that run on: the exit
+// status, the failed step with its time and what was seen instead, and the
+// screen saved.  In what is told '#' stands for a number, and a line break
+// for the next line of orva-sim's messages.
+TEST_F(AppsTest, ScenarioChecksHoldOrTimeOutTellingWhatWasSeen)
+{
+    const struct {
+        const char *text;
+        std::vector<std::string> program;
+        int status;
+        std::vector<std::string> told;
+    } cases[] = {
+        {"steps:\n  - do: battery=40\n  - output: PWR0 7.40V 40%\n  - log: flags=0x2\n    source: gpio\n"
+         "  - pmu: display supply on\n  - pmu: buzzer tone 1997 Hz\n  - pmu: buzzer on 1997 Hz\n  - exit: 0\n",
+         {RECEIVER_STATUS},
+         0,
+         {"step 5 (line 7, pmu \"buzzer tone 1997 Hz\") held at # ms", ": every step held"}},
+        {"steps:\n  - output: record pressed\n    within: 30s\n",
+         {"--at", "10s", "press=record", "--", BUTTONS},
+         0,
+         {": every step held; stopping the program"}},
+        {"steps:\n  - output: record pressed\n    within: 5s\n",
+         {"--at", "10s", "press=record", "--", BUTTONS},
+         1,
+         {"step 1 (line 2, output \"record pressed\") FAILED at # ms: not seen within 5000 ms\n"
+          "  the program's last lines:",
+          "    # ms: waiting for the buttons\n  the screen (# frames so far): "}},
+        {"steps:\n  - log: close\n    source: gpio\n    within: 5s\n",
+         {BUTTONS},
+         1,
+         {"step 1 (line 2, log gpio \"close\") FAILED at # ms: not seen within 5000 ms\n"
+          "  the last lines of gpio:\n    # ms: open flags=0x2"}},
+        {"steps:\n  - pmu: buzzer on\n    within: 5s\n",
+         {BUTTONS},
+         1,
+         {"step 1 (line 2, pmu \"buzzer on\") FAILED at # ms: not seen within 5000 ms\n"
+          "  the last PMU requests:\n    # ms: power events enabled"}},
+        {"steps:\n  - serial: AT\n    peer: gsm\n    within: 5s\n",
+         {BUTTONS},
+         1,
+         {"FAILED at # ms: not seen within 5000 ms\n  nothing sent to gsm"}},
+        {"steps:\n  - output: connected to\n    within: 300s\n  - serial: AT+WIPCREATE=2,1\n    peer: gsm\n"
+         "  - serial: \"9: battery\"\n    within: 15s\n",
+         {DATA_LOGGER, "127.0.0.1", "5000", "10"},
+         1,
+         {"step 2 (line 4, serial \"AT+WIPCREATE=2,1\") held at # ms",
+          "step 3 (line 6, serial \"9: battery\") FAILED at # ms: not seen within 15000 ms\n"
+          "  the last lines sent to gsm:",
+          "    # ms: 1: battery 85 %, 7.40 V, 25.2 C"}},
+        {"steps:\n  - exit: 0\n    within: 5s\n",
+         {BUTTONS},
+         1,
+         {"step 1 (line 2, exit 0) FAILED at # ms: the program was still running 5000 ms after the step began\n"
+          "  the screen (# frames so far): "}},
+    };
+    for (const auto &c : cases) {
+        std::ofstream(dir / "s.yaml") << c.text;
+        std::vector<std::string> command = {ORVA_SIM, "--scenario", dir / "s.yaml", "--scenario-output", dir};
+        if (std::find(c.program.begin(), c.program.end(), "--") == c.program.end())
+            command.push_back("--");
+        command.insert(command.end(), c.program.begin(), c.program.end());
+        Outcome run = Start(command);
+        EXPECT_EQ(run.status, c.status) << c.text << run.err;
+        for (const std::string &told : c.told) {
+            std::string pattern;
+            for (char ch : told)
+                pattern += ch == '#'    ? std::string("[0-9]+")
+                           : ch == '\n' ? std::string("\norva-sim: ")
+                                        : std::string(strchr("\\^$.|?*+()[]{}", ch) ? "\\" : "") + ch;
+            EXPECT_TRUE(std::regex_search(run.err, std::regex(pattern))) << told << "\nin\n" << run.err;
+        }
+        int screens = 0;
+        for (const auto &entry : fs::directory_iterator(dir))
+            if (entry.path().string().find("-screen.png") != std::string::npos && fs::remove(entry.path()))
+                screens++;
+        EXPECT_EQ(screens, c.status) << c.text;
+    }
 }
 
 }  // namespace

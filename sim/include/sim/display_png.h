@@ -40,11 +40,12 @@ struct PanelColours {
     uint8_t lit[3];
 };
 PanelColours ColoursFor(const PanelLook &look);
-// Whether pixel (x, y) of the RAM is lit.
-inline bool PanelPixel(const PanelRam &ram, int x, int y)
+// Pixel (x, y) of a panel's RAM: bit y % 8 of byte (y / 8) * 128 + x.
+inline size_t PanelByte(int x, int y)
 {
-    return (ram[static_cast<size_t>(y / 8) * Display::kColumns + static_cast<size_t>(x)] >> (y % 8)) & 1;
+    return static_cast<size_t>(y / 8) * Display::kColumns + static_cast<size_t>(x);
 }
+inline bool PanelPixel(const PanelRam &ram, int x, int y) { return (ram[PanelByte(x, y)] >> (y % 8)) & 1; }
 
 // False in a build made without libpng.
 bool DisplayPngSupported();
@@ -60,6 +61,17 @@ inline bool EncodePanelPng(const PanelRam &ram, std::vector<uint8_t> *png, std::
 {
     return EncodePanelPng(ram, PanelLook{}, png, error);
 }
+// The panel a picture shows, as WritePanelPng draws it at full contrast:
+// 128 x 64 blocks of any one size (1 x 1 for a picture drawn by hand), each
+// read at its centre, lit where it is nearer the lit colour than the
+// background (black on white reads as lit on background too).  False with a
+// reason for a file that is not such a picture.
+bool ReadPanelPng(const std::string &hostPath, PanelRam *ram, std::string *error);
+// A picture of `seen` held against `expected`, drawn as WritePanelPng draws
+// a panel but for the pixels that differ: red where only `seen` is lit, blue
+// where only `expected` is; the pixels set in `ignored` are washed out.
+bool WritePanelDifferencePng(const PanelRam &seen, const PanelRam &expected, const PanelRam &ignored,
+                             const std::string &hostPath, std::string *error);
 inline bool WriteDisplayPng(const Display &display, const std::string &hostPath, std::string *error)
 {
     return WritePanelPng(display.Ram(), hostPath, error);

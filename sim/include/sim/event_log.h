@@ -12,6 +12,10 @@
 
 namespace sim {
 
+// Bytes as a log line shows them: printable ASCII as it is, any other byte
+// as \xNN, at most `most` bytes and "..." when there were more.
+std::string Printable(const void *bytes, size_t count, size_t most);
+
 class EventLog {
 public:
     explicit EventLog(std::string name);

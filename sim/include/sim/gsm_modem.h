@@ -105,7 +105,7 @@ public:
     ~GsmModem();
 
     PtyLine &Line() { return *m_line; }
-    // "host: <command>", "host: +++ (escape)", "host data: n bytes",
+    // "host: <command>", "host: +++ (escape)", "host data: n bytes: <bytes>",
     // "modem: <line>", "modem data: n bytes", power changes.
     EventLog &Log() { return m_log; }
 
