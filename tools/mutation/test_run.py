@@ -1,0 +1,50 @@
+"""Reading ctest's log, and what counts as a kill."""
+
+import re
+import unittest
+
+from mutation.generate import generate
+from mutation.run import exact_regex, judge, parse_ctest
+
+LOG = """Test project /x/build
+    Start 86: Gsm.Ok
+    Start 87: Gsm.Hangs
+1/3 Test #86: Gsm.Ok ...........................   Passed    0.02 sec
+    Start 88: Param/Gsm.Fails/0
+2/3 Test #88: Param/Gsm.Fails/0 ................***Failed    1.50 sec
+[  FAILED  ] Gsm.Something 1 Test #99: Not.A.Result ... Passed 1 sec
+3/3 Test #89: Gsm.Crash ........................Subprocess aborted***Exception:   0.31 sec
+"""
+
+
+def mutants(statuses):
+    out = generate("api/X.cpp", "int f() { return a < 1 && b > 2 || c == 3 && d != 4; }\n")[:len(statuses)]
+    for m, (status, killers, limit) in zip(out, statuses):
+        m.status, m.killers, m.limit = status, killers, limit
+    return out
+
+
+class Judging(unittest.TestCase):
+    def test_log_gives_started_and_finished_tests(self):
+        started, results = parse_ctest(LOG)
+        self.assertEqual(started, ["Gsm.Ok", "Gsm.Hangs", "Param/Gsm.Fails/0"])
+        self.assertEqual(results, {"Gsm.Ok": (True, 0.02), "Param/Gsm.Fails/0": (False, 1.5),
+                                   "Gsm.Crash": (False, 0.31)})
+        names = ["Param/Gsm.Fails/0", "a.b+c"]
+        self.assertTrue(all(re.fullmatch(exact_regex(names), n) for n in names))
+        self.assertIsNone(re.fullmatch(exact_regex(names), "aXb+c"))
+
+    def test_a_kill_counts_only_when_its_test_passes_unmutated(self):
+        ms = mutants([("killed", ["A"], 0), ("killed", ["B", "A"], 0), ("killed", ["B"], 0), ("killed", [], 0),
+                      ("killed", ["build:test_x"], 0), ("timeout", ["A"], 90), ("timeout", ["C"], 90),
+                      ("timeout", ["A", "C"], 90), ("timeout", [], 90), ("survived", [], 0)])
+        judge(ms, {"A": (True, 10.0), "B": (False, 1.0), "C": (True, 31.0)})
+        self.assertEqual([m.status for m in ms],
+                         ["killed", "killed", "unconfirmed", "unconfirmed", "killed", "timeout", "unconfirmed",
+                          "unconfirmed", "unconfirmed", "survived"])
+        self.assertIn("fail unmutated too", ms[2].note)
+        self.assertIn("C not within a third of the 90 s limit", ms[6].note)
+
+
+if __name__ == "__main__":
+    unittest.main()
