@@ -75,7 +75,9 @@ def by_operator(mutants, out):
 def head_commit(root):
     def git(*argv):
         return subprocess.run(["git", "-C", str(root)] + list(argv), capture_output=True, text=True).stdout.strip()
-    return git("rev-parse", "HEAD"), bool(git("status", "--porcelain", "--untracked-files=no"))
+    # Documents do not change what a run judges.
+    return git("rev-parse", "HEAD"), bool(git("status", "--porcelain", "--untracked-files=no", "--", ".",
+                                              ":(exclude)docs"))
 
 
 def write_json(path, root, mutants, total, timing, extra):
