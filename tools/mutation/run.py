@@ -17,7 +17,7 @@ START = re.compile(r"^\s*Start\s+\d+:\s+(\S+)\s*$")
 
 def parse_ctest(text):
     """The tests a ctest log shows started, in order, and name -> (passed,
-    seconds) of those it shows finished."""
+    seconds, timed out) of those it shows finished."""
     started, results = [], {}
     for line in text.splitlines():
         m = START.match(line)
@@ -26,7 +26,7 @@ def parse_ctest(text):
             continue
         m = RESULT.match(line)
         if m:
-            results[m.group(1)] = (m.group(2).strip() == "Passed", float(m.group(3)))
+            results[m.group(1)] = (m.group(2).strip() == "Passed", float(m.group(3)), "Timeout" in m.group(2))
     return started, results
 
 
@@ -41,6 +41,7 @@ def ctest_argv(build, selection_filter, timeout, stop=True):
 
 
 BUILD_KILL = "build:"
+NOT_RUN = (False, 0.0, False)
 
 
 def judge(mutants, confirmation):
@@ -53,12 +54,12 @@ def judge(mutants, confirmation):
         if m.status == "killed":
             if any(k.startswith(BUILD_KILL) for k in m.killers):
                 continue  # the unmutated programs built and listed their tests
-            if not any(confirmation.get(k, (False, 0))[0] for k in m.killers):
+            if not any(confirmation.get(k, NOT_RUN)[0] for k in m.killers):
                 m.status = "unconfirmed"
                 m.note = ("its tests (%s) fail unmutated too" % ", ".join(m.killers) if m.killers
                           else "no failed test named in the log")
         elif m.status == "timeout":
-            slow = [k for k in m.killers if not confirmation.get(k, (False, 0))[0]
+            slow = [k for k in m.killers if not confirmation.get(k, NOT_RUN)[0]
                     or confirmation[k][1] > m.limit / 3]
             if not m.killers or slow:
                 m.status = "unconfirmed"
@@ -75,7 +76,7 @@ class Run:
         self.out = out
         self.scratch = Scratch(root, args.scratch.resolve(), args.jobs)
         self.logs = self.scratch.base / "logs"
-        self.programs, self.baselines = {}, {}
+        self.programs, self.baselines, self.test_limits = {}, {}, {}
         self.timing = {}
         self.interrupted = False
 
@@ -118,7 +119,7 @@ class Run:
         # The unmutated run of each selection: it must pass, and it sets the
         # time-out of the mutants judged by it.
         for selection in sorted(selections, key=str):
-            self.programs[selection], count = scratch.programs(selection)
+            self.programs[selection], count = scratch.programs(selection, self.test_limits)
             if not count:
                 sys.exit("%s: no test has the labels %s" % (self.judges.map_path.name, selection))
             log = self.logs / ("unmutated-%d.log" % len(self.baselines))
@@ -154,15 +155,21 @@ class Run:
         m.limit = self.baselines[selection] * self.args.timeout_factor + self.args.timeout_margin
         status, _ = scratch.run(ctest_argv(scratch.build, selection.ctest_filter(), m.limit), log, m.limit)
         started, results = parse_ctest(Path(log).read_text(errors="replace"))
+        failed = [name for name, (passed, _, _) in results.items() if not passed]
+        hung = [name for name in failed if results[name][2]]
         if status is None:
             m.status = "timeout"
             m.killers = [name for name in started if name not in results]
         elif status == 0:
             m.status = "survived"
+        elif hung and len(hung) == len(failed):
+            # A test's own time-out: the same condition, against its own limit.
+            m.status, m.killers = "timeout", hung
+            m.limit = min(self.test_limits.get(name, m.limit) for name in hung)
         else:
             m.status = "killed"
-            m.killers = [name for name, (passed, _) in results.items() if not passed]
-            m.note = "by " + ", ".join(m.killers) if m.killers else ""
+            m.killers = [name for name in failed if name not in hung]
+            m.note = "by " + ", ".join(m.killers)
 
     def mutate(self):
         """Each mutant in turn; with a budget, none starts once the time
@@ -221,7 +228,7 @@ class Run:
                                          log, 3600)
             _, confirmation = parse_ctest(Path(log).read_text(errors="replace"))
             self.timing["confirmation_seconds"] = round(time.monotonic() - started, 1)
-            failing = sorted(n for n in names if not confirmation.get(n, (False, 0))[0])
+            failing = sorted(n for n in names if not confirmation.get(n, NOT_RUN)[0])
             self.say("confirmation: %d killing tests run again unmutated, %d fail there%s" % (
                 len(names), len(failing), ": " + ", ".join(failing) if failing else ""))
         judge(self.selected, confirmation)

@@ -22,9 +22,10 @@ def run_checked(argv):
     return result.stdout
 
 
-def test_programs(build, selection):
+def test_programs(build, selection, limits=None):
     """The ninja targets of the test programs a selection runs in a build
-    tree whose tests are discovered, and the number of its tests."""
+    tree whose tests are discovered, and the number of its tests; each
+    test's own time-out goes into limits."""
     if not (Path(build) / "CTestTestfile.cmake").exists():
         return [], 0
     out = subprocess.run(["ctest", "--test-dir", str(build), "--show-only=json-v1"] + selection.ctest_filter(),
@@ -34,6 +35,9 @@ def test_programs(build, selection):
     targets = set()
     tests = json.loads(out.stdout).get("tests", [])
     for test in tests:
+        for prop in test.get("properties", []):
+            if prop.get("name") == "TIMEOUT" and limits is not None:
+                limits[test.get("name")] = float(prop.get("value"))
         command = test.get("command") or [""]
         program = os.path.basename(command[0])
         if program.startswith("test_") or program == "orvaflash-sim":
@@ -137,8 +141,8 @@ class Scratch:
                 pass
             child.wait()
 
-    def programs(self, selection):
-        return test_programs(self.build, selection)
+    def programs(self, selection, limits=None):
+        return test_programs(self.build, selection, limits)
 
     def all_programs(self):
         """Every test program's target the build knows."""

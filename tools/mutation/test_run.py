@@ -14,6 +14,7 @@ LOG = """Test project /x/build
 2/3 Test #88: Param/Gsm.Fails/0 ................***Failed    1.50 sec
 [  FAILED  ] Gsm.Something 1 Test #99: Not.A.Result ... Passed 1 sec
 3/3 Test #89: Gsm.Crash ........................Subprocess aborted***Exception:   0.31 sec
+4/4 Test #90: Gsm.Slow .........................***Timeout  60.00 sec
 """
 
 
@@ -28,8 +29,8 @@ class Judging(unittest.TestCase):
     def test_log_gives_started_and_finished_tests(self):
         started, results = parse_ctest(LOG)
         self.assertEqual(started, ["Gsm.Ok", "Gsm.Hangs", "Param/Gsm.Fails/0"])
-        self.assertEqual(results, {"Gsm.Ok": (True, 0.02), "Param/Gsm.Fails/0": (False, 1.5),
-                                   "Gsm.Crash": (False, 0.31)})
+        self.assertEqual(results, {"Gsm.Ok": (True, 0.02, False), "Param/Gsm.Fails/0": (False, 1.5, False),
+                                   "Gsm.Crash": (False, 0.31, False), "Gsm.Slow": (False, 60.0, True)})
         names = ["Param/Gsm.Fails/0", "a.b+c"]
         self.assertTrue(all(re.fullmatch(exact_regex(names), n) for n in names))
         self.assertIsNone(re.fullmatch(exact_regex(names), "aXb+c"))
@@ -38,7 +39,7 @@ class Judging(unittest.TestCase):
         ms = mutants([("killed", ["A"], 0), ("killed", ["B", "A"], 0), ("killed", ["B"], 0), ("killed", [], 0),
                       ("killed", ["build:test_x"], 0), ("timeout", ["A"], 90), ("timeout", ["C"], 90),
                       ("timeout", ["A", "C"], 90), ("timeout", [], 90), ("survived", [], 0)])
-        judge(ms, {"A": (True, 10.0), "B": (False, 1.0), "C": (True, 31.0)})
+        judge(ms, {"A": (True, 10.0, False), "B": (False, 1.0, False), "C": (True, 31.0, False)})
         self.assertEqual([m.status for m in ms],
                          ["killed", "killed", "unconfirmed", "unconfirmed", "killed", "timeout", "unconfirmed",
                           "unconfirmed", "unconfirmed", "survived"])
