@@ -141,6 +141,7 @@ def main(argv=None):
         print("no mutants to run" + (" on the lines changed since %s" % args.diff if args.diff else ""))
         return 0
 
+    tree = report.head_commit(ROOT)
     run = Run(args, ROOT, judges, selected)
     run.execute()
     done = [m for m in selected if m.status]
@@ -154,7 +155,7 @@ def main(argv=None):
             "%s %.1f" % kv for kv in run.timing["per_mutant_seconds"].items()))
     print("total: %.0f s" % run.timing["total_seconds"])
     if args.json:
-        report.write_json(args.json, ROOT, done, total, run.timing,
+        report.write_json(args.json, tree, done, total, run.timing,
                           {"base": args.diff, "interrupted": run.interrupted, "budget": args.budget})
     if run.interrupted:
         return 130

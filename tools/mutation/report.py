@@ -80,8 +80,9 @@ def head_commit(root):
                                               ":(exclude)docs"))
 
 
-def write_json(path, root, mutants, total, timing, extra):
-    commit, dirty = head_commit(root)
+def write_json(path, tree, mutants, total, timing, extra):
+    """tree: the commit the run started on and whether it had changes."""
+    commit, dirty = tree
     record = {"command": sys.argv, "commit": commit, "dirty": dirty,
               "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ"),
               "mutants": [{"id": m.ident(with_line=False), "key": list(m.key()), "line": m.line, "status": m.status,
