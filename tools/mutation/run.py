@@ -139,12 +139,18 @@ class Run:
         selection = self.selection(m)
         mutation.write(m.apply(mutation.text))
         log = self.logs / ("mutant-%d.log" % index)
-        status, _ = scratch.ninja(mutation.objects, log, 1800)
-        if status != 0:
-            m.status = "nobuild"
-            return
+        # No objects: nothing the run built includes the file (ninja without
+        # targets would build everything).
+        if mutation.objects:
+            status, _ = scratch.ninja(mutation.objects, log, 1800)
+            if status != 0:
+                m.status = "nobuild"
+                return
         if not selection.labels:
             m.status, m.note = "survived", "no test sees this file"
+            return
+        if not mutation.objects:
+            m.status, m.note = "survived", "no test program of its labels builds this file"
             return
         status, _ = scratch.ninja(self.programs[selection], log, 1800)
         if status != 0:
