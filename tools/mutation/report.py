@@ -77,7 +77,7 @@ def head_commit(root):
         return subprocess.run(["git", "-C", str(root)] + list(argv), capture_output=True, text=True).stdout.strip()
     # Documents do not change what a run judges.
     return git("rev-parse", "HEAD"), bool(git("status", "--porcelain", "--untracked-files=no", "--", ".",
-                                              ":(exclude)docs"))
+                                              ":(exclude)docs", ":(exclude)*.md"))
 
 
 def write_json(path, tree, mutants, total, timing, extra):
