@@ -121,13 +121,13 @@ def includers(graph):
     for source in graph:
         if is_header(source):
             continue
-        seen, todo = set(), list(graph[source])
-        while todo:
-            header = todo.pop()
+        seen, pending = set(), list(graph[source])
+        while pending:
+            header = pending.pop()
             if header in seen:
                 continue
             seen.add(header)
-            todo.extend(graph.get(header, ()))
+            pending.extend(graph.get(header, ()))
         for header in seen:
             result.setdefault(header, set()).add(source)
     return result
