@@ -122,13 +122,16 @@ class Run:
             self.programs[selection], count = scratch.programs(selection, self.test_limits)
             if not count:
                 sys.exit("%s: no test has the labels %s" % (self.judges.map_path.name, selection))
-            log = self.logs / ("unmutated-%d.log" % len(self.baselines))
             # A failure here is no mutant's: once more, then give up.
             for attempt in (1, 2):
+                log = self.logs / ("unmutated-%d-%d.log" % (len(self.baselines), attempt))
                 status, seconds = scratch.run(ctest_argv(scratch.build, selection.ctest_filter(), 600), log, 1800)
                 if status == 0:
                     break
-                self.say("unmutated %s failed (attempt %d): see %s" % (selection, attempt, log))
+                _, results = parse_ctest(log.read_text(errors="replace"))
+                failed = sorted(name for name, (passed, _, _) in results.items() if not passed)
+                self.say("unmutated %s failed (attempt %d): %s; see %s" % (
+                    selection, attempt, ", ".join(failed) or "no test named", log))
             if status != 0:
                 sys.exit("the unmutated tests fail: fix them before judging mutants by them")
             self.baselines[selection] = seconds
