@@ -69,6 +69,9 @@ def parser():
                    help="print the table of an earlier --json result under the current allow-list; of several, "
                         "one line each")
     p.add_argument("--markdown", action="store_true", help="print the tables as the documentation holds them")
+    p.add_argument("--update-doc", type=Path, metavar="DOC",
+                   help="rewrite the recorded runs' tables of DOC (between its markers) from docs/mutation/*.json "
+                        "under the current allow-list")
     return p
 
 
@@ -82,6 +85,11 @@ def main(argv=None):
     args = parser().parse_args(argv)
     allowed = read_allow(ALLOW_FILE)
     all_files = product_files(ROOT)
+    if args.update_doc:
+        records = sorted((ROOT / "docs" / "mutation").glob("*.json"))
+        if not report.update_doc(args.update_doc, records, all_files, allowed):
+            sys.exit("%s: no block between %s and %s" % (args.update_doc, report.BEGIN, report.END))
+        return 0
     if args.table_from:
         return report.table_from(args.table_from, all_files, allowed, args.markdown)
 

@@ -2,7 +2,10 @@
 
 import collections
 import datetime
+import io
 import json
+import re
+import shlex
 import subprocess
 import sys
 from pathlib import Path
@@ -138,3 +141,38 @@ def table_from(paths, files, allowed, markdown, out=sys.stdout):
             score_text(c), "%.0f min" % (result.get("timing", {}).get("total_seconds", 0) / 60.0))
         out.write(("| " + " | ".join(cells) + " |" if markdown else "  ".join(cells)) + "\n")
     return 0
+
+
+BEGIN = "<!-- recorded runs: generated, see above -->"
+END = "<!-- end of recorded runs -->"
+
+
+def title(path):
+    m = re.fullmatch(r"family-(\w+)-[0-9a-f]+", Path(path).stem)
+    return "The %s family" % m.group(1) if m else Path(path).stem
+
+
+def recorded_block(paths, files, allowed):
+    """The documentation's tables of every recorded run: one line each,
+    then each run's table by file with the command that made it."""
+    out = io.StringIO()
+    out.write("%s\nEvery recorded run, one line each:\n\n```sh\ntools/mutate --table-from docs/mutation/*.json "
+              "--markdown\n```\n\n" % BEGIN)
+    table_from(paths, files, allowed, True, out)
+    for path in paths:
+        command = json.loads(Path(path).read_text()).get("command", [])
+        out.write("\n#### %s\n\n```sh\n%s\ntools/mutate --table-from docs/mutation/%s --markdown\n```\n\n"
+                  % (title(path), " ".join(shlex.quote(a) for a in command), Path(path).name))
+        table_from([path], files, allowed, True, out)
+    out.write("\n" + END)
+    return out.getvalue()
+
+
+def update_doc(doc, paths, files, allowed):
+    """Replaces the generated block of doc; False when it has none."""
+    text = Path(doc).read_text()
+    a, b = text.find(BEGIN), text.find(END)
+    if a < 0 or b < a:
+        return False
+    Path(doc).write_text(text[:a] + recorded_block(paths, files, allowed) + text[b + len(END):])
+    return True

@@ -7,8 +7,9 @@ import unittest
 from pathlib import Path
 
 from mutation import report
-from mutation.cli import ROOT, main
-from mutation.generate import generate
+from mutation.cli import ALLOW_FILE, ROOT, main
+from mutation.families import read_allow
+from mutation.generate import generate, product_files
 
 
 class Reporting(unittest.TestCase):
@@ -33,6 +34,12 @@ class Reporting(unittest.TestCase):
             out = io.StringIO()
             report.table_from([path, path], [], {}, markdown=True, out=out)
             self.assertEqual(out.getvalue().count("| `run.json` | %s | 10 |" % record["commit"][:10]), 2)
+
+    def test_the_documentation_holds_the_tables_of_the_recorded_runs(self):
+        records = sorted((ROOT / "docs" / "mutation").glob("*.json"))
+        block = report.recorded_block(records, product_files(ROOT), read_allow(ALLOW_FILE))
+        self.assertIn(block, (ROOT / "docs" / "testing.md").read_text(),
+                      "stale tables: tools/mutate --update-doc docs/testing.md")
 
     def test_every_product_file_has_a_family_and_is_listed(self):
         out = io.StringIO()
