@@ -6,6 +6,7 @@ import json
 import os
 import re
 import sys
+import time
 from pathlib import Path
 
 from . import report
@@ -82,6 +83,7 @@ def relative(f):
 
 
 def main(argv=None):
+    started = time.monotonic()
     args = parser().parse_args(argv)
     allowed = read_allow(ALLOW_FILE)
     all_files = product_files(ROOT)
@@ -145,12 +147,15 @@ def main(argv=None):
 
     if args.list:
         return list_mutants(selected, every, files, by_file, judges)
+    tree = report.head_commit(ROOT)
+    extra = {"base": args.diff, "interrupted": False, "budget": args.budget}
     if not selected:
         print("no mutants to run" + (" on the lines changed since %s" % args.diff if args.diff else ""))
+        if args.json:  # a record all the same: the stage ran, and found nothing to judge
+            report.write_json(args.json, tree, [], report.counts([]), {}, extra)
         return 0
 
-    tree = report.head_commit(ROOT)
-    run = Run(args, ROOT, judges, selected)
+    run = Run(args, ROOT, judges, selected, t0=started)
     run.execute()
     done = [m for m in selected if m.status]
     print()
@@ -163,8 +168,8 @@ def main(argv=None):
             "%s %.1f" % kv for kv in run.timing["per_mutant_seconds"].items()))
     print("total: %.0f s" % run.timing["total_seconds"])
     if args.json:
-        report.write_json(args.json, tree, done, total, run.timing,
-                          {"base": args.diff, "interrupted": run.interrupted, "budget": args.budget})
+        extra["interrupted"] = run.interrupted
+        report.write_json(args.json, tree, done, total, run.timing, extra)
     if run.interrupted:
         return 130
     failing = total["survived"] + total["unconfirmed"]

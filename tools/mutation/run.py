@@ -44,6 +44,10 @@ BUILD_KILL = "build:"
 NOT_RUN = (False, 0.0, False)
 
 
+class BudgetSpent(Exception):
+    """The budget ended before the mutants: what was under way."""
+
+
 def judge(mutants, confirmation):
     """Settles killed and timed-out mutants by the unmutated re-run of their
     tests (name -> (passed, seconds)): a kill counts when one of its killing
@@ -68,7 +72,7 @@ def judge(mutants, confirmation):
 
 
 class Run:
-    def __init__(self, args, root, judges, selected, out=sys.stdout):
+    def __init__(self, args, root, judges, selected, out=sys.stdout, t0=None):
         self.args = args
         self.root = root
         self.judges = judges
@@ -79,6 +83,8 @@ class Run:
         self.programs, self.baselines, self.test_limits = {}, {}, {}
         self.timing = {}
         self.interrupted = False
+        self.deadline = None
+        self.t0 = t0  # when the run began: its budget counts from there
 
     def say(self, text):
         self.out.write(text + "\n")
@@ -111,7 +117,9 @@ class Run:
         self.say("scratch tree %s: %d files synced; building %s%s" % (
             scratch.src, changed, "the test programs " + " ".join(targets) if targets else "everything",
             " (first run)" if fresh else ""))
-        status, seconds = scratch.ninja(targets, self.logs / "build-all.log")
+        status, seconds = scratch.ninja(targets, self.logs / "build-all.log", self.left(1800))
+        if status is None and self.deadline is not None:
+            raise BudgetSpent("the scratch tree's build (%.0f s; the next run goes on with it)" % seconds)
         if status != 0:
             sys.exit("the unmutated tree does not build: see %s" % (self.logs / "build-all.log"))
         self.timing["build_all_seconds"] = round(seconds, 1)
@@ -125,9 +133,12 @@ class Run:
             # A failure here is no mutant's: once more, then give up.
             for attempt in (1, 2):
                 log = self.logs / ("unmutated-%d-%d.log" % (len(self.baselines), attempt))
-                status, seconds = scratch.run(ctest_argv(scratch.build, selection.ctest_filter(), 600), log, 1800)
+                status, seconds = scratch.run(ctest_argv(scratch.build, selection.ctest_filter(), 600), log,
+                                              self.left(1800))
                 if status == 0:
                     break
+                if status is None and self.deadline is not None:
+                    raise BudgetSpent("the unmutated tests of %s" % selection)
                 _, results = parse_ctest(log.read_text(errors="replace"))
                 failed = sorted(name for name, (passed, _, _) in results.items() if not passed)
                 self.say("unmutated %s failed (attempt %d): %s; see %s" % (
@@ -162,7 +173,20 @@ class Run:
             m.killers = [BUILD_KILL + (failed[0] if failed else "?")]
             return
         m.limit = self.baselines[selection] * self.args.timeout_factor + self.args.timeout_margin
-        status, _ = scratch.run(ctest_argv(scratch.build, selection.ctest_filter(), m.limit), log, m.limit)
+        # A hanging mutant must not carry the run past its budget: its tests
+        # get what the budget leaves, and one stopped short of its own limit
+        # was not judged.
+        allowed = m.limit
+        if self.deadline is not None:
+            allowed = min(m.limit, self.deadline - time.monotonic() - self.confirmation_estimate())
+            if allowed <= 0:
+                m.status, m.note = "notrun", "the budget ended before its tests"
+                return
+        status, _ = scratch.run(ctest_argv(scratch.build, selection.ctest_filter(), m.limit), log, allowed)
+        if status is None and allowed < m.limit:
+            m.status, m.note = "notrun", "the budget ended during its tests (%.0f s of its %.0f s)" % (allowed,
+                                                                                                        m.limit)
+            return
         started, results = parse_ctest(Path(log).read_text(errors="replace"))
         failed = [name for name, (passed, _, _) in results.items() if not passed]
         hung = [name for name in failed if results[name][2]]
@@ -184,7 +208,7 @@ class Run:
         """Each mutant in turn; with a budget, none starts once the time
         left would not hold it and the confirmation."""
         per_set = collections.defaultdict(list)
-        deadline = self.t0 + self.args.budget if self.args.budget else None
+        deadline = self.deadline
         mutation = None
         spent = []
         try:
@@ -216,6 +240,10 @@ class Run:
         self.timing["per_mutant_seconds"] = {k: round(sum(v) / len(v), 1) for k, v in sorted(per_set.items())}
         self.timing["unmutated_seconds"] = {str(k): round(v, 1) for k, v in self.baselines.items()}
 
+    def left(self, default):
+        """Seconds the budget leaves, or default without one."""
+        return default if self.deadline is None else max(0.0, self.deadline - time.monotonic())
+
     def confirmation_estimate(self):
         sets = {self.selection(m) for m in self.selected if m.status in ("killed", "timeout")}
         return sum(self.baselines.get(s, 0.0) for s in sets) + 30.0
@@ -243,7 +271,8 @@ class Run:
         judge(self.selected, confirmation)
 
     def execute(self):
-        self.t0 = time.monotonic()
+        self.t0 = self.t0 or time.monotonic()
+        self.deadline = self.t0 + self.args.budget if self.args.budget else None
         self.scratch.lock()
         shutil.rmtree(self.logs, ignore_errors=True)
         self.logs.mkdir(parents=True)
@@ -256,6 +285,11 @@ class Run:
             self.prepare()
             self.mutate()
             self.confirm()
+        except BudgetSpent as spent:
+            for m in self.selected:
+                if not m.status:
+                    m.status, m.note = "notrun", "the budget ended during %s" % spent
+            self.say("the budget ended during %s: no mutant was judged" % spent)
         except KeyboardInterrupt:
             self.interrupted = True
             self.say("\ninterrupted: the scratch tree is restored")
