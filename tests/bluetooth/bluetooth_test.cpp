@@ -205,6 +205,16 @@ TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEndUntilTheyEnd)
     EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 1);  // draining
     EXPECT_EQ(ReadAll(100), "abc");
     EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
+    // A new link starts on an empty ring: what the last one left unread goes.
+    Connect("stale");
+    ASSERT_TRUE(Eventually([] { return Unread() == 5; }));
+    ASSERT_TRUE(module.Disconnect());
+    ASSERT_TRUE(Eventually([] { return b_ExitDataMode.load() == 1; }));
+    ASSERT_TRUE(module.Connect("00:11:22:33:44:55", "fresh"));
+    ASSERT_TRUE(Eventually([] { return b_ExitDataMode.load() == 0; }));
+    EXPECT_EQ(ReadAll(5), "fresh");
+    ASSERT_TRUE(module.Disconnect());
+    EXPECT_EQ(ReadAll(1), "");
     // A chunk that begins with the marker stores nothing.
     Connect();
     auto reader = BlockedRead();
