@@ -1,10 +1,16 @@
 """Reading ctest's log, and what counts as a kill."""
 
+import argparse
+import io
 import re
+import tempfile
+import time
 import unittest
+from pathlib import Path
 
+from mutation.families import Selection
 from mutation.generate import generate
-from mutation.run import exact_regex, judge, parse_ctest
+from mutation.run import Run, exact_regex, judge, parse_ctest
 
 LOG = """Test project /x/build
     Start 86: Gsm.Ok
@@ -45,6 +51,39 @@ class Judging(unittest.TestCase):
                           "unconfirmed", "unconfirmed", "survived"])
         self.assertIn("fail unmutated too", ms[2].note)
         self.assertIn("C not within a third of the 90 s limit", ms[6].note)
+
+
+class SlowScratch:
+    """A scratch tree whose every build and test outlasts what it is given."""
+
+    def __init__(self, base):
+        self.base, self.build, self.src = base, base / "build", base / "src"
+        self.given = []
+
+    def run(self, argv, log, timeout):
+        self.given.append(timeout)
+        return None, timeout
+
+    def ninja(self, targets, log, timeout=1800):
+        return self.run(targets, log, timeout)
+
+    lock = kill_child = configure = lambda self: None  # noqa: E731
+    sync = lambda self: 0  # noqa: E731
+    all_programs = lambda self: set()  # noqa: E731
+
+
+class Budget(unittest.TestCase):
+    def test_a_build_the_budget_cannot_hold_is_cut_at_its_end_and_judges_nothing(self):
+        ms = mutants([(None, [], 0)] * 3)
+        with tempfile.TemporaryDirectory() as d:
+            args = argparse.Namespace(budget=60, scratch=Path(d), jobs=2, reference=None)
+            judges = argparse.Namespace(selection={m.file: Selection(["x"]) for m in ms})
+            run = Run(args, Path(d), judges, ms, out=io.StringIO(), t0=time.monotonic() - 20)
+            run.scratch = SlowScratch(Path(d))
+            run.execute()
+        self.assertLessEqual(run.scratch.given[0], 40)  # what the 60 s left after 20
+        self.assertEqual({m.status for m in ms}, {"notrun"})
+        self.assertIn("the scratch tree's build", ms[0].note)
 
 
 if __name__ == "__main__":
