@@ -5,7 +5,6 @@
 #include <pthread.h>
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -204,10 +203,9 @@ extern "C" int API_RevertTS9ToDefault(void) { return API_NOR_WriteDefaults(); }
 int API_NOR_WriteDefaults(void)
 {
     // Assembled as the parameter area looks with the defaults in place; only
-    // the records' own bytes are written from it.
-    unsigned char *area = static_cast<unsigned char *>(calloc(1, API_NOR_PARAM_SIZE));
-    if (area == nullptr)
-        return API_ERR_MEMORY_ALLOCATION;
+    // the records' own bytes are written from it.  The area is small enough
+    // for any task's stack, so no allocation can fail here.
+    unsigned char area[API_NOR_PARAM_SIZE] = {};
     for (const NorDefault *record = NOR_DEFAULT_VALS; record->length != 0; ++record)
         memcpy(area + (record->address - API_NOR_PARAM_BASE), record->data, record->length);
     int result = API_ERR_NONE;
@@ -218,6 +216,5 @@ int API_NOR_WriteDefaults(void)
                                    &written) != API_ERR_NONE)
             result = API_ERR_NOR_FLASH_WRITE;
     }
-    free(area);
     return result;
 }

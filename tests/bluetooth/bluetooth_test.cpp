@@ -10,6 +10,7 @@
 #include "internal/API_Bluetooth.h"
 #include "sim/bluetooth_module.h"
 #include "sim_test.h"
+#include "threads.h"
 
 namespace {
 
@@ -147,11 +148,25 @@ TEST_F(BluetoothStartUp, ConfiguresTheLineRunsTheSetUpAndStartsAgainAfterCleanUp
               (Codes{0, 0, API_ERR_BLUETOOTH_REMOTE_DISCONNECTED}));
     module.SendData("after");  // nobody reads the line any more
     ASSERT_TRUE(module.Disconnect());
+    const std::set<std::string> stopped = ThreadIds();
     Start();
+    std::set<std::string> task;  // what the start-up started
+    for (const std::string &id : ThreadIds())
+        if (stopped.count(id) == 0)
+            task.insert(id);
     EXPECT_EQ(module.Commands().size(), 17u);
     EXPECT_EQ(Got(API_Bluetooth_GetDeviceName), "Rover/5");
     Connect("again");
     EXPECT_EQ(ReadAll(5), "again");
+    // A start-up without a clean-up ends the running task before it starts
+    // one, also a task that waits for room in a full ring.
+    ASSERT_TRUE(module.SendData(Pattern(5000, 1)));
+    ASSERT_TRUE(Eventually([] { return Unread() == BT_RING_SIZE - 1; }));
+    ASSERT_EQ(API_Bluetooth_Init(), API_ERR_NONE);
+    const std::set<std::string> running = ThreadIds();
+    EXPECT_EQ(task.size(), 1u);
+    for (const std::string &id : task)
+        EXPECT_EQ(running.count(id), 0u) << id;
 }
 
 TEST_F(BluetoothStartUp, ASilentModuleIsResetThroughThePmuAndTheApiStartUpGoesOn)
@@ -190,6 +205,16 @@ TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEndUntilTheyEnd)
     EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 1);  // draining
     EXPECT_EQ(ReadAll(100), "abc");
     EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
+    // A new link starts on an empty ring: what the last one left unread goes.
+    Connect("stale");
+    ASSERT_TRUE(Eventually([] { return Unread() == 5; }));
+    ASSERT_TRUE(module.Disconnect());
+    ASSERT_TRUE(Eventually([] { return b_ExitDataMode.load() == 1; }));
+    ASSERT_TRUE(module.Connect("00:11:22:33:44:55", "fresh"));
+    ASSERT_TRUE(Eventually([] { return b_ExitDataMode.load() == 0; }));
+    EXPECT_EQ(ReadAll(5), "fresh");
+    ASSERT_TRUE(module.Disconnect());
+    EXPECT_EQ(ReadAll(1), "");
     // A chunk that begins with the marker stores nothing.
     Connect();
     auto reader = BlockedRead();

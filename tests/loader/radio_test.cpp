@@ -15,6 +15,7 @@ using namespace loadertest;
 const Bytes kModel = B({0x01, 0x34, 0xCB}), kVersion = B({0x01, 0x33, 0xCC}), kHardReset = B({0x01, 0x1D, 0x02, 0xE0});
 const Bytes kPoc = B({0x02, 0x02, 0x00, 0x00, 0x00, 0x02, 0x03});
 const Bytes kPocAck = B({0x02, 0x02, 0x00, 0x01, 0x06, 0x00, 0x09, 0x03});
+const Bytes kNak = B({0x02, 0x02, 0x00, 0x01, 0x15, 0x00, 0x18, 0x03});
 const Bytes kDetected = "ADL Radio Detected\nVersion of ADL Radio Detected V02.10(300)\nReset Hard Done\n";
 
 class Entry : public loadertest::RadioTest {
@@ -38,7 +39,7 @@ protected:
 // the run whose radio never answers counts.
 TEST_F(Entry, EscapesIdentifiesResetsAndReopensAt9600ForThePocFramesJudgingEachAnswer)
 {
-    radio->answers = {{4, {}}, {5, {B({0x02, 0x02, 0x00, 0x01, 0x15, 0x00, 0x18, 0x03})}}, {6, {"", kPocAck}}};
+    radio->answers = {{4, {}}, {5, {kNak}}, {6, {"", kPocAck}}};
     std::string out;
     EXPECT_EQ(Enter(out), 1);
     EXPECT_EQ(out, kDetected + Reopened() + "...");
@@ -46,6 +47,18 @@ TEST_F(Entry, EscapesIdentifiesResetsAndReopensAt9600ForThePocFramesJudgingEachA
     EXPECT_EQ(SleepsOf(500), 4);
     EXPECT_EQ(SleepsOf(100), 3);
     EXPECT_STREQ(env.speed_name, "9600");
+
+    // At level 3 each answer shows its eight bytes, those that did not come
+    // as zeros, and only the acknowledged one is noted.
+    radio->answers = {{4, {kNak}}, {5, {B({0x02, 0x02, 0x00})}}, {6, {kPocAck}}};
+    radio->requests = 0;
+    gl_debug_level = 3;
+    Enter(out);
+    gl_debug_level = 2;
+    EXPECT_NE(out.find(".(8 of 8) 02 02 00 01 15 00 18 03\n.(3 of 8) 02 02 00 00 00 00 00 00\n"
+                       ".(8 of 8) 02 02 00 01 06 00 09 03\nPOC ACK received!!\nEnd"),
+              std::string::npos)
+        << out;
 
     // Not open: nothing at all.
     radio->written.clear();

@@ -83,9 +83,10 @@ TEST_F(PeripheralsTest, GnssLinesAndQueries)
     EXPECT_EQ(board.pmu->Log().Lines(),
               (Lines{Request(0x99, 1), Request(0x92, 1), Request(0x96, 1), "02 95 00 97", Request(0x98, 1),
                      Request(0x92, 0), Request(0x96, 0), Request(0x94, 0)}));
-    EXPECT_EQ((Codes{API_GNSS_SetResetPinLevel(2), API_GNSS_SetWakeupPinLevel(0xFFFFFFFFu), API_GNSS_SetBootPinLevel(2),
-                     API_GNSS_SetBootPinLevel(-1)}),
-              Codes(4, API_ERR_INVALID_PIN_LEVEL_SETTINGS_GNSS));
+    EXPECT_EQ(
+        (Codes{API_GNSS_SetResetPinLevel(2), API_GNSS_SetWakeupPinLevel(2), API_GNSS_SetWakeupPinLevel(0xFFFFFFFFu),
+               API_GNSS_SetBootPinLevel(2), API_GNSS_SetBootPinLevel(-1)}),
+        Codes(5, API_ERR_INVALID_PIN_LEVEL_SETTINGS_GNSS));
     EXPECT_EQ(board.pmu->RequestCount(), 8);
     board.pmu->FailCommand(0x92, sim::PmuFault::WrongEcho);
     EXPECT_EQ(API_GNSS_SetWakeupPinLevel(1), API_ERR_INVALID_COMMAND_RETURNED_PMU_QUERY);
@@ -117,6 +118,11 @@ TEST_F(PeripheralsTest, EachLinkChangeAndPpsPulseReachesTheRegisteredFunction)
 {
     int state = -5;
     EXPECT_EQ((Codes{API_ETH_Init(nullptr), API_ETH_GetCnxState(&state), state}), (Codes{0, 0, 0}));
+    // Changes with nobody to tell; the start below finds the link up itself.
+    receiver.CreateFile("/var/netlink");
+    EXPECT_EQ(API_ETH_SignalHandler(), 0);
+    receiver.RemoveFile("/var/netlink");
+    EXPECT_EQ(API_ETH_SignalHandler(), 0);
     receiver.CreateFile("/var/netlink");
     // Up at start: known without a signal; a second start keeps the function
     // and tells it again; no change calls nothing.
@@ -160,8 +166,9 @@ TEST_F(PeripheralsTest, PushButtonsNowAndAtBoot)
     EXPECT_EQ(board.pushbuttons->OpenDescriptors(), 1);
     board.pushbuttons->SetRecord(1);
     board.pushbuttons->SetScroll(7);  // passed on as the driver gives it
-    EXPECT_EQ((Codes{API_MMI_IsRecordPressed(&record), API_MMI_IsScrollPressed(&scroll), record, scroll}),
-              (Codes{0, 0, 1, 7}));
+    EXPECT_EQ((Codes{API_MMI_IsRecordPressed(&record), API_MMI_IsScrollPressed(&scroll), record, scroll,
+                     API_MMI_IsRecordPressed(nullptr)}),
+              (Codes{0, 0, 1, 7, API_ERR_INVALID_PARAMETERS}));
     board.pushbuttons->FailIoctl(EIO);
     EXPECT_EQ((Codes{API_MMI_IsRecordPressed(&record), record}), (Codes{API_ERR_IOCTL_DEV_PUSHBUTTON, 1}));
     EXPECT_EQ(API_MMI_Cleanup(), API_ERR_NONE);

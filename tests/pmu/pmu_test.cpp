@@ -4,8 +4,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sched.h>
 
 #include <memory>
+#include <thread>
 
 #include "API.h"
 #include "board.h"
@@ -200,6 +202,19 @@ TEST_F(PmuTest, PowerEventsReachTheCallbackOnTheOneTaskUnlessTheirReadFails)
     const int tasks = ThreadCount();
     EXPECT_EQ((Codes{API_PM_Initialize(), ThreadCount(), int(receiver.OpenDescriptors().size())}),
               (Codes{0, tasks, 1}));
+}
+
+TEST_F(PmuTest, TaskSaysItRunsFirstInFirstOutOnlyWhenThatIsGranted)
+{
+    API_PM_StopTask();
+    bool granted = false;  // to a thread of this process, as the host's privileges decide
+    std::thread([&] {
+        sched_param parameter{};
+        parameter.sched_priority = 65;
+        granted = pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameter) == 0;
+    }).join();
+    EXPECT_EQ(simtest::Stdout([] { EXPECT_EQ(API_PM_Initialize(), API_ERR_NONE); }),
+              granted ? "Priority of PM task set to 65 and policy FIFO\n" : "");
 }
 
 TEST_F(PmuTest, RadioSwitchOnStopsAtAFailedCompanionSwitchOffSendsBoth)
