@@ -160,10 +160,15 @@ TEST_F(UsbTest, ShutDownLeavesBehindACheckThatNeverReturns)
     ASSERT_EQ(API_PART_Data_Mount(0), 0);
     ASSERT_TRUE(simtest::Eventually([&] { return shell.RunCount(kCheck1) == 1; }));
     EXPECT_EQ(API_PART_Data_Mount(1), API_ERR_CREATING_MOUNT_TASK);
-    auto waiting = std::async(std::launch::async, [] { return API_PART_Data_IsReady(); });
-    EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
-
-    auto stopping = std::async(std::launch::async, [] { API_PART_StopTask(); });
+    // The wait ends with the shut-down, not before it.
+    std::atomic<bool> asked{false}, stopped{false};
+    auto waiting = std::async(std::launch::async, [&] {
+        asked = true;
+        int result = API_PART_Data_IsReady();
+        return stopped ? result : -1;
+    });
+    ASSERT_TRUE(simtest::Eventually([&] { return asked.load(); }));
+    auto stopping = std::async(std::launch::async, [&] { stopped = true, API_PART_StopTask(); });
     EXPECT_EQ(stopping.wait_for(std::chrono::seconds(20)), std::future_status::ready);
     EXPECT_EQ(waiting.get(), API_ERR_CREATING_MOUNT_TASK);
     release.set_value();
