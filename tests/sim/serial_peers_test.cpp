@@ -88,6 +88,8 @@ TEST(GsmModemPeer, TakesOnlyWellFormedCommandsAndTheGuardedEscape)
     modem.Connect();
     EXPECT_EQ(Ask(host, ""), "\r\nCONNECT\r\n");
     host.Exchange(std::string("data+++"), 0);  // no silence before: payload
+    // The guard counts from the last byte the modem heard.
+    ASSERT_TRUE(simtest::Eventually([&] { return modem.Payload() == "data+++"; }));
     usleep(40000);
     EXPECT_EQ(Ask(host, "+++"), "\r\nOK\r\n");
     EXPECT_EQ(modem.Payload(), "data+++");
@@ -101,17 +103,20 @@ TEST(BluetoothModulePeer, AnswersCommandLinesAndTheGuardedEscape)
     sim::BluetoothModule module(receiver);
     {
         PtyHost unready(module.Line(), B115200);  // without handshake the module hears nothing
-        EXPECT_EQ(Ask(unready, "INFO\n", 150), "");
+        unready.Exchange(std::string("INFO\n"), 0);
+        EXPECT_TRUE(simtest::Eventually([&] { return module.Log().Contains("ignored 5 bytes (line not set)"); }));
     }
     PtyHost host(module.Line(), B115200, true);
     EXPECT_EQ(Ask(host, "INFO\n"), "Orva serial Bluetooth module\r\nFirmware version 3.2.1\r\nREADY.\r\n");
     EXPECT_EQ(Ask(host, "FOO\n"), "SYNTAX ERROR\r\n");
     EXPECT_EQ(Ask(host, "SELECT 0\n"), "NO CARRIER 0 ERROR 0\r\n");  // no link to resume
 
-    Ask(host, "SET PROFILE SPP Bluetooth Serial Port\n", 150);
+    host.Exchange(std::string("SET PROFILE SPP Bluetooth Serial Port\n"), 0);  // taken silently
+    ASSERT_TRUE(simtest::Eventually([&] { return module.ProfileOpen(); }));
     ASSERT_TRUE(module.Connect("00:11:22:33:44:55", "hi"));
     EXPECT_EQ(Ask(host, ""), "RING 0 00:11:22:33:44:55 1 RFCOMM \r\nhi");
     host.Exchange(std::string("x+++"), 0);  // no silence before: data
+    ASSERT_TRUE(module.WaitForRemoteBytes(4, 3000));
     usleep(40000);
     EXPECT_EQ(Ask(host, "+++"), "READY.\r\n");
     EXPECT_TRUE(module.LinkPaused());
@@ -250,10 +255,21 @@ TEST(RadioBootloader, NaksBrokenFramesFlagsStrayBytesAndFollowsSpeedChanges)
     Bench bench({});
     PtyHost host(bench.line, B9600);
     int n = 0;
+    double rate = 9600;
     for (const Step &step : steps) {
         if (step.speed != 0)
-            host.SetSpeed(step.speed);
-        EXPECT_EQ(host.Exchange(step.send, 8, step.answer.empty() ? 300 : 1000), step.answer) << "step " << n;
+            host.SetSpeed(step.speed), rate = step.speed == B9600 ? 9600 : 115200;
+        if (step.answer.empty()) {
+            // Nothing is due: once the radio has heard every byte, a silence
+            // past the 100 ms after which it gives up the rest of a frame.
+            const double heard = bench.radio.Report().rxWireMs + step.send.size() * 10000 / rate - 0.001;
+            host.Exchange(step.send, 0);
+            EXPECT_TRUE(simtest::Eventually([&] { return bench.radio.Report().rxWireMs >= heard; })) << "step " << n;
+            usleep(150000);
+            EXPECT_EQ(host.Exchange(Bytes{}, 8, 0), kNoAnswer) << "step " << n;
+        } else {
+            EXPECT_EQ(host.Exchange(step.send), step.answer) << "step " << n;
+        }
         EXPECT_TRUE(step.flagged == nullptr || bench.Flagged(step.flagged)) << "step " << n;
         ++n;
     }
