@@ -272,9 +272,15 @@ TEST_F(UsbTest, SerialPortsCarryDataAtTheSpeedSetAndAMissingOneEndsTheStartUp)
     char received[16] = {};
     ASSERT_EQ(lines[3]->Receive(received, sizeof received, 2000), 9);
     EXPECT_STREQ(received, "status?\r\n");
+    // The host's answer comes back through the same port.
+    ASSERT_TRUE(lines[3]->Send("ok\n"));
+    char answer[8] = {};
+    EXPECT_EQ(API_Usbserial_Read(9, answer, sizeof answer), 3);
+    EXPECT_STREQ(answer, "ok\n");
     // Closed, the first port to the last.
-    EXPECT_EQ((Codes{API_Usbserial_Cleanup(), API_Usbserial_Write(6, "x", 1), API_Usbserial_Write(10, "x", 1)}),
-              Codes(3, 0));
+    EXPECT_EQ((Codes{API_Usbserial_Cleanup(), API_Usbserial_Write(6, "x", 1), API_Usbserial_Write(10, "x", 1),
+                     API_Usbserial_Read(9, answer, 1)}),
+              Codes(4, 0));
 
     // The ports after a missing one, or one that is no terminal, are not opened.
     lines[0].reset();
