@@ -122,6 +122,10 @@ TEST(PeripheralModels, ExtenderDisplayAndButtonsRefuseWhatTheirDriversRefuse)
                 record, buttons.Ioctl(0x8004FF03, &record)}),
         (Counts{-1, 0, 0, 5, -1}));  // read-only
     EXPECT_EQ(errno, ENOTTY);
+    // No driver writes through a null argument.
+    EXPECT_EQ((Counts{buttons.Ioctl(sim::PushButtons::kReadRecord, nullptr), errno,
+                      panel.Ioctl(sim::Display::kModeIoctl, nullptr), errno}),
+              (Counts{-1, EFAULT, -1, EFAULT}));
 }
 
 // The NOR flash is one erased partition with one position, short at its end;
@@ -143,8 +147,10 @@ TEST(FrameModels, NorGpioAndPpsAnswerAsTheirDriversDo)
     int32_t mode = 2;  // the radio line has two modes, 0 and 1
     gpio.SetPendingEvents(0x42);
     EXPECT_EQ((Counts{gpio.Ioctl(sim::GpioDriver::kGetEvents, &word), word, gpio.PendingEvents(),
-                      gpio.Ioctl(sim::GpioDriver::kSetSerialMode, &mode), errno, gpio.Ioctl(0x4004FF16, &mode), errno}),
-              (Counts{0, 0x42, 0, -1, EINVAL, -1, ENOTTY}));
+                      gpio.Ioctl(sim::GpioDriver::kSetSerialMode, &mode), errno, gpio.Ioctl(0x4004FF16, &mode), errno,
+                      gpio.Ioctl(sim::GpioDriver::kGetEvents, nullptr),
+                      gpio.Ioctl(sim::GpioDriver::kGetSerialMode, nullptr)}),
+              (Counts{0, 0x42, 0, -1, EINVAL, -1, ENOTTY, -1, -1}));
 
     sim::PpsDevice pps;
     EXPECT_EQ((Counts{pps.Open(O_RDWR), errno, pps.Open(O_RDONLY)}), (Counts{-1, EACCES, 0}));
@@ -159,6 +165,9 @@ TEST(FrameModels, WatchdogStopsOnlyOnACloseRightAfterTheMagicCharacter)
     EXPECT_EQ((Counts{dog.Open(O_WRONLY), dog.Open(O_WRONLY), dog.Ioctl(sim::Watchdog::kSetTimeout, &seconds),
                       dog.Write("V", 1), dog.Write("", 1)}),
               (Counts{0, -1, -1, 1, 1}));
+    EXPECT_EQ((Counts{dog.Ioctl(0x80045799, &seconds), errno, dog.Ioctl(sim::Watchdog::kGetTimeout, nullptr), errno,
+                      dog.Ioctl(sim::Watchdog::kKeepAlive, nullptr)}),
+              (Counts{-1, ENOTTY, -1, EFAULT, 0}));
     dog.Close();
     EXPECT_TRUE(simtest::Eventually([&] { return dog.WouldHaveRebooted(); }));
     EXPECT_EQ((Counts{dog.Open(O_WRONLY), dog.Write("xV", 2)}), (Counts{0, 2}));

@@ -17,6 +17,7 @@
 
 #include "sim/bluetooth_module.h"
 #include "sim/gsm_modem.h"
+#include "sim/gsm_services.h"
 #include "sim/pty_line.h"
 #include "sim/radio_peer.h"
 #include "sim_test.h"
@@ -75,18 +76,42 @@ std::string Ask(PtyHost &host, const std::string &bytes, int firstMs = 3000)
 // At 0.02 the one-second guards of the escapes are 20 ms.
 const sim::ReceiverOptions kOptions = simtest::Scaled(0.02);
 
-TEST(GsmModemPeer, TakesOnlyWellFormedCommandsAndTheGuardedEscape)
+// Then the modem's refusals, its SIM's PIN rules and the network side's,
+// one command and its framed answer at a time, with extended errors on.
+TEST(GsmModemPeer, TakesOnlyWellFormedCommandsKeepsItsRulesAndTheGuardedEscape)
 {
     sim::Receiver receiver(kOptions);
-    sim::GsmModem modem(receiver);
+    sim::GsmModemOptions options;
+    options.sim = sim::SimCard::Pin;
+    sim::GsmModem modem(receiver, options);
+    sim::GsmServices services(modem);
     PtyHost host(modem.Line(), B115200);
     EXPECT_EQ(Ask(host, "AT\r"), "\r\nOK\r\n");
-    EXPECT_EQ(Ask(host, "AT+CPIN?\r"), "\r\n+CPIN: READY\r\n\r\nOK\r\n");
     for (const char *refused : {"AT+NOSUCH\r", "AT\n", "xAT\r", "+++AT\r", "\r"})
         EXPECT_EQ(Ask(host, refused), "\r\nERROR\r\n") << refused;
+    // clang-format off
+    const std::pair<const char *, const char *> script[] = {
+        {"AT+CMEE=2", "ERROR"}, {"AT+CMEE=1", "OK"}, {"AT+CPIN=\"0000\"", "+CME ERROR: 16"},
+        {"AT+CPIN=1111", "+CME ERROR: 16"}, {"AT+CPIN=2222", "+CME ERROR: 16"},  // the third blocks the SIM
+        {"AT+CPIN=1234", "+CME ERROR: 16"}, {"AT+CPIN?", "+CPIN: SIM PUK\r\n\r\nOK"},
+        {"AT+CPIN=\"12345678\",\"4321\"", "OK"}, {"AT+CPIN?", "+CPIN: READY\r\n\r\nOK"},
+        {"AT+CPIN=4321", "+CME ERROR: 3"}, {"AT+CPINS", "ERROR"},
+        {"AT+WMBS=8", "ERROR"}, {"AT+WWSM=3", "ERROR"}, {"AT+CGCLASS=\"A\"", "ERROR"},
+        {"AT+CGCLASS?", "+CGCLASS: \"CG\"\r\n\r\nOK"}, {"AT+CSQ", "+CSQ: 18,99\r\n\r\nOK"},
+        {"ATS0=256", "ERROR"}, {"AT+CBST=7,0", "ERROR"}, {"ATD>SM2", "ERROR"},
+        {"AT+WIPCFG=0", "+CME ERROR: 803"}, {"AT+WIPCFG=2", "+CME ERROR: 803"}, {"AT+WIPCFG=7", "+CME ERROR: 801"},
+        {"AT+WIPCFG=1", "OK"}, {"AT+WIPCFG=1", "+CME ERROR: 844"}, {"AT+WIPBR=2,6,11,\"apn\"", "+CME ERROR: 806"},
+        {"AT+WIPCREATE=1,1,5000,\"peer\",7", "+CME ERROR: 805"}, {"AT+WIPDATA=1,1,1", "+CME ERROR: 830"},
+        {"ATS0=2", "OK"}};
+    // clang-format on
+    for (auto [command, answer] : script) {
+        const std::string framed = "\r\n" + std::string(answer) + "\r\n";
+        EXPECT_EQ(host.Exchange(std::string(command) + "\r", framed.size()), framed) << command;
+    }
 
-    modem.Connect();
-    EXPECT_EQ(Ask(host, ""), "\r\nCONNECT\r\n");
+    services.SetLoopback(false);  // the call's far end sends nothing back
+    services.IncomingCall();      // rings as often as set, then connects
+    EXPECT_EQ(Ask(host, ""), "\r\nRING\r\n\r\nRING\r\n\r\nCONNECT\r\n");
     host.Exchange(std::string("data+++"), 0);  // no silence before: payload
     // The guard counts from the last byte the modem heard.
     ASSERT_TRUE(simtest::Eventually([&] { return modem.Payload() == "data+++"; }));
@@ -107,7 +132,7 @@ TEST(BluetoothModulePeer, AnswersCommandLinesAndTheGuardedEscape)
         EXPECT_TRUE(simtest::Eventually([&] { return module.Log().Contains("ignored 5 bytes (line not set)"); }));
     }
     PtyHost host(module.Line(), B115200, true);
-    EXPECT_EQ(Ask(host, "INFO\n"), "Orva serial Bluetooth module\r\nFirmware version 3.2.1\r\nREADY.\r\n");
+    EXPECT_EQ(Ask(host, "INFO\r\n"), "Orva serial Bluetooth module\r\nFirmware version 3.2.1\r\nREADY.\r\n");
     EXPECT_EQ(Ask(host, "FOO\n"), "SYNTAX ERROR\r\n");
     EXPECT_EQ(Ask(host, "SELECT 0\n"), "NO CARRIER 0 ERROR 0\r\n");  // no link to resume
 
@@ -123,6 +148,12 @@ TEST(BluetoothModulePeer, AnswersCommandLinesAndTheGuardedEscape)
     EXPECT_EQ(module.RemoteReceived(), "x+++");
     EXPECT_TRUE(module.SendData("held"));
     EXPECT_EQ(Ask(host, "SELECT 0\n"), "held");
+    EXPECT_FALSE(module.LinkPaused());
+    // After a silence, pluses that are not three, or that data follows, are data.
+    for (const char *data : {"+x", "++"})
+        usleep(40000), host.Exchange(std::string(data), 0);
+    ASSERT_TRUE(module.WaitForRemoteBytes(8, 3000));
+    EXPECT_EQ(module.RemoteReceived(), "x++++x++");
     EXPECT_FALSE(module.LinkPaused());
 }
 
