@@ -232,6 +232,39 @@ struct Bench {
     sim::RadioPeer radio;
 };
 
+// The radio's normal firmware: "+++" is an escape only between its guard
+// silences, and command mode answers whole queries only.
+TEST(RadioFirmware, EscapesOnlyBetweenGuardSilencesAndAnswersWholeQueries)
+{
+    sim::Receiver receiver(simtest::Scaled(0.05));  // guards of 50 ms before, 12.5 ms after
+    sim::PtyLine line(receiver, "/dev/ttyS5");
+    sim::RadioPeer radio(receiver, line);
+    radio.Start();
+    PtyHost host(line, B38400);
+    auto logged = [&radio](const char *part) {
+        return simtest::Eventually([&] {
+            const std::vector<std::string> lines = radio.Log().Lines();
+            return std::any_of(lines.begin(), lines.end(),
+                               [&](const std::string &line) { return line.find(part) != std::string::npos; });
+        });
+    };
+    const std::pair<const char *, const char *> steps[] = {
+        {"x+++", "\"+\" after only"}, {"+++x", "escape cancelled"}, {"+++", "escape accepted"}};
+    for (auto [sent, seen] : steps) {
+        usleep(80000);
+        host.Exchange(std::string(sent), 0);
+        EXPECT_TRUE(logged(seen)) << sent;
+    }
+    // A stray byte, an unterminated and an unknown query go unanswered: the
+    // model query's answer is the first to come.
+    const Bytes unterminated(17, 0x01), unknown{0x01, 0x40, 0xBF};
+    for (const Bytes &query : {Bytes{0x55}, unterminated, unknown})
+        host.Exchange(query, 0);
+    EXPECT_EQ(host.Exchange(Bytes{0x01, 0x34, 0xCB}, 4), (Bytes{0x01, 0x34, 0x07, 0xC4}));
+    EXPECT_TRUE(logged("stray byte 55"));
+    EXPECT_EQ(radio.Report().problems.size(), 2u);  // the unterminated and the unknown query
+}
+
 // A whole load whose announced sum is one bit off: every block is taken and
 // the image found to differ.  The end-to-end loads see it verified.
 TEST(RadioBootloader, TakesAWholeLoadAndChecksTheImageAgainstTheAnnouncedSum)
