@@ -543,8 +543,10 @@ extern "C" int API_Display_DrawRect(int x0, int y0, int x1, int y1, int fill)
     drawline(x1, y0, x1, y1);
     drawline(x0, y1, x1, y1);
     drawline(x0, y0, x0, y1);
+    // Rows above the screen draw nothing: the fill starts at the first
+    // one on it, however far up the corner lies.
     if (fill == 1) {
-        for (int y = std::min(y0, y1); y <= std::max(y0, y1); ++y)
+        for (int y = std::max(std::min(y0, y1), 0); y <= std::max(y0, y1); ++y)
             drawline(x0, y, x1, y);
     }
     return API_ERR_NONE;

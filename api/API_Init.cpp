@@ -66,6 +66,7 @@ int b_IsInitialized = 0;
 namespace {
 
 const char s_config_file[] = "/etc/ts9_api.cfg";
+const char s_config_aside[] = "/etc/ts9_api.cfg.new";
 const char s_lock_file[] = "/var/ts9.pid";
 const char s_pps_device[] = "/dev/pps";
 
@@ -165,29 +166,43 @@ void s_ParseConfig(const char *data, size_t size)
 
 namespace {
 
-// Reads and applies the file; false when it cannot be opened.
-bool s_ReadConfigFile(void)
+enum class ConfigRead { Applied, Missing, Unreadable };
+
+ConfigRead s_ReadConfigFile(void)
 {
     int fd = Board_Open(s_config_file, O_RDONLY, 0);
     if (fd < 0)
-        return false;
+        return ConfigRead::Missing;
     ssize_t count = Board_Read(fd, a_buf, sizeof a_buf);
     if (count > 0)
         s_ParseConfig(a_buf, static_cast<size_t>(count));
     Board_Close(fd);
-    return true;
+    return count < 0 ? ConfigRead::Unreadable : ConfigRead::Applied;
 }
 
-// The configuration step; false when start-up has to end here.
-bool s_ConfigStep(void)
+// The configuration step; its error when start-up has to end here.  A file
+// that is there but cannot be read is not replaced: it may hold the board's
+// own paths, and the table it would be replaced from does not.
+int s_ConfigStep(void)
 {
-    if (!s_ReadConfigFile() && create_config_file() == 0)
-        return false;
+    switch (s_ReadConfigFile()) {
+    case ConfigRead::Unreadable: return API_ERR_OPEN_FILE;
+    case ConfigRead::Missing:
+        if (create_config_file() == 0)
+            return API_ERR_CREATE_FILE;
+        break;
+    case ConfigRead::Applied: break;
+    }
     make_device_descriptors();
-    return true;
+    return API_ERR_NONE;
 }
 
-void s_WriteText(int fd, const char *text) { Board_Write(fd, text, strlen(text)); }
+// True when the whole text went out.
+bool s_WriteText(int fd, const char *text)
+{
+    const ssize_t length = static_cast<ssize_t>(strlen(text));
+    return Board_Write(fd, text, static_cast<size_t>(length)) == length;
+}
 
 void s_Banner(void) { printf("Orva device API version %s, built %s %s\n", API_VERSION, __DATE__, __TIME__); }
 
@@ -207,9 +222,6 @@ int s_OpenPps(void)
         Board_Close(ifd_pps);
     ifd_pps = 0;
     int fd = Board_Open(s_pps_device, O_RDONLY, 0);
-    // Descriptor 0 stands for "not open", so it cannot be kept.
-    if (fd == 0)
-        fd = Board_Close(fd) - 1;
     if (fd < 0) {
         perror("PPS open error");
         printf("open PPS_DEVICE error (%d)\n", API_ERR_OPEN_PPS);
@@ -269,24 +281,24 @@ void s_StartUnits(uint32_t flags, int &result)
 
 }  // namespace
 
+// Written aside and renamed over the file: a write that fails (a full
+// device) leaves the file as it was, never cut short.
 extern "C" int create_config_file(void)
 {
-    int fd = Board_Open(s_config_file, O_WRONLY | O_CREAT | O_TRUNC, 0777);
-    if (fd <= 0) {
-        if (fd == 0)
-            Board_Close(fd);
+    int fd = Board_Open(s_config_aside, O_WRONLY | O_CREAT | O_TRUNC, 0777);
+    if (fd < 0)
         return 0;
-    }
+    bool written = true;
     for (const API_DevName &row : a_devnames) {
-        s_WriteText(fd, row.name);
-        s_WriteText(fd, " = ");
-        s_WriteText(fd, "\"");
-        s_WriteText(fd, row.path);
-        s_WriteText(fd, "\"");
-        s_WriteText(fd, "\n");
+        const char *const parts[] = {row.name, " = ", "\"", row.path, "\"", "\n"};
+        for (const char *part : parts)
+            written = written && s_WriteText(fd, part);
     }
-    Board_Close(fd);
-    return 1;
+    written = Board_Close(fd) == 0 && written;
+    if (written && Board_Rename(s_config_aside, s_config_file) == 0)
+        return 1;
+    Board_Unlink(s_config_aside);
+    return 0;
 }
 
 extern "C" int make_device_descriptors(void)
@@ -338,8 +350,8 @@ extern "C" int API_Initialize(int flags)
     if (requested & API_INIT_CONFIG) {
         // Without a configuration file nothing else may start, and the
         // caller must learn that nothing did.
-        if (!s_ConfigStep())
-            return API_ERR_CREATE_FILE;
+        if (int code = s_ConfigStep())
+            return code;
     } else {
         printf("make_device_descriptors skipped\n");
     }

@@ -87,12 +87,8 @@ bool s_AllowedInText(unsigned char c)
 extern "C" int API_NOR_Init(void)
 {
     int fd = Board_Open("/dev/mtd3", O_RDWR, 0);
-    if (fd <= 0) {
-        // Descriptor 0 stands for a closed store, so it cannot be kept.
-        if (fd == 0)
-            Board_Close(fd);
+    if (fd < 0)
         return API_ERR_NOR_FLASH_INITIALIZATION;
-    }
     // A second start-up replaces the descriptor rather than leaking it.
     ScopedLock lock(s_nor_mutex);
     if (norfd > 0)

@@ -8,12 +8,15 @@
 #include <semaphore.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <time.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "API_Errors.h"
 #include "API_SPI.h"
 #include "board.h"
+#include "internal/API_Lock.h"
 #include "internal/API_PM.h"
 #include "internal/API_PMU_Commands.h"
 #include "internal/API_SPI.h"
@@ -32,11 +35,21 @@ static bool b_pm_sem_created = false;
 // moves the generation on, so a task it cannot wait for (the shut-down ran
 // from the task's own callback) still ends and a later one is not disturbed.
 static std::atomic<unsigned> s_pm_generation{0};
+// One more than the last generation whose task has ended, for the shut-down
+// to wait on.
+static unsigned s_pm_ended = 0;
+static pthread_mutex_t pm_end_mutex = PTHREAD_MUTEX_INITIALIZER;
+static pthread_cond_t pm_task_ended = PTHREAD_COND_INITIALIZER;
 std::atomic<void (*)(int)> p_FuncPtr_status{nullptr};
 
 namespace {
 
 constexpr int kPmTaskPriority = 65;
+// How long the shut-down waits for the task.  The application's callback runs
+// on it and may take its time, or wait for the very thread that shuts down:
+// such a task is left behind, and ends without another step once its
+// callback returns.
+constexpr int kStopWaitS = 1;
 constexpr unsigned kPausePmuUs = 1;
 
 enum class Pause { None, BeforeReply };
@@ -77,7 +90,22 @@ void *pm_task(void *argument)
             break;
         API_PM_SignalHandler();
     }
+    ScopedLock lock(pm_end_mutex);
+    s_pm_ended = std::max(s_pm_ended, generation + 1);
+    pthread_cond_broadcast(&pm_task_ended);
     return nullptr;
+}
+
+// Whether the task of `generation` ended within the bound.
+bool s_PmTaskEnded(unsigned generation)
+{
+    timespec until;
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += kStopWaitS;
+    ScopedLock lock(pm_end_mutex);
+    while (s_pm_ended <= generation && pthread_cond_timedwait(&pm_task_ended, &pm_end_mutex, &until) != ETIMEDOUT) {
+    }
+    return s_pm_ended > generation;
 }
 
 // A fresh semaphore for a new task: posts left over from the last run are
@@ -188,9 +216,9 @@ void API_PM_StopTask(void)
 {
     if (!b_pm_task_started.exchange(false))
         return;
-    s_pm_generation.fetch_add(1);
+    const unsigned generation = s_pm_generation.fetch_add(1);
     sem_post(&sem_pm_id);
-    if (pthread_equal(pthread_self(), pm_thread_id))
+    if (pthread_equal(pthread_self(), pm_thread_id) || !s_PmTaskEnded(generation))
         pthread_detach(pm_thread_id);
     else
         pthread_join(pm_thread_id, nullptr);

@@ -100,12 +100,8 @@ extern "C" int API_Signal_Initialize(void)
 {
     s_Install(SIGUSR2, SIGUSR2_handler);
     int fd = Board_Open("/dev/gpio", O_RDWR, 0);
-    if (fd <= 0) {
-        // Descriptor 0 stands for "not open", so it cannot be kept.
-        if (fd == 0)
-            Board_Close(fd);
+    if (fd < 0)
         return API_ERR_OPEN_FILE;
-    }
     // A second start-up replaces the descriptor rather than leaking it.
     int previous = sigiofd.exchange(fd);
     if (previous > 0)

@@ -30,23 +30,19 @@ int s_Arm(int timeout)
     // single-opener driver and lose the only way to feed or stop it.
     if (i_wd_fd <= 0) {
         int fd = Board_Open("/dev/watchdog", O_WRONLY, 0);
-        if (fd <= 0) {
-            // Descriptor 0 stands for "not open", so it cannot be kept; the
-            // open started the watchdog, which is stopped before the close.
-            if (fd == 0) {
-                Board_Write(fd, a_stop, 1);
-                Board_Close(fd);
-            }
+        if (fd < 0)
             return API_ERR_OPENING_WATCHDOG;
-        }
         i_wd_fd = fd;
     }
     b_Watch_Disarmed = 0;
+    // Armed from here: the open started the watchdog, and a time-out the
+    // driver refuses leaves it running on its own one, to be disarmed all
+    // the same.
+    b_Watch_Flag = 1;
     if (timeout != 0)
         i_timeout = timeout;
     if (Board_Ioctl(i_wd_fd, API_WATCHDOG_IOCTL_SETTIMEOUT, &i_timeout) != 0)
         return API_ERR_SETTING_WATCHDOG_TIMEOUT;
-    b_Watch_Flag = 1;
     return API_ERR_NONE;
 }
 

@@ -120,6 +120,7 @@ void BluetoothModule::Serve(Time now)
         }
         m_changed.notify_all();
     }
+    PassToRemote();
 }
 
 void BluetoothModule::Heard(const unsigned char *buffer, size_t count, Time now)
@@ -176,7 +177,16 @@ void BluetoothModule::FeedData(const unsigned char *bytes, size_t count, Time no
         Record("data " + std::to_string(data), now);
         m_log.Addf("> data %zu bytes: %s", data, Printable(bytes, count).c_str());
     }
+    PassToRemote();
     m_changed.notify_all();
+}
+
+void BluetoothModule::PassToRemote()
+{
+    if (m_remoteHandler && !m_remoteReceived.empty()) {
+        m_remoteHandler(m_remoteReceived);
+        m_remoteReceived.clear();
+    }
 }
 
 // ---- command mode ----
@@ -365,7 +375,8 @@ bool BluetoothModule::Disconnect(const std::string &lastData)
     m_pluses = 0;
     m_heldForHost.clear();
     m_log.Add("link down");
-    Emit(lastData + kNoCarrier, Clock::now());
+    if (!m_options.silent)
+        QueueOwnRead(lastData + kNoCarrier);
     m_changed.notify_all();
     return true;
 }
@@ -374,6 +385,12 @@ void BluetoothModule::SendRaw(const std::string &bytes)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Emit(bytes, Clock::now());
+}
+
+void BluetoothModule::SetRemoteHandler(std::function<void(const std::string &)> handler)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_remoteHandler = std::move(handler);
 }
 
 void BluetoothModule::SetSilent(bool silent)

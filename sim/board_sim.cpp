@@ -45,7 +45,7 @@ ssize_t Board_Write(int fd, const void *data, size_t size)
 {
     if (sim::Device *device = Current().DeviceForFd(fd))
         return device->Write(data, size);
-    return write(fd, data, size);
+    return Current().Write(fd, data, size);
 }
 
 off_t Board_Lseek(int fd, off_t offset, int whence)
@@ -107,6 +107,8 @@ int Board_Exists(const char *path)
 }
 
 int Board_Unlink(const char *path) { return unlink(Current().HostPath(path).c_str()); }
+
+int Board_Rename(const char *from, const char *to) { return Current().Rename(from, to); }
 
 int Board_System(const char *command) { return Current().System(command); }
 

@@ -13,8 +13,20 @@ EventLog::EventLog(std::string name) : m_name(std::move(name)), m_start(std::chr
 void EventLog::Add(const std::string &line)
 {
     auto when = std::chrono::steady_clock::now() - m_start;
+    std::shared_ptr<const Observer> observer;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_entries.push_back({when, line});
+        observer = m_observer;
+    }
+    if (observer)
+        (*observer)(m_name, line);
+}
+
+void EventLog::SetObserver(Observer observer)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_entries.push_back({when, line});
+    m_observer = observer ? std::make_shared<const Observer>(std::move(observer)) : nullptr;
 }
 
 void EventLog::Addf(const char *format, ...)

@@ -50,8 +50,8 @@ GsmReply Ok() { return GsmReply{"OK", false}; }
 GsmModem::GsmModem(Receiver &receiver, GsmModemOptions options)
     : SerialPeer("gsm modem"), m_receiver(receiver), m_options(std::move(options)),
       m_line(std::make_unique<PtyLine>(receiver, m_options.boardPath)), m_startEcho(m_options.echo),
-      m_startSim(m_options.sim), m_initStatus(m_options.initStatus), m_echo(m_options.echo), m_sim(m_options.sim),
-      m_pin(m_options.pin), m_phoneActivity(m_options.phoneActivity)
+      m_startSim(m_options.sim), m_startPin(m_options.pin), m_initStatus(m_options.initStatus), m_echo(m_options.echo),
+      m_sim(m_options.sim), m_pin(m_options.pin), m_phoneActivity(m_options.phoneActivity)
 {
     if (m_initStatus.empty())
         m_initStatus.push_back(2);
@@ -102,8 +102,7 @@ void GsmModem::InstallBuiltins()
     };
     m_handlers["AT+WIPDATA="] = [](GsmModem &, const std::string &) { return GsmReply{"CONNECT", true}; };
     m_handlers["ATH"] = [](GsmModem &modem, const std::string &) {
-        std::lock_guard<std::mutex> lock(modem.m_mutex);
-        modem.m_connected = false;
+        modem.HangUp();
         return Ok();
     };
 }
@@ -205,6 +204,13 @@ void GsmModem::SetSim(SimCard card)
     m_sim = m_startSim = card;
 }
 
+void GsmModem::SetPin(const std::string &pin)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pin = m_startPin = pin;
+    m_wrongPins = 0;
+}
+
 void GsmModem::SetInitStatus(std::vector<int> statuses)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -242,10 +248,14 @@ std::string GsmModem::CmeError(int number) const
 
 bool GsmModem::SendRaw(const std::string &bytes) { return Transmit(bytes); }
 
-bool GsmModem::SendLines(const std::string &lines)
+bool GsmModem::SendLines(const std::string &lines, bool ownRead)
 {
     LogLines(lines);
-    return Transmit(Frame(lines));
+    if (ownRead)
+        QueueOwnRead(Frame(lines));
+    else
+        Transmit(Frame(lines));
+    return true;
 }
 
 void GsmModem::Ring() { SendLines("RING"); }
@@ -267,7 +277,13 @@ void GsmModem::NoCarrier()
         m_connected = false;
         m_plusCount = 0;
     }
-    SendLines("NO CARRIER");
+    SendLines("NO CARRIER", true);
+}
+
+void GsmModem::HangUp()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_connected = false;
 }
 
 bool GsmModem::SendPayload(const std::string &bytes)
@@ -347,7 +363,7 @@ void GsmModem::PowerUpLocked()
 {
     m_echo = m_startEcho;
     m_sim = m_startSim;
-    m_pin = m_options.pin;
+    m_pin = m_startPin;
     m_wrongPins = 0;
     m_extendedErrors = false;
     m_initIndex = 0;
@@ -374,6 +390,7 @@ void GsmModem::Heard(const unsigned char *data, size_t size, Time now)
             m_lastRx = now;
             continue;
         }
+        CountCommandPlusLocked(byte, now);
         m_lastRx = now;
         if (m_echo)
             echo.push_back(static_cast<char>(byte));
@@ -394,17 +411,32 @@ void GsmModem::Heard(const unsigned char *data, size_t size, Time now)
     DeliverPayload(payload);
 }
 
-void GsmModem::FeedDataLocked(unsigned char byte, Clock::time_point now, std::string &payload)
+bool GsmModem::CountPlusLocked(unsigned char byte, Clock::time_point now)
 {
     auto guardBefore = std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardBeforeMs) *
                                                                  kGuardTolerance);
-    if (byte == '+' && m_plusCount < 3 && (m_plusCount > 0 || now - m_lastRx >= guardBefore)) {
-        if (++m_plusCount == 3) {
-            auto guardAfter = std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardAfterMs));
-            m_escapeDue = now + std::chrono::duration_cast<Clock::duration>(guardAfter);
-        }
-        return;
+    if (byte != '+' || m_plusCount >= 3 || (m_plusCount == 0 && now - m_lastRx < guardBefore))
+        return false;
+    if (++m_plusCount == 3) {
+        auto guardAfter = std::chrono::duration<double, std::milli>(m_receiver.ScaledMs(m_options.guardAfterMs));
+        m_escapeDue = now + std::chrono::duration_cast<Clock::duration>(guardAfter);
     }
+    return true;
+}
+
+// A host that missed the end of a stream escapes while the modem is in
+// command mode already: a guarded "+++" at a line's start then goes
+// unanswered and leaves nothing in front of the next command.
+void GsmModem::CountCommandPlusLocked(unsigned char byte, Clock::time_point now)
+{
+    if (m_lineBuffer.size() != static_cast<size_t>(m_plusCount) || !CountPlusLocked(byte, now))
+        m_plusCount = 0;
+}
+
+void GsmModem::FeedDataLocked(unsigned char byte, Clock::time_point now, std::string &payload)
+{
+    if (CountPlusLocked(byte, now))
+        return;
     FlushPlusesLocked(payload);
     payload.push_back(static_cast<char>(byte));
 }
@@ -422,8 +454,13 @@ void GsmModem::CheckEscape()
         if (m_plusCount != 3 || Clock::now() < m_escapeDue)
             return;
         m_plusCount = 0;
-        if (!m_dataMode)
+        if (!m_dataMode) {
+            if (m_lineBuffer == "+++") {
+                m_lineBuffer.clear();
+                m_log.Add("host: +++ (escape in command mode, dropped)");
+            }
             return;
+        }
         m_dataMode = false;
         m_log.Add("host: +++ (escape)");
     }
@@ -437,8 +474,9 @@ void GsmModem::DeliverPayload(const std::string &payload)
     std::function<void(GsmModem &, const std::string &)> handler;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_payload += payload;
         handler = m_payloadHandler;
+        if (!handler)
+            m_payload += payload;
     }
     m_log.Addf("host data: %zu bytes", payload.size());
     if (handler)

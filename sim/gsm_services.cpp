@@ -93,10 +93,35 @@ struct GsmServices::State {
     GsmBearerState bearer;
     GsmSocketState socket;
 
-    // Caller holds the mutex.
+    std::shared_ptr<GsmFarEnd> farEnd;
+    int farEndConnection = 0;  // the one the far end has; 0: none
+    bool farEndCall = false;
+    int lastConnection = 0;
+    bool closeAfterPending = false;  // the peer closed behind bytes still held
+
+    // Caller holds the mutex (so for the rest of the helpers).
+    void EndFarEnd(bool call)
+    {
+        if (farEndConnection == 0 || farEndCall != call)
+            return;
+        int ended = farEndConnection;
+        farEndConnection = 0;
+        farEnd->Ended(ended);
+    }
+
+    // A far end's connection for the active socket or call: 0 when none.
+    int FarEndOfActive() const
+    {
+        bool call = active == Active::Call;
+        return active != Active::None && farEndCall == call ? farEndConnection : 0;
+    }
+
     void DropSocket()
     {
+        if (socket.open)
+            EndFarEnd(false);
         socket = GsmSocketState{};
+        closeAfterPending = false;
         if (active == Active::Socket)
             active = Active::None;
     }
@@ -221,6 +246,16 @@ void GsmServices::State::Install(GsmModem &modem, const std::shared_ptr<State> &
     add("AT+WIPCLOSE=", [](State &s, GsmModem &m, Cmd command) { return s.Close(m, Parameters(command)); });
 
     add("ATD", [](State &s, GsmModem &m, Cmd command) { return s.Dial(m, command.substr(3)); });
+    add("ATH", [](State &s, GsmModem &m, Cmd) {
+        {
+            std::lock_guard<std::mutex> lock(s.mutex);
+            if (s.active == Active::Call)
+                s.active = Active::None;
+            s.EndFarEnd(true);
+        }
+        m.HangUp();
+        return Ok();
+    });
     add("ATS0?", [](State &s, GsmModem &, Cmd) {
         std::lock_guard<std::mutex> lock(s.mutex);
         char rings[16];
@@ -375,13 +410,21 @@ GsmReply GsmServices::State::Create(GsmModem &modem, const std::vector<std::stri
         return Cme(modem, error);
     }
     auto peer = peers.find(PeerKey(created.host, created.port));
-    bool known = peer != peers.end();
-    std::string greeting = known ? peer->second : "";
+    bool known = peer != peers.end() || options.anyPeer;
+    std::string greeting = peer != peers.end() ? peer->second : "";
     socket = created;
     lock.unlock();
 
     // Created at once; ready once the peer is reached.
     modem.SendLines("OK");
+    lock.lock();
+    int connection = ++lastConnection;
+    if (farEnd && farEnd->TakeSocket(connection, kind, created.host, created.port)) {
+        farEndConnection = connection;
+        farEndCall = false;
+        return GsmReply{};
+    }
+    lock.unlock();
     PauseMs(options.readyDelayMs);
     lock.lock();
     if (!known) {
@@ -406,9 +449,15 @@ GsmReply GsmServices::State::Data(GsmModem &modem, const std::vector<std::string
     active = Active::Socket;
     std::string first;
     first.swap(pending);
+    bool closing = closeAfterPending;
+    int kind = socket.kind;
+    if (closing)
+        DropSocket();
     lock.unlock();
     // "CONNECT", and what the peer sent meanwhile right behind it.
     modem.Connect(first);
+    if (closing)
+        modem.SendLines("+WIPPEERCLOSE: " + std::to_string(kind) + ",1", true);
     return GsmReply{};
 }
 
@@ -437,6 +486,13 @@ GsmReply GsmServices::State::Dial(GsmModem &, const std::string &target)
         return Lines("ERROR");
     lastNumber = number;
     dialled.push_back(number);
+    EndFarEnd(true);
+    int connection = ++lastConnection;
+    if (farEnd && farEnd->TakeCall(connection, number)) {
+        farEndConnection = connection;
+        farEndCall = true;
+        return GsmReply{};
+    }
     auto entry = numbers.find(number);
     CallOutcome outcome = entry == numbers.end() ? CallOutcome::NoCarrier : entry->second;
     lock.unlock();
@@ -459,12 +515,22 @@ GsmReply GsmServices::State::Dial(GsmModem &, const std::string &target)
 void GsmServices::State::Payload(GsmModem &modem, const std::string &bytes)
 {
     bool echoing;
+    std::shared_ptr<GsmFarEnd> far;
+    int connection;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (active == Active::None)
+        connection = FarEndOfActive();
+        if (connection != 0)
+            far = farEnd;
+        else if (active == Active::None)
             return;
-        peerReceived += bytes;
+        else
+            peerReceived += bytes;
         echoing = echo;
+    }
+    if (far) {
+        far->Payload(connection, bytes);
+        return;
     }
     if (echoing && modem.Connected())
         modem.SendPayload(bytes);
@@ -528,11 +594,66 @@ void GsmServices::PeerClose()
         std::lock_guard<std::mutex> lock(m_state->mutex);
         if (!m_state->socket.open)
             return;
+        if (!m_state->pending.empty()) {
+            m_state->closeAfterPending = true;  // told at the next "CONNECT", behind the bytes
+            return;
+        }
         kind = m_state->socket.kind;
         m_state->DropSocket();
         m_state->pending.clear();
     }
-    m_modem.SendLines("+WIPPEERCLOSE: " + std::to_string(kind) + ",1");
+    m_modem.SendLines("+WIPPEERCLOSE: " + std::to_string(kind) + ",1", true);
+}
+
+void GsmServices::SetFarEnd(std::shared_ptr<GsmFarEnd> farEnd)
+{
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->EndFarEnd(m_state->farEndCall);
+    m_state->farEnd = std::move(farEnd);
+}
+
+void GsmServices::SocketReached(int connection, int wipError)
+{
+    std::unique_lock<std::mutex> lock(m_state->mutex);
+    State &s = *m_state;
+    if (connection == 0 || connection != s.farEndConnection || s.farEndCall || !s.socket.open || s.socket.ready)
+        return;
+    int kind = s.socket.kind;
+    if (wipError == 0) {
+        s.socket.ready = true;
+        s.pending.clear();
+        lock.unlock();
+        m_modem.SendLines("+WIPREADY: " + std::to_string(kind) + ",1");
+        return;
+    }
+    s.farEndConnection = 0;
+    s.DropSocket();
+    lock.unlock();
+    m_modem.SendLines(m_modem.CmeError(wipError));
+}
+
+void GsmServices::CallAnswered(int connection, CallOutcome outcome)
+{
+    std::unique_lock<std::mutex> lock(m_state->mutex);
+    State &s = *m_state;
+    if (connection == 0 || connection != s.farEndConnection || !s.farEndCall)
+        return;
+    if (outcome == CallOutcome::Connect) {
+        s.active = State::Active::Call;
+        s.pending.clear();
+        lock.unlock();
+        m_modem.Connect();
+        return;
+    }
+    s.farEndConnection = 0;
+    lock.unlock();
+    switch (outcome) {
+    case CallOutcome::Busy: m_modem.SendLines("BUSY"); break;
+    case CallOutcome::NoAnswer: m_modem.SendLines("NO ANSWER"); break;
+    case CallOutcome::NoCarrier: m_modem.SendLines("NO CARRIER"); break;
+    case CallOutcome::Connect:
+    case CallOutcome::Silent: break;
+    }
 }
 
 void GsmServices::SetNumber(const std::string &number, CallOutcome outcome)
@@ -574,6 +695,7 @@ void GsmServices::RemoteHangUp()
         std::lock_guard<std::mutex> lock(m_state->mutex);
         if (m_state->active == State::Active::Call)
             m_state->active = State::Active::None;
+        m_state->EndFarEnd(true);
     }
     m_modem.NoCarrier();
 }
@@ -582,6 +704,12 @@ std::vector<std::string> GsmServices::Dialled() const
 {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     return m_state->dialled;
+}
+
+bool GsmServices::CallUp() const
+{
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    return m_state->active == State::Active::Call;
 }
 
 void GsmServices::SetIndicators(const std::string &digits)

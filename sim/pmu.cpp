@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 
 namespace sim {
@@ -275,6 +276,22 @@ Pmu::Message Pmu::Reply(uint8_t command, PmuFault fault) const
 
 ssize_t Pmu::Write(const void *data, size_t size)
 {
+    Request taken{};
+    std::function<void(const Request &)> observer;
+    ssize_t result = Take(static_cast<const uint8_t *>(data), size, &taken, &observer);
+    if (observer && size == 4)
+        observer(taken);
+    return result;
+}
+
+void Pmu::SetRequestObserver(std::function<void(const Request &)> observer)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_observer = std::move(observer);
+}
+
+ssize_t Pmu::Take(const uint8_t *bytes, size_t size, Request *taken, std::function<void(const Request &)> *observer)
+{
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_interruptWrite) {
@@ -284,7 +301,6 @@ ssize_t Pmu::Write(const void *data, size_t size)
             return -1;
         }
     }
-    const uint8_t *bytes = static_cast<const uint8_t *>(data);
     std::string line;
     char hex[4];
     for (size_t i = 0; i < size; ++i) {
@@ -297,6 +313,13 @@ ssize_t Pmu::Write(const void *data, size_t size)
         errno = EINVAL;
         return -1;
     }
+    *observer = m_observer;
+    std::copy(bytes, bytes + 4, taken->bytes.begin());
+    // Each way out hands the observer the state the request left.
+    auto taking = [&](ssize_t result) {
+        taken->state = m_state;
+        return result;
+    };
     if (m_replyPending)
         m_overlaps++;
     uint8_t command = bytes[1];
@@ -309,28 +332,31 @@ ssize_t Pmu::Write(const void *data, size_t size)
         m_reply = Reply(command, PmuFault::FailureAnswer);
         m_replySize = m_reply.size();
         m_replyPending = true;
-        return 4;
+        return taking(4);
     }
     m_log.Add(line);
     PmuFault fault = TakeFault(command);
     if (fault == PmuFault::ShortWrite) {
         m_replyPending = false;
-        return 2;
+        return taking(2);
     }
     if (!m_queuedReplies.empty()) {
         CarryOut(command, bytes[2]);
+        taken->carriedOut = true;
         m_reply = m_queuedReplies.front();
         m_queuedReplies.pop_front();
         m_replySize = m_reply.size();
         m_replyPending = true;
-        return 4;
+        return taking(4);
     }
-    if (fault != PmuFault::FailureAnswer)
+    if (fault != PmuFault::FailureAnswer) {
         CarryOut(command, bytes[2]);
+        taken->carriedOut = true;
+    }
     m_reply = Reply(command, fault);
     m_replySize = fault == PmuFault::ShortRead ? 2 : m_reply.size();
     m_replyPending = true;
-    return 4;
+    return taking(4);
 }
 
 ssize_t Pmu::Read(void *buffer, size_t size)

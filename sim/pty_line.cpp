@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -64,6 +65,12 @@ PtyLine::~PtyLine()
         close(m_slave);
     if (m_master >= 0)
         close(m_master);
+}
+
+size_t PtyLine::Unread() const
+{
+    int count = 0;
+    return ioctl(m_slave, FIONREAD, &count) == 0 && count > 0 ? static_cast<size_t>(count) : 0;
 }
 
 termios PtyLine::HostSettings() const

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <filesystem>
@@ -28,6 +29,8 @@ std::atomic<Receiver *> g_current{nullptr};
 // event query runs inside signal handlers.
 constexpr int kMaxFd = 4096;
 std::atomic<Device *> g_fdDevices[kMaxFd];
+// Descriptors of files on the full device; looked up without a lock too.
+std::atomic<bool> g_fdOnFull[kMaxFd];
 
 // /usr/local/ holds the receiver's own scripts and the result files they write.
 const char *const kBoardDirectories[] = {"/dev/", "/etc/",  "/var/",  "/tmp/",      "/sys/",
@@ -56,6 +59,19 @@ std::string MakeTempRoot()
     return name.data();
 }
 
+// The board never hands out 0, 1 or 2: the units keep 0 for "closed".
+int AboveStandardStreams(int fd)
+{
+    if (fd < 0 || fd > STDERR_FILENO)
+        return fd;
+    const int keep = fcntl(fd, F_GETFD) & FD_CLOEXEC ? F_DUPFD_CLOEXEC : F_DUPFD;
+    const int moved = fcntl(fd, keep, STDERR_FILENO + 1);
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return moved;
+}
+
 }  // namespace
 
 Receiver::Receiver(ReceiverOptions options) : m_options(std::move(options))
@@ -82,6 +98,8 @@ Receiver::~Receiver()
     g_current.store(nullptr);
     for (auto &slot : g_fdDevices)
         slot.store(nullptr);
+    for (auto &slot : g_fdOnFull)
+        slot.store(false);
     if (m_ownsRoot) {
         std::error_code ignored;
         fs::remove_all(m_root, ignored);
@@ -202,6 +220,14 @@ std::vector<MknodRecord> Receiver::Mknods() const
     return m_mknods;
 }
 
+void Receiver::FillDevice(const std::string &prefix, size_t room, bool atClose)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_fullPrefix = prefix;
+    m_fullRoom = room;
+    m_fullAtClose = atClose;
+}
+
 std::vector<std::pair<int, std::string>> Receiver::OpenDescriptors() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -231,15 +257,15 @@ int Receiver::Open(const char *path, int flags, mode_t mode)
     }
     std::string host = HostPath(path);
     if (!device) {
-        int fd = open(host.c_str(), flags, mode);
+        int fd = AboveStandardStreams(open(host.c_str(), flags, mode));
         if (fd >= 0)
-            NoteOpen(fd, path);
+            NoteOpen(fd, path, true);
         return fd;
     }
 
     // The descriptor is a real one on the stand-in file, so numbers stay
     // unique; its operations are served by the model.
-    int fd = open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = AboveStandardStreams(open(host.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd < 0)
         return -1;
     if (fd >= kMaxFd) {
@@ -254,28 +280,68 @@ int Receiver::Open(const char *path, int flags, mode_t mode)
         return -1;
     }
     g_fdDevices[fd].store(device.get());
-    NoteOpen(fd, path);
+    NoteOpen(fd, path, false);
     return fd;
 }
 
-void Receiver::NoteOpen(int fd, const char *path)
+void Receiver::NoteOpen(int fd, const char *path, bool file)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_openDescriptors[fd] = path;
+    if (fd < kMaxFd)
+        g_fdOnFull[fd].store(file && !m_fullPrefix.empty() &&
+                             strncmp(path, m_fullPrefix.c_str(), m_fullPrefix.size()) == 0);
 }
 
 int Receiver::Close(int fd)
 {
+    bool full = false;
     if (fd >= 0 && fd < kMaxFd) {
         Device *device = g_fdDevices[fd].exchange(nullptr);
         if (device)
             device->Close();
+        full = g_fdOnFull[fd].exchange(false);
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_openDescriptors.erase(fd);
+        full = full && m_fullAtClose;
     }
-    return close(fd);
+    int result = close(fd);
+    if (result == 0 && full) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return result;
+}
+
+ssize_t Receiver::Write(int fd, const void *data, size_t size)
+{
+    if (fd < 0 || fd >= kMaxFd || !g_fdOnFull[fd].load())
+        return write(fd, data, size);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_fullAtClose) {
+        if (m_fullRoom == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        size = std::min(size, m_fullRoom);
+        m_fullRoom -= size;
+    }
+    return write(fd, data, size);
+}
+
+int Receiver::Rename(const char *from, const char *to)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto fault = m_openFaults.find(to);
+        if (fault != m_openFaults.end()) {
+            errno = fault->second;
+            return -1;
+        }
+    }
+    return rename(HostPath(from).c_str(), HostPath(to).c_str());
 }
 
 Device *Receiver::DeviceForFd(int fd) const

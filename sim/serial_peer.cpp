@@ -12,6 +12,14 @@
 
 namespace sim {
 
+namespace {
+
+constexpr auto kOwnReadGap = std::chrono::milliseconds(20);
+// A host that reads nothing more does not hold the peer's output for ever.
+constexpr auto kOwnReadWait = std::chrono::milliseconds(500);
+
+}  // namespace
+
 SerialPeer::~SerialPeer() { Stop(); }
 
 void SerialPeer::Start(PtyLine &line, bool blockingWrites)
@@ -73,6 +81,17 @@ void SerialPeer::Queue(std::string bytes, Time due)
     Wake();
 }
 
+void SerialPeer::QueueOwnRead(std::string bytes)
+{
+    if (bytes.empty())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_peerMutex);
+        m_output.push_back({std::move(bytes), Clock::now(), true});
+    }
+    Wake();
+}
+
 void SerialPeer::DropOutput()
 {
     std::lock_guard<std::mutex> lock(m_peerMutex);
@@ -85,6 +104,26 @@ bool SerialPeer::OutputPending() const
     return !m_output.empty();
 }
 
+size_t SerialPeer::QueuedBytes() const
+{
+    std::lock_guard<std::mutex> lock(m_peerMutex);
+    size_t bytes = 0;
+    for (const Output &output : m_output)
+        bytes += output.bytes.size();
+    return bytes;
+}
+
+void SerialPeer::HoldInput(bool hold)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_peerMutex);
+        if (m_inputHeld == hold)
+            return;
+        m_inputHeld = hold;
+    }
+    Wake();
+}
+
 // When the next output is due; `blocked` when it is due but the host's side
 // of the line is full.
 SerialPeer::Time SerialPeer::WriteDue(Time now, bool *blocked)
@@ -93,6 +132,11 @@ SerialPeer::Time SerialPeer::WriteDue(Time now, bool *blocked)
     *blocked = false;
     while (!m_output.empty() && m_output.front().due <= now) {
         Output &front = m_output.front();
+        // The pty hands written bytes on to its reader a moment later: the
+        // host has read them when that moment is over and none are left.
+        bool waited = now - front.due >= kOwnReadWait;
+        if (front.ownRead && !waited && (now - m_lastWrite < kOwnReadGap || m_line->Unread() > 0))
+            return now + kOwnReadGap;
         ssize_t written = write(m_line->MasterFd(), front.bytes.data(), front.bytes.size());
         if (written < 0 && errno == EINTR)
             continue;
@@ -100,6 +144,8 @@ SerialPeer::Time SerialPeer::WriteDue(Time now, bool *blocked)
             *blocked = true;
             return Time::max();
         }
+        m_lastWrite = now;
+        front.ownRead = false;
         front.bytes.erase(0, static_cast<size_t>(written));
         if (front.bytes.empty())
             m_output.pop_front();
@@ -117,16 +163,19 @@ void SerialPeer::Run()
         fd = m_line->MasterFd();
     }
     for (;;) {
+        bool held;
         {
             std::lock_guard<std::mutex> lock(m_peerMutex);
             if (m_stopping)
                 return;
+            held = m_inputHeld;
         }
         Serve(Clock::now());
         bool blocked = false;
         Time next = std::min(WriteDue(Clock::now(), &blocked), NextWakeup(Clock::now()));
 
-        pollfd fds[2] = {{fd, static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0}, {wake, POLLIN, 0}};
+        short events = static_cast<short>((held ? 0 : POLLIN) | (blocked ? POLLOUT : 0));
+        pollfd fds[2] = {{fd, events, 0}, {wake, POLLIN, 0}};
         timespec timeout{};
         timespec *until = nullptr;
         if (next != Time::max()) {

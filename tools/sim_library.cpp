@@ -2,6 +2,7 @@
 // linked only into the simulated liborva_api.so: orva-sim puts that library
 // first on the program's library path, and the receiver comes up before main,
 // with the options orva-sim was given.
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <string>
@@ -41,6 +42,10 @@ __attribute__((constructor)) void StartSimulatedReceiver(int argc, char **argv, 
     setup.radioLines = {setup.internalRadioPort, a_devnames[kUhfTransmitterRow].path};
     if (options.programArguments.size() > 1)
         setup.hostFiles.assign(options.programArguments.begin() + 1, options.programArguments.end());
+    // Its output reaches the timeline through a pipe: each line as it is
+    // printed, not when a block is full.
+    setup.captureOutput = true;
+    setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     simsession::Start(options, setup);
 }
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -19,16 +20,34 @@
 #include <thread>
 
 #include "sim/display_png.h"
+#include "sim/gsm_services.h"
 #include "sim/pty_line.h"
 #include "sim/radio_power.h"
 #include "sim/receiver.h"
+#include "sim/shell_script.h"
 #include "sim/standard_board.h"
+#include "sim_output.h"
 
 namespace fs = std::filesystem;
 
 namespace simsession {
 
 namespace {
+
+const char kBenchHelp[] = "Events (in the receiver's time since the program started: 2s, 1.5s, 1500ms):\n"
+                          "  --at TIME ACTION=VALUE  carry out an action at TIME, e.g. --at 2s press=record;\n"
+                          "                         repeatable; those at 0 before the program starts.\n"
+                          "                         An action that cannot be carried out is told on\n"
+                          "                         standard error with its time and why\n"
+                          "  --list-actions         list the actions, their values and what they do\n"
+                          "\n"
+                          "GSM modem (it answers the status, socket, call and settings commands):\n"
+                          "  --gsm-sim ready|pin:NNNN|puk|absent|busy  the SIM card (default ready)\n"
+                          "  --gsm-network registered|roaming|searching  registration (default registered)\n"
+                          "  --gsm-operator NAME    the operator's name (default ORVANET)\n"
+                          "  --gsm-signal RSSI[,BER]  signal quality, RSSI 0-31 or 99 (default 18,99)\n"
+                          "  Sockets reach any host and port; the peer sends back what it gets.\n"
+                          "\n";
 
 const char kCommonHelp[] = "Receiver:\n"
                            "  --sandbox DIR          board paths live under DIR (kept); default: a temporary\n"
@@ -152,7 +171,28 @@ void ParseOne(Tool tool, const std::vector<std::string> &arguments, size_t &i, O
                       arg == "--image-seed" || arg == "--demo";
     if (loaderOnly && tool != Tool::Orvaflash)
         throw BadOption{arg + " belongs to orvaflash-sim; here, pass a host file as an argument"};
-    if (arg == "--sandbox") {
+    if (arg == "--at") {
+        if (i + 2 >= arguments.size())
+            throw BadOption{"--at needs a time and an action, e.g. --at 2s press=record"};
+        const std::string &when = arguments[++i];
+        const std::string &what = arguments[++i];
+        ReceiverMs ms;
+        Action action;
+        std::string error;
+        if (!ParseReceiverTime(when, &ms))
+            throw BadOption{"bad time \"" + when + "\" for --at: give it as 2s, 1.5s or 1500ms"};
+        if (!Parse(what, &action, &error))
+            throw BadOption{"--at " + when + ": " + error};
+        options.actions.emplace_back(ms, action);
+    } else if (arg == "--list-actions") {
+        options.listActions = true;
+    } else if (arg == "--gsm-sim" || arg == "--gsm-network" || arg == "--gsm-operator" || arg == "--gsm-signal") {
+        Action action;
+        std::string error;
+        if (!Parse(arg.substr(2) + "=" + value(), &action, &error))
+            throw BadOption{arg + ": " + error};
+        options.actions.emplace_back(0, action);
+    } else if (arg == "--sandbox") {
         options.sandbox = value();
     } else if (arg == "--keep-sandbox") {
         options.keepSandbox = true;
@@ -192,6 +232,12 @@ void ParseOne(Tool tool, const std::vector<std::string> &arguments, size_t &i, O
         options.imageSeed = static_cast<unsigned long>(number(0, 0xFFFFFFFFLL));
     } else if (arg == "--demo") {
         options.demo = true;
+    } else if (simbridges::IsOption(arg)) {
+        if (tool != Tool::Runner)
+            throw BadOption{arg + " belongs to orva-sim: orvaflash speaks to neither the modem nor Bluetooth"};
+        std::string text = value(), error;
+        if (!simbridges::Parse(arg, text, &options.bridges, &error))
+            throw BadOption{error};
     } else if (arg == "--radio-port") {
         options.radioPort = value();
     } else if (arg == "--radio-speed") {
@@ -242,15 +288,18 @@ void ParseOne(Tool tool, const std::vector<std::string> &arguments, size_t &i, O
     }
 }
 
-// Stands at "/dev/display" in front of the panel and saves a picture each
-// time a flush that changed the panel is over.  A flush writes its pages in
-// rising order, back to back: a page at or before the last one written, or a
-// pause, starts the next.
+// Stands at "/dev/display" in front of the panel and publishes a frame on
+// the timeline (and, when asked, saves a picture) each time a flush that
+// changed the panel is over, and when the panel's supply switches.  A flush
+// writes its pages in rising order, back to back: a page at or before the
+// last one written, or a pause, ends it.
 class FrameRecorder : public sim::Device {
 public:
-    FrameRecorder(std::shared_ptr<sim::Display> display, std::string directory)
-        : m_display(std::move(display)), m_directory(std::move(directory)), m_last(m_display->Ram())
+    FrameRecorder(std::shared_ptr<sim::Display> display, Timeline &timeline, std::string directory)
+        : m_display(std::move(display)), m_timeline(timeline), m_directory(std::move(directory)),
+          m_last(m_display->Ram())
     {}
+    ~FrameRecorder() override { StopWorker(); }
 
     int Open(int flags) override { return m_display->Open(flags); }
     void Close() override { m_display->Close(); }
@@ -264,10 +313,9 @@ public:
         const uint8_t *bytes = static_cast<const uint8_t *>(data);
         bool commands = m_display->Mode() == sim::Display::kCommandMode;
         if (commands && m_lastPage >= 0) {
-            bool paused = Clock::now() - m_lastData > std::chrono::milliseconds(2);
             for (size_t i = 0; i < size; ++i) {
                 bool pageSelect = bytes[i] >= 0xB0 && bytes[i] < 0xB0 + sim::Display::kPages;
-                if (pageSelect && (paused || bytes[i] - 0xB0 <= m_lastPage)) {
+                if (pageSelect && bytes[i] - 0xB0 <= m_lastPage) {
                     SaveLocked();
                     break;
                 }
@@ -278,13 +326,27 @@ public:
         if (!commands && written > 0) {
             m_lastPage = page;
             m_lastData = Clock::now();
+            if (!m_worker.joinable() && !m_stopping)
+                m_worker = QuietThread([this] { Watch(); });
+            m_changed.notify_all();
         }
         return written;
+    }
+
+    // The PMU switched the panel's supply.
+    void Supply(bool on)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (on == m_supplyOn)
+            return;
+        m_supplyOn = on;
+        PublishLocked(m_display->Ram());
     }
 
     // The flush still open at the end.
     void End(int *frames, std::string *error)
     {
+        StopWorker();
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_lastPage >= 0)
             SaveLocked();
@@ -294,6 +356,34 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kPause{2};
+
+    // A flush followed by a pause is over.
+    void Watch()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (!m_stopping) {
+            if (m_lastPage < 0)
+                m_changed.wait(lock);
+            else if (Clock::now() < m_lastData + kPause)
+                m_changed.wait_until(lock, m_lastData + kPause);
+            else
+                SaveLocked();
+        }
+    }
+
+    void StopWorker()
+    {
+        std::thread worker;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+            worker = std::move(m_worker);
+        }
+        m_changed.notify_all();
+        if (worker.joinable())
+            worker.join();
+    }
 
     void SaveLocked()
     {
@@ -302,6 +392,9 @@ private:
         if (ram == m_last)
             return;
         m_last = ram;
+        PublishLocked(ram);
+        if (m_directory.empty())
+            return;
         char name[32];
         snprintf(name, sizeof name, "/frame-%04d.png", m_saved + 1);
         std::string error;
@@ -311,22 +404,41 @@ private:
             m_error = error;
     }
 
+    void PublishLocked(const sim::PanelRam &ram)
+    {
+        PanelFrame frame;
+        std::copy(ram.begin(), ram.end(), frame.ram.begin());
+        frame.supplyOn = m_supplyOn;
+        frame.contrast = m_display->Contrast();
+        m_timeline.PublishFrame(frame);
+    }
+
     std::shared_ptr<sim::Display> m_display;
+    Timeline &m_timeline;
     std::string m_directory;
     std::mutex m_mutex;
+    std::condition_variable m_changed;
     sim::PanelRam m_last;
     int m_lastPage = -1;
     Clock::time_point m_lastData;
+    bool m_supplyOn = false;
     int m_saved = 0;
     std::string m_error;
+    bool m_stopping = false;
+    std::thread m_worker;
 };
 
 struct Session {
     Options options;
     Setup setup;
     pid_t owner = 0;
+    std::unique_ptr<Timeline> timeline;
     std::unique_ptr<sim::Receiver> receiver;
     std::unique_ptr<sim::StandardBoard> board;
+    std::unique_ptr<sim::GsmServices> gsm;
+    std::unique_ptr<Control> control;
+    std::unique_ptr<sim::ShellScript> shell;
+    OutputTee output;
     std::vector<std::unique_ptr<sim::PtyLine>> lines;
     std::vector<std::unique_ptr<sim::RadioPeer>> radios;
     std::shared_ptr<FrameRecorder> frames;
@@ -434,6 +546,70 @@ std::string TemporarySandbox()
     return mkdtemp(&pattern[0]) ? pattern : std::string();
 }
 
+// The data partition's checks as the system image's scripts answer them:
+// the internal partition and the local mount are always there, the USB one
+// while a disk is on the host port.
+void PlayPartitionChecks(Session &session)
+{
+    sim::Receiver &receiver = *session.receiver;
+    session.shell = std::make_unique<sim::ShellScript>(receiver);
+    const std::string bin = "/usr/local/bin/";
+    const struct {
+        const char *script, *result;
+        bool usb;
+    } kChecks[] = {{"data_mounted_script1.sh", "mountDataResult1.txt", false},
+                   {"usb_data_mounted_script1.sh", "mountDataResult1.txt", true},
+                   {"data_mounted_script.sh", "mountDataResult.txt", false}};
+    for (const auto &check : kChecks) {
+        receiver.CreateFile(bin + check.script, "#!/bin/sh\n");
+        std::string result = bin + check.result;
+        bool usb = check.usb;
+        std::string command = bin + check.script;
+        command.append(" > ").append(result);
+        session.shell->When(command).Does([&receiver, result, usb] {
+            receiver.CreateFile(result, !usb || receiver.FileExists("/dev/sda1") ? "1" : "0");
+        });
+    }
+}
+
+// Every device log on the timeline, and the panel's supply to the frames.
+void FeedTimeline(Session &session)
+{
+    Timeline &timeline = *session.timeline;
+    // The log's first word is the source: "bluetooth", not "bluetooth /dev/ttyS3".
+    auto feed = [&timeline](const std::string &name, const std::string &line) {
+        timeline.Publish(name.substr(0, name.find(' ')), line);
+    };
+    sim::StandardBoard &board = *session.board;
+    for (sim::EventLog *log : {&board.pmu->Log(), &board.gpio->Log(), &board.extender->Log(), &board.watchdog->Log(),
+                               &board.display->Log(), &board.bluetooth->Log(), &board.gsm->Log()})
+        log->SetObserver(feed);
+    for (auto &radio : session.radios)
+        radio->Log().SetObserver(feed);
+    std::shared_ptr<FrameRecorder> frames = session.frames;
+    board.pmu->SetRequestObserver([frames](const sim::Pmu::Request &request) {
+        if (request.carriedOut && (request.bytes[1] == 0xE3 || request.bytes[1] == 0xE2))
+            frames->Supply(request.state.displayPower);
+    });
+}
+
+// The actions at 0 before the program starts; the others at their time.
+void ScheduleActions(Session &session)
+{
+    std::string tool = session.setup.tool;
+    auto told = [tool](const Outcome &outcome, ReceiverMs ms) {
+        if (!outcome.done)
+            Say(tool + ": " + std::to_string(ms) + " ms: " + outcome.Line());
+    };
+    for (const auto &timed : session.options.actions) {
+        if (timed.first <= 0)
+            told(session.control->Perform(timed.second), 0);
+        else
+            session.control->PerformAt(timed.first, timed.second,
+                                       [told, ms = timed.first](const Outcome &outcome) { told(outcome, ms); });
+    }
+}
+
 void SignalHandler(int signal)
 {
     unsigned char number = static_cast<unsigned char>(signal);
@@ -477,6 +653,15 @@ void WatchInterrupts()
 void FinishLocked(Session &session)
 {
     fflush(stdout);
+    ReceiverMs ended = session.timeline->Now();
+    for (const auto &pending : session.control->Stop())
+        Say(session.setup.tool + std::string(": ") + std::to_string(pending.first) + " ms: " + pending.second.Text() +
+            " not carried out: the program ended at " + std::to_string(ended) + " ms");
+    session.output.Stop();
+    int savedFrames = 0;
+    std::string framesError;
+    session.frames->End(&savedFrames, &framesError);
+    session.timeline->End();
     for (auto &radio : session.radios)
         radio->Stop();
 
@@ -529,12 +714,10 @@ void FinishLocked(Session &session)
         else
             report.push_back("display: " + error);
     }
-    if (session.frames) {
-        int frames = 0;
-        session.frames->End(&frames, &error);
-        report.push_back("display: " + std::to_string(frames) + " frames in " + options.displayFrames);
-        if (!error.empty())
-            report.push_back("display: " + error);
+    if (!options.displayFrames.empty()) {
+        report.push_back("display: " + std::to_string(savedFrames) + " frames in " + options.displayFrames);
+        if (!framesError.empty())
+            report.push_back("display: " + framesError);
     }
 
     for (const std::string &line : report)
@@ -560,6 +743,8 @@ void FinishLocked(Session &session)
              {&board.pmu->Log(), &board.gpio->Log(), &board.extender->Log(), &board.watchdog->Log(),
               &board.display->Log(), &board.bluetooth->Log(), &board.gsm->Log()})
             logs.push_back(log);
+        for (sim::EventLog *log : simbridges::Logs())
+            logs.push_back(log);
         for (sim::EventLog *log : logs) {
             out << "== " << log->Name() << " ==\n";
             for (const std::string &line : log->StampedLines())
@@ -578,13 +763,18 @@ void FinishLocked(Session &session)
         fprintf(stderr, "sim: sandbox: %s\n", receiver.Root().c_str());
     }
     fflush(stderr);
+    session.timeline->Flush();
 }
 
 }  // namespace
 
 std::string HelpText(Tool tool)
 {
-    return (tool == Tool::Runner ? kRunnerIntro : kOrvaflashIntro) + std::string(kCommonHelp);
+    std::string text = tool == Tool::Runner ? kRunnerIntro : kOrvaflashIntro;
+    text += kBenchHelp;
+    if (tool == Tool::Runner)
+        text += simbridges::kHelp;
+    return text + kCommonHelp;
 }
 
 bool ParseOptions(Tool tool, const std::vector<std::string> &arguments, Options *options, std::string *error,
@@ -625,8 +815,8 @@ Options ParseOrExit(Tool tool, const char *name, int argc, char **argv)
     bool help = false;
     if (!ParseOptions(tool, std::vector<std::string>(argv, argv + argc), &options, &error, &help))
         Fail(name, error);
-    if (help) {
-        fputs(HelpText(tool).c_str(), stdout);
+    if (help || options.listActions) {
+        fputs(help ? HelpText(tool).c_str() : ActionListing().c_str(), stdout);
         exit(0);  // NOLINT(concurrency-mt-unsafe): before any thread starts
     }
     return options;
@@ -650,6 +840,8 @@ void Start(const Options &options, const Setup &setup)
     session.options = options;
     session.setup = setup;
     session.owner = getpid();
+    // Receiver time starts here.
+    session.timeline = std::make_unique<Timeline>(options.timeScale);
 
     sim::ReceiverOptions receiverOptions;
     receiverOptions.sandbox = options.sandbox.empty() ? TemporarySandbox() : options.sandbox;
@@ -661,6 +853,13 @@ void Start(const Options &options, const Setup &setup)
         fs::create_directories(session.receiver->Root() + "/sim");
         StartRadios(session);
         MapHostFiles(session);
+        PlayPartitionChecks(session);
+        // Sockets reach any host, each peer sending back what it gets, save
+        // those the bridges take to real peers.
+        sim::GsmServicesOptions gsmOptions;
+        gsmOptions.anyPeer = true;
+        session.gsm = std::make_unique<sim::GsmServices>(*session.board->gsm, gsmOptions);
+        simbridges::Attach(*session.board, options.bridges, *session.gsm);
     } catch (const std::exception &error) {
         if (options.sandbox.empty() && !options.keepSandbox) {
             std::error_code ignored;
@@ -673,10 +872,13 @@ void Start(const Options &options, const Setup &setup)
         receiver.FailOpen(fault.first, fault.second);
     for (uint8_t command : options.pmuFailures)
         session.board->pmu->FailCommand(command);
-    if (!options.displayFrames.empty()) {
-        session.frames = std::make_shared<FrameRecorder>(session.board->display, options.displayFrames);
-        receiver.AddDevice("/dev/display", session.frames);
-    }
+    session.frames = std::make_shared<FrameRecorder>(session.board->display, *session.timeline, options.displayFrames);
+    receiver.AddDevice("/dev/display", session.frames);
+    session.control = std::make_unique<Control>(BenchParts{*session.board, *session.gsm, *session.timeline});
+    FeedTimeline(session);
+    ScheduleActions(session);
+    if (setup.captureOutput)
+        session.output.Start(*session.timeline);
     WatchInterrupts();
     atexit(Finish);
 }
@@ -692,6 +894,18 @@ void Finish()
 }
 
 std::string HostPath(const std::string &boardPath) { return g_session->receiver->HostPath(boardPath); }
+
+Timeline *CurrentTimeline() { return g_session ? g_session->timeline.get() : nullptr; }
+
+Control *CurrentControl() { return g_session ? g_session->control.get() : nullptr; }
+
+void Say(const std::string &line)
+{
+    std::string text = line + "\n";
+    int fd = g_session ? g_session->output.Stderr() : 2;
+    ssize_t ignored = write(fd, text.data(), text.size());
+    (void)ignored;
+}
 
 bool EveryImageVerified() { return g_session && g_session->everyImageVerified; }
 

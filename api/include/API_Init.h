@@ -47,11 +47,14 @@ extern "C" {
  * @return 0; the code of the last step that failed, for example
  *   ::API_ERR_OPEN_PPS without "/dev/pps" or ::API_ERR_CREATE_FILE without the
  *   lock file; ::API_ERR_CREATE_FILE without starting anything when
- *   "/etc/ts9_api.cfg" is missing and cannot be created. */
+ *   "/etc/ts9_api.cfg" is missing and cannot be created, ::API_ERR_OPEN_FILE
+ *   when it is there but cannot be read. */
 int API_Initialize(int flags);
 /** Stops the units that were requested, closes the shared descriptors,
- * switches the serial logs off and removes the lock file.  The tasks of the
- * units are not waited for; an armed watchdog stays armed. */
+ * switches the serial logs off and removes the lock file.  The power and
+ * mount tasks are waited for a second at most (a power callback that runs
+ * longer finishes on its own, and nothing follows it); an armed watchdog
+ * stays armed. */
 void API_Finalize(void);
 /** Whether features were requested, not whether they started.
  * @param mask feature bits.
@@ -66,8 +69,9 @@ int API_IsInitialized(int mask);
 int API_RevertAPIConfigToDefault(void);
 
 /** Writes "/etc/ts9_api.cfg" from the interface table: one line
- * name = "path" per row.
- * @return 1, or 0 when the file cannot be created. */
+ * name = "path" per row.  The file is written aside and renamed over the old
+ * one, which a failed write leaves as it was.
+ * @return 1, or 0 when the file cannot be created or written whole. */
 int create_config_file(void);
 /** Creates every device node of the interface table that is missing, and
  * prints a line for each one that cannot be created.

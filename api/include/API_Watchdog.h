@@ -20,7 +20,8 @@ extern "C" {
  * @param enable 1 opens the device and arms it, 0 disarms it (the device
  *   stays open), any other value does nothing.
  * @return 0; ::API_ERR_OPENING_WATCHDOG; ::API_ERR_SETTING_WATCHDOG_TIMEOUT
- *   (the device stays open); ::API_ERR_WATCHDOG_WRITE when disarming fails. */
+ *   (the device stays open and the watchdog runs with the driver's time-out:
+ *   disarm it as any other); ::API_ERR_WATCHDOG_WRITE when disarming fails. */
 int API_Watchdog_Init(int timeout, int enable);
 /** Keeps the watchdog alive; call it more often than its time-out.  It writes
  * a byte that is not the magic character, so a close without a disarm (the

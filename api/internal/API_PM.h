@@ -11,9 +11,10 @@ extern std::atomic<int> ifd_pmu;
 // The application's power-event callback; null until one is registered.
 extern std::atomic<void (*)(int)> p_FuncPtr_status;
 
-// Ends the power-management task and waits for it (an event it is serving is
-// finished first); nothing when none runs.  Run from the task itself, it
-// ends once the callback returns.  The device stays open.
+// Ends the power-management task and waits a second at most for it (an event
+// it is serving is finished first); nothing when none runs.  A task still in
+// the application's callback then, or the caller itself, ends once the
+// callback returns.  The device stays open.
 void API_PM_StopTask(void);
 
 #endif

@@ -1,11 +1,11 @@
 /* The platform seam: every access to the board's files and drivers goes
  * through it: opening, reading, writing, seeking and closing device and
  * configuration files, driver requests (ioctl), polling, device node
- * creation, presence tests, file removal, the shell and sleeping.  Paths are
- * always the receiver's own ("/dev/pmu", "/etc/ts9_api.cfg"); a backend
- * decides where they really are.  Two backends exist: the Linux board (plain
- * system calls) and the simulated receiver (paths inside a sandbox, device
- * models behind them).
+ * creation, presence tests, file removal and renaming, the shell and
+ * sleeping.  Paths are always the receiver's own ("/dev/pmu",
+ * "/etc/ts9_api.cfg"); a backend decides where they really are.  Two
+ * backends exist: the Linux board (plain system calls) and the simulated
+ * receiver (paths inside a sandbox, device models behind them).
  *
  * Not through it: the terminal settings of a serial line opened through it
  * (tcgetattr, tcsetattr, tcflush, cfset*speed and cfgetospeed, in the UART,
@@ -16,7 +16,8 @@
  * are the same on both and are used directly too.
  *
  * Every call behaves like the system call it is named after: -1 and errno on
- * failure. */
+ * failure.  One difference: Board_Open never returns 0, 1 or 2, even in a
+ * process started without its standard streams. */
 #ifndef BOARD_H
 #define BOARD_H
 
@@ -43,6 +44,8 @@ int Board_Mknod(const char *path, mode_t mode, dev_t device);
 /* 1 when the path exists (a successful stat), else 0. */
 int Board_Exists(const char *path);
 int Board_Unlink(const char *path);
+/* rename(2): replaces `to` at once, so a reader finds the old file or the new. */
+int Board_Rename(const char *from, const char *to);
 /* Runs a command line through the system shell; the result of system(3). */
 int Board_System(const char *command);
 /* nanosleep(2): may return -1 with EINTR and the time left in `remaining`. */

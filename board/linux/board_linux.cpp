@@ -1,15 +1,37 @@
 // The receiver itself: every call goes straight to the kernel on the real path.
 #include "board.h"
 
+#include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+// A process started without its standard streams (a service, `prog <&-`) gets
+// 0, 1 or 2 for the next file it opens.  The units keep 0 for "closed", and
+// output for a closed standard stream would land in a device, so no
+// descriptor below 3 leaves the board.
+int s_AboveStandardStreams(int fd)
+{
+    if (fd < 0 || fd > STDERR_FILENO)
+        return fd;
+    const int keep = fcntl(fd, F_GETFD) & FD_CLOEXEC ? F_DUPFD_CLOEXEC : F_DUPFD;
+    const int moved = fcntl(fd, keep, STDERR_FILENO + 1);
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return moved;
+}
+
+}  // namespace
+
 extern "C" {
 
-int Board_Open(const char *path, int flags, mode_t mode) { return open(path, flags, mode); }
+int Board_Open(const char *path, int flags, mode_t mode) { return s_AboveStandardStreams(open(path, flags, mode)); }
 
 int Board_Close(int fd) { return close(fd); }
 
@@ -32,6 +54,8 @@ int Board_Exists(const char *path)
 }
 
 int Board_Unlink(const char *path) { return unlink(path); }
+
+int Board_Rename(const char *from, const char *to) { return rename(from, to); }
 
 int Board_System(const char *command) { return system(command); }
 

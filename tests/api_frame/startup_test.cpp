@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <iterator>
 #include <sstream>
 
@@ -126,19 +127,41 @@ TEST_F(StartUp, UnitsThatAreNotOpenNeverTouchDescriptorZero)
     fcntl(0, F_SETFL, O_NONBLOCK);
     EXPECT_EQ(read(0, buffer, sizeof buffer), 2) << "read from";
 
-    // Without a standard input an open gives descriptor 0, which stands for
-    // "not open": it cannot be kept, and is not leaked either.
-    receiver.ClearOpenFault("/dev/gpio");
-    close(0);
-    EXPECT_EQ((Codes{API_UartOpen(11, O_RDWR), API_Debug_SetSerialLog(2, 1), API_NOR_Init(), API_Signal_Initialize(),
-                     API_Signal_Cleanup(), API_Watchdog_Init(20, 1), board.watchdog->IsRunning()}),
-              (Codes{API_ERR_OPENING_UART, API_ERR_OPEN_FILE, API_ERR_NOR_FLASH_INITIALIZATION, API_ERR_OPEN_FILE, 0,
-                     API_ERR_OPENING_WATCHDOG, false}));
-    EXPECT_EQ(API_Initialize(0), API_ERR_OPEN_PPS);  // not captured: the capture's file would take 0
-    EXPECT_EQ(fcntl(0, F_GETFD), -1);
     dup2(input, 0);
     close(input);
     close(peer);
+}
+
+// Started without standard input (a service, `prog <&-`), the process has
+// descriptor 0 free for the first device the API opens, and the units keep 0
+// for "closed": none may hold its device there.
+TEST_F(StartUp, WithoutStandardInputEveryUnitStartsWorksAndLeavesNothingOpen)
+{
+    const int input = dup(0);
+    int pressed = 0, left = 0;
+    float celsius = 0;
+    Codes codes;
+    // Checked outside: a failure is printed on the standard output captured here.
+    const std::string printed = Stdout([&] {
+        close(0);
+        codes.push_back(API_Initialize(API_INIT_CONFIG));  // the missing file is made first
+        API_Finalize();
+        for (int code : {API_Initialize(0x2D7E7), API_PM_GetTemperature(&celsius), API_Display_SetPixel(3, 9, 1),
+                         API_Display_Update(), API_Extender_SetStatusGpio(1, 3, 0), API_MMI_IsRecordPressed(&pressed),
+                         API_EXTUHF_SetSerialMode(1), API_UartOpen(2, O_RDWR), API_UartClose(2),
+                         API_Watchdog_Init(20, 1), API_Watchdog_Init(0, 0), API_Watchdog_Stop()})
+            codes.push_back(code);
+        API_Finalize();
+        left = fcntl(0, F_GETFD) != -1;
+        dup2(input, 0);
+        close(input);
+    });
+    EXPECT_EQ(codes, Codes(13, 0));
+    EXPECT_EQ(printed.find("error"), std::string::npos) << printed;
+    EXPECT_EQ(receiver.ReadFile("/etc/ts9_api.cfg").size(), 453u);
+    EXPECT_EQ(
+        (Codes{board.gpio->SerialMode(), board.watchdog->IsRunning(), int(receiver.OpenDescriptors().size()), left}),
+        (Codes{1, false, 0, false}));
 }
 
 // The watchdog as the start-up arms it: feeding keeps it armed, only the
@@ -164,6 +187,21 @@ TEST_F(WatchdogTest, OnlyTheDeliberateStopDisarms)
     EXPECT_EQ((Codes{dog.TimeoutSeconds(), dog.Opens(), API_Watchdog_Restart(), API_Watchdog_Init(0, 0),
                      API_Watchdog_Restart(), dog.Feeds(), API_Watchdog_Stop(), dog.MagicCloses(), dog.IsRunning()}),
               (Codes{20, 1, 0, 0, 0, 2, 0, 1, false}));
+}
+
+// The open started it: with the time-out refused it runs on the driver's
+// own, and disarming stops it or says that it could not.
+TEST_F(WatchdogTest, ARefusedTimeOutLeavesAWatchdogThatCanBeDisarmed)
+{
+    sim::Watchdog &dog = *board.watchdog;
+    dog.FailIoctl(EINVAL);
+    dog.FailWrite(EIO);
+    Started(API_INIT_WATCHDOG);
+    EXPECT_EQ((Codes{result, API_Watchdog_Init(0, 0)}),
+              (Codes{API_ERR_SETTING_WATCHDOG_TIMEOUT, API_ERR_WATCHDOG_WRITE}));
+    dog.FailWrite(0);
+    EXPECT_EQ((Codes{API_Watchdog_Init(0, 0), API_Watchdog_Stop(), dog.MagicCloses(), dog.IsRunning()}),
+              (Codes{0, 0, 1, false}));
 }
 
 using Config = FrameTest;
@@ -214,18 +252,19 @@ TEST_F(Config, MissingFileIsWrittenFromTheTableAndMissingNodesMade)
 
 // A blank ends the value and its last character is dropped; the entry
 // crossing byte 1024 keeps what was read of it, less its last character; read
-// after a longer file, only the bytes read count.
+// after a longer file, only the bytes read count; an empty file is no error.
 TEST_F(Config, AnEntrySetsThePathOfItsRowFromTheBytesRead)
 {
     const std::string cut = std::string(1000, '-') + "\ngsm_iface = \"/dev/ttyUSB1\"\ngnss_iface = \"/dev/ttyUSB2\"\n";
     const std::pair<std::string, std::string> cases[] = {{"gsm_iface = \"/dev/tty S1\"\n", "/dev/tt"},
                                                          {cut, "/dev/ttyU"},
-                                                         {"gsm_iface = \"/dev/ttyUSB1", "/dev/ttyUSB"}};
+                                                         {"gsm_iface = \"/dev/ttyUSB1", "/dev/ttyUSB"},
+                                                         {"", "/dev/ttyS1"}};
     for (const auto &c : cases) {
         unitreset::Init();
         receiver.CreateFile("/etc/ts9_api.cfg", c.first);
         Started(API_INIT_CONFIG);
-        EXPECT_EQ(Row(1), c.second) << c.first;
+        EXPECT_EQ((std::pair{Row(1), result}), (std::pair{c.second, 0})) << c.first;
     }
 }
 
@@ -242,6 +281,39 @@ TEST_F(Config, NodesThatCannotBeMadeAreReportedAndRevertRestoresTheDefaults)
 
     receiver.FailOpen("/etc/ts9_api.cfg", EROFS);
     EXPECT_EQ(API_RevertAPIConfigToDefault(), API_ERR_CREATE_FILE);
+}
+
+// A file that is there but cannot be read (here a directory) is neither
+// taken for an empty one nor replaced: start-up ends before any unit.
+TEST_F(Config, AFileThatCannotBeReadEndsStartUpAndStays)
+{
+    std::filesystem::create_directories(receiver.HostPath("/etc/ts9_api.cfg"));
+    Started(API_INIT_CONFIG | API_INIT_NOR);
+    EXPECT_EQ((Codes{result, b_IsInitialized, receiver.OpenCount("/dev/mtd3"), int(receiver.Mknods().size()),
+                     API_RevertAPIConfigToDefault()}),
+              (Codes{API_ERR_OPEN_FILE, 0, 0, 0, API_ERR_CREATE_FILE}));
+    EXPECT_TRUE(std::filesystem::is_directory(receiver.HostPath("/etc/ts9_api.cfg")));
+    EXPECT_FALSE(receiver.FileExists("/etc/ts9_api.cfg.new"));
+}
+
+// On a full device the file is either written whole or left as it was.
+TEST_F(Config, AFileThatCannotBeWrittenWholeIsReportedAndNotCutShort)
+{
+    receiver.FillDevice("/etc/", 200);
+    Started(API_INIT_CONFIG | API_INIT_NOR);
+    EXPECT_EQ((Codes{result, receiver.OpenCount("/dev/mtd3"), receiver.FileExists("/etc/ts9_api.cfg")}),
+              (Codes{API_ERR_CREATE_FILE, 0, false}));
+    const std::string custom = TableFile("/dev/ttyS9");
+    receiver.CreateFile("/etc/ts9_api.cfg", custom);
+    for (bool atClose : {false, true}) {
+        receiver.FillDevice("/etc/", 200, atClose);
+        EXPECT_EQ(API_RevertAPIConfigToDefault(), API_ERR_CREATE_FILE) << atClose;
+        EXPECT_EQ(receiver.ReadFile("/etc/ts9_api.cfg"), custom) << atClose;
+    }
+    receiver.FillDevice("", 0);
+    EXPECT_EQ(API_RevertAPIConfigToDefault(), 0);
+    EXPECT_EQ(receiver.ReadFile("/etc/ts9_api.cfg"), TableFile());
+    EXPECT_FALSE(receiver.FileExists("/etc/ts9_api.cfg.new"));
 }
 
 }  // namespace

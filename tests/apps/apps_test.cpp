@@ -1,9 +1,13 @@
 // The runner and the example applications as a developer uses them: child
 // processes of orva-sim and orvaflash-sim, their exit status, report and
 // pictures, decoded again with libpng and held against the panel's RAM.
+#include <netinet/in.h>
 #include <png.h>
+#include <poll.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -11,6 +15,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -126,6 +131,29 @@ TEST_F(AppsTest, DisplayTourPicturesAreThePanelAndTheCommittedOne)
     EXPECT_EQ(Decode(frames.back()), Decode(dir / "tour.png"));
 }
 
+// Timed actions reach an unmodified program: its output is its own, and what
+// could not be done, or was not done before it ended, is told with the time.
+TEST_F(AppsTest, TimedActionsReachTheProgram)
+{
+    Outcome run = Start(
+        {ORVA_SIM, "--time-scale", "0.2",         "--at", "1s",   "press=record", "--at", "3s", "release=record",
+         "--at",   "4s",           "battery=40",  "--at", "5s",   "bt-link=open", "--at", "6s", "click=scroll,2000",
+         "--at",   "60s",          "usb=plugged", "--",   BUTTONS});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(run.out.substr(run.out.find("waiting")),
+              "waiting for the buttons\nrecord pressed\nrecord released\npower event 0x0000: battery 40 %\n"
+              "scroll pressed\nscroll released\n");
+    EXPECT_NE(run.err.find("orva-sim: 5000 ms: bt-link=open refused: no application has opened the Bluetooth server"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("orva-sim: 60000 ms: usb=plugged not carried out: the program ended at "), std::string::npos)
+        << run.err;
+
+    run = Start({ORVA_SIM, "--list-actions"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("\n  gsm-call        ring|hangup"), std::string::npos) << run.out;
+}
+
 TEST_F(AppsTest, RunnerRefusesWhatCannotRunAndOrvaflashSimLoadsAHostFile)
 {
     struct Case {
@@ -137,6 +165,12 @@ TEST_F(AppsTest, RunnerRefusesWhatCannotRunAndOrvaflashSimLoadsAHostFile)
         {{ORVA_SIM, "--display-png", "/nonexistent/x.png", "--", DISPLAY_TOUR}, "cannot write /nonexistent/x.png"},
         {{ORVA_SIM, "--radio-port", "/dev/ttyS9", "--", DISPLAY_TOUR}, "no radio line at \"/dev/ttyS9\""},
         {{ORVA_SIM, "--time-scale"}, "--time-scale needs a value"},
+        {{ORVA_SIM, "--at", "2x", "press=record", "--", DISPLAY_TOUR}, "bad time \"2x\" for --at"},
+        {{ORVA_SIM, "--at", "1s", "press=middle", "--", DISPLAY_TOUR}, "--at 1s: bad value \"middle\" for press"},
+        {{ORVA_SIM, "--gsm-sim", "pin:12", "--", DISPLAY_TOUR}, "--gsm-sim: bad value \"pin:12\""},
+        {{ORVA_SIM, "--gsm-bridge", "192.0.2.10:7=10.0.0.1:7000", "--", DISPLAY_TOUR},
+         "\"10.0.0.1\" is not an IPv4 loopback"},
+        {{ORVA_SIM, "--bt-remote", "tcp:70000", "--", DISPLAY_TOUR}, "bad port \"70000\""},
     };
     for (const Case &c : cases) {
         Outcome run = Start(c.command);
@@ -154,6 +188,46 @@ TEST_F(AppsTest, RunnerRefusesWhatCannotRunAndOrvaflashSimLoadsAHostFile)
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.err.find("sim: radio: image verified (3 blocks"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("sim: host file " + path + " mapped to board path " + path + " ("), std::string::npos);
+}
+
+// An application's GSM socket reaches a real server of this machine through
+// the simulated modem; one no bridge takes stays with the echoing peer.
+TEST_F(AppsTest, GsmEchoTalksToALocalEchoServerThroughTheBridge)
+{
+    int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(server, reinterpret_cast<sockaddr *>(&address), size), 0);
+    ASSERT_EQ(listen(server, 1), 0);
+    getsockname(server, reinterpret_cast<sockaddr *>(&address), &size);
+    std::string heard;
+    std::thread echo([server, &heard] {
+        pollfd waiting{server, POLLIN, 0};
+        for (int client; poll(&waiting, 1, 120000) == 1 && (client = accept(server, nullptr, nullptr)) >= 0;) {
+            char buffer[256];
+            for (ssize_t count; (count = read(client, buffer, sizeof buffer)) > 0;) {
+                heard.append(buffer, static_cast<size_t>(count));
+                EXPECT_EQ(write(client, buffer, static_cast<size_t>(count)), count);
+            }
+            close(client);
+        }
+    });
+    std::string port = std::to_string(ntohs(address.sin_port));
+    // The modem's readiness polls get 100 ms each, room on a loaded machine.
+    Outcome model = Start({ORVA_SIM, "--time-scale", "0.1", "--gsm-bridge", "192.0.2.99:7=" + port, "--", GSM_ECHO,
+                           "192.0.2.10", "7", "from the echoing peer"});
+    Outcome run = Start({ORVA_SIM, "--time-scale", "0.1", "--gsm-bridge", port, "--", GSM_ECHO, "192.0.2.10", "7",
+                         "through the bridge"});
+    shutdown(server, SHUT_RDWR);  // a run that never connected leaves the server waiting
+    echo.join();
+    close(server);
+    EXPECT_EQ(model.status, 0) << model.out << model.err;
+    EXPECT_NE(model.out.find("received 22: from the echoing peer\n"), std::string::npos) << model.out;
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("sent 19 bytes, received 19: through the bridge\n"), std::string::npos) << run.out;
+    EXPECT_EQ(heard, "through the bridge\n");
 }
 
 }  // namespace

@@ -342,6 +342,9 @@ TEST_F(BluetoothSettings, AListingInPiecesFillsTheCacheAndLaterReadsStayLocal)
     EXPECT_EQ(CommandsSinceStart(), Lines{"SET BT NAME Rover 2"});
     // A new listing is asked for, and keeps the name it was given.
     ASSERT_EQ(s_BluetoothGetParameters(1), API_ERR_NONE);
+    // Every item was cached, so that call ended at its first poll: the whole
+    // listing must be in before the next command, or it lands in that one's answer.
+    ASSERT_EQ(s_BluetoothGetAnswer("Serial Port\r\n", 10), API_ERR_NONE);
     EXPECT_EQ(CommandsSinceStart().back(), "SET");
     EXPECT_STREQ(a_DeviceName, "Rover 2");
     // With PIN requests on, the PIN comes from the listing; long words are cut.

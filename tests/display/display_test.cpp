@@ -5,6 +5,7 @@
 // characters, the proportional font one to one and stretched.
 #include <math.h>
 
+#include <future>
 #include <random>
 #include <string>
 #include <vector>
@@ -191,6 +192,16 @@ TEST_F(Drawing, ArgumentChecksComeBeforeAnyPixelThenRectanglesAndCircles)
     EXPECT_EQ(API_Display_DrawCircle(10, 128, 64) + API_Display_DrawCircle(140, 0, 0), API_ERR_NONE);
     EXPECT_EQ(API_Display_Update(), API_ERR_NONE);
     EXPECT_TRUE(panel.Pixel(118, 63) && panel.Pixel(127, 54) && !panel.Pixel(117, 63) && !panel.Pixel(127, 53));
+}
+
+// A corner far above the screen: the fill starts at the screen's first row,
+// not two thousand million rows up (with the display lock held all along).
+TEST_F(Drawing, ARectangleFromFarOffTheScreenIsFilledAtOnce)
+{
+    auto fill = std::async(std::launch::async, [] { return API_Display_DrawRect(0, INT32_MIN, 10, 10, 1); });
+    ASSERT_EQ(fill.wait_for(std::chrono::seconds(2)), std::future_status::ready) << "still filling";
+    EXPECT_EQ(fill.get(), API_ERR_NONE);
+    EXPECT_EQ(Shown(0, 0, 12, 12), Rows("###########.", 11) + Rows("............", 1));
 }
 
 // Every pixel lies within half a pixel of the ideal line along the line's

@@ -107,7 +107,9 @@ protected:
 // side attached with loopback peers.
 class ServicesTest : public GsmTest {
 protected:
-    explicit ServicesTest(sim::GsmServicesOptions options = {}) : services(*board.gsm, std::move(options)) {}
+    explicit ServicesTest(sim::GsmServicesOptions options = {}, double timeScale = 0.05)
+        : GsmTest(timeScale), services(*board.gsm, std::move(options))
+    {}
 
     void SetAccess(const char *apn = "internet.orva")
     {

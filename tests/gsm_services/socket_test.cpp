@@ -80,6 +80,15 @@ TEST_F(Socket, UdpByNameKeepsThePeersFirstBytesAndEndsWhenThePeerCloses)
     ASSERT_EQ(API_GSM_PSD_WriteData("pong", 4, &written), API_ERR_NONE);
     EXPECT_EQ(modem.Commands().back(), "AT+WIPDATA=1,1,1\r");
     EXPECT_EQ(ReadPsd(4), "pong");
+    // What the peer sent while the line was in command mode comes before its close.
+    ASSERT_EQ(API_GSM_SendCmd("AT\r"), API_ERR_NONE);
+    ASSERT_TRUE(services.PeerSend("late"));
+    services.PeerClose();
+    int result = -1;
+    EXPECT_EQ(Read(8, &result, API_GSM_PSD_ReadData), "late");
+    EXPECT_EQ(result, API_ERR_GSM_CONNEXION);
+    ASSERT_EQ(API_GSM_PSD_OpenSocketByName(API_GSM_PSD_UDP, "echo.orva.example", 7), API_ERR_NONE);
+    EXPECT_EQ(ReadPsd(7), "hello\r\n");
     // Closing the socket, or the peer's close, ends a read that waits on it.
     auto closed = BlockedRead();
     ASSERT_EQ(API_GSM_PSD_CloseSocket(), API_ERR_NONE);

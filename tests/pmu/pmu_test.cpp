@@ -118,16 +118,6 @@ TEST_F(ClosedDevice, BeforeStartUpAndAfterShutDownNothingReachesStandardInput)
     EXPECT_EQ(API_PM_RemoteShutdown(), API_ERR_NONE);
     API_Finalize();
     ExpectClosedDevicesRefused(receiver);
-    // With standard input closed, descriptor 0 is whatever device opened
-    // next: the radio's serial mode never reaches it.
-    const int saved = dup(0);
-    close(0);
-    ASSERT_EQ(Board_Open("/dev/gpio", O_RDWR, 0), 0);
-    EXPECT_EQ(API_EXTUHF_SetSerialMode(1), API_ERR_EXTERNAL_UHF_IOCTL);
-    EXPECT_EQ(board.gpio->SerialMode(), 0);
-    Board_Close(0);
-    dup2(saved, 0);
-    close(saved);
 }
 
 TEST_F(PmuTest, QueriesJoinTheirBytesAndTellAMissingSourceOrCharger)

@@ -3,6 +3,7 @@
 // to the PMU and draw.
 // Under ThreadSanitizer (preset tsan) these show any state that a task, a
 // handler and a caller share without an atomic or the unit's lock.
+#include <future>
 #include <thread>
 
 #include "API.h"
@@ -10,6 +11,8 @@
 #include "threads.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 std::atomic<int> g_powerEvents{0}, g_wrongStatus{0};
 void CountPowerEvent(int status) { g_wrongStatus += status != 0x0102, ++g_powerEvents; }
@@ -79,6 +82,48 @@ TEST_F(Concurrency, ShutDownWhileThePowerTaskServesAnEvent)
     int requests = board.pmu->RequestCount();
     EXPECT_TRUE(simtest::Eventually([&] { return NoneNew(before); })) << "the task outlived the shut-down";
     EXPECT_EQ(board.pmu->RequestCount(), requests);
+}
+
+// The callback runs on the power task and may wait for the very thread that
+// shuts down: the shut-down waits a short while, then leaves the task behind.
+// A restart meanwhile is served by a task of its own, and the one left behind
+// ends when its callback returns, without another exchange or call.
+std::atomic<bool> g_release{false};
+std::atomic<int> g_held{0};
+void HoldUntilReleased(int)
+{
+    ++g_held;
+    while (!g_release)
+        std::this_thread::sleep_for(1ms);
+}
+
+TEST_F(Concurrency, ShutDownLeavesACallbackBehindThatWaitsForIt)
+{
+    const int units = API_INIT_SPI | API_INIT_SIGNALS | API_INIT_PM;
+    g_powerEvents = 0;
+    ASSERT_EQ(API_Initialize(units), 0);
+    // Twice: the task left behind in the first round has ended by the second.
+    for (int round = 1; round <= 2; ++round) {
+        g_release = false;
+        ASSERT_EQ(API_PM_StatusCallback(HoldUntilReleased), 0);
+        board.gpio->RaiseEvents(API_EVENT_POWER);
+        ASSERT_TRUE(simtest::Eventually([&] { return g_held == round; }));
+        auto finalized = std::async(std::launch::async, API_Finalize);
+        const bool returned = finalized.wait_for(10s) == std::future_status::ready;
+        EXPECT_TRUE(returned) << "waited for the callback";
+        if (returned) {
+            EXPECT_EQ(API_Initialize(units), 0);
+            EXPECT_EQ(API_PM_StatusCallback(CountPowerEvent), 0);
+            board.gpio->RaiseEvents(API_EVENT_POWER);
+            EXPECT_TRUE(simtest::Eventually([&] { return g_powerEvents == round; }));
+        }
+        const int threads = ThreadCount(), requests = board.pmu->RequestCount();
+        g_release = true;
+        EXPECT_TRUE(simtest::Eventually([&] { return ThreadCount() == threads - 1; })) << "the task left behind ended";
+        EXPECT_EQ((std::vector<int>{board.pmu->RequestCount() - requests, g_powerEvents, g_held}),
+                  (std::vector<int>{0, round, round}));
+    }
+    API_Finalize();
 }
 
 }  // namespace

@@ -80,13 +80,24 @@ TEST(PeripheralModels, PmuTakesEachCommandWithItsParameterAndRefusesTheRest)
         Ask(pmu, effect.command, effect.parameter);
         EXPECT_EQ(Ask(pmu, effect.query, 0)[2], effect.data) << std::hex << int(effect.command);
     }
-    const Message malformed[] = {{0x02, 0xC3, 0x00, 0x00}, {0x03, 0xC3, 0x00, 0xC0}};  // checksum, header
+    // Observers see each request (carried out or not, and the state it left) and each log line.
+    std::string heard, logged;
+    pmu.SetRequestObserver([&](const sim::Pmu::Request &request) {
+        heard += request.carriedOut ? "+" : "-";
+        heard += request.bytes[1] == 0xC3 && request.state.uhfPower ? "on" : "";
+    });
+    pmu.Log().SetObserver([&](const std::string &name, const std::string &line) { logged = name + ": " + line; });
+    Ask(pmu, 0xC2, 0), Ask(pmu, 0xC3, 0);
+    // A bad checksum, a bad header, a level that is neither 0 nor 1.
+    const Message malformed[] = {{0x02, 0xC3, 0x00, 0x00}, {0x03, 0xC3, 0x00, 0xC0}, {0x02, 0x92, 0x02, 0x92}};
     for (const Message &request : malformed) {
         Message reply{};
         EXPECT_EQ((Counts{pmu.Write(request.data(), 4), pmu.Read(reply.data(), 4)}), (Counts{4, 4}));
         EXPECT_EQ(reply, failure);
     }
-    EXPECT_EQ(pmu.Refusals(), refused + 4);
+    EXPECT_EQ(heard, "++on-on-on-");  // the refused ones left the radio on
+    EXPECT_EQ(logged, "pmu: 02 92 02 92 (refused: parameter)");
+    EXPECT_EQ(pmu.Refusals(), refused + 5);
     Message reply{};
     EXPECT_EQ(pmu.Write(reply.data(), 3), -1);  // whole messages only
     EXPECT_EQ(pmu.Read(reply.data(), 4), -1);   // and a reply only after a request

@@ -62,6 +62,15 @@ struct PtyHost {
         return answer;
     }
 
+    // What one read takes: the host's view of where the peer's writes part.
+    std::string ReadOnce()
+    {
+        pollfd waiting{m_fd, POLLIN, 0};
+        char buffer[256];
+        ssize_t got = poll(&waiting, 1, 3000) == 1 ? read(m_fd, buffer, sizeof buffer) : 0;
+        return std::string(buffer, static_cast<size_t>(std::max<ssize_t>(got, 0)));
+    }
+
     int m_fd;
 };
 
@@ -76,19 +85,30 @@ std::string Ask(PtyHost &host, const std::string &bytes, int firstMs = 3000)
 // At 0.02 the one-second guards of the escapes are 20 ms.
 const sim::ReceiverOptions kOptions = simtest::Scaled(0.02);
 
-// Then the modem's refusals, its SIM's PIN rules and the network side's,
-// one command and its framed answer at a time, with extended errors on.
+// Well-formed command lines only; the modem's refusals, its SIM's PIN rules
+// and the network side's, one command and its framed answer at a time (with
+// extended errors on); an incoming call and the guarded escape.
 TEST(GsmModemPeer, TakesOnlyWellFormedCommandsKeepsItsRulesAndTheGuardedEscape)
 {
     sim::Receiver receiver(kOptions);
-    sim::GsmModemOptions options;
-    options.sim = sim::SimCard::Pin;
-    sim::GsmModem modem(receiver, options);
+    sim::GsmModem modem(receiver);
     sim::GsmServices services(modem);
     PtyHost host(modem.Line(), B115200);
     EXPECT_EQ(Ask(host, "AT\r"), "\r\nOK\r\n");
+    EXPECT_EQ(Ask(host, "AT+CPIN?\r"), "\r\n+CPIN: READY\r\n\r\nOK\r\n");
     for (const char *refused : {"AT+NOSUCH\r", "AT\n", "xAT\r", "+++AT\r", "\r"})
         EXPECT_EQ(Ask(host, refused), "\r\nERROR\r\n") << refused;
+    modem.SetPin("9876");
+    modem.SetSim(sim::SimCard::Pin);
+    EXPECT_EQ(Ask(host, "AT+CPIN=1234\rAT+CPIN=9876\r"), "\r\nERROR\r\n\r\nOK\r\n");
+    // An escape with nothing to escape from: dropped, the next line is clean.
+    usleep(40000);
+    host.Exchange(std::string("+++"), 0);
+    EXPECT_TRUE(
+        simtest::Eventually([&] { return modem.Log().Contains("host: +++ (escape in command mode, dropped)"); }));
+    EXPECT_EQ(Ask(host, "AT\r"), "\r\nOK\r\n");
+
+    modem.SetSim(sim::SimCard::Pin);
     // clang-format off
     const std::pair<const char *, const char *> script[] = {
         {"AT+CMEE=2", "ERROR"}, {"AT+CMEE=1", "OK"}, {"AT+CPIN=\"0000\"", "+CME ERROR: 16"},
@@ -114,12 +134,17 @@ TEST(GsmModemPeer, TakesOnlyWellFormedCommandsKeepsItsRulesAndTheGuardedEscape)
     EXPECT_EQ(Ask(host, ""), "\r\nRING\r\n\r\nRING\r\n\r\nCONNECT\r\n");
     host.Exchange(std::string("data+++"), 0);  // no silence before: payload
     // The guard counts from the last byte the modem heard.
-    ASSERT_TRUE(simtest::Eventually([&] { return modem.Payload() == "data+++"; }));
+    ASSERT_TRUE(simtest::Eventually([&] { return services.PeerReceived() == "data+++"; }));
     usleep(40000);
     EXPECT_EQ(Ask(host, "+++"), "\r\nOK\r\n");
-    EXPECT_EQ(modem.Payload(), "data+++");
+    EXPECT_EQ(services.PeerReceived(), "data+++");
     EXPECT_FALSE(modem.InDataMode());
     EXPECT_TRUE(modem.Connected());
+    // A stream's end never shares the host's read with its start.
+    modem.Connect("first");
+    modem.NoCarrier();
+    EXPECT_EQ(host.ReadOnce(), "\r\nCONNECT\r\nfirst");
+    EXPECT_EQ(host.ReadOnce(), "\r\nNO CARRIER\r\n");
 }
 
 TEST(BluetoothModulePeer, AnswersCommandLinesAndTheGuardedEscape)
@@ -155,6 +180,11 @@ TEST(BluetoothModulePeer, AnswersCommandLinesAndTheGuardedEscape)
     ASSERT_TRUE(module.WaitForRemoteBytes(8, 3000));
     EXPECT_EQ(module.RemoteReceived(), "x++++x++");
     EXPECT_FALSE(module.LinkPaused());
+    ASSERT_TRUE(module.Disconnect());
+    EXPECT_EQ(host.ReadOnce(), "NO CARRIER 0 ERROR 0\r\n");
+    ASSERT_TRUE(module.Connect("00:11:22:33:44:55", "x"));
+    ASSERT_TRUE(module.Disconnect());
+    EXPECT_EQ(host.ReadOnce(), "RING 0 00:11:22:33:44:55 1 RFCOMM \r\nx");
 }
 
 using Bytes = std::vector<unsigned char>;

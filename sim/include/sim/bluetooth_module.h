@@ -26,6 +26,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -86,6 +87,10 @@ public:
     bool Disconnect(const std::string &lastData = "");
     // Any bytes, in one write, whatever the mode.
     void SendRaw(const std::string &bytes);
+    // The host's data for the remote goes to `handler` instead of
+    // RemoteReceived (null: back there).  It runs on the module's thread
+    // under the module's lock: it must neither block nor call the module.
+    void SetRemoteHandler(std::function<void(const std::string &)> handler);
 
     // Changes that apply to what comes next.
     void SetSilent(bool silent);
@@ -122,6 +127,7 @@ private:
     void FeedData(const unsigned char *bytes, size_t count, Time now);
     void FeedCommand(const unsigned char *bytes, size_t count, Time now);
     void FlushPluses();
+    void PassToRemote();
     void Command(const std::string &received, Time now);
     void Answer(const std::string &text, Time now);
     void Emit(const std::string &bytes, Time now);
@@ -174,6 +180,7 @@ private:
     std::vector<BluetoothHostEvent> m_events;
     std::vector<std::string> m_commands;
     std::string m_remoteReceived;
+    std::function<void(const std::string &)> m_remoteHandler;
 };
 
 }  // namespace sim

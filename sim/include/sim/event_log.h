@@ -3,6 +3,8 @@
 #define SIM_EVENT_LOG_H
 
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -27,6 +29,12 @@ public:
     // Writes the stamped lines to a file; false when it cannot be written.
     bool WriteTo(const std::string &path) const;
 
+    // Sees every line as it is added (the log's name, the line), on the
+    // adding thread, which may hold its model's lock: it must not call into
+    // the model.  Null removes it.
+    using Observer = std::function<void(const std::string &name, const std::string &line)>;
+    void SetObserver(Observer observer);
+
 private:
     struct Entry {
         std::chrono::steady_clock::duration when;
@@ -37,6 +45,7 @@ private:
     std::chrono::steady_clock::time_point m_start;
     mutable std::mutex m_mutex;
     std::vector<Entry> m_entries;
+    std::shared_ptr<const Observer> m_observer;
 };
 
 }  // namespace sim

@@ -33,7 +33,8 @@
 // Data mode (after CONNECT): the host's bytes are payload (Payload(),
 // SetPayloadHandler).  "+++" preceded and followed by one second of silence
 // (receiver time, scaled by the receiver's time scale) returns to command
-// mode with OK; the connection stays up.
+// mode with OK; the connection stays up.  The same guarded "+++" in command
+// mode (after the far end hung up, say) is dropped without an answer.
 //
 // Power: with a power probe set (the standard board wires the PMU's GSM
 // supply) the unpowered modem hears nothing, and each power-up restores its
@@ -130,6 +131,8 @@ public:
     // Settings that also hold from the next power-up on.
     void SetEcho(bool on);
     void SetSim(SimCard card);
+    // The PIN the SIM takes (the PUK stays the options').
+    void SetPin(const std::string &pin);
     void SetInitStatus(std::vector<int> statuses);
     void SetPhoneActivity(int activity);
     void SetExtendedErrors(bool on);
@@ -143,17 +146,20 @@ public:
     // The answer a CME error takes with the current error setting.
     std::string CmeError(int number) const;
 
-    // The far end speaking.  Lines are framed like answers.
+    // The far end speaking.  Lines are framed like answers; with `ownRead`
+    // they wait until the host has read what came before (a stream's end).
     bool SendRaw(const std::string &bytes);
-    bool SendLines(const std::string &lines);
+    bool SendLines(const std::string &lines, bool ownRead = false);
     void Ring();
     // "CONNECT" (and the stream's first payload in the same write), then data mode.
     void Connect(const std::string &firstPayload = "");
     // "NO CARRIER": the connection and data mode end.
     void NoCarrier();
+    // The connection ends without a word (the host's ATH).
+    void HangUp();
     bool SendPayload(const std::string &bytes);
 
-    // Payload the host sent in data mode.
+    // Payload the host sent in data mode while no handler took it.
     std::string Payload() const;
     void ClearPayload();
     void SetPayloadHandler(std::function<void(GsmModem &, const std::string &)> handler);
@@ -165,6 +171,8 @@ private:
     void CheckPower();
     void PowerUpLocked();
     void PowerLocked(bool on);
+    bool CountPlusLocked(unsigned char byte, Clock::time_point now);
+    void CountCommandPlusLocked(unsigned char byte, Clock::time_point now);
     void FeedDataLocked(unsigned char byte, Clock::time_point now, std::string &payload);
     void FlushPlusesLocked(std::string &payload);
     void CheckEscape();
@@ -196,6 +204,7 @@ private:
     // Start state, restored at power-up.
     bool m_startEcho;
     SimCard m_startSim;
+    std::string m_startPin;
     std::vector<int> m_initStatus;
 
     // Running state.

@@ -39,6 +39,9 @@ struct GsmServicesOptions {
     std::string apn;
     std::string login;
     std::string password;
+    // Every host and port is reachable (a peer without greeting), not only
+    // those added with AddPeer.
+    bool anyPeer = false;
     std::string wipVersion = "WIP Soft v5.42.1 build 1207";
     std::string imei = "351234567890123";
     std::string firmware = "746a09gg.Q2687H 1566912 031209 17:40";
@@ -61,6 +64,27 @@ struct GsmSocketState {
     int localPort = -1;
 };
 
+// A far end outside the model (sim/socket_bridge.h) that may take sockets
+// and calls instead of the loopback peers.  Each one it takes has a number
+// of its own; the far end reports on it with that number, and later reports
+// on one that has ended are ignored.  Its hooks run on the modem's thread or
+// the caller's, possibly under the services' lock: they must neither block
+// nor call back into the services.
+class GsmFarEnd {
+public:
+    virtual ~GsmFarEnd() = default;
+    // Socket 1 created towards host:port (kind 1 UDP, 2 TCP), its "OK" sent,
+    // or a number dialled: false leaves it to the model.  One taken is
+    // answered with SocketReached or CallAnswered.
+    virtual bool TakeSocket(int connection, int kind, const std::string &host, int port) = 0;
+    virtual bool TakeCall(int connection, const std::string &number) = 0;
+    // The host's payload on the connection.
+    virtual void Payload(int connection, const std::string &bytes) = 0;
+    // The host ended it (close, hang-up, bearer or stack stopped), or the
+    // model did (PeerClose, RemoteHangUp).
+    virtual void Ended(int connection) = 0;
+};
+
 class GsmServices {
 public:
     explicit GsmServices(GsmModem &modem, GsmServicesOptions options = {});
@@ -80,8 +104,19 @@ public:
     // The current peer speaks.  While the line is in command mode a socket's
     // peer is held back until the next "CONNECT"; a call's gives false.
     bool PeerSend(const std::string &bytes);
-    // The socket's peer closes it: "+WIPPEERCLOSE: <kind>,1".
+    // The socket's peer closes it: "+WIPPEERCLOSE: <kind>,1", behind
+    // whatever it sent that still waits for the line's data mode.
     void PeerClose();
+
+    // ---- A far end outside the model -------------------------------------------
+    // Null: the model's peers only.  The far end is kept until replaced.
+    void SetFarEnd(std::shared_ptr<GsmFarEnd> farEnd);
+    // The socket it took is ready ("+WIPREADY: <kind>,1", wipError 0) or has
+    // failed ("+CME ERROR: <wipError>").
+    void SocketReached(int connection, int wipError);
+    // The call it took connects ("CONNECT", data mode) or not (the outcome's
+    // word; Silent: no word, the host gives up).
+    void CallAnswered(int connection, CallOutcome outcome);
 
     // ---- Calls ------------------------------------------------------------------
     // What dialling a number leads to; numbers not listed give NO CARRIER.
@@ -90,9 +125,11 @@ public:
     // An incoming call: rings, and is picked up after the number of rings
     // set with ATS0 (three unanswered rings when it is 0).
     void IncomingCall();
-    // The remote party hangs up: "NO CARRIER".
+    // The remote party hangs up: "NO CARRIER".  The host's ATH hangs up too.
     void RemoteHangUp();
     std::vector<std::string> Dialled() const;
+    // A call (dialled or answered) is connected.
+    bool CallUp() const;
 
     // ---- Status and settings -----------------------------------------------------
     void SetIndicators(const std::string &digits);   // "+CIND: <digits>"

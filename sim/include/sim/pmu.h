@@ -36,6 +36,7 @@
 
 #include <array>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -80,6 +81,13 @@ class Pmu : public Device {
 public:
     using Message = std::array<uint8_t, 4>;
 
+    // One 4-byte request as the firmware took it, and the state it left.
+    struct Request {
+        Message bytes;
+        bool carriedOut;  // false: refused, failed by a fault, or cut short
+        PmuState state;
+    };
+
     Pmu();
 
     // Requests as written, "02 C3 00 C1", one line each.
@@ -122,12 +130,17 @@ public:
     void InterruptNextExchange();
     void ClearFaults();
 
+    // Sees every 4-byte request after it was taken, on the writing thread,
+    // outside the model's lock (the program's SPI lock may be held).
+    void SetRequestObserver(std::function<void(const Request &)> observer);
+
     int Open(int flags) override;
     void Close() override;
     ssize_t Read(void *buffer, size_t size) override;
     ssize_t Write(const void *data, size_t size) override;
 
 private:
+    ssize_t Take(const uint8_t *bytes, size_t size, Request *taken, std::function<void(const Request &)> *observer);
     PmuFault TakeFault(uint8_t command);
     void CarryOut(uint8_t command, uint8_t parameter);
     uint8_t ReplyData(uint8_t command) const;
@@ -148,6 +161,7 @@ private:
     bool m_interruptRead = false;
     Message m_reply{};
     size_t m_replySize = 0;
+    std::function<void(const Request &)> m_observer;
 };
 
 }  // namespace sim

@@ -30,6 +30,9 @@ public:
     // The host's output speed as a number of bit/s (0 for B0 or unknown codes).
     unsigned HostBitRate() const;
 
+    // Bytes written to the host that it has not read yet.
+    size_t Unread() const;
+
     // Writes all bytes to the host (the peer's transmit side).
     bool Send(const void *data, size_t size);
     bool Send(const std::string &text) { return Send(text.data(), text.size()); }

@@ -71,11 +71,18 @@ public:
     void RemoveDevice(const std::string &boardPath);
     std::shared_ptr<Device> DeviceAt(const std::string &boardPath) const;
 
-    // Makes every open of a board path fail with `error` until cleared.
+    // Makes every open of a board path, and every rename onto it, fail with
+    // `error` until cleared.
     void FailOpen(const std::string &boardPath, int error);
     void ClearOpenFault(const std::string &boardPath);
     // Counts the opens of a board path (successful or not).
     int OpenCount(const std::string &boardPath) const;
+    // Files opened under `prefix` (a board path such as "/etc/") from now on
+    // lie on a full device: their writes take `room` more bytes in all, the
+    // one that reaches the end short, then fail with ENOSPC.  With `atClose`
+    // the device reports it late: the writes go through and the close fails
+    // with ENOSPC.  An empty prefix ends it for later opens.
+    void FillDevice(const std::string &prefix, size_t room, bool atClose = false);
     // Descriptors opened through the board and not closed yet, with their
     // board paths, in descriptor order.
     std::vector<std::pair<int, std::string>> OpenDescriptors() const;
@@ -95,12 +102,14 @@ public:
     int Open(const char *path, int flags, mode_t mode);
     int Close(int fd);
     Device *DeviceForFd(int fd) const;
+    ssize_t Write(int fd, const void *data, size_t size);
+    int Rename(const char *from, const char *to);
     int Mknod(const char *path, mode_t mode, dev_t device);
     int System(const char *command);
     int Nanosleep(const timespec *request, timespec *remaining);
 
 private:
-    void NoteOpen(int fd, const char *path);
+    void NoteOpen(int fd, const char *path, bool file);
 
     ReceiverOptions m_options;
     std::string m_root;
@@ -111,6 +120,9 @@ private:
     std::map<std::string, int> m_openFaults;
     std::map<std::string, int> m_openCounts;
     std::map<int, std::string> m_openDescriptors;
+    std::string m_fullPrefix;
+    size_t m_fullRoom = 0;
+    bool m_fullAtClose = false;
     std::function<int(const std::string &)> m_shellHandler;
     std::vector<std::string> m_shellCommands;
     std::vector<MknodRecord> m_mknods;

@@ -44,8 +44,19 @@ public:
     // kept while the host is not reading.  Any thread.
     void Queue(std::string bytes, Time due);
     void Queue(std::string bytes) { Queue(std::move(bytes), Clock::now()); }
+    // Bytes that start a read of the host's own: written once the host has
+    // read everything before them (or has read nothing for half a second).
+    // A stream's end that shared a read with the stream's start would be
+    // taken for payload.
+    void QueueOwnRead(std::string bytes);
     void DropOutput();
     bool OutputPending() const;
+    // Bytes queued for the host and not yet written.
+    size_t QueuedBytes() const;
+    // While held, the host's bytes wait in the line unread, as the device's
+    // hardware handshake would hold them: once the line is full the host's
+    // writes wait too.  Any thread.
+    void HoldInput(bool hold);
 
 protected:
     explicit SerialPeer(std::string name) : m_name(std::move(name)) {}
@@ -72,6 +83,7 @@ private:
     struct Output {
         std::string bytes;
         Time due;
+        bool ownRead = false;
     };
 
     void Run();
@@ -84,6 +96,8 @@ private:
     std::thread m_thread;
     int m_wake[2] = {-1, -1};
     bool m_stopping = false;
+    bool m_inputHeld = false;
+    Time m_lastWrite{};
 };
 
 }  // namespace sim
