@@ -97,10 +97,10 @@ void BluetoothModule::Serve(Time now)
             m_log.Add("> +++ (escape)");
             m_log.Add("link paused");
             Answer("READY.\r\n", now);
-            m_changed.notify_all();
         } else {
-            FlushPluses();
+            FlushPluses();  // data for the remote: its waiters are woken too
         }
+        m_changed.notify_all();
     }
     PassToRemote();
 }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <set>
 #include <thread>
@@ -187,15 +188,19 @@ TEST_F(Signals, PendingEventsAreServedInTableOrderAndOnlyFromTheDriver)
     board.gpio->RaiseSigio();
     EXPECT_EQ(g_seen.Values(), (std::vector<int>{0x8B, 3, 2, 5}));
 
-    // A sleep lasts its whole time through a signal, resumed for what was left.
-    std::thread raiser([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(60));
-        board.gpio->RaiseEvents(0);
+    // A sleep lasts its whole time through a signal, resumed for what was
+    // left: signals from before the sleep until it is resumed, so one lands
+    // inside it however late the raiser runs.
+    const size_t sleeps = receiver.Sleeps().size();
+    std::atomic<bool> slept{false};
+    std::thread raiser([&] {
+        while (!slept && receiver.Sleeps().size() < sleeps + 2)
+            board.gpio->RaiseEvents(0), std::this_thread::sleep_for(std::chrono::milliseconds(2));
     });
     auto start = std::chrono::steady_clock::now();
-    size_t sleeps = receiver.Sleeps().size();
     EXPECT_EQ(API_Sleep(200), 0);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    slept = true;
     raiser.join();
     EXPECT_GE(receiver.Sleeps().size(), sleeps + 2);
 

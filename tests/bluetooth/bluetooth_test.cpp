@@ -392,4 +392,28 @@ TEST_F(BluetoothSettings, AListingInPiecesFillsTheCacheAndLaterReadsStayLocal)
     EXPECT_EQ(b_GotMacAddress + b_GotDevName + b_GotDevType + b_GotBTParameters, 1);
 }
 
+// The version is asked of the module with a null buffer and read from the
+// cache with one, without a word to the module; a module that never names
+// it is given 101 looks.
+TEST_F(BluetoothSettings, TheVersionIsAskedForOnceThenReadFromTheCache)
+{
+    Start();
+    // The start-up's last reset is not waited for: its banner must not be
+    // taken for the answer.
+    ASSERT_TRUE(module.WaitForRestarts(2, 3000));
+    const size_t heard = module.Commands().size();
+    EXPECT_EQ(Got(API_Bluetooth_GetVersion), "/0");  // before any query
+    int length = -1;
+    ASSERT_EQ(API_Bluetooth_GetVersion(nullptr, &length), API_ERR_NONE);
+    EXPECT_EQ(length, 5);
+    EXPECT_EQ(Got(API_Bluetooth_GetVersion), "3.2.1/5");
+    const Lines all = module.Commands();
+    EXPECT_EQ(Lines(all.begin() + long(heard), all.end()), Lines{"INFO"});
+    module.SetSilent(true);
+    const int looks = SleepsOf(100);
+    EXPECT_EQ((Codes{API_Bluetooth_GetVersion(nullptr, &length), length, SleepsOf(100) - looks}),
+              (Codes{API_ERR_TIME_OUT, 5, 101}));
+    EXPECT_EQ(Got(API_Bluetooth_GetVersion), "3.2.1/5");
+}
+
 }  // namespace

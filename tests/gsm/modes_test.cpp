@@ -1,5 +1,6 @@
 // The receive task: the stream's end, and the escape to command mode and
 // back.
+#include "API_Signal.h"
 #include "gsm_fixture.h"
 
 namespace {
@@ -59,6 +60,25 @@ TEST_F(Modes, AnEscapedCallTakesItsPayloadUpAgainAfterOk)
     EXPECT_EQ(SleepsOf(100) - polls, 2 * (31 + 11 + 21));  // "+++" 3 s, its echo 1 s, "AT" 2 s; twice
     EXPECT_EQ(b_CommandMode, 0);
     EXPECT_EQ(b_switchToCommandModeRequested, 0);
+}
+
+// The modem's carrier line changing under a call, as the GPIO driver
+// reports it once the line has settled and is watched: the unit's hook
+// leaves the call, its mode and its unread payload as they were.
+TEST_F(Modes, ACarrierChangeLeavesALiveCallAsItIs)
+{
+    GSMprotocol = 0;
+    ConnectFromModem("kept");
+    ASSERT_EQ(API_Signal_Initialize(), API_ERR_NONE);
+    b_GSM_DCD_Stable = 1, b_GSM_DCD_Enabled = 1;
+    modem.ClearCommands();
+    const int reads = board.gpio->EventReads();
+    board.gpio->RaiseEvents(API_EVENT_GSM_DCD);
+    EXPECT_TRUE(Eventually([&] { return board.gpio->EventReads() > reads; }));
+    API_Signal_Cleanup();
+    EXPECT_EQ((std::vector<int>{b_CSD_ConnectionStatus, b_CommandMode, b_ExitDataMode}), (std::vector<int>{1, 0, 0}));
+    EXPECT_EQ(modem.Commands(), Lines{});
+    EXPECT_EQ(Read(4), "kept");
 }
 
 }  // namespace

@@ -119,4 +119,46 @@ TEST_F(Call, PolledDialIsLookedAtOnlyWhileItIsOnItsWay)
     EXPECT_EQ(API_GSM_CSD_CheckDialResult(0), API_ERR_GSM_CSD_NO_ACTIVE_CONNECTION_PRESENT);  // the "OK" to ATH is none
 }
 
+// Automatic dialling: the flag is stored, one digit, before the first
+// phonebook entry is dialled; off, it only takes a call back to data mode.
+// The getter asks the store alone.
+TEST_F(Call, AutoDialStoresItsFlagAndDialsTheFirstPhonebookEntry)
+{
+    services.SetPhonebookFirst("0699");
+    services.SetNumber("0699", CallOutcome::Connect);
+    ASSERT_EQ(API_GSM_CSD_SetAutoDial(1), API_ERR_NONE);
+    EXPECT_TRUE(Sent("ATD>SM1"));
+    EXPECT_EQ((std::vector<int>{b_CSD_ConnectionStatus, b_CommandMode}), (std::vector<int>{1, 0}));
+    ASSERT_EQ(s_GsmCmdMode(), API_ERR_NONE);
+    modem.ClearCommands();
+    ASSERT_EQ(API_GSM_CSD_SetAutoDial(0), API_ERR_NONE);
+    EXPECT_EQ(modem.Commands(), Lines{"ATO\r"});
+    EXPECT_EQ(Nor(API_GSM_NOR_AUTO_DIAL, 1), "0");
+    ASSERT_EQ(API_GSM_CSD_HangUp(), API_ERR_NONE);
+
+    services.SetNumber("0699", CallOutcome::Busy);
+    EXPECT_EQ(API_GSM_CSD_SetAutoDial(9), API_ERR_GSM_CSD_NUMBER_BUSY);
+    EXPECT_EQ(Nor(API_GSM_NOR_AUTO_DIAL, 1), "9");
+    board.nor->FailWrite(EIO);
+    modem.ClearCommands();
+    EXPECT_EQ(API_GSM_CSD_SetAutoDial(1), API_ERR_NOR_FLASH_WRITE);
+    EXPECT_EQ(CountSent("ATD", false), 0) << "nothing dialled without the flag stored";
+    board.nor->ClearFaults();
+
+    modem.ClearCommands();
+    for (auto [stored, on] : {std::pair<char, int>{'0', 0}, {'9', 1}, {'x', 1}}) {
+        board.nor->Poke(API_GSM_NOR_AUTO_DIAL, std::string(1, stored));
+        int got = -1;
+        ASSERT_EQ(API_GSM_CSD_GetAutoDial(&got), API_ERR_NONE);
+        EXPECT_EQ(got, on) << stored;
+    }
+    int got = -1;
+    board.nor->FailRead(EIO);
+    EXPECT_EQ(API_GSM_CSD_GetAutoDial(&got), API_ERR_GSM_PSD_GET_AUTODIAL_STATUS);
+    EXPECT_EQ((std::vector<int>{got, API_GSM_CSD_GetAutoDial(nullptr)}),
+              (std::vector<int>{-1, API_ERR_INVALID_PARAMETERS}));
+    EXPECT_EQ(modem.Commands(), Lines{}) << "the getter asked the modem";
+    board.nor->ClearFaults();
+}
+
 }  // namespace

@@ -94,14 +94,6 @@ struct Board {
     std::vector<std::unique_ptr<sim::PtyLine>> usbPorts;
 };
 
-// No thread but those in `before` runs: one that was ending as `before` was
-// taken may leave the list later, so only new ones count.
-bool NoneNew(const std::set<std::string> &before)
-{
-    const std::set<std::string> now = ThreadIds();
-    return std::includes(before.begin(), before.end(), now.begin(), now.end());
-}
-
 // Each cycle on a board of its own, on a thread of its own: the simulated
 // devices keep records of all they saw, and a thread's exit hands back the
 // chunks its malloc cache holds, which would count as in use.

@@ -19,7 +19,11 @@ void CountPowerEvent(int status) { g_wrongStatus += status != 0x0102, ++g_powerE
 
 class Concurrency : public simtest::SimTest {
 protected:
-    Concurrency() : SimTest(0) { board.pmu->SetEventStatus(0x0102); }
+    Concurrency() : SimTest(0)
+    {
+        board.pmu->SetEventStatus(0x0102);
+        g_powerEvents = 0, g_wrongStatus = 0;
+    }
 };
 
 TEST_F(Concurrency, PowerEventsWhileOtherThreadsUseThePmuAndTheDisplay)
@@ -27,12 +31,19 @@ TEST_F(Concurrency, PowerEventsWhileOtherThreadsUseThePmuAndTheDisplay)
     // What the loader starts, without the Bluetooth module.
     ASSERT_EQ(API_Initialize(0x2D7E7 & ~API_INIT_BLUETOOTH), 0);
     ASSERT_EQ(API_PM_StatusCallback(CountPowerEvent), 0);
+    // One event at a time, each served before the next is raised: every one
+    // is served exactly once, whatever the other threads hold.
+    const int kEvents = 200;
     std::atomic<bool> stop{false};
     std::vector<std::thread> threads;
     threads.emplace_back([&] {
-        for (int i = 0; i < 200; ++i, std::this_thread::sleep_for(1ms)) {
+        for (int i = 1; i <= kEvents; ++i) {
             board.gpio->RaiseEvents(API_EVENT_POWER | API_EVENT_USB_CONNECTED | API_EVENT_USB_DISCONNECTED);
             board.gpio->RaiseSigio();
+            if (!simtest::Eventually([&] { return g_powerEvents.load() >= i; }, 10000)) {
+                ADD_FAILURE() << "event " << i << " was never served";
+                break;
+            }
         }
         stop = true;
     });
@@ -52,28 +63,24 @@ TEST_F(Concurrency, PowerEventsWhileOtherThreadsUseThePmuAndTheDisplay)
     }
     for (std::thread &thread : threads)
         thread.join();
-    // Until the task has served every event posted so far: the count settles.
-    for (int seen = -1, quiet = 0; quiet < 20; std::this_thread::sleep_for(5ms)) {
-        quiet = g_powerEvents.load() == seen ? quiet + 1 : 0;
-        seen = g_powerEvents.load();
-    }
     API_Finalize();
-    EXPECT_GT(g_powerEvents.load(), 0);
+    EXPECT_EQ(g_powerEvents.load(), kEvents);
     EXPECT_EQ(g_wrongStatus.load(), 0);
     EXPECT_EQ(board.pmu->Overlaps(), 0) << "every exchange had the bus to itself";
 }
 
 // The task may still be serving the last event while the API shuts down;
-// nothing it does afterwards may reach the PMU.
+// nothing it does afterwards may reach the PMU, up to its end.
 TEST_F(Concurrency, ShutDownWhileThePowerTaskServesAnEvent)
 {
+    const std::set<std::string> before = ThreadIds();
     ASSERT_EQ(API_Initialize(API_INIT_SPI | API_INIT_SIGNALS | API_INIT_PM), 0);
     ASSERT_EQ(API_PM_StatusCallback(CountPowerEvent), 0);
     for (int i = 0; i < 20; ++i)
         board.gpio->RaiseEvents(API_EVENT_POWER);
     API_Finalize();
     int requests = board.pmu->RequestCount();
-    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(simtest::Eventually([&] { return NoneNew(before); })) << "the task outlived the shut-down";
     EXPECT_EQ(board.pmu->RequestCount(), requests);
 }
 

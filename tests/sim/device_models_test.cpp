@@ -7,6 +7,9 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <algorithm>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "board.h"
@@ -25,24 +28,58 @@ namespace {
 using Message = sim::Pmu::Message;
 using Counts = std::vector<long long>;
 
-TEST(PeripheralModels, PmuAnswersKnownRequestsAndRefusesMalformedOnes)
+// The reply to one well-formed request.
+Message Ask(sim::Pmu &pmu, uint8_t command, uint8_t parameter)
+{
+    const Message request{0x02, command, parameter, uint8_t(0x02 ^ command ^ parameter)};
+    Message reply{};
+    EXPECT_EQ((Counts{pmu.Write(request.data(), 4), pmu.Read(reply.data(), 4)}), (Counts{4, 4}));
+    return reply;
+}
+
+TEST(PeripheralModels, PmuTakesEachCommandWithItsParameterAndRefusesTheRest)
 {
     sim::Pmu pmu;
-    pmu.SetTemperatureBytes(55, 25);
     const Message failure{0x02, 0xFF, 0xFF, 0x02};
+    // What each command takes as its parameter: 0, a level (0 or 1), 1 (the
+    // supply switches) or any byte (the buzzer's tone and duration).  Every
+    // other command is unknown and refused with any parameter.
+    const std::vector<uint8_t> zero{0x74, 0x7A, 0x7E, 0x7F, 0x81, 0x83, 0x84, 0x88, 0x89, 0x8A, 0x8B, 0x8C,
+                                    0x8D, 0x8E, 0x8F, 0x94, 0x95, 0x9A, 0x9B, 0x9E, 0x9F, 0xA0, 0xA1, 0xA6,
+                                    0xB3, 0xC2, 0xC3, 0xD3, 0xE2, 0xE3, 0xE4, 0xF2, 0xF3, 0xFD};
+    const std::vector<uint8_t> level{0x92, 0x96, 0xA2}, one{0x98, 0x99, 0xA4, 0xA5}, any{0xF4, 0xF5};
+    auto in = [](const std::vector<uint8_t> &set, int command) {
+        return std::find(set.begin(), set.end(), command) != set.end();
+    };
+    int refused = 0;
+    for (int command = 0; command < 256; ++command) {
+        for (int parameter : {0, 1, 2, 0xFF}) {
+            const bool taken = (in(zero, command) && parameter == 0) || (in(level, command) && parameter <= 1) ||
+                               (in(one, command) && parameter == 1) || in(any, command);
+            const Message reply = Ask(pmu, uint8_t(command), uint8_t(parameter));
+            EXPECT_EQ(reply == failure, !taken) << std::hex << command << " " << parameter;
+            EXPECT_TRUE(!taken || (reply[1] == command && reply[3] == (reply[0] ^ reply[1] ^ reply[2])))
+                << std::hex << command;
+            refused += !taken;
+        }
+    }
+    Ask(pmu, 0xC2, 1), Ask(pmu, 0x98, 0);
+    EXPECT_TRUE(pmu.State().uhfPower && pmu.State().gnssPower) << "a refused request was carried out";
+    EXPECT_EQ(pmu.Refusals(), refused + 2);
+
+    // The switches, as the queries report them; the measurements from their data.
     // clang-format off
-    const std::pair<Message, Message> cases[] = {
-        {{0x02, 0xC3, 0x00, 0xC1}, {0x02, 0xC3, 0x00, 0xC1}}, {{0x02, 0x81, 0x00, 0x83}, {0x02, 0x81, 55, 0xB4}},
-        {{0x02, 0x99, 0x01, 0x9A}, {0x02, 0x99, 0x00, 0x9B}}, {{0x02, 0x9A, 0x00, 0x98}, {0x02, 0x9A, 0x01, 0x99}},
-        {{0x02, 0xF4, 0xA0, 0x56}, {0x02, 0xF4, 0x00, 0xF6}},
-        {{0x02, 0xC2, 0x00, 0x00}, failure},  // checksum
-        {{0x03, 0xC2, 0x00, 0xC1}, failure},  // header
-        {{0x02, 0x50, 0x00, 0x52}, failure},  // unknown command
-        {{0x02, 0xC2, 0x01, 0xC1}, failure},  // a parameter where none is taken
-        {{0x02, 0x98, 0x00, 0x9A}, failure},  // the GNSS supply switch takes 1
-        {{0x02, 0x92, 0x02, 0x92}, failure},  // a level is 0 or 1
+    const struct { uint8_t command, parameter, query, data; } effects[] = {
+        {0x99, 1, 0x9A, 1}, {0x98, 1, 0x9A, 0}, {0x92, 1, 0x9E, 1}, {0x92, 0, 0x9E, 0}, {0x96, 1, 0x9F, 1},
+        {0x96, 0, 0x9F, 0}, {0x95, 0, 0xA0, 1}, {0x94, 0, 0xA0, 0}, {0xA2, 1, 0xA1, 1}, {0xA2, 0, 0xA1, 0},
+        {0xA4, 1, 0xA6, 1}, {0xA5, 1, 0xA6, 0}, {0xE3, 0, 0xE4, 1}, {0xE2, 0, 0xE4, 0}, {0x81, 0, 0x81, 55},
     };
     // clang-format on
+    pmu.SetTemperatureBytes(55, 25);
+    for (const auto &effect : effects) {
+        Ask(pmu, effect.command, effect.parameter);
+        EXPECT_EQ(Ask(pmu, effect.query, 0)[2], effect.data) << std::hex << int(effect.command);
+    }
     // Observers see each request (carried out or not, and the state it left) and each log line.
     std::string heard, logged;
     pmu.SetRequestObserver([&](const sim::Pmu::Request &request) {
@@ -50,16 +87,17 @@ TEST(PeripheralModels, PmuAnswersKnownRequestsAndRefusesMalformedOnes)
         heard += request.bytes[1] == 0xC3 && request.state.uhfPower ? "on" : "";
     });
     pmu.Log().SetObserver([&](const std::string &name, const std::string &line) { logged = name + ": " + line; });
-    for (const auto &[request, expected] : cases) {
+    Ask(pmu, 0xC2, 0), Ask(pmu, 0xC3, 0);
+    // A bad checksum, a bad header, a level that is neither 0 nor 1.
+    const Message malformed[] = {{0x02, 0xC3, 0x00, 0x00}, {0x03, 0xC3, 0x00, 0xC0}, {0x02, 0x92, 0x02, 0x92}};
+    for (const Message &request : malformed) {
         Message reply{};
-        EXPECT_EQ(pmu.Write(request.data(), 4), 4);
-        EXPECT_EQ(pmu.Read(reply.data(), 4), 4);
-        EXPECT_EQ(reply, expected) << std::hex << int(request[1]);
+        EXPECT_EQ((Counts{pmu.Write(request.data(), 4), pmu.Read(reply.data(), 4)}), (Counts{4, 4}));
+        EXPECT_EQ(reply, failure);
     }
-    EXPECT_EQ(heard, "+on++++------");
+    EXPECT_EQ(heard, "++on-on-on-");  // the refused ones left the radio on
     EXPECT_EQ(logged, "pmu: 02 92 02 92 (refused: parameter)");
-    EXPECT_TRUE(pmu.State().uhfPower && pmu.State().gnssPower);  // the refused ones were not carried out
-    EXPECT_EQ(pmu.Refusals(), 6);
+    EXPECT_EQ(pmu.Refusals(), refused + 5);
     Message reply{};
     EXPECT_EQ(pmu.Write(reply.data(), 3), -1);  // whole messages only
     EXPECT_EQ(pmu.Read(reply.data(), 4), -1);   // and a reply only after a request
@@ -95,6 +133,10 @@ TEST(PeripheralModels, ExtenderDisplayAndButtonsRefuseWhatTheirDriversRefuse)
                 record, buttons.Ioctl(0x8004FF03, &record)}),
         (Counts{-1, 0, 0, 5, -1}));  // read-only
     EXPECT_EQ(errno, ENOTTY);
+    // No driver writes through a null argument.
+    EXPECT_EQ((Counts{buttons.Ioctl(sim::PushButtons::kReadRecord, nullptr), errno,
+                      panel.Ioctl(sim::Display::kModeIoctl, nullptr), errno}),
+              (Counts{-1, EFAULT, -1, EFAULT}));
 }
 
 // The NOR flash is one erased partition with one position, short at its end;
@@ -116,8 +158,10 @@ TEST(FrameModels, NorGpioAndPpsAnswerAsTheirDriversDo)
     int32_t mode = 2;  // the radio line has two modes, 0 and 1
     gpio.SetPendingEvents(0x42);
     EXPECT_EQ((Counts{gpio.Ioctl(sim::GpioDriver::kGetEvents, &word), word, gpio.PendingEvents(),
-                      gpio.Ioctl(sim::GpioDriver::kSetSerialMode, &mode), errno, gpio.Ioctl(0x4004FF16, &mode), errno}),
-              (Counts{0, 0x42, 0, -1, EINVAL, -1, ENOTTY}));
+                      gpio.Ioctl(sim::GpioDriver::kSetSerialMode, &mode), errno, gpio.Ioctl(0x4004FF16, &mode), errno,
+                      gpio.Ioctl(sim::GpioDriver::kGetEvents, nullptr),
+                      gpio.Ioctl(sim::GpioDriver::kGetSerialMode, nullptr)}),
+              (Counts{0, 0x42, 0, -1, EINVAL, -1, ENOTTY, -1, -1}));
 
     sim::PpsDevice pps;
     EXPECT_EQ((Counts{pps.Open(O_RDWR), errno, pps.Open(O_RDONLY)}), (Counts{-1, EACCES, 0}));
@@ -132,6 +176,9 @@ TEST(FrameModels, WatchdogStopsOnlyOnACloseRightAfterTheMagicCharacter)
     EXPECT_EQ((Counts{dog.Open(O_WRONLY), dog.Open(O_WRONLY), dog.Ioctl(sim::Watchdog::kSetTimeout, &seconds),
                       dog.Write("V", 1), dog.Write("", 1)}),
               (Counts{0, -1, -1, 1, 1}));
+    EXPECT_EQ((Counts{dog.Ioctl(0x80045799, &seconds), errno, dog.Ioctl(sim::Watchdog::kGetTimeout, nullptr), errno,
+                      dog.Ioctl(sim::Watchdog::kKeepAlive, nullptr)}),
+              (Counts{-1, ENOTTY, -1, EFAULT, 0}));
     dog.Close();
     EXPECT_TRUE(simtest::Eventually([&] { return dog.WouldHaveRebooted(); }));
     EXPECT_EQ((Counts{dog.Open(O_WRONLY), dog.Write("xV", 2)}), (Counts{0, 2}));

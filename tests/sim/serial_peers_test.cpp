@@ -17,6 +17,7 @@
 
 #include "sim/bluetooth_module.h"
 #include "sim/gsm_modem.h"
+#include "sim/gsm_services.h"
 #include "sim/pty_line.h"
 #include "sim/radio_peer.h"
 #include "sim_test.h"
@@ -84,10 +85,14 @@ std::string Ask(PtyHost &host, const std::string &bytes, int firstMs = 3000)
 // At 0.02 the one-second guards of the escapes are 20 ms.
 const sim::ReceiverOptions kOptions = simtest::Scaled(0.02);
 
-TEST(GsmModemPeer, TakesOnlyWellFormedCommandsAndTheGuardedEscape)
+// Well-formed command lines only; the modem's refusals, its SIM's PIN rules
+// and the network side's, one command and its framed answer at a time (with
+// extended errors on); an incoming call and the guarded escape.
+TEST(GsmModemPeer, TakesOnlyWellFormedCommandsKeepsItsRulesAndTheGuardedEscape)
 {
     sim::Receiver receiver(kOptions);
     sim::GsmModem modem(receiver);
+    sim::GsmServices services(modem);
     PtyHost host(modem.Line(), B115200);
     EXPECT_EQ(Ask(host, "AT\r"), "\r\nOK\r\n");
     EXPECT_EQ(Ask(host, "AT+CPIN?\r"), "\r\n+CPIN: READY\r\n\r\nOK\r\n");
@@ -95,18 +100,45 @@ TEST(GsmModemPeer, TakesOnlyWellFormedCommandsAndTheGuardedEscape)
         EXPECT_EQ(Ask(host, refused), "\r\nERROR\r\n") << refused;
     modem.SetPin("9876");
     modem.SetSim(sim::SimCard::Pin);
-    EXPECT_EQ(Ask(host, "AT+CPIN=1234\rAT+CPIN=9876\r"), "\r\nERROR\r\n\r\nOK\r\n");
+    // Two answers: both are waited for, however far apart they come.
+    EXPECT_EQ(host.Exchange(std::string("AT+CPIN=1234\rAT+CPIN=9876\r"), 15), "\r\nERROR\r\n\r\nOK\r\n");
     // An escape with nothing to escape from: dropped, the next line is clean.
     usleep(40000);
-    EXPECT_EQ(Ask(host, "+++", 100), "");
+    host.Exchange(std::string("+++"), 0);
+    EXPECT_TRUE(
+        simtest::Eventually([&] { return modem.Log().Contains("host: +++ (escape in command mode, dropped)"); }));
     EXPECT_EQ(Ask(host, "AT\r"), "\r\nOK\r\n");
 
-    modem.Connect();
-    EXPECT_EQ(Ask(host, ""), "\r\nCONNECT\r\n");
+    modem.SetSim(sim::SimCard::Pin);
+    // clang-format off
+    const std::pair<const char *, const char *> script[] = {
+        {"AT+CMEE=2", "ERROR"}, {"AT+CMEE=1", "OK"}, {"AT+CPIN=\"0000\"", "+CME ERROR: 16"},
+        {"AT+CPIN=1111", "+CME ERROR: 16"}, {"AT+CPIN=2222", "+CME ERROR: 16"},  // the third blocks the SIM
+        {"AT+CPIN=1234", "+CME ERROR: 16"}, {"AT+CPIN?", "+CPIN: SIM PUK\r\n\r\nOK"},
+        {"AT+CPIN=\"12345678\",\"4321\"", "OK"}, {"AT+CPIN?", "+CPIN: READY\r\n\r\nOK"},
+        {"AT+CPIN=4321", "+CME ERROR: 3"}, {"AT+CPINS", "ERROR"},
+        {"AT+WMBS=8", "ERROR"}, {"AT+WWSM=3", "ERROR"}, {"AT+CGCLASS=\"A\"", "ERROR"},
+        {"AT+CGCLASS?", "+CGCLASS: \"CG\"\r\n\r\nOK"}, {"AT+CSQ", "+CSQ: 18,99\r\n\r\nOK"},
+        {"ATS0=256", "ERROR"}, {"AT+CBST=7,0", "ERROR"}, {"ATD>SM2", "ERROR"},
+        {"AT+WIPCFG=0", "+CME ERROR: 803"}, {"AT+WIPCFG=2", "+CME ERROR: 803"}, {"AT+WIPCFG=7", "+CME ERROR: 801"},
+        {"AT+WIPCFG=1", "OK"}, {"AT+WIPCFG=1", "+CME ERROR: 844"}, {"AT+WIPBR=2,6,11,\"apn\"", "+CME ERROR: 806"},
+        {"AT+WIPCREATE=1,1,5000,\"peer\",7", "+CME ERROR: 805"}, {"AT+WIPDATA=1,1,1", "+CME ERROR: 830"},
+        {"ATS0=2", "OK"}};
+    // clang-format on
+    for (auto [command, answer] : script) {
+        const std::string framed = "\r\n" + std::string(answer) + "\r\n";
+        EXPECT_EQ(host.Exchange(std::string(command) + "\r", framed.size()), framed) << command;
+    }
+
+    services.SetLoopback(false);  // the call's far end sends nothing back
+    services.IncomingCall();      // rings as often as set, then connects
+    EXPECT_EQ(Ask(host, ""), "\r\nRING\r\n\r\nRING\r\n\r\nCONNECT\r\n");
     host.Exchange(std::string("data+++"), 0);  // no silence before: payload
+    // The guard counts from the last byte the modem heard.
+    ASSERT_TRUE(simtest::Eventually([&] { return services.PeerReceived() == "data+++"; }));
     usleep(40000);
     EXPECT_EQ(Ask(host, "+++"), "\r\nOK\r\n");
-    EXPECT_EQ(modem.Payload(), "data+++");
+    EXPECT_EQ(services.PeerReceived(), "data+++");
     EXPECT_FALSE(modem.InDataMode());
     EXPECT_TRUE(modem.Connected());
     // A stream's end never shares the host's read with its start.
@@ -122,23 +154,32 @@ TEST(BluetoothModulePeer, AnswersCommandLinesAndTheGuardedEscape)
     sim::BluetoothModule module(receiver);
     {
         PtyHost unready(module.Line(), B115200);  // without handshake the module hears nothing
-        EXPECT_EQ(Ask(unready, "INFO\n", 150), "");
+        unready.Exchange(std::string("INFO\n"), 0);
+        EXPECT_TRUE(simtest::Eventually([&] { return module.Log().Contains("ignored 5 bytes (line not set)"); }));
     }
     PtyHost host(module.Line(), B115200, true);
-    EXPECT_EQ(Ask(host, "INFO\n"), "Orva serial Bluetooth module\r\nFirmware version 3.2.1\r\nREADY.\r\n");
+    EXPECT_EQ(Ask(host, "INFO\r\n"), "Orva serial Bluetooth module\r\nFirmware version 3.2.1\r\nREADY.\r\n");
     EXPECT_EQ(Ask(host, "FOO\n"), "SYNTAX ERROR\r\n");
     EXPECT_EQ(Ask(host, "SELECT 0\n"), "NO CARRIER 0 ERROR 0\r\n");  // no link to resume
 
-    Ask(host, "SET PROFILE SPP Bluetooth Serial Port\n", 150);
+    host.Exchange(std::string("SET PROFILE SPP Bluetooth Serial Port\n"), 0);  // taken silently
+    ASSERT_TRUE(simtest::Eventually([&] { return module.ProfileOpen(); }));
     ASSERT_TRUE(module.Connect("00:11:22:33:44:55", "hi"));
     EXPECT_EQ(Ask(host, ""), "RING 0 00:11:22:33:44:55 1 RFCOMM \r\nhi");
     host.Exchange(std::string("x+++"), 0);  // no silence before: data
+    ASSERT_TRUE(module.WaitForRemoteBytes(4, 3000));
     usleep(40000);
     EXPECT_EQ(Ask(host, "+++"), "READY.\r\n");
     EXPECT_TRUE(module.LinkPaused());
     EXPECT_EQ(module.RemoteReceived(), "x+++");
     EXPECT_TRUE(module.SendData("held"));
     EXPECT_EQ(Ask(host, "SELECT 0\n"), "held");
+    EXPECT_FALSE(module.LinkPaused());
+    // After a silence, pluses that are not three, or that data follows, are data.
+    for (const char *data : {"+x", "++"})
+        usleep(40000), host.Exchange(std::string(data), 0);
+    ASSERT_TRUE(module.WaitForRemoteBytes(8, 3000));
+    EXPECT_EQ(module.RemoteReceived(), "x++++x++");
     EXPECT_FALSE(module.LinkPaused());
     ASSERT_TRUE(module.Disconnect());
     EXPECT_EQ(host.ReadOnce(), "NO CARRIER 0 ERROR 0\r\n");
@@ -222,6 +263,39 @@ struct Bench {
     sim::RadioPeer radio;
 };
 
+// The radio's normal firmware: "+++" is an escape only between its guard
+// silences, and command mode answers whole queries only.
+TEST(RadioFirmware, EscapesOnlyBetweenGuardSilencesAndAnswersWholeQueries)
+{
+    sim::Receiver receiver(simtest::Scaled(0.05));  // guards of 50 ms before, 12.5 ms after
+    sim::PtyLine line(receiver, "/dev/ttyS5");
+    sim::RadioPeer radio(receiver, line);
+    radio.Start();
+    PtyHost host(line, B38400);
+    auto logged = [&radio](const char *part) {
+        return simtest::Eventually([&] {
+            const std::vector<std::string> lines = radio.Log().Lines();
+            return std::any_of(lines.begin(), lines.end(),
+                               [&](const std::string &line) { return line.find(part) != std::string::npos; });
+        });
+    };
+    const std::pair<const char *, const char *> steps[] = {
+        {"x+++", "\"+\" after only"}, {"+++x", "escape cancelled"}, {"+++", "escape accepted"}};
+    for (auto [sent, seen] : steps) {
+        usleep(80000);
+        host.Exchange(std::string(sent), 0);
+        EXPECT_TRUE(logged(seen)) << sent;
+    }
+    // A stray byte, an unterminated and an unknown query go unanswered: the
+    // model query's answer is the first to come.
+    const Bytes unterminated(17, 0x01), unknown{0x01, 0x40, 0xBF};
+    for (const Bytes &query : {Bytes{0x55}, unterminated, unknown})
+        host.Exchange(query, 0);
+    EXPECT_EQ(host.Exchange(Bytes{0x01, 0x34, 0xCB}, 4), (Bytes{0x01, 0x34, 0x07, 0xC4}));
+    EXPECT_TRUE(logged("stray byte 55"));
+    EXPECT_EQ(radio.Report().problems.size(), 2u);  // the unterminated and the unknown query
+}
+
 // A whole load whose announced sum is one bit off: every block is taken and
 // the image found to differ.  The end-to-end loads see it verified.
 TEST(RadioBootloader, TakesAWholeLoadAndChecksTheImageAgainstTheAnnouncedSum)
@@ -276,10 +350,21 @@ TEST(RadioBootloader, NaksBrokenFramesFlagsStrayBytesAndFollowsSpeedChanges)
     Bench bench({});
     PtyHost host(bench.line, B9600);
     int n = 0;
+    double rate = 9600;
     for (const Step &step : steps) {
         if (step.speed != 0)
-            host.SetSpeed(step.speed);
-        EXPECT_EQ(host.Exchange(step.send, 8, step.answer.empty() ? 300 : 1000), step.answer) << "step " << n;
+            host.SetSpeed(step.speed), rate = step.speed == B9600 ? 9600 : 115200;
+        if (step.answer.empty()) {
+            // Nothing is due: once the radio has heard every byte, a silence
+            // past the 100 ms after which it gives up the rest of a frame.
+            const double heard = bench.radio.Report().rxWireMs + step.send.size() * 10000 / rate - 0.001;
+            host.Exchange(step.send, 0);
+            EXPECT_TRUE(simtest::Eventually([&] { return bench.radio.Report().rxWireMs >= heard; })) << "step " << n;
+            usleep(150000);
+            EXPECT_EQ(host.Exchange(Bytes{}, 8, 0), kNoAnswer) << "step " << n;
+        } else {
+            EXPECT_EQ(host.Exchange(step.send), step.answer) << "step " << n;
+        }
         EXPECT_TRUE(step.flagged == nullptr || bench.Flagged(step.flagged)) << "step " << n;
         ++n;
     }

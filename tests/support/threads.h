@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -20,5 +21,13 @@ inline std::set<std::string> ThreadIds()
 }
 
 inline int ThreadCount() { return static_cast<int>(ThreadIds().size()); }
+
+// No thread but those in `before` runs: one that was ending as `before` was
+// taken may leave the list later, so only new ones count.
+inline bool NoneNew(const std::set<std::string> &before)
+{
+    const std::set<std::string> now = ThreadIds();
+    return std::includes(before.begin(), before.end(), now.begin(), now.end());
+}
 
 #endif

@@ -160,10 +160,15 @@ TEST_F(UsbTest, ShutDownLeavesBehindACheckThatNeverReturns)
     ASSERT_EQ(API_PART_Data_Mount(0), 0);
     ASSERT_TRUE(simtest::Eventually([&] { return shell.RunCount(kCheck1) == 1; }));
     EXPECT_EQ(API_PART_Data_Mount(1), API_ERR_CREATING_MOUNT_TASK);
-    auto waiting = std::async(std::launch::async, [] { return API_PART_Data_IsReady(); });
-    EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
-
-    auto stopping = std::async(std::launch::async, [] { API_PART_StopTask(); });
+    // The wait ends with the shut-down, not before it.
+    std::atomic<bool> asked{false}, stopped{false};
+    auto waiting = std::async(std::launch::async, [&] {
+        asked = true;
+        int result = API_PART_Data_IsReady();
+        return stopped ? result : -1;
+    });
+    ASSERT_TRUE(simtest::Eventually([&] { return asked.load(); }));
+    auto stopping = std::async(std::launch::async, [&] { stopped = true, API_PART_StopTask(); });
     EXPECT_EQ(stopping.wait_for(std::chrono::seconds(20)), std::future_status::ready);
     EXPECT_EQ(waiting.get(), API_ERR_CREATING_MOUNT_TASK);
     release.set_value();
@@ -267,9 +272,15 @@ TEST_F(UsbTest, SerialPortsCarryDataAtTheSpeedSetAndAMissingOneEndsTheStartUp)
     char received[16] = {};
     ASSERT_EQ(lines[3]->Receive(received, sizeof received, 2000), 9);
     EXPECT_STREQ(received, "status?\r\n");
+    // The host's answer comes back through the same port.
+    ASSERT_TRUE(lines[3]->Send("ok\n"));
+    char answer[8] = {};
+    EXPECT_EQ(API_Usbserial_Read(9, answer, sizeof answer), 3);
+    EXPECT_STREQ(answer, "ok\n");
     // Closed, the first port to the last.
-    EXPECT_EQ((Codes{API_Usbserial_Cleanup(), API_Usbserial_Write(6, "x", 1), API_Usbserial_Write(10, "x", 1)}),
-              Codes(3, 0));
+    EXPECT_EQ((Codes{API_Usbserial_Cleanup(), API_Usbserial_Write(6, "x", 1), API_Usbserial_Write(10, "x", 1),
+                     API_Usbserial_Read(9, answer, 1)}),
+              Codes(4, 0));
 
     // The ports after a missing one, or one that is no terminal, are not opened.
     lines[0].reset();
