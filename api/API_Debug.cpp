@@ -45,8 +45,9 @@ int s_OpenLogFile()
     char name[32];
     snprintf(name, sizeof name, "/tmp/log_%u", static_cast<unsigned>(time(nullptr)));
     // Two logs started in the same second share the file: the second must
-    // neither truncate what the first wrote nor write over it.
-    int fd = Board_Open(name, O_WRONLY | O_CREAT | O_APPEND, 0666);
+    // neither truncate what the first wrote nor write over it.  A link
+    // planted under that name is refused: the process often runs as root.
+    int fd = Board_Open(name, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, 0666);
     if (fd == 0) {
         // Descriptor 0 means "no log file" in the table.
         Board_Close(fd);

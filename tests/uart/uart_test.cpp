@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <thread>
 
 #include "API.h"
 #include "internal/API_Init.h"
@@ -181,6 +182,20 @@ TEST_F(UartTest, LogsHoldExactlyTheBytesThatPassed)
     EXPECT_EQ((Codes{API_Debug_GetSerialDump(indexes, values), values[1], API_Debug_GetSerialDump(indexes, nullptr),
                      API_Debug_GetSerialLog(nullptr, values), API_Debug_SetSerialLog(0, 1)}),
               (Codes{0, 0, API_ERR_INVALID_PARAMETERS, API_ERR_INVALID_PARAMETERS, API_ERR_INVALID_TTY_NUMBER}));
+}
+
+// A link planted where the log is to be created is not followed.
+TEST_F(UartTest, CopiesLandOnlyInTheirPlaceAndLogsFollowNoLink)
+{
+    snprintf(a_devnames[4].path, sizeof a_devnames[4].path, "/var/line");
+    const std::string victim = receiver.Root() + "/var/victim";
+    receiver.CreateFile("/var/victim");
+    ASSERT_EQ(API_UartOpen(4, O_RDWR | O_CREAT), API_ERR_NONE);
+    for (long now = time(nullptr), second = now; second < now + 3; ++second)
+        symlink(victim.c_str(), (receiver.Root() + "/tmp/log_" + std::to_string(second)).c_str());
+    EXPECT_EQ((Codes{API_Debug_SetSerialLog(4, 1), API_UartWrite(4, "x", 1), ab_logEnabled[4]}),
+              (Codes{API_ERR_OPEN_FILE, 1, 0}));
+    EXPECT_EQ(receiver.ReadFile("/var/victim"), "");
 }
 
 }  // namespace
