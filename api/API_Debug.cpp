@@ -8,6 +8,7 @@
 #include "API_Errors.h"
 #include "API_Uart.h"
 #include "board.h"
+#include "internal/API_Lock.h"
 #include "internal/API_Uart.h"
 
 int ab_dbgEnabled[API_UART_COUNT];
@@ -107,15 +108,14 @@ extern "C" int API_Debug_SetSerialLog(int index, int on)
         int fd = s_OpenLogFile();
         if (fd <= 0)
             return API_ERR_OPEN_FILE;
+        ScopedLock copying(uart_copy_mutex);
         ai_logFd[index] = fd;
         ab_logEnabled[index] = 1;
     } else if (on == 0 && ai_logFd[index] > 0) {
-        // Switch off before closing: a transfer on another thread must not
-        // reach a descriptor that is gone.
+        ScopedLock copying(uart_copy_mutex);
         ab_logEnabled[index] = 0;
-        int fd = ai_logFd[index];
+        Board_Close(ai_logFd[index]);
         ai_logFd[index] = 0;
-        Board_Close(fd);
     }
     return API_ERR_NONE;
 }
@@ -140,6 +140,7 @@ extern "C" int writeLogFile(int index, const void *data, int length)
 {
     if (!s_IsInterface(index))
         return API_ERR_INVALID_TTY_NUMBER;
+    ScopedLock copying(uart_copy_mutex);
     int fd = ai_logFd[index];
     if (fd <= 0)
         return API_ERR_INVALID_TTY_NUMBER;
