@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -93,6 +94,18 @@ bool PtyLine::Send(const void *data, size_t size)
         size -= static_cast<size_t>(written);
     }
     return true;
+}
+
+int PtyLine::UnreadByHost() const
+{
+    int count = 0;
+    return ioctl(m_slave, FIONREAD, &count) == 0 ? count : 0;
+}
+
+int PtyLine::UnreadByPeer() const
+{
+    int count = 0;
+    return ioctl(m_master, FIONREAD, &count) == 0 ? count : 0;
 }
 
 long PtyLine::Receive(void *buffer, size_t size, int timeoutMs)

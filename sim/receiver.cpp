@@ -310,16 +310,27 @@ int Receiver::System(const char *command)
     return handler ? handler(command) : 0;
 }
 
+void Receiver::SetSleepHook(std::function<void(long ms)> hook)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sleepHook = std::move(hook);
+}
+
 int Receiver::Nanosleep(const timespec *request, timespec *remaining)
 {
     if (request->tv_nsec < 0 || request->tv_nsec > 999999999 || request->tv_sec < 0) {
         errno = EINVAL;
         return -1;
     }
-    if (m_options.recordSleeps) {
+    std::function<void(long)> hook;
+    {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_sleeps.push_back(*request);
+        if (m_options.recordSleeps)
+            m_sleeps.push_back(*request);
+        hook = m_sleepHook;
     }
+    if (hook)
+        hook(static_cast<long>(request->tv_sec) * 1000 + request->tv_nsec / 1000000);
     double scale = m_options.timeScale;
     double seconds = (static_cast<double>(request->tv_sec) + request->tv_nsec / 1e9) * scale;
     // Nothing to wait: a system call would still give the processor away.

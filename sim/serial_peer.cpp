@@ -85,6 +85,35 @@ bool SerialPeer::OutputPending() const
     return !m_output.empty();
 }
 
+void SerialPeer::SetHearing(bool hearing)
+{
+    std::lock_guard<std::mutex> lock(m_peerMutex);
+    m_hearing = hearing;
+}
+
+bool SerialPeer::WaitCaughtUp(int timeoutMs) const
+{
+    // Bytes on a pty reach the other side through the kernel's flip buffers,
+    // unseen for a moment after their write: the line must stay quiet a while.
+    constexpr int kQuietLooks = 3;
+    const Time until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (int quiet = 0; m_line != nullptr && quiet < kQuietLooks;) {
+        Time now = Clock::now();
+        bool busy;
+        {
+            std::lock_guard<std::mutex> lock(m_peerMutex);
+            busy = m_hearing || (!m_output.empty() && m_output.front().due <= now);
+        }
+        busy = busy || NextWakeup(now) <= now || m_line->UnreadByPeer() > 0 || m_line->UnreadByHost() > 0;
+        quiet = busy ? 0 : quiet + 1;
+        if (now > until)
+            return false;
+        if (quiet < kQuietLooks)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 // When the next output is due; `blocked` when it is due but the host's side
 // of the line is full.
 SerialPeer::Time SerialPeer::WriteDue(Time now, bool *blocked)
@@ -144,10 +173,12 @@ void SerialPeer::Run()
             }
         }
         if (fds[0].revents & POLLIN) {
+            SetHearing(true);
             unsigned char buffer[4096];
             ssize_t count = read(fd, buffer, sizeof buffer);
             if (count > 0)
                 Heard(buffer, static_cast<size_t>(count), Clock::now());
+            SetHearing(false);
         } else if (fds[0].revents & (POLLHUP | POLLERR)) {
             // Nobody holds the slave: nothing to hear until someone does.
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -36,6 +36,9 @@ public:
     // Waits up to `timeoutMs` for bytes from the host; returns the count (0 on
     // time-out, -1 on error).
     long Receive(void *buffer, size_t size, int timeoutMs);
+    // Bytes on their way and not yet read: by the program, by the peer.
+    int UnreadByHost() const;
+    int UnreadByPeer() const;
 
 private:
     std::string m_boardPath;

@@ -90,6 +90,11 @@ public:
 
     // Sleeps requested by the program under test, unscaled.
     std::vector<timespec> Sleeps() const;
+    // Called on the sleeping thread before each sleep of the program, with its
+    // length in ms (unscaled): a test acts at a known point of the program's
+    // waits instead of guessing when they run.  The hook must not sleep
+    // through the board itself.
+    void SetSleepHook(std::function<void(long ms)> hook);
 
     // Used by the board backend.
     int Open(const char *path, int flags, mode_t mode);
@@ -115,6 +120,7 @@ private:
     std::vector<std::string> m_shellCommands;
     std::vector<MknodRecord> m_mknods;
     std::vector<timespec> m_sleeps;
+    std::function<void(long)> m_sleepHook;
 };
 
 }  // namespace sim

@@ -46,6 +46,11 @@ public:
     void Queue(std::string bytes) { Queue(std::move(bytes), Clock::now()); }
     void DropOutput();
     bool OutputPending() const;
+    // Waits until the device has heard all the host wrote, has no work due
+    // and the host has read all it was sent; false after `timeoutMs` (host
+    // time).  Hooked before the program's answer polls (Receiver::SetSleepHook),
+    // it has them wait for the answer instead of a window of time.
+    bool WaitCaughtUp(int timeoutMs) const;
 
 protected:
     explicit SerialPeer(std::string name) : m_name(std::move(name)) {}
@@ -75,6 +80,7 @@ private:
     };
 
     void Run();
+    void SetHearing(bool hearing);
     Time WriteDue(Time now, bool *blocked);
 
     const std::string m_name;
@@ -84,6 +90,7 @@ private:
     std::thread m_thread;
     int m_wake[2] = {-1, -1};
     bool m_stopping = false;
+    bool m_hearing = false;
 };
 
 }  // namespace sim
