@@ -219,6 +219,12 @@ void *bt_task(void *)
             continue;
         // The mode of the moment: a reset may have ended the link meanwhile.
         bool dataMode = b_ConnectionStatus.load() == 1 && b_ExitDataMode.load() == 0;
+        // A resumed link escaped again before its first byte: the module
+        // answers from data mode.
+        if (!dataMode && b_switchToCommandModeRequested.load() == 1 && b_switchToDataModeRequested.exchange(0) == 1) {
+            b_ExitDataMode = 0;
+            dataMode = true;
+        }
         if (b_BTDebug.load() == 1)
             puts(dataMode ? "BT task in data mode receive data" : "BT task in command mode receive data");
         if (dataMode)
@@ -228,6 +234,12 @@ void *bt_task(void *)
     }
     free(chunk);
     return nullptr;
+}
+
+// Up in data mode, or resumed and waiting for its first byte.
+bool s_LinkLive()
+{
+    return b_ConnectionStatus.load() == 1 && (b_ExitDataMode.load() == 0 || b_switchToDataModeRequested.load() == 1);
 }
 
 // One command exchange under the unit's lock, then back to data mode.
@@ -338,7 +350,7 @@ extern "C" int s_BluetoothSendCmd(const char *command)
     if (length > API_BLUETOOTH_COMMAND_MAX)
         return API_ERR_INVALID_PARAMETERS;
     // Only a live link is escaped: an ended one left the module in command mode.
-    if (b_ConnectionStatus.load() == 1 && b_ExitDataMode.load() == 0) {
+    if (s_LinkLive()) {
         b_RestaureDataMode = 1;
         b_switchToCommandModeRequested = 1;
         s_ring.Wake();  // a task waiting for room sets the link's data aside

@@ -254,8 +254,13 @@ TEST_F(BluetoothCommands, ACommandDuringALinkEscapesWithGuardSilencesAndResumes)
     // What the remote sent during the pause arrives once the link resumes,
     // behind what the reader had not yet taken.
     EXPECT_EQ(ReadAll(12), "unreadduring");
-    EXPECT_EQ(g_links.load(), 2);                // the link's start and its resumption
-    EXPECT_EQ(module.RemoteReceived(), "ping");  // the escape and the command stayed off the link
+    EXPECT_EQ(g_links.load(), 2);  // the link's start and its resumption
+    // A resumed link is escaped for each command, idle or not: none reaches
+    // the remote, each is answered.
+    EXPECT_EQ((Codes{API_Bluetooth_GetVersion(nullptr, &written), API_Bluetooth_GetVersion(nullptr, &written),
+                     module.Escapes(), API_Bluetooth_CheckCnxStatus()}),
+              (Codes{0, 0, 3, 1}));
+    EXPECT_EQ(module.RemoteReceived(), "ping");
     // The link ends before the module's first byte after the resume: the
     // reader waiting for that byte is told.
     auto reader = BlockedRead();
