@@ -242,6 +242,21 @@ bool s_LinkLive()
     return b_ConnectionStatus.load() == 1 && (b_ExitDataMode.load() == 0 || b_switchToDataModeRequested.load() == 1);
 }
 
+// The guard silences and "+++", answered by "READY.": 0 or 51.  A link that
+// ended during the first silence left the module in command mode, where
+// "+++" would be the start of the next command.
+int s_Escape()
+{
+    API_Sleep(1000);
+    if (!s_LinkLive())
+        return API_ERR_BLUETOOTH_MODULE_INVALID_MODE;
+    s_answers.Clear();
+    if (s_Write("+++", 3) != 3)
+        return API_ERR_BLUETOOTH_MODULE_INVALID_MODE;
+    API_Sleep(1000);
+    return s_BluetoothGetAnswer(kReady, 10) == API_ERR_NONE ? API_ERR_NONE : API_ERR_BLUETOOTH_MODULE_INVALID_MODE;
+}
+
 // One command exchange under the unit's lock, then back to data mode.
 template <typename Exchange>
 int s_Locked(Exchange exchange, bool resume = true)
@@ -354,12 +369,13 @@ extern "C" int s_BluetoothSendCmd(const char *command)
         b_RestaureDataMode = 1;
         b_switchToCommandModeRequested = 1;
         s_ring.Wake();  // a task waiting for room sets the link's data aside
-        if (!channel::SendEscape(kUart, s_answers, 1000))
-            return API_ERR_BLUETOOTH_MODULE_INVALID_MODE;
-        API_Sleep(1000);
-        if (s_BluetoothGetAnswer(kReady, 10) != API_ERR_NONE)
-            return API_ERR_BLUETOOTH_MODULE_INVALID_MODE;
+        int result = s_Escape();
         b_switchToCommandModeRequested = 0;
+        if (result != API_ERR_NONE) {
+            // Nothing to resume: the link goes on in data mode, or has ended.
+            b_RestaureDataMode = 0;
+            return result;
+        }
         b_ConnectionStatus = 0;
     }
     if (strcmp(command, "END") == 0)
@@ -496,6 +512,7 @@ extern "C" int API_Bluetooth_Reset(void)
     int result = ifd_pmu <= 0 ? API_ERR_WRITING_SPI : API_SPI_PmuSendRecv(PMU_CMD_BLUETOOTH_RESET, 0);
     if (result == API_ERR_NONE) {
         b_ConnectionStatus = 0;
+        b_RestaureDataMode = 0;  // the restart ends a paused link too
         // A waiting reader learns of the end; a task waiting for room goes
         // back to the line for "READY.".
         s_ring.Wake();

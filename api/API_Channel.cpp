@@ -281,11 +281,4 @@ bool ConfigureLine(int uart, tcflag_t input, tcflag_t control, tcflag_t keep)
     return set;
 }
 
-bool SendEscape(int uart, Answers &answers, int guardMs)
-{
-    API_Sleep(guardMs);
-    answers.Clear();
-    return API_UartWrite(uart, "+++", 3) == 3;
-}
-
 }  // namespace channel

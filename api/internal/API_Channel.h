@@ -121,9 +121,6 @@ void WaitSemaphore(sem_t *semaphore);
 // with `control` added, one byte per read; flushed.  False when not set.
 bool ConfigureLine(int uart, tcflag_t input, tcflag_t control, tcflag_t keep);
 
-// `guardMs` of silence, the answers cleared, "+++": true when it all went out.
-bool SendEscape(int uart, Answers &answers, int guardMs);
-
 }  // namespace channel
 
 #endif

@@ -287,14 +287,31 @@ TEST_F(BluetoothCommands, ACommandAfterTheLinksEndIsNotEscapedNorIsTheLinkResume
                      s_BluetoothSendCmd(("SET BT NAME " + longest + "x").c_str()), s_BluetoothSendCmd(nullptr)}),
               (Codes{API_ERR_NONE, API_ERR_INVALID_PARAMETERS, API_ERR_INVALID_PARAMETERS}));
     ASSERT_TRUE(module.WaitForCommand("SET BT NAME " + longest, 2000));
-    // A link that ends during a command is not resumed.
+    // A link that ends during a command, or by a reset, is not resumed.
+    for (bool reset : {false, true}) {
+        Connect();
+        ASSERT_EQ(s_BluetoothSendCmd("SET BT CLASS 001f00"), API_ERR_NONE);
+        ASSERT_TRUE(module.LinkPaused());
+        ASSERT_TRUE(reset ? API_Bluetooth_Reset() == API_ERR_NONE : module.Disconnect());
+        ASSERT_TRUE(Eventually([] { return b_RestaureDataMode.load() == 0; }));
+        EXPECT_EQ((Codes{s_BTDataMode(), API_Bluetooth_CheckCnxStatus()}), (Codes{API_ERR_NONE, 0}));
+        EXPECT_EQ(module.Commands().back(), "SET BT CLASS 001f00");
+        ASSERT_TRUE(module.WaitForRestarts(reset ? 3 : 2, 2000));
+    }
+    // Nor is one that ends in the silence before the escape: the escape fails
+    // without "+++", which would start the module's next command line.
+    ASSERT_EQ(API_Bluetooth_ConnectedCallback(CountLink), API_ERR_NONE);
     Connect();
-    ASSERT_EQ(s_BluetoothSendCmd("SET BT CLASS 001f00"), API_ERR_NONE);
-    ASSERT_TRUE(module.LinkPaused());
-    ASSERT_TRUE(module.Disconnect());
-    ASSERT_TRUE(Eventually([] { return b_RestaureDataMode.load() == 0; }));
-    EXPECT_EQ((Codes{s_BTDataMode(), API_Bluetooth_CheckCnxStatus()}), (Codes{API_ERR_NONE, 0}));
-    EXPECT_EQ(module.Commands().back(), "SET BT CLASS 001f00");
+    OnSleep([this](long ms) {
+        if (ms == 1000 && b_switchToCommandModeRequested == 1 && module.Disconnect())
+            Eventually([] { return b_ExitDataMode.load() == 1; });
+    });
+    EXPECT_EQ(s_BluetoothSendCmd("SET BT CLASS 001f00"), API_ERR_BLUETOOTH_MODULE_INVALID_MODE);
+    int length = 0;
+    EXPECT_EQ((Codes{b_RestaureDataMode + b_switchToCommandModeRequested, API_Bluetooth_GetVersion(nullptr, &length),
+                     API_Bluetooth_CheckCnxStatus(), g_links, i_WPtr}),
+              (Codes{0, 0, 0, 1, 0}));
+    EXPECT_EQ(module.Commands().back(), "INFO");
 }
 
 
