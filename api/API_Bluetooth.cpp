@@ -275,10 +275,16 @@ int s_Send(const char *command)
     return s_BluetoothSendCmd(command) == API_ERR_NONE ? API_ERR_NONE : API_ERR_WRITING_BLUETOOTH;
 }
 
-// Back to data mode, for an operation with nothing to send.
+// Back to data mode, for an operation with nothing to send.  It waits for
+// no exchange: one under way resumes when it ends, and a link callback may
+// call it on the receive task while another thread waits for an answer.
 int s_Resume()
 {
-    return s_Locked([] { return API_ERR_NONE; });
+    if (pthread_mutex_trylock(&Bluetooth_mutex) != 0)
+        return API_ERR_NONE;
+    int result = s_BTDataMode();
+    pthread_mutex_unlock(&Bluetooth_mutex);
+    return result;
 }
 
 // A command and the module's "READY." after it: 0, 44 or 50.
