@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "sim/pty_line.h"
+
 namespace fs = std::filesystem;
 
 namespace sim {
@@ -28,6 +30,7 @@ std::atomic<Receiver *> g_current{nullptr};
 // event query runs inside signal handlers.
 constexpr int kMaxFd = 4096;
 std::atomic<Device *> g_fdDevices[kMaxFd];
+std::atomic<LineTraffic *> g_fdTraffic[kMaxFd];
 
 // /usr/local/ holds the receiver's own scripts and the result files they write.
 const char *const kBoardDirectories[] = {"/dev/", "/etc/",  "/var/",  "/tmp/",      "/sys/",
@@ -81,6 +84,8 @@ Receiver::~Receiver()
 {
     g_current.store(nullptr);
     for (auto &slot : g_fdDevices)
+        slot.store(nullptr);
+    for (auto &slot : g_fdTraffic)
         slot.store(nullptr);
     if (m_ownsRoot) {
         std::error_code ignored;
@@ -262,11 +267,36 @@ void Receiver::NoteOpen(int fd, const char *path)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_openDescriptors[fd] = path;
+    auto line = m_lines.find(path);
+    if (fd < kMaxFd)
+        g_fdTraffic[fd].store(line == m_lines.end() ? nullptr : line->second);
+}
+
+void Receiver::WatchLine(const std::string &boardPath, LineTraffic *traffic)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    LineTraffic *previous = m_lines[boardPath];
+    m_lines[boardPath] = traffic;
+    if (traffic != nullptr || previous == nullptr)
+        return;
+    m_lines.erase(boardPath);
+    for (auto &slot : g_fdTraffic) {
+        LineTraffic *expected = previous;
+        slot.compare_exchange_strong(expected, nullptr);
+    }
+}
+
+void Receiver::NoteTransfer(int fd, ssize_t count, bool written)
+{
+    LineTraffic *traffic = fd >= 0 && fd < kMaxFd && count > 0 ? g_fdTraffic[fd].load() : nullptr;
+    if (traffic != nullptr)
+        (written ? traffic->written : traffic->read) += count;
 }
 
 int Receiver::Close(int fd)
 {
     if (fd >= 0 && fd < kMaxFd) {
+        g_fdTraffic[fd].store(nullptr);
         Device *device = g_fdDevices[fd].exchange(nullptr);
         if (device)
             device->Close();

@@ -85,31 +85,37 @@ bool SerialPeer::OutputPending() const
     return !m_output.empty();
 }
 
-void SerialPeer::SetHearing(bool hearing)
+void SerialPeer::SetHearing(bool hearing, long long heard)
 {
     std::lock_guard<std::mutex> lock(m_peerMutex);
     m_hearing = hearing;
+    m_heard += heard;
 }
 
-bool SerialPeer::WaitCaughtUp(int timeoutMs) const
+bool SerialPeer::WaitCaughtUp(int timeoutMs)
 {
-    // Bytes on a pty reach the other side through the kernel's flip buffers,
-    // unseen for a moment after their write: the line must stay quiet a while.
-    constexpr int kQuietLooks = 3;
     const Time until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (int quiet = 0; m_line != nullptr && quiet < kQuietLooks;) {
+    while (m_line != nullptr) {
+        const LineTraffic &host = m_line->HostTraffic();
         Time now = Clock::now();
-        bool busy;
+        bool busy = NextWakeup(now) <= now;
         {
             std::lock_guard<std::mutex> lock(m_peerMutex);
-            busy = m_hearing || (!m_output.empty() && m_output.front().due <= now);
+            // What was given up on and has come since is waited for again.
+            long long toPeer = host.written - m_heard, toHost = m_sent - host.read;
+            m_lost = std::min(m_lost, toPeer);
+            m_unread = std::min(m_unread, toHost);
+            busy = busy || m_hearing || (!m_output.empty() && m_output.front().due <= now) || toPeer > m_lost ||
+                   toHost > m_unread;
+            if (busy && now > until) {
+                m_lost = toPeer;
+                m_unread = toHost;
+                return false;
+            }
         }
-        busy = busy || NextWakeup(now) <= now || m_line->UnreadByPeer() > 0 || m_line->UnreadByHost() > 0;
-        quiet = busy ? 0 : quiet + 1;
-        if (now > until)
-            return false;
-        if (quiet < kQuietLooks)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (!busy)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }
@@ -129,6 +135,7 @@ SerialPeer::Time SerialPeer::WriteDue(Time now, bool *blocked)
             *blocked = true;
             return Time::max();
         }
+        m_sent += written;
         front.bytes.erase(0, static_cast<size_t>(written));
         if (front.bytes.empty())
             m_output.pop_front();
@@ -178,7 +185,7 @@ void SerialPeer::Run()
             ssize_t count = read(fd, buffer, sizeof buffer);
             if (count > 0)
                 Heard(buffer, static_cast<size_t>(count), Clock::now());
-            SetHearing(false);
+            SetHearing(false, std::max<ssize_t>(count, 0));
         } else if (fds[0].revents & (POLLHUP | POLLERR)) {
             // Nobody holds the slave: nothing to hear until someone does.
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

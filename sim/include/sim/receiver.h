@@ -19,6 +19,8 @@
 
 namespace sim {
 
+struct LineTraffic;
+
 struct ReceiverOptions {
     // Sandbox directory; empty: a fresh directory under $TMPDIR (or /tmp),
     // removed again with the receiver unless keepSandbox is set.
@@ -96,6 +98,10 @@ public:
     // through the board itself.
     void SetSleepHook(std::function<void(long ms)> hook);
 
+    // The descriptors the program opens on a board path count their bytes in
+    // `traffic` (null: no longer).
+    void WatchLine(const std::string &boardPath, LineTraffic *traffic);
+
     // Used by the board backend.
     int Open(const char *path, int flags, mode_t mode);
     int Close(int fd);
@@ -103,6 +109,7 @@ public:
     int Mknod(const char *path, mode_t mode, dev_t device);
     int System(const char *command);
     int Nanosleep(const timespec *request, timespec *remaining);
+    void NoteTransfer(int fd, ssize_t count, bool written);
 
 private:
     void NoteOpen(int fd, const char *path);
@@ -121,6 +128,7 @@ private:
     std::vector<MknodRecord> m_mknods;
     std::vector<timespec> m_sleeps;
     std::function<void(long)> m_sleepHook;
+    std::map<std::string, LineTraffic *> m_lines;
 };
 
 }  // namespace sim

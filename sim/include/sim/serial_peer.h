@@ -48,9 +48,11 @@ public:
     bool OutputPending() const;
     // Waits until the device has heard all the host wrote, has no work due
     // and the host has read all it was sent; false after `timeoutMs` (host
-    // time).  Hooked before the program's answer polls (Receiver::SetSleepHook),
-    // it has them wait for the answer instead of a window of time.
-    bool WaitCaughtUp(int timeoutMs) const;
+    // time), after which bytes still missing (discarded by a flush, or left
+    // unread) are no longer waited for.  Hooked before the program's sleeps
+    // (Receiver::SetSleepHook), it has its waits start once the line is
+    // quiet instead of counting on a window of time.
+    bool WaitCaughtUp(int timeoutMs);
 
 protected:
     explicit SerialPeer(std::string name) : m_name(std::move(name)) {}
@@ -80,7 +82,7 @@ private:
     };
 
     void Run();
-    void SetHearing(bool hearing);
+    void SetHearing(bool hearing, long long heard = 0);
     Time WriteDue(Time now, bool *blocked);
 
     const std::string m_name;
@@ -91,6 +93,12 @@ private:
     int m_wake[2] = {-1, -1};
     bool m_stopping = false;
     bool m_hearing = false;
+    // Bytes read from and written to the master, and those of the host's
+    // counts given up on.
+    long long m_heard = 0;
+    long long m_sent = 0;
+    long long m_lost = 0;
+    long long m_unread = 0;
 };
 
 }  // namespace sim
