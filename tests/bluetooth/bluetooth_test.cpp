@@ -252,6 +252,7 @@ TEST_F(BluetoothCommands, ACommandDuringALinkEscapesWithGuardSilencesAndResumes)
     });
     const int seconds = SleepsOf(1000);
     ASSERT_EQ(API_Bluetooth_SetDeviceName("Rover"), API_ERR_NONE);
+    OnSleep();
     EXPECT_EQ(SleepsOf(1000) - seconds, 4);  // the guards around the escape and around the resume
     EXPECT_EQ(lockTaken, 0);
     EXPECT_EQ(module.Name(), "Rover");
