@@ -81,6 +81,12 @@ channel::Task s_task(gsm_task);
 enum ResumeKind : int32_t { kResumeNone, kResumeSocket, kResumeCall };
 std::atomic<int32_t> s_Resuming{kResumeNone};
 
+// The escape's "OK" pauses the stream: its reader waits for the connection to
+// go on, or to end.  Only once "+++" has gone out can an "OK" in the payload's
+// place be that answer.
+std::atomic<int32_t> s_Paused{0};
+std::atomic<int32_t> s_EscapeSent{0};
+
 // The task the application asked for, brought back by a restart of the unit.
 bool s_taskWanted = false;
 size_t s_taskStack = 0;
@@ -98,6 +104,12 @@ void s_ClearConnections(void)
 {
     b_CSD_ConnectionStatus = 0;
     b_PSD_ConnectionStatus = 0;
+    s_ring.Wake();  // a reader waiting through a pause learns of the end
+}
+
+bool s_StreamOver(void)
+{
+    return b_ExitDataMode == 1 && (s_Paused == 0 || b_PSD_ConnectionStatus + b_CSD_ConnectionStatus == 0);
 }
 
 // At a stream's end a drained ring closes the connection; an escape only pauses it.
@@ -126,6 +138,7 @@ void s_RecordAnswer(char *data, int count)
 void s_StartStream(char *data, int count, char *connect, bool resumed)
 {
     b_ExitDataMode = 0;
+    s_Paused = 0;
     (GSMprotocol == 1 ? b_PSD_ConnectionStatus : b_CSD_ConnectionStatus) = 1;
     if (!resumed)
         s_ring.Reset();
@@ -178,13 +191,14 @@ void s_HandleDataRead(char *data, int count)
         b_ExitDataMode = 1;
         return s_Deliver(data, 0, true);
     }
-    char *ok = b_switchToCommandModeRequested == 1 ? Find(data, count, "OK") : nullptr;
+    char *ok = b_switchToCommandModeRequested == 1 && s_EscapeSent == 1 ? Find(data, count, "OK") : nullptr;
     if (ok == nullptr)
         return s_Deliver(data, count, true);
-    // From now on the task reads the way command answers are read.
+    // The stream pauses; from now on the task reads the way command answers are read.
+    s_Paused = 1;
+    s_Deliver(data, s_PayloadBefore(data, ok), false);
     b_ExitDataMode = 1;
     s_answers.Append("OK", 3);
-    s_Deliver(data, s_PayloadBefore(data, ok), false);
 }
 
 // Where the call's payload starts behind the "OK" line to "ATO"; null if none.
@@ -203,6 +217,7 @@ void s_HandleCommandRead(char *data, int count)
 {
     if (char *payload = s_CallResumed(data, count)) {
         b_ExitDataMode = 0;
+        s_Paused = 0;
         b_CommandMode = 0;
         int answer = static_cast<int>(payload - data);
         s_RecordAnswer(data, answer);
@@ -213,8 +228,11 @@ void s_HandleCommandRead(char *data, int count)
     char *connect = Find(data, count, "CONNECT");
     bool resumed = connect != nullptr && s_Resuming.exchange(kResumeNone) != kResumeNone;
     s_RecordAnswer(data, count);
-    if (Find(data, count, "+WIPPEERCLOSE:"))
+    if (Find(data, count, "+WIPPEERCLOSE:")) {
         WipSocket[0].state = 1;
+        s_Paused = 0;  // the paused socket's stream is over
+        s_ring.Wake();
+    }
     if (Find(data, count, "NO CARRIER")) {
         s_ClearConnections();
         b_CommandMode = 1;
@@ -260,6 +278,7 @@ bool s_MayRetryEscape(int code) { return code == API_ERR_GSM_ACK || code == API_
 // "+++", a look for its echo, then "AT": 0, a retryable 92 or 24, or a failure.
 int s_EscapeAttempt(void)
 {
+    s_EscapeSent = 1;
     int result = s_Exchange("+++", "OK", 3);
     if (s_MayRetryEscape(result))
         result = s_GsmVerifyAnswer("+++", 1);
@@ -530,6 +549,7 @@ int s_GsmCmdMode(void)
     if (result == API_ERR_NONE)
         s_Exchange("AT\r", "OK", 2);
     b_switchToCommandModeRequested = 0;
+    s_EscapeSent = 0;
     return result;
 }
 
@@ -574,7 +594,7 @@ int s_GsmRead(char *destination, int wanted, int *received)
     *received = 0;
     if (wanted == 0)
         return API_ERR_NONE;
-    int taken = s_ring.Take(destination, wanted, [] { return b_ExitDataMode == 1; });
+    int taken = s_ring.Take(destination, wanted, s_StreamOver);
     if (taken < 0) {
         s_ClearConnections();
         return API_ERR_GSM_CONNEXION;
@@ -668,6 +688,7 @@ extern "C" int API_GSM_Cleanup(void)
     b_PSD_BearerConnected = 0;
     s_ClearConnections();
     b_ExitDataMode = 0;
+    s_Paused = 0;
     b_GSM_API_Initialized = 0;
     b_GSM_PIN_Initialized = 0;
     b_GSM_DCD_Stable = 0;
