@@ -7,7 +7,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <initializer_list>
+#include <iterator>
 #include <utility>
 
 #include "API_Errors.h"
@@ -151,10 +153,29 @@ void s_StartStream(char *data, int count, char *connect, bool resumed)
         callback();
 }
 
+// Whether the rest of a read is only lines of the modem: empty ones and those
+// that begin with its own texts.
+bool s_OnlyModemLines(const char *rest, const char *end)
+{
+    static const char *const kModemTexts[] = {"NO CARRIER", "SHUTDOWN", "ERROR", "OK", "RING", "+"};
+    while (rest < end) {
+        const char *line = rest;
+        while (rest < end && *rest != '\r' && *rest != '\n')
+            ++rest;
+        auto begins = [&](const char *text) { return Find(line, static_cast<int>(rest - line), text) == line; };
+        if (rest > line && std::none_of(std::begin(kModemTexts), std::end(kModemTexts), begins))
+            return false;
+        while (rest < end && (*rest == '\r' || *rest == '\n'))
+            ++rest;
+    }
+    return true;
+}
+
 // Payload may hold any byte, the modem's texts included.  The modem ends a
-// stream with its text as the last line it sends, so a text counts only
-// where nothing but the rest of its line and its CR LF follow it in the
-// read; anywhere else it is payload.  Null when the read ends no stream.
+// stream with its text, after which it sends only lines of its own (a ring,
+// a peer's close), so a text counts only where nothing but the rest of its
+// line and such lines follow it in the read; anywhere else it is payload.
+// Null when the read ends no stream.
 char *s_StreamEnd(char *data, int count, const char *text)
 {
     char *end = data + count;
@@ -162,9 +183,7 @@ char *s_StreamEnd(char *data, int count, const char *text)
         char *rest = found + strlen(text);
         while (rest < end && *rest != '\r' && *rest != '\n')
             ++rest;
-        while (rest < end && (*rest == '\r' || *rest == '\n'))
-            ++rest;
-        if (rest == end)
+        if (s_OnlyModemLines(rest, end))
             return found;
     }
     return nullptr;
@@ -180,14 +199,21 @@ int s_PayloadBefore(const char *data, const char *answer)
 void s_HandleDataRead(char *data, int count)
 {
     static const char *const kStreamEnds[] = {"NO CARRIER", "SHUTDOWN", "ERROR", "+WIPPEERCLOSE:"};
-    for (const char *end : kStreamEnds) {
-        char *found = s_StreamEnd(data, count, end);
-        if (found == nullptr)
-            continue;
-        if (end == kStreamEnds[3])
+    char *end = nullptr;
+    for (const char *text : kStreamEnds) {
+        char *found = s_StreamEnd(data, count, text);
+        if (found != nullptr && (end == nullptr || found < end))
+            end = found;
+    }
+    if (end != nullptr) {
+        // The modem's lines from the end on: a peer's close, a call ringing.
+        int lines = static_cast<int>(data + count - end);
+        if (Find(end, lines, "+WIPPEERCLOSE:"))
             WipSocket[0].state = 1;
+        if (Find(end, lines, "RING"))
+            bCheckStatus = 0;
         // Only now: a reader finding the ring empty must not miss the bytes before it.
-        s_ring.Put(data, s_PayloadBefore(data, found));
+        s_ring.Put(data, s_PayloadBefore(data, end));
         b_ExitDataMode = 1;
         return s_Deliver(data, 0, true);
     }

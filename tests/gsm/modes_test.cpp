@@ -1,6 +1,7 @@
 // The receive task: the stream's end, and the escape to command mode and
 // back.
 #include <future>
+#include <tuple>
 
 #include "gsm_fixture.h"
 
@@ -19,20 +20,27 @@ TEST_F(Modes, OnlyTheModemsLastLineEndsAStream)
     modem.SendPayload(binary);
     EXPECT_EQ(Read(binary.size()), binary);
     EXPECT_EQ(WipSocket[0].state, -1);
-    const std::pair<const char *, const char *> cases[] = {{"12345NO CARRIER", "12345"},
-                                                           {"ERROR\r\n", ""},
-                                                           {"ab\r\n\r\nSHUTDOWN\r\n", "ab\r\n"},
-                                                           {"line\r\n\r\n+WIPPEERCLOSE: 1\r\n", "line\r\n"},
-                                                           {"xy\r\nNO CARRIER\r\n", "xy"}};
-    for (auto [sent, payload] : cases) {
+    // Each with the payload before its end and the socket's state after it;
+    // the modem's lines after its end text are its own.
+    const std::tuple<const char *, const char *, int> cases[] = {
+        {"12345NO CARRIER", "12345", -1},
+        {"ERROR\r\n", "", -1},
+        {"ab\r\n\r\nSHUTDOWN\r\n", "ab\r\n", -1},
+        {"line\r\n\r\n+WIPPEERCLOSE: 1\r\n\r\nNO CARRIER\r\n", "line\r\n", 1},
+        {"xy\r\nNO CARRIER\r\n", "xy", -1},
+        {"pay\r\nNO CARRIER\r\n\r\nRING\r\n", "pay", -1},
+        {"\r\nNO CARRIER\r\n+WIPPEERCLOSE: 1\r\n", "", 1}};
+    for (auto [sent, payload, state] : cases) {
         int result = API_ERR_NONE;
         modem.SendPayload(sent);
+        ASSERT_TRUE(Eventually([] { return b_ExitDataMode == 1; })) << sent;
         EXPECT_EQ(Read(64, &result), payload) << sent;
         EXPECT_EQ(result, API_ERR_GSM_CONNEXION) << sent;
         EXPECT_EQ(b_PSD_ConnectionStatus + b_CSD_ConnectionStatus, 0) << sent;
+        EXPECT_EQ(WipSocket[0].state + 10 * bCheckStatus, state + 10 * !strstr(sent, "RING")) << sent;
+        WipSocket[0].state = -1;
         ConnectFromModem();
     }
-    EXPECT_EQ(WipSocket[0].state, 1);
 }
 
 // An escape pauses a call or a socket, whatever the remote sends around it:
