@@ -12,6 +12,7 @@
 #include "frame_fixture.h"
 #include "internal/API_Signal.h"
 #include "internal/API_USBDevice.h"
+#include "threads.h"
 
 namespace {
 
@@ -187,10 +188,12 @@ TEST_F(Signals, PendingEventsAreServedInTableOrderAndOnlyFromTheDriver)
     board.gpio->RaiseSigio();
     EXPECT_EQ(g_seen.Values(), (std::vector<int>{0x8B, 3, 2, 5}));
 
-    // A sleep lasts its whole time through a signal, resumed for what was left.
-    std::thread raiser([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(60));
-        board.gpio->RaiseEvents(0);
+    // A sleep lasts its whole time through a signal, resumed for what was
+    // left: the signal comes once the sleeper is seen asleep.
+    std::thread raiser([this, sleeper = ThreadId()] {
+        if (simtest::Eventually(
+                [&] { return WaitsIn(sleeper, SYS_clock_nanosleep) || WaitsIn(sleeper, SYS_nanosleep); }))
+            board.gpio->RaiseEvents(0);
     });
     auto start = std::chrono::steady_clock::now();
     size_t sleeps = receiver.Sleeps().size();
