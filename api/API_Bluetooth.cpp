@@ -149,20 +149,53 @@ bool s_ReadAddressAfter(const char *marker, unsigned char *address)
 
 int s_Write(const char *data, int length) { return API_UartWrite(kUart, data, length); }
 
-// A full ring waits for the reader only while it can still drain it: the
+// Payload the full ring could not take yet, in order: the task goes on
+// reading the line behind it, for the link's end, until it is full too.
+char *s_held = nullptr;
+std::atomic<int> s_heldCount{0};
+
+// Held bytes wait for the reader only while it can still drain them: the
 // link is up and no escape is setting its data aside.
+bool s_MayHold()
+{
+    return b_ConnectionStatus.load() == 1 && b_switchToCommandModeRequested.load() == 0 && !s_task.Stopping();
+}
+
+// Moves what is held into the ring as far as it has room.
+void s_FlushHeld()
+{
+    int held = s_heldCount.load();
+    if (held == 0)
+        return;
+    int moved = s_ring.Offer(s_held, held);
+    memmove(s_held, s_held + moved, static_cast<size_t>(held - moved));
+    s_heldCount = held - moved;
+    // A reader that found the ring empty while the end was held looks again.
+    if (held == moved)
+        s_ring.Wake();
+}
+
+void s_DropHeld()
+{
+    if (s_heldCount.exchange(0) > 0)
+        s_ring.Overflow();
+}
+
 void s_StoreData(const char *data, int length)
 {
-    s_ring.Put(data, length, [] {
-        return b_ConnectionStatus.load() == 1 && b_switchToCommandModeRequested.load() == 0 && !s_task.Stopping();
-    });
+    s_FlushHeld();
+    int stored = s_heldCount.load() == 0 ? s_ring.Offer(data, length) : 0;
+    // The task reads no more than the held bytes leave room for.
+    int kept = std::min(length - stored, BT_BUFFER_SIZE - s_heldCount.load());
+    memcpy(s_held + s_heldCount.load(), data + stored, static_cast<size_t>(kept));
+    s_heldCount += kept;
 }
 
 // With nothing left to read the link is over at once, else once drained.
 void s_EndOfLinkCheck()
 {
     b_ExitDataMode = 1;
-    if (s_ring.EndOfStream())
+    if (s_ring.EndOfStream() && s_heldCount.load() == 0)
         b_ConnectionStatus = 0;
 }
 
@@ -196,6 +229,7 @@ void s_CommandModeChunk(const char *chunk, int count)
     if (!event && (!resumed || linkLost))
         return;
     if (event) {
+        s_heldCount = 0;
         s_ring.Reset();
         b_switchToDataModeRequested = 0;
     }
@@ -213,8 +247,17 @@ void s_CommandModeChunk(const char *chunk, int count)
 void *bt_task(void *)
 {
     char *chunk = static_cast<char *>(malloc(BT_BUFFER_SIZE));
-    while (chunk && !s_task.Stopping()) {
-        int count = channel::Task::Read(kUart, chunk, BT_BUFFER_SIZE);
+    s_held = static_cast<char *>(malloc(BT_BUFFER_SIZE));
+    s_heldCount = 0;
+    while (chunk && s_held && !s_task.Stopping()) {
+        s_FlushHeld();
+        // Held bytes full too: the line's handshake holds the remote back.
+        if (s_heldCount.load() == BT_BUFFER_SIZE) {
+            if (!s_ring.WaitForRoom(s_MayHold) && !s_MayHold())
+                s_DropHeld();
+            continue;
+        }
+        int count = channel::Task::Read(kUart, chunk, BT_BUFFER_SIZE - s_heldCount.load());
         if (count == 0)
             continue;
         // The mode of the moment: a reset may have ended the link meanwhile.
@@ -232,6 +275,9 @@ void *bt_task(void *)
         else
             s_CommandModeChunk(chunk, count);
     }
+    s_heldCount = 0;
+    free(s_held);
+    s_held = nullptr;
     free(chunk);
     return nullptr;
 }
@@ -559,7 +605,8 @@ extern "C" int API_Bluetooth_ReadData(char *buffer, int size, int *count)
         return API_ERR_BLUETOOTH_REMOTE_DISCONNECTED;
     // The link is over once it ended and no resumption is pending.
     int taken = s_ring.Take(buffer, size, [] {
-        return (b_ExitDataMode.load() && !b_switchToDataModeRequested.load()) || b_ConnectionStatus.load() != 1;
+        return (b_ExitDataMode.load() && !b_switchToDataModeRequested.load() && s_heldCount.load() == 0) ||
+               b_ConnectionStatus.load() != 1;
     });
     *count = std::max(taken, 0);
     if (taken >= 0)

@@ -209,6 +209,17 @@ TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEndUntilTheyEnd)
     EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 1);
     EXPECT_TRUE(ReadAll(sent.size() + 100, 1000) == sent + "abc");
     EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
+    // A hang-up a chunk behind a full ring is seen while nobody reads: the
+    // module is in command mode again, so a command goes to it unescaped.
+    Connect();
+    sent = Pattern(7000, 5);
+    ASSERT_TRUE(module.SendData(sent));
+    ASSERT_TRUE(module.Disconnect("xyz"));
+    ASSERT_TRUE(Eventually([] { return b_ExitDataMode.load() == 1; }));
+    EXPECT_EQ((Codes{API_Bluetooth_GetVersion(nullptr, &written), module.Escapes(), API_Bluetooth_CheckCnxStatus()}),
+              (Codes{0, 0, 1}));
+    EXPECT_TRUE(ReadAll(sent.size() + 100, 1000) == sent + "xyz");
+    EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
     // A chunk that begins with the marker stores nothing.
     Connect();
     auto reader = BlockedRead();
