@@ -253,7 +253,7 @@ void *bt_task(void *)
         s_FlushHeld();
         // Held bytes full too: the line's handshake holds the remote back.
         if (s_heldCount.load() == BT_BUFFER_SIZE) {
-            if (!s_ring.WaitForRoom(s_MayHold) && !s_MayHold())
+            if (!s_ring.WaitForRoom(s_MayHold))
                 s_DropHeld();
             continue;
         }

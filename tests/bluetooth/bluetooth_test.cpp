@@ -220,8 +220,14 @@ TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEndUntilTheyEnd)
               (Codes{0, 0, 1}));
     EXPECT_TRUE(ReadAll(sent.size() + 100, 1000) == sent + "xyz");
     EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
-    // A chunk that begins with the marker stores nothing.
-    Connect();
+    // A new link starts afresh, whatever the last one left unread; a chunk
+    // that begins with the end marker stores nothing.
+    Connect("old");
+    ASSERT_TRUE(module.Disconnect());
+    ASSERT_TRUE(Eventually([] { return b_ExitDataMode.load() == 1; }));
+    ASSERT_TRUE(module.Connect("00:11:22:33:44:55", "fresh"));
+    ASSERT_TRUE(Eventually([] { return b_ExitDataMode.load() == 0; }));
+    EXPECT_EQ(ReadAll(5), "fresh");
     auto reader = BlockedRead();
     ASSERT_TRUE(module.Disconnect());
     EXPECT_EQ(reader.get(), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
@@ -236,6 +242,13 @@ TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEndUntilTheyEnd)
     reader = BlockedRead();
     API_Bluetooth_Cleanup();
     EXPECT_EQ(reader.get(), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
+    // A command escapes a link whose ring and held bytes are full: what the
+    // reader had no room for is set aside.
+    Start();
+    Connect();
+    ASSERT_TRUE(module.SendData(Pattern(20000, 7)));
+    ASSERT_TRUE(Eventually([] { return Unread() == BT_RING_SIZE - 1; }));
+    EXPECT_EQ(API_Bluetooth_GetVersion(nullptr, &written), API_ERR_NONE);
 }
 
 
