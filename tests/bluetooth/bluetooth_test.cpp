@@ -198,7 +198,9 @@ TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEndUntilTheyEnd)
     Connect("hello");
     EXPECT_TRUE(Eventually([] { return g_links == 1; }));  // the first callback was kept
     int count = -1;
-    EXPECT_EQ((Codes{API_Bluetooth_ReadData(nullptr, 0, &count), count}), (Codes{API_ERR_NONE, 0}));
+    EXPECT_EQ((Codes{API_Bluetooth_ReadData(nullptr, 0, &count), count, API_Bluetooth_WriteData(nullptr, 0, &written),
+                     written}),
+              (Codes{API_ERR_NONE, 0, API_ERR_NONE, 0}));
     EXPECT_EQ(ReadAll(5, 3), "hello");
     // A full ring holds the remote back, and its hang-up behind the bytes,
     // until the reader makes room: the link is up until they are read.
@@ -313,8 +315,9 @@ TEST_F(BluetoothCommands, ACommandAfterTheLinksEndIsNotEscapedNorIsTheLinkResume
     EXPECT_EQ(ReadAll(10), "abc");
     std::string longest(API_BLUETOOTH_COMMAND_MAX - 12, 'n');
     EXPECT_EQ((Codes{s_BluetoothSendCmd(("SET BT NAME " + longest).c_str()),
-                     s_BluetoothSendCmd(("SET BT NAME " + longest + "x").c_str()), s_BluetoothSendCmd(nullptr)}),
-              (Codes{API_ERR_NONE, API_ERR_INVALID_PARAMETERS, API_ERR_INVALID_PARAMETERS}));
+                     s_BluetoothSendCmd(("SET BT NAME " + longest + "x").c_str()), s_BluetoothSendCmd(nullptr),
+                     s_BluetoothSendCmd("DEBUG"), b_BTDebug.exchange(0)}),
+              (Codes{API_ERR_NONE, API_ERR_INVALID_PARAMETERS, API_ERR_INVALID_PARAMETERS, API_ERR_NONE, 1}));
     ASSERT_TRUE(module.WaitForCommand("SET BT NAME " + longest, 2000));
     // A link that ends during a command, or by a reset, is not resumed.
     for (bool reset : {false, true}) {
