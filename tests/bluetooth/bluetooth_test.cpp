@@ -192,9 +192,11 @@ TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEndUntilTheyEnd)
 {
     Start();
     int written = 77;
-    EXPECT_EQ((Codes{API_Bluetooth_ConnectedCallback(CountLink), API_Bluetooth_ConnectedCallback(nullptr),
-                     API_Bluetooth_WriteData("abc", 3, &written), written}),
-              (Codes{0, API_ERR_BLUETOOTH_CALL_BACK_SET_NULL, API_ERR_BLUETOOTH_REMOTE_DISCONNECTED, 77}));
+    EXPECT_EQ(
+        (Codes{API_Bluetooth_ConnectedCallback(CountLink), API_Bluetooth_ConnectedCallback(nullptr),
+               API_Bluetooth_WriteData("abc", 3, &written), written, API_Bluetooth_WriteData(nullptr, 1, &written)}),
+        (Codes{0, API_ERR_BLUETOOTH_CALL_BACK_SET_NULL, API_ERR_BLUETOOTH_REMOTE_DISCONNECTED, 77,
+               API_ERR_INVALID_PARAMETERS}));
     Connect("hello");
     EXPECT_TRUE(Eventually([] { return g_links == 1; }));  // the first callback was kept
     int count = -1;
