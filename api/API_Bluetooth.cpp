@@ -149,20 +149,53 @@ bool s_ReadAddressAfter(const char *marker, unsigned char *address)
 
 int s_Write(const char *data, int length) { return API_UartWrite(kUart, data, length); }
 
-// A full ring waits for the reader only while it can still drain it: the
+// Payload the full ring could not take yet, in order: the task goes on
+// reading the line behind it, for the link's end, until it is full too.
+char *s_held = nullptr;
+std::atomic<int> s_heldCount{0};
+
+// Held bytes wait for the reader only while it can still drain them: the
 // link is up and no escape is setting its data aside.
+bool s_MayHold()
+{
+    return b_ConnectionStatus.load() == 1 && b_switchToCommandModeRequested.load() == 0 && !s_task.Stopping();
+}
+
+// Moves what is held into the ring as far as it has room.
+void s_FlushHeld()
+{
+    int held = s_heldCount.load();
+    if (held == 0)
+        return;
+    int moved = s_ring.Offer(s_held, held);
+    memmove(s_held, s_held + moved, static_cast<size_t>(held - moved));
+    s_heldCount = held - moved;
+    // A reader that found the ring empty while the end was held looks again.
+    if (held == moved)
+        s_ring.Wake();
+}
+
+void s_DropHeld()
+{
+    if (s_heldCount.exchange(0) > 0)
+        s_ring.Overflow();
+}
+
 void s_StoreData(const char *data, int length)
 {
-    s_ring.Put(data, length, [] {
-        return b_ConnectionStatus.load() == 1 && b_switchToCommandModeRequested.load() == 0 && !s_task.Stopping();
-    });
+    s_FlushHeld();
+    int stored = s_heldCount.load() == 0 ? s_ring.Offer(data, length) : 0;
+    // The task reads no more than the held bytes leave room for.
+    int kept = std::min(length - stored, BT_BUFFER_SIZE - s_heldCount.load());
+    memcpy(s_held + s_heldCount.load(), data + stored, static_cast<size_t>(kept));
+    s_heldCount += kept;
 }
 
 // With nothing left to read the link is over at once, else once drained.
 void s_EndOfLinkCheck()
 {
     b_ExitDataMode = 1;
-    if (s_ring.EndOfStream())
+    if (s_ring.EndOfStream() && s_heldCount.load() == 0)
         b_ConnectionStatus = 0;
 }
 
@@ -196,6 +229,7 @@ void s_CommandModeChunk(const char *chunk, int count)
     if (!event && (!resumed || linkLost))
         return;
     if (event) {
+        s_heldCount = 0;
         s_ring.Reset();
         b_switchToDataModeRequested = 0;
     }
@@ -213,12 +247,27 @@ void s_CommandModeChunk(const char *chunk, int count)
 void *bt_task(void *)
 {
     char *chunk = static_cast<char *>(malloc(BT_BUFFER_SIZE));
-    while (chunk && !s_task.Stopping()) {
-        int count = channel::Task::Read(kUart, chunk, BT_BUFFER_SIZE);
+    s_held = static_cast<char *>(malloc(BT_BUFFER_SIZE));
+    s_heldCount = 0;
+    while (chunk && s_held && !s_task.Stopping()) {
+        s_FlushHeld();
+        // Held bytes full too: the line's handshake holds the remote back.
+        if (s_heldCount.load() == BT_BUFFER_SIZE) {
+            if (!s_ring.WaitForRoom(s_MayHold))
+                s_DropHeld();
+            continue;
+        }
+        int count = channel::Task::Read(kUart, chunk, BT_BUFFER_SIZE - s_heldCount.load());
         if (count == 0)
             continue;
         // The mode of the moment: a reset may have ended the link meanwhile.
         bool dataMode = b_ConnectionStatus.load() == 1 && b_ExitDataMode.load() == 0;
+        // A resumed link escaped again before its first byte: the module
+        // answers from data mode.
+        if (!dataMode && b_switchToCommandModeRequested.load() == 1 && b_switchToDataModeRequested.exchange(0) == 1) {
+            b_ExitDataMode = 0;
+            dataMode = true;
+        }
         if (b_BTDebug.load() == 1)
             puts(dataMode ? "BT task in data mode receive data" : "BT task in command mode receive data");
         if (dataMode)
@@ -226,8 +275,32 @@ void *bt_task(void *)
         else
             s_CommandModeChunk(chunk, count);
     }
+    s_heldCount = 0;
+    free(s_held);
+    s_held = nullptr;
     free(chunk);
     return nullptr;
+}
+
+// Up in data mode, or resumed and waiting for its first byte.
+bool s_LinkLive()
+{
+    return b_ConnectionStatus.load() == 1 && (b_ExitDataMode.load() == 0 || b_switchToDataModeRequested.load() == 1);
+}
+
+// The guard silences and "+++", answered by "READY.": 0 or 51.  A link that
+// ended during the first silence left the module in command mode, where
+// "+++" would be the start of the next command.
+int s_Escape()
+{
+    API_Sleep(1000);
+    if (!s_LinkLive())
+        return API_ERR_BLUETOOTH_MODULE_INVALID_MODE;
+    s_answers.Clear();
+    if (s_Write("+++", 3) != 3)
+        return API_ERR_BLUETOOTH_MODULE_INVALID_MODE;
+    API_Sleep(1000);
+    return s_BluetoothGetAnswer(kReady, 10) == API_ERR_NONE ? API_ERR_NONE : API_ERR_BLUETOOTH_MODULE_INVALID_MODE;
 }
 
 // One command exchange under the unit's lock, then back to data mode.
@@ -248,10 +321,16 @@ int s_Send(const char *command)
     return s_BluetoothSendCmd(command) == API_ERR_NONE ? API_ERR_NONE : API_ERR_WRITING_BLUETOOTH;
 }
 
-// Back to data mode, for an operation with nothing to send.
+// Back to data mode, for an operation with nothing to send.  It waits for
+// no exchange: one under way resumes when it ends, and a link callback may
+// call it on the receive task while another thread waits for an answer.
 int s_Resume()
 {
-    return s_Locked([] { return API_ERR_NONE; });
+    if (pthread_mutex_trylock(&Bluetooth_mutex) != 0)
+        return API_ERR_NONE;
+    int result = s_BTDataMode();
+    pthread_mutex_unlock(&Bluetooth_mutex);
+    return result;
 }
 
 // A command and the module's "READY." after it: 0, 44 or 50.
@@ -338,16 +417,17 @@ extern "C" int s_BluetoothSendCmd(const char *command)
     if (length > API_BLUETOOTH_COMMAND_MAX)
         return API_ERR_INVALID_PARAMETERS;
     // Only a live link is escaped: an ended one left the module in command mode.
-    if (b_ConnectionStatus.load() == 1 && b_ExitDataMode.load() == 0) {
+    if (s_LinkLive()) {
         b_RestaureDataMode = 1;
         b_switchToCommandModeRequested = 1;
         s_ring.Wake();  // a task waiting for room sets the link's data aside
-        if (!channel::SendEscape(kUart, s_answers, 1000))
-            return API_ERR_BLUETOOTH_MODULE_INVALID_MODE;
-        API_Sleep(1000);
-        if (s_BluetoothGetAnswer(kReady, 10) != API_ERR_NONE)
-            return API_ERR_BLUETOOTH_MODULE_INVALID_MODE;
+        int result = s_Escape();
         b_switchToCommandModeRequested = 0;
+        if (result != API_ERR_NONE) {
+            // Nothing to resume: the link goes on in data mode, or has ended.
+            b_RestaureDataMode = 0;
+            return result;
+        }
         b_ConnectionStatus = 0;
     }
     if (strcmp(command, "END") == 0)
@@ -484,6 +564,7 @@ extern "C" int API_Bluetooth_Reset(void)
     int result = ifd_pmu <= 0 ? API_ERR_WRITING_SPI : API_SPI_PmuSendRecv(PMU_CMD_BLUETOOTH_RESET, 0);
     if (result == API_ERR_NONE) {
         b_ConnectionStatus = 0;
+        b_RestaureDataMode = 0;  // the restart ends a paused link too
         // A waiting reader learns of the end; a task waiting for room goes
         // back to the line for "READY.".
         s_ring.Wake();
@@ -524,7 +605,8 @@ extern "C" int API_Bluetooth_ReadData(char *buffer, int size, int *count)
         return API_ERR_BLUETOOTH_REMOTE_DISCONNECTED;
     // The link is over once it ended and no resumption is pending.
     int taken = s_ring.Take(buffer, size, [] {
-        return (b_ExitDataMode.load() && !b_switchToDataModeRequested.load()) || b_ConnectionStatus.load() != 1;
+        return (b_ExitDataMode.load() && !b_switchToDataModeRequested.load() && s_heldCount.load() == 0) ||
+               b_ConnectionStatus.load() != 1;
     });
     *count = std::max(taken, 0);
     if (taken >= 0)

@@ -130,29 +130,44 @@ void Ring::Wake()
     pthread_cond_broadcast(&m_room);
 }
 
-void Ring::Put(const char *bytes, int count, bool (*mayWait)())
+int Ring::StoreLocked(const char *bytes, int count)
+{
+    int take = std::min(count, kSize - 1 - Unread());
+    int at = m_write.load();
+    int first = std::min(take, kSize - at);
+    memcpy(m_storage + at, bytes, static_cast<size_t>(first));
+    memcpy(m_storage, bytes + first, static_cast<size_t>(take - first));
+    m_write = (at + take) % kSize;
+    if (take > 0)
+        WakeReaderLocked();
+    return take;
+}
+
+int Ring::Offer(const char *bytes, int count)
 {
     Locked locked(m_lock);
-    while (count > 0 && m_storage != nullptr) {
-        int take = std::min(count, kSize - 1 - Unread());
-        int at = m_write.load();
-        int first = std::min(take, kSize - at);
-        memcpy(m_storage + at, bytes, static_cast<size_t>(first));
-        memcpy(m_storage, bytes + first, static_cast<size_t>(take - first));
-        m_write = (at + take) % kSize;
-        if (take > 0)
-            WakeReaderLocked();
-        bytes += take;
-        count -= take;
-        if (count == 0)
-            break;
-        if (!mayWait || !mayWait()) {
-            printf("%s\n", m_overflow);
-            fflush(stdout);
-            break;
-        }
+    // Without storage there is nobody to keep the bytes for.
+    return m_storage != nullptr ? StoreLocked(bytes, count) : count;
+}
+
+void Ring::Put(const char *bytes, int count)
+{
+    if (Offer(bytes, count) < count)
+        Overflow();
+}
+
+bool Ring::WaitForRoom(bool (*mayWait)())
+{
+    Locked locked(m_lock);
+    while (m_storage != nullptr && Unread() == kSize - 1 && mayWait())
         pthread_cond_wait(&m_room, &m_lock);
-    }
+    return m_storage != nullptr && Unread() < kSize - 1;
+}
+
+void Ring::Overflow() const
+{
+    printf("%s\n", m_overflow);
+    fflush(stdout);
 }
 
 int Ring::Take(char *destination, int wanted, bool (*ended)())
@@ -279,13 +294,6 @@ bool ConfigureLine(int uart, tcflag_t input, tcflag_t control, tcflag_t keep)
     bool set = tcsetattr(fd, TCSANOW, &settings) == 0;
     tcflush(fd, TCIOFLUSH);
     return set;
-}
-
-bool SendEscape(int uart, Answers &answers, int guardMs)
-{
-    API_Sleep(guardMs);
-    answers.Clear();
-    return API_UartWrite(uart, "+++", 3) == 3;
 }
 
 }  // namespace channel

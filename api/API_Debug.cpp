@@ -8,6 +8,7 @@
 #include "API_Errors.h"
 #include "API_Uart.h"
 #include "board.h"
+#include "internal/API_Lock.h"
 #include "internal/API_Uart.h"
 
 int ab_dbgEnabled[API_UART_COUNT];
@@ -45,8 +46,9 @@ int s_OpenLogFile()
     char name[32];
     snprintf(name, sizeof name, "/tmp/log_%u", static_cast<unsigned>(time(nullptr)));
     // Two logs started in the same second share the file: the second must
-    // neither truncate what the first wrote nor write over it.
-    int fd = Board_Open(name, O_WRONLY | O_CREAT | O_APPEND, 0666);
+    // neither truncate what the first wrote nor write over it.  A link
+    // planted under that name is refused: the process often runs as root.
+    int fd = Board_Open(name, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW, 0666);
     if (fd == 0) {
         // Descriptor 0 means "no log file" in the table.
         Board_Close(fd);
@@ -106,15 +108,14 @@ extern "C" int API_Debug_SetSerialLog(int index, int on)
         int fd = s_OpenLogFile();
         if (fd <= 0)
             return API_ERR_OPEN_FILE;
+        ScopedLock copying(uart_copy_mutex);
         ai_logFd[index] = fd;
         ab_logEnabled[index] = 1;
     } else if (on == 0 && ai_logFd[index] > 0) {
-        // Switch off before closing: a transfer on another thread must not
-        // reach a descriptor that is gone.
+        ScopedLock copying(uart_copy_mutex);
         ab_logEnabled[index] = 0;
-        int fd = ai_logFd[index];
+        Board_Close(ai_logFd[index]);
         ai_logFd[index] = 0;
-        Board_Close(fd);
     }
     return API_ERR_NONE;
 }
@@ -139,6 +140,7 @@ extern "C" int writeLogFile(int index, const void *data, int length)
 {
     if (!s_IsInterface(index))
         return API_ERR_INVALID_TTY_NUMBER;
+    ScopedLock copying(uart_copy_mutex);
     int fd = ai_logFd[index];
     if (fd <= 0)
         return API_ERR_INVALID_TTY_NUMBER;

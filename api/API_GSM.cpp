@@ -7,7 +7,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <initializer_list>
+#include <iterator>
 #include <utility>
 
 #include "API_Errors.h"
@@ -81,6 +83,12 @@ channel::Task s_task(gsm_task);
 enum ResumeKind : int32_t { kResumeNone, kResumeSocket, kResumeCall };
 std::atomic<int32_t> s_Resuming{kResumeNone};
 
+// The escape's "OK" pauses the stream: its reader waits for the connection to
+// go on, or to end.  Only once "+++" has gone out can an "OK" in the payload's
+// place be that answer.
+std::atomic<int32_t> s_Paused{0};
+std::atomic<int32_t> s_EscapeSent{0};
+
 // The task the application asked for, brought back by a restart of the unit.
 bool s_taskWanted = false;
 size_t s_taskStack = 0;
@@ -98,6 +106,12 @@ void s_ClearConnections(void)
 {
     b_CSD_ConnectionStatus = 0;
     b_PSD_ConnectionStatus = 0;
+    s_ring.Wake();  // a reader waiting through a pause learns of the end
+}
+
+bool s_StreamOver(void)
+{
+    return b_ExitDataMode == 1 && (s_Paused == 0 || b_PSD_ConnectionStatus + b_CSD_ConnectionStatus == 0);
 }
 
 // At a stream's end a drained ring closes the connection; an escape only pauses it.
@@ -126,6 +140,7 @@ void s_RecordAnswer(char *data, int count)
 void s_StartStream(char *data, int count, char *connect, bool resumed)
 {
     b_ExitDataMode = 0;
+    s_Paused = 0;
     (GSMprotocol == 1 ? b_PSD_ConnectionStatus : b_CSD_ConnectionStatus) = 1;
     if (!resumed)
         s_ring.Reset();
@@ -138,10 +153,29 @@ void s_StartStream(char *data, int count, char *connect, bool resumed)
         callback();
 }
 
+// Whether the rest of a read is only lines of the modem: empty ones and those
+// that begin with its own texts.
+bool s_OnlyModemLines(const char *rest, const char *end)
+{
+    static const char *const kModemTexts[] = {"NO CARRIER", "SHUTDOWN", "ERROR", "OK", "RING", "+"};
+    while (rest < end) {
+        const char *line = rest;
+        while (rest < end && *rest != '\r' && *rest != '\n')
+            ++rest;
+        auto begins = [&](const char *text) { return Find(line, static_cast<int>(rest - line), text) == line; };
+        if (rest > line && std::none_of(std::begin(kModemTexts), std::end(kModemTexts), begins))
+            return false;
+        while (rest < end && (*rest == '\r' || *rest == '\n'))
+            ++rest;
+    }
+    return true;
+}
+
 // Payload may hold any byte, the modem's texts included.  The modem ends a
-// stream with its text as the last line it sends, so a text counts only
-// where nothing but the rest of its line and its CR LF follow it in the
-// read; anywhere else it is payload.  Null when the read ends no stream.
+// stream with its text, after which it sends only lines of its own (a ring,
+// a peer's close), so a text counts only where nothing but the rest of its
+// line and such lines follow it in the read; anywhere else it is payload.
+// Null when the read ends no stream.
 char *s_StreamEnd(char *data, int count, const char *text)
 {
     char *end = data + count;
@@ -149,9 +183,7 @@ char *s_StreamEnd(char *data, int count, const char *text)
         char *rest = found + strlen(text);
         while (rest < end && *rest != '\r' && *rest != '\n')
             ++rest;
-        while (rest < end && (*rest == '\r' || *rest == '\n'))
-            ++rest;
-        if (rest == end)
+        if (s_OnlyModemLines(rest, end))
             return found;
     }
     return nullptr;
@@ -167,24 +199,32 @@ int s_PayloadBefore(const char *data, const char *answer)
 void s_HandleDataRead(char *data, int count)
 {
     static const char *const kStreamEnds[] = {"NO CARRIER", "SHUTDOWN", "ERROR", "+WIPPEERCLOSE:"};
-    for (const char *end : kStreamEnds) {
-        char *found = s_StreamEnd(data, count, end);
-        if (found == nullptr)
-            continue;
-        if (end == kStreamEnds[3])
+    char *end = nullptr;
+    for (const char *text : kStreamEnds) {
+        char *found = s_StreamEnd(data, count, text);
+        if (found != nullptr && (end == nullptr || found < end))
+            end = found;
+    }
+    if (end != nullptr) {
+        // The modem's lines from the end on: a peer's close, a call ringing.
+        int lines = static_cast<int>(data + count - end);
+        if (Find(end, lines, "+WIPPEERCLOSE:"))
             WipSocket[0].state = 1;
+        if (Find(end, lines, "RING"))
+            bCheckStatus = 0;
         // Only now: a reader finding the ring empty must not miss the bytes before it.
-        s_ring.Put(data, s_PayloadBefore(data, found));
+        s_ring.Put(data, s_PayloadBefore(data, end));
         b_ExitDataMode = 1;
         return s_Deliver(data, 0, true);
     }
-    char *ok = b_switchToCommandModeRequested == 1 ? Find(data, count, "OK") : nullptr;
+    char *ok = b_switchToCommandModeRequested == 1 && s_EscapeSent == 1 ? Find(data, count, "OK") : nullptr;
     if (ok == nullptr)
         return s_Deliver(data, count, true);
-    // From now on the task reads the way command answers are read.
+    // The stream pauses; from now on the task reads the way command answers are read.
+    s_Paused = 1;
+    s_Deliver(data, s_PayloadBefore(data, ok), false);
     b_ExitDataMode = 1;
     s_answers.Append("OK", 3);
-    s_Deliver(data, s_PayloadBefore(data, ok), false);
 }
 
 // Where the call's payload starts behind the "OK" line to "ATO"; null if none.
@@ -203,6 +243,7 @@ void s_HandleCommandRead(char *data, int count)
 {
     if (char *payload = s_CallResumed(data, count)) {
         b_ExitDataMode = 0;
+        s_Paused = 0;
         b_CommandMode = 0;
         int answer = static_cast<int>(payload - data);
         s_RecordAnswer(data, answer);
@@ -213,8 +254,11 @@ void s_HandleCommandRead(char *data, int count)
     char *connect = Find(data, count, "CONNECT");
     bool resumed = connect != nullptr && s_Resuming.exchange(kResumeNone) != kResumeNone;
     s_RecordAnswer(data, count);
-    if (Find(data, count, "+WIPPEERCLOSE:"))
+    if (Find(data, count, "+WIPPEERCLOSE:")) {
         WipSocket[0].state = 1;
+        s_Paused = 0;  // the paused socket's stream is over
+        s_ring.Wake();
+    }
     if (Find(data, count, "NO CARRIER")) {
         s_ClearConnections();
         b_CommandMode = 1;
@@ -260,6 +304,7 @@ bool s_MayRetryEscape(int code) { return code == API_ERR_GSM_ACK || code == API_
 // "+++", a look for its echo, then "AT": 0, a retryable 92 or 24, or a failure.
 int s_EscapeAttempt(void)
 {
+    s_EscapeSent = 1;
     int result = s_Exchange("+++", "OK", 3);
     if (s_MayRetryEscape(result))
         result = s_GsmVerifyAnswer("+++", 1);
@@ -530,6 +575,7 @@ int s_GsmCmdMode(void)
     if (result == API_ERR_NONE)
         s_Exchange("AT\r", "OK", 2);
     b_switchToCommandModeRequested = 0;
+    s_EscapeSent = 0;
     return result;
 }
 
@@ -574,7 +620,7 @@ int s_GsmRead(char *destination, int wanted, int *received)
     *received = 0;
     if (wanted == 0)
         return API_ERR_NONE;
-    int taken = s_ring.Take(destination, wanted, [] { return b_ExitDataMode == 1; });
+    int taken = s_ring.Take(destination, wanted, s_StreamOver);
     if (taken < 0) {
         s_ClearConnections();
         return API_ERR_GSM_CONNEXION;
@@ -668,6 +714,7 @@ extern "C" int API_GSM_Cleanup(void)
     b_PSD_BearerConnected = 0;
     s_ClearConnections();
     b_ExitDataMode = 0;
+    s_Paused = 0;
     b_GSM_API_Initialized = 0;
     b_GSM_PIN_Initialized = 0;
     b_GSM_DCD_Stable = 0;

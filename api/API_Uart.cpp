@@ -8,10 +8,12 @@
 #include "API_Errors.h"
 #include "board.h"
 #include "internal/API_Init.h"
+#include "internal/API_Lock.h"
 #include "internal/API_Uart.h"
 
 std::atomic<int> ai_fd[API_UART_COUNT];
 struct termios a_uartSettings[API_UART_COUNT];
+pthread_mutex_t uart_copy_mutex = PTHREAD_MUTEX_INITIALIZER;
 
 namespace {
 
@@ -63,10 +65,12 @@ void s_Mirror(int number, const char *data, int count)
     if (count <= 0)
         return;
     int errorBefore = errno;
-    // Read once: the switching thread may close the port meanwhile.
-    int debugFd = ai_fd[kDebugPort];
-    if (number != kDebugPort && ab_dbgEnabled[number] == 1 && debugFd > 0)
-        s_WriteAll(debugFd, data, static_cast<size_t>(count));
+    {
+        ScopedLock copying(uart_copy_mutex);
+        int debugFd = ai_fd[kDebugPort];
+        if (number != kDebugPort && ab_dbgEnabled[number] == 1 && debugFd > 0)
+            s_WriteAll(debugFd, data, static_cast<size_t>(count));
+    }
     if (ab_logEnabled[number])
         writeLogFile(number, data, count);
     // The caller sees the transfer's errno, not the copies'.
@@ -115,6 +119,7 @@ extern "C" int API_UartOpen(unsigned int number, int flags)
     }
     // Opening an open interface again replaces its descriptor; the old one
     // would otherwise be lost for good.
+    ScopedLock copying(uart_copy_mutex);
     int previous = ai_fd[number].exchange(fd);
     if (number == kDebugPort)
         b_ttyS0open = 0;
@@ -127,6 +132,7 @@ extern "C" int API_UartClose(int number)
 {
     if (!s_IsInterface(number))
         return API_ERR_INVALID_TTY_NUMBER;
+    ScopedLock copying(uart_copy_mutex);
     int fd = ai_fd[number].exchange(0);
     if (number == kDebugPort)
         b_ttyS0open = 0;

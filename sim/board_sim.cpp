@@ -36,16 +36,22 @@ int Board_Close(int fd) { return Current().Close(fd); }
 
 ssize_t Board_Read(int fd, void *buffer, size_t size)
 {
-    if (sim::Device *device = Current().DeviceForFd(fd))
+    sim::Receiver &receiver = Current();
+    if (sim::Device *device = receiver.DeviceForFd(fd))
         return device->Read(buffer, size);
-    return read(fd, buffer, size);
+    ssize_t count = read(fd, buffer, size);
+    receiver.NoteTransfer(fd, count, false);
+    return count;
 }
 
 ssize_t Board_Write(int fd, const void *data, size_t size)
 {
-    if (sim::Device *device = Current().DeviceForFd(fd))
+    sim::Receiver &receiver = Current();
+    if (sim::Device *device = receiver.DeviceForFd(fd))
         return device->Write(data, size);
-    return Current().Write(fd, data, size);
+    ssize_t count = receiver.Write(fd, data, size);
+    receiver.NoteTransfer(fd, count, true);
+    return count;
 }
 
 off_t Board_Lseek(int fd, off_t offset, int whence)

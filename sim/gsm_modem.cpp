@@ -449,6 +449,7 @@ void GsmModem::FlushPlusesLocked(std::string &payload)
 
 void GsmModem::CheckEscape()
 {
+    std::string ahead;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_plusCount != 3 || Clock::now() < m_escapeDue)
@@ -463,8 +464,16 @@ void GsmModem::CheckEscape()
         }
         m_dataMode = false;
         m_log.Add("host: +++ (escape)");
+        ahead.swap(m_beforeEscapeAnswer);
     }
-    SendLines("OK");
+    LogLines("OK");
+    Transmit(ahead + Frame("OK"));
+}
+
+void GsmModem::SendBeforeEscapeAnswer(const std::string &bytes)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_beforeEscapeAnswer += bytes;
 }
 
 void GsmModem::DeliverPayload(const std::string &payload)

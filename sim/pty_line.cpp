@@ -32,7 +32,7 @@ unsigned BitRateOfSpeed(speed_t speed)
     }
 }
 
-PtyLine::PtyLine(Receiver &receiver, const std::string &boardPath) : m_boardPath(boardPath)
+PtyLine::PtyLine(Receiver &receiver, const std::string &boardPath) : m_receiver(receiver), m_boardPath(boardPath)
 {
     m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
@@ -55,10 +55,12 @@ PtyLine::PtyLine(Receiver &receiver, const std::string &boardPath) : m_boardPath
     std::filesystem::create_directories(std::filesystem::path(m_linkPath).parent_path());
     std::filesystem::remove(m_linkPath, ignored);
     std::filesystem::create_symlink(m_slaveName, m_linkPath);
+    receiver.WatchLine(boardPath, &m_traffic);
 }
 
 PtyLine::~PtyLine()
 {
+    m_receiver.WatchLine(m_boardPath, nullptr);
     std::error_code ignored;
     std::filesystem::remove(m_linkPath, ignored);
     if (m_slave >= 0)

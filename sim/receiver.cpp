@@ -17,6 +17,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "sim/pty_line.h"
+
 namespace fs = std::filesystem;
 
 namespace sim {
@@ -31,6 +33,7 @@ constexpr int kMaxFd = 4096;
 std::atomic<Device *> g_fdDevices[kMaxFd];
 // Descriptors of files on the full device; looked up without a lock too.
 std::atomic<bool> g_fdOnFull[kMaxFd];
+std::atomic<LineTraffic *> g_fdTraffic[kMaxFd];
 
 // /usr/local/ holds the receiver's own scripts and the result files they write.
 const char *const kBoardDirectories[] = {"/dev/", "/etc/",  "/var/",  "/tmp/",      "/sys/",
@@ -100,6 +103,8 @@ Receiver::~Receiver()
         slot.store(nullptr);
     for (auto &slot : g_fdOnFull)
         slot.store(false);
+    for (auto &slot : g_fdTraffic)
+        slot.store(nullptr);
     if (m_ownsRoot) {
         std::error_code ignored;
         fs::remove_all(m_root, ignored);
@@ -300,12 +305,37 @@ void Receiver::NoteOpen(int fd, const char *path, bool file)
     if (fd < kMaxFd)
         g_fdOnFull[fd].store(file && !m_fullPrefix.empty() &&
                              strncmp(path, m_fullPrefix.c_str(), m_fullPrefix.size()) == 0);
+    auto line = m_lines.find(path);
+    if (fd < kMaxFd)
+        g_fdTraffic[fd].store(line == m_lines.end() ? nullptr : line->second);
+}
+
+void Receiver::WatchLine(const std::string &boardPath, LineTraffic *traffic)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    LineTraffic *previous = m_lines[boardPath];
+    m_lines[boardPath] = traffic;
+    if (traffic != nullptr || previous == nullptr)
+        return;
+    m_lines.erase(boardPath);
+    for (auto &slot : g_fdTraffic) {
+        LineTraffic *expected = previous;
+        slot.compare_exchange_strong(expected, nullptr);
+    }
+}
+
+void Receiver::NoteTransfer(int fd, ssize_t count, bool written)
+{
+    LineTraffic *traffic = fd >= 0 && fd < kMaxFd && count > 0 ? g_fdTraffic[fd].load() : nullptr;
+    if (traffic != nullptr)
+        (written ? traffic->written : traffic->read) += count;
 }
 
 int Receiver::Close(int fd)
 {
     bool full = false;
     if (fd >= 0 && fd < kMaxFd) {
+        g_fdTraffic[fd].store(nullptr);
         Device *device = g_fdDevices[fd].exchange(nullptr);
         if (device)
             device->Close();
@@ -385,16 +415,27 @@ int Receiver::System(const char *command)
     return handler ? handler(command) : 0;
 }
 
+void Receiver::SetSleepHook(std::function<void(long ms)> hook)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sleepHook = std::move(hook);
+}
+
 int Receiver::Nanosleep(const timespec *request, timespec *remaining)
 {
     if (request->tv_nsec < 0 || request->tv_nsec > 999999999 || request->tv_sec < 0) {
         errno = EINVAL;
         return -1;
     }
-    if (m_options.recordSleeps) {
+    std::function<void(long)> hook;
+    {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_sleeps.push_back(*request);
+        if (m_options.recordSleeps)
+            m_sleeps.push_back(*request);
+        hook = m_sleepHook;
     }
+    if (hook)
+        hook(static_cast<long>(request->tv_sec) * 1000 + request->tv_nsec / 1000000);
     double scale = m_options.timeScale;
     double seconds = (static_cast<double>(request->tv_sec) + request->tv_nsec / 1e9) * scale;
     // Nothing to wait: a system call would still give the processor away.

@@ -124,6 +124,41 @@ void SerialPeer::HoldInput(bool hold)
     Wake();
 }
 
+void SerialPeer::SetHearing(bool hearing, long long heard)
+{
+    std::lock_guard<std::mutex> lock(m_peerMutex);
+    m_hearing = hearing;
+    m_heard += heard;
+}
+
+bool SerialPeer::WaitCaughtUp(int timeoutMs)
+{
+    const Time until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (m_line != nullptr) {
+        const LineTraffic &host = m_line->HostTraffic();
+        Time now = Clock::now();
+        bool busy = NextWakeup(now) <= now;
+        {
+            std::lock_guard<std::mutex> lock(m_peerMutex);
+            // What was given up on and has come since is waited for again.
+            long long toPeer = host.written - m_heard, toHost = m_sent - host.read;
+            m_lost = std::min(m_lost, toPeer);
+            m_unread = std::min(m_unread, toHost);
+            busy = busy || m_hearing || (!m_output.empty() && m_output.front().due <= now) || toPeer > m_lost ||
+                   toHost > m_unread;
+            if (busy && now > until) {
+                m_lost = toPeer;
+                m_unread = toHost;
+                return false;
+            }
+        }
+        if (!busy)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 // When the next output is due; `blocked` when it is due but the host's side
 // of the line is full.
 SerialPeer::Time SerialPeer::WriteDue(Time now, bool *blocked)
@@ -146,6 +181,7 @@ SerialPeer::Time SerialPeer::WriteDue(Time now, bool *blocked)
         }
         m_lastWrite = now;
         front.ownRead = false;
+        m_sent += written;
         front.bytes.erase(0, static_cast<size_t>(written));
         if (front.bytes.empty())
             m_output.pop_front();
@@ -193,10 +229,12 @@ void SerialPeer::Run()
             }
         }
         if (fds[0].revents & POLLIN) {
+            SetHearing(true);
             unsigned char buffer[4096];
             ssize_t count = read(fd, buffer, sizeof buffer);
             if (count > 0)
                 Heard(buffer, static_cast<size_t>(count), Clock::now());
+            SetHearing(false, std::max<ssize_t>(count, 0));
         } else if (fds[0].revents & (POLLHUP | POLLERR)) {
             // Nobody holds the slave: nothing to hear until someone does.
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -58,9 +58,15 @@ public:
     void Reset();
     bool Empty() const { return m_read.load() == m_write.load(); }
     int Unread() const;
-    // What finds the ring full waits for the reader while `mayWait` holds
-    // (looked at on each take and Wake), else is dropped and reported.
-    void Put(const char *bytes, int count, bool (*mayWait)() = nullptr);
+    // What finds the ring full is dropped and reported.
+    void Put(const char *bytes, int count);
+    // What fits, without waiting: the count taken.
+    int Offer(const char *bytes, int count);
+    // While the ring is full and `mayWait` holds (looked at on each take and
+    // Wake), waits for the reader; whether there is room.
+    bool WaitForRoom(bool (*mayWait)());
+    // Reports bytes dropped for want of room.
+    void Overflow() const;
     // Up to `wanted` bytes, blocking while the ring is empty and the stream
     // goes on; -1 once `ended` holds with nothing left (the ring then at 0).
     int Take(char *destination, int wanted, bool (*ended)());
@@ -73,6 +79,7 @@ public:
 private:
     void Replace(char *storage);
     void WakeReaderLocked();
+    int StoreLocked(const char *bytes, int count);
     void Rewind() { m_write = m_read = 0; }
 
     std::atomic<int32_t> &m_write;
@@ -120,9 +127,6 @@ void WaitSemaphore(sem_t *semaphore);
 // Raw line at the speed set: `input` flags, the control flags `keep` leaves
 // with `control` added, one byte per read; flushed.  False when not set.
 bool ConfigureLine(int uart, tcflag_t input, tcflag_t control, tcflag_t keep);
-
-// `guardMs` of silence, the answers cleared, "+++": true when it all went out.
-bool SendEscape(int uart, Answers &answers, int guardMs);
 
 }  // namespace channel
 

@@ -2,6 +2,7 @@
 #ifndef API_INTERNAL_UART_H
 #define API_INTERNAL_UART_H
 
+#include <pthread.h>
 #include <termios.h>
 
 #include <atomic>
@@ -22,5 +23,8 @@ extern int ab_logEnabled[API_UART_COUNT];
 extern int ai_logFd[API_UART_COUNT];
 // 1 while the debug port is open on behalf of the dump switches.
 extern int b_ttyS0open;
+// Held around each copy to the debug port or a log and around the closing
+// of either: a copy never reaches a descriptor closed, or reused, under it.
+extern pthread_mutex_t uart_copy_mutex;
 
 #endif

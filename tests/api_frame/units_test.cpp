@@ -13,6 +13,7 @@
 #include "frame_fixture.h"
 #include "internal/API_Signal.h"
 #include "internal/API_USBDevice.h"
+#include "threads.h"
 
 namespace {
 

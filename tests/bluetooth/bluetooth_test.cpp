@@ -24,6 +24,12 @@ const Bytes kAddress = {0x00, 0x07, 0x80, 0x1A, 0x2B, 0x3C};
 // Links the unit announced through its callback.
 std::atomic<int> g_links{0};
 void CountLink() { ++g_links; }
+void CountLinkAfterReadingTheCache()
+{
+    char version[API_BLUETOOTH_VERSION_MAX + 1];
+    int length = 0;
+    g_links += API_Bluetooth_GetVersion(version, &length) == API_ERR_NONE;
+}
 
 // One read's result, its bytes dropped.
 int ReadOnce()
@@ -63,6 +69,18 @@ protected:
         OpenPmu();
         ASSERT_EQ(API_NOR_Init(), API_ERR_NONE);
         g_links = 0;
+        OnSleep();
+    }
+
+    // Each of the unit's waits starts once the module has caught up: on a
+    // loaded machine the answers decide, and the guards are heard whole.
+    void OnSleep(const std::function<void(long)> &also = nullptr)
+    {
+        receiver.SetSleepHook([this, also](long ms) {
+            module.WaitCaughtUp(1000);
+            if (also)
+                also(ms);
+        });
     }
 
     void TearDown() override
@@ -72,10 +90,13 @@ protected:
         unitreset::Bluetooth();
     }
 
-    // Starts the unit; the module's start-up traffic is forgotten.
+    // Starts the unit, once the module has taken the start-up's two restarts;
+    // their traffic is forgotten.
     void Start()
     {
+        const int restarts = module.Restarts();
         ASSERT_EQ(API_Bluetooth_Init(), API_ERR_NONE);
+        ASSERT_TRUE(module.WaitForRestarts(restarts + 2, 3000));
         heardAtStart = module.Commands().size();
     }
 
@@ -186,37 +207,46 @@ TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEndUntilTheyEnd)
 {
     Start();
     int written = 77;
-    EXPECT_EQ((Codes{API_Bluetooth_ConnectedCallback(CountLink), API_Bluetooth_ConnectedCallback(nullptr),
-                     API_Bluetooth_WriteData("abc", 3, &written), written}),
-              (Codes{0, API_ERR_BLUETOOTH_CALL_BACK_SET_NULL, API_ERR_BLUETOOTH_REMOTE_DISCONNECTED, 77}));
+    EXPECT_EQ(
+        (Codes{API_Bluetooth_ConnectedCallback(CountLink), API_Bluetooth_ConnectedCallback(nullptr),
+               API_Bluetooth_WriteData("abc", 3, &written), written, API_Bluetooth_WriteData(nullptr, 1, &written)}),
+        (Codes{0, API_ERR_BLUETOOTH_CALL_BACK_SET_NULL, API_ERR_BLUETOOTH_REMOTE_DISCONNECTED, 77,
+               API_ERR_INVALID_PARAMETERS}));
     Connect("hello");
     EXPECT_TRUE(Eventually([] { return g_links == 1; }));  // the first callback was kept
     int count = -1;
-    EXPECT_EQ((Codes{API_Bluetooth_ReadData(nullptr, 0, &count), count}), (Codes{API_ERR_NONE, 0}));
+    EXPECT_EQ((Codes{API_Bluetooth_ReadData(nullptr, 0, &count), count, API_Bluetooth_WriteData(nullptr, 0, &written),
+                     written}),
+              (Codes{API_ERR_NONE, 0, API_ERR_NONE, 0}));
     EXPECT_EQ(ReadAll(5, 3), "hello");
-    // A full ring holds the remote back until the reader makes room.
+    // A full ring holds the remote back, and its hang-up behind the bytes,
+    // until the reader makes room: the link is up until they are read.
     std::string sent = Pattern(20000, 3);
     ASSERT_TRUE(module.SendData(sent));
-    ASSERT_TRUE(Eventually([] { return Unread() == BT_RING_SIZE - 1; }));
-    EXPECT_TRUE(ReadAll(sent.size(), 1000) == sent);
-    // The link's end is reported after the last bytes, and to a blocked reader.
     ASSERT_TRUE(module.Disconnect("abc"));  // bytes in front of the end marker are data
-    ASSERT_TRUE(Eventually([] { return b_ExitDataMode.load() == 1; }));
-    EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 1);  // draining
-    EXPECT_EQ(ReadAll(100), "abc");
+    ASSERT_TRUE(Eventually([] { return Unread() == BT_RING_SIZE - 1; }));
+    EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 1);
+    EXPECT_TRUE(ReadAll(sent.size() + 100, 1000) == sent + "abc");
     EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
-    // A new link starts on an empty ring: what the last one left unread goes.
-    Connect("stale");
-    ASSERT_TRUE(Eventually([] { return Unread() == 5; }));
+    // A hang-up a chunk behind a full ring is seen while nobody reads: the
+    // module is in command mode again, so a command goes to it unescaped.
+    Connect();
+    sent = Pattern(7000, 5);
+    ASSERT_TRUE(module.SendData(sent));
+    ASSERT_TRUE(module.Disconnect("xyz"));
+    ASSERT_TRUE(Eventually([] { return b_ExitDataMode.load() == 1; }));
+    EXPECT_EQ((Codes{API_Bluetooth_GetVersion(nullptr, &written), module.Escapes(), API_Bluetooth_CheckCnxStatus()}),
+              (Codes{0, 0, 1}));
+    EXPECT_TRUE(ReadAll(sent.size() + 100, 1000) == sent + "xyz");
+    EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 0);
+    // A new link starts afresh, whatever the last one left unread; a chunk
+    // that begins with the end marker stores nothing.
+    Connect("old");
     ASSERT_TRUE(module.Disconnect());
     ASSERT_TRUE(Eventually([] { return b_ExitDataMode.load() == 1; }));
     ASSERT_TRUE(module.Connect("00:11:22:33:44:55", "fresh"));
     ASSERT_TRUE(Eventually([] { return b_ExitDataMode.load() == 0; }));
     EXPECT_EQ(ReadAll(5), "fresh");
-    ASSERT_TRUE(module.Disconnect());
-    EXPECT_EQ(ReadAll(1), "");
-    // A chunk that begins with the marker stores nothing.
-    Connect();
     auto reader = BlockedRead();
     ASSERT_TRUE(module.Disconnect());
     EXPECT_EQ(reader.get(), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
@@ -231,9 +261,18 @@ TEST_F(BluetoothData, LinksCarryDataBothWaysAcrossTheRingsEndUntilTheyEnd)
     reader = BlockedRead();
     API_Bluetooth_Cleanup();
     EXPECT_EQ(reader.get(), API_ERR_BLUETOOTH_REMOTE_DISCONNECTED);
+    // A command escapes a link whose ring and held bytes are full: what the
+    // reader had no room for is set aside.
+    Start();
+    Connect();
+    ASSERT_TRUE(module.SendData(Pattern(20000, 7)));
+    ASSERT_TRUE(Eventually([] { return Unread() == BT_RING_SIZE - 1; }));
+    EXPECT_EQ(API_Bluetooth_GetVersion(nullptr, &written), API_ERR_NONE);
 }
 
 
+// The resume to data mode holds the unit's lock: no other thread's exchange
+// can start between its "SELECT 0" and its guards.
 TEST_F(BluetoothCommands, ACommandDuringALinkEscapesWithGuardSilencesAndResumes)
 {
     Start();
@@ -242,47 +281,40 @@ TEST_F(BluetoothCommands, ACommandDuringALinkEscapesWithGuardSilencesAndResumes)
     int written = 0;
     ASSERT_EQ(API_Bluetooth_WriteData("ping", 4, &written), API_ERR_NONE);
     ASSERT_TRUE(module.WaitForRemoteBytes(4, 2000));
-    std::thread remote([this] {
-        if (Eventually([this] { return module.LinkPaused(); }))
-            module.SendData("during");
+    // In the guard before the resume, the remote speaks and another thread
+    // tries the lock.
+    std::atomic<int> lockTaken{-1};
+    OnSleep([&](long ms) {
+        if (ms != 1000 || !module.LinkPaused() || lockTaken >= 0)
+            return;
+        module.SendData("during");
+        lockTaken = std::async(std::launch::async, [] {
+                        int busy = pthread_mutex_trylock(&Bluetooth_mutex);
+                        return busy ? 0 : pthread_mutex_unlock(&Bluetooth_mutex) + 1;
+                    }).get();
     });
     const int seconds = SleepsOf(1000);
     ASSERT_EQ(API_Bluetooth_SetDeviceName("Rover"), API_ERR_NONE);
-    remote.join();
-    EXPECT_EQ(SleepsOf(1000) - seconds, 4);      // the guards around the escape and around the resume
-    EXPECT_EQ(module.RemoteReceived(), "ping");  // the escape and the command stayed off the link
+    OnSleep();
+    EXPECT_EQ(SleepsOf(1000) - seconds, 4);  // the guards around the escape and around the resume
+    EXPECT_EQ(lockTaken, 0);
     EXPECT_EQ(module.Name(), "Rover");
     // What the remote sent during the pause arrives once the link resumes,
     // behind what the reader had not yet taken.
     EXPECT_EQ(ReadAll(12), "unreadduring");
     EXPECT_EQ(g_links.load(), 2);  // the link's start and its resumption
-    module.SetSilent(true);
-    EXPECT_EQ(s_BluetoothSendCmd("INFO"), API_ERR_BLUETOOTH_MODULE_INVALID_MODE);
-    EXPECT_EQ(b_RestaureDataMode + b_switchToCommandModeRequested, 2);
-}
-
-// The resume to data mode waits for another thread's exchange to end.
-TEST_F(BluetoothCommands, TheResumeNeverCutsIntoAnotherExchange)
-{
-    Start();
-    Connect();
-    std::thread operation([] { API_Bluetooth_SetDeviceName("First"); });
-    ASSERT_TRUE(module.WaitForCommand("SET BT NAME First", 3000));
-    pthread_mutex_lock(&Bluetooth_mutex);  // another thread's exchange, once the operation let go
-    const size_t heard = module.Commands().size();
-    std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(3000 * receiver.TimeScale())));
-    EXPECT_EQ(module.Commands().size(), heard) << "the resume cut in";
-    pthread_mutex_unlock(&Bluetooth_mutex);
-    operation.join();
-    EXPECT_EQ(module.Commands().back(), "SELECT 0");
-    EXPECT_EQ(API_Bluetooth_CheckCnxStatus(), 1);
+    // A resumed link is escaped for each command, idle or not: none reaches
+    // the remote, each is answered.
+    EXPECT_EQ((Codes{API_Bluetooth_GetVersion(nullptr, &written), API_Bluetooth_GetVersion(nullptr, &written),
+                     module.Escapes(), API_Bluetooth_CheckCnxStatus()}),
+              (Codes{0, 0, 3, 1}));
+    EXPECT_EQ(module.RemoteReceived(), "ping");
     // The link ends before the module's first byte after the resume: the
     // reader waiting for that byte is told.
     auto reader = BlockedRead();
     ASSERT_TRUE(module.Disconnect());
-    const bool told = reader.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+    EXPECT_EQ(reader.wait_for(std::chrono::seconds(3)), std::future_status::ready);
     API_Bluetooth_Cleanup();  // lets go of a reader left waiting
-    EXPECT_TRUE(told);
 }
 
 // Once the link has ended the module is in command mode, whatever the reader
@@ -300,17 +332,35 @@ TEST_F(BluetoothCommands, ACommandAfterTheLinksEndIsNotEscapedNorIsTheLinkResume
     EXPECT_EQ(ReadAll(10), "abc");
     std::string longest(API_BLUETOOTH_COMMAND_MAX - 12, 'n');
     EXPECT_EQ((Codes{s_BluetoothSendCmd(("SET BT NAME " + longest).c_str()),
-                     s_BluetoothSendCmd(("SET BT NAME " + longest + "x").c_str()), s_BluetoothSendCmd(nullptr)}),
-              (Codes{API_ERR_NONE, API_ERR_INVALID_PARAMETERS, API_ERR_INVALID_PARAMETERS}));
+                     s_BluetoothSendCmd(("SET BT NAME " + longest + "x").c_str()), s_BluetoothSendCmd(nullptr),
+                     s_BluetoothSendCmd("DEBUG"), b_BTDebug.exchange(0)}),
+              (Codes{API_ERR_NONE, API_ERR_INVALID_PARAMETERS, API_ERR_INVALID_PARAMETERS, API_ERR_NONE, 1}));
     ASSERT_TRUE(module.WaitForCommand("SET BT NAME " + longest, 2000));
-    // A link that ends during a command is not resumed.
+    // A link that ends during a command, or by a reset, is not resumed.
+    for (bool reset : {false, true}) {
+        Connect();
+        ASSERT_EQ(s_BluetoothSendCmd("SET BT CLASS 001f00"), API_ERR_NONE);
+        ASSERT_TRUE(module.LinkPaused());
+        ASSERT_TRUE(reset ? API_Bluetooth_Reset() == API_ERR_NONE : module.Disconnect());
+        ASSERT_TRUE(Eventually([] { return b_RestaureDataMode.load() == 0; }));
+        EXPECT_EQ((Codes{s_BTDataMode(), API_Bluetooth_CheckCnxStatus()}), (Codes{API_ERR_NONE, 0}));
+        EXPECT_EQ(module.Commands().back(), "SET BT CLASS 001f00");
+        ASSERT_TRUE(module.WaitForRestarts(reset ? 3 : 2, 2000));
+    }
+    // Nor is one that ends in the silence before the escape: the escape fails
+    // without "+++", which would start the module's next command line.
+    ASSERT_EQ(API_Bluetooth_ConnectedCallback(CountLink), API_ERR_NONE);
     Connect();
-    ASSERT_EQ(s_BluetoothSendCmd("SET BT CLASS 001f00"), API_ERR_NONE);
-    ASSERT_TRUE(module.LinkPaused());
-    ASSERT_TRUE(module.Disconnect());
-    ASSERT_TRUE(Eventually([] { return b_RestaureDataMode.load() == 0; }));
-    EXPECT_EQ((Codes{s_BTDataMode(), API_Bluetooth_CheckCnxStatus()}), (Codes{API_ERR_NONE, 0}));
-    EXPECT_EQ(module.Commands().back(), "SET BT CLASS 001f00");
+    OnSleep([this](long ms) {
+        if (ms == 1000 && b_switchToCommandModeRequested == 1 && module.Disconnect())
+            Eventually([] { return b_ExitDataMode.load() == 1; });
+    });
+    EXPECT_EQ(s_BluetoothSendCmd("SET BT CLASS 001f00"), API_ERR_BLUETOOTH_MODULE_INVALID_MODE);
+    int length = 0;
+    EXPECT_EQ((Codes{b_RestaureDataMode + b_switchToCommandModeRequested, API_Bluetooth_GetVersion(nullptr, &length),
+                     API_Bluetooth_CheckCnxStatus(), g_links, i_WPtr}),
+              (Codes{0, 0, 0, 1, 0}));
+    EXPECT_EQ(module.Commands().back(), "INFO");
 }
 
 
@@ -365,7 +415,8 @@ TEST_F(BluetoothSettings, AListingInPiecesFillsTheCacheAndLaterReadsStayLocal)
     EXPECT_EQ(Got(API_Bluetooth_GetDeviceName), "Rover 2/7");
     ASSERT_TRUE(Heard(1));
     EXPECT_EQ(CommandsSinceStart(), Lines{"SET BT NAME Rover 2"});
-    // A new listing is asked for, and keeps the name it was given.
+    // A new listing is asked for (the items known need not wait for it), and
+    // keeps the name it was given.
     ASSERT_EQ(s_BluetoothGetParameters(1), API_ERR_NONE);
     // Every item was cached, so that call ended at its first poll: the whole
     // listing must be in before the next command, or it lands in that one's answer.
@@ -390,6 +441,13 @@ TEST_F(BluetoothSettings, AListingInPiecesFillsTheCacheAndLaterReadsStayLocal)
     module.SetListingLimit(strlen("SET BT BDADDR 00:07:80:1a:2b:3c\r\nSET BT NAME Or"));
     EXPECT_EQ(s_BluetoothGetParameters(1), API_ERR_TIME_OUT);
     EXPECT_EQ(b_GotMacAddress + b_GotDevName + b_GotDevType + b_GotBTParameters, 1);
+    // A link callback reads the cache while another thread's exchange holds
+    // the unit's lock: the receive task, which runs it, is not held up.
+    ASSERT_EQ(API_Bluetooth_ConnectedCallback(CountLinkAfterReadingTheCache), API_ERR_NONE);
+    pthread_mutex_lock(&Bluetooth_mutex);
+    Connect();
+    EXPECT_TRUE(Eventually([] { return g_links == 1; }));
+    pthread_mutex_unlock(&Bluetooth_mutex);
 }
 
 // The version is asked of the module with a null buffer and read from the

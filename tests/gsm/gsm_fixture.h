@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,7 @@ protected:
 
     void SetUp() override
     {
+        OnSleep();
         OpenPmu();
         ASSERT_EQ(API_NOR_Init(), API_ERR_NONE);
         ASSERT_EQ(API_SYS_CreateTask(API_TASK_GSM, 10), API_ERR_NONE);
@@ -71,6 +73,17 @@ protected:
         API_GSM_Cleanup();
         API_NOR_Cleanup();
         unitreset::Gsm();
+    }
+
+    // Each of the unit's waits starts once the modem has caught up: on a
+    // loaded machine the answers decide, and the guards are heard whole.
+    void OnSleep(const std::function<void(long)> &also = nullptr)
+    {
+        receiver.SetSleepHook([this, also](long ms) {
+            modem.WaitCaughtUp(1000);
+            if (also)
+                also(ms);
+        });
     }
 
     // Starts the modem and forgets the start-up's traffic.

@@ -1,5 +1,8 @@
 // The receive task: the stream's end, and the escape to command mode and
 // back.
+#include <future>
+#include <tuple>
+
 #include "API_Signal.h"
 #include "gsm_fixture.h"
 
@@ -18,20 +21,71 @@ TEST_F(Modes, OnlyTheModemsLastLineEndsAStream)
     modem.SendPayload(binary);
     EXPECT_EQ(Read(binary.size()), binary);
     EXPECT_EQ(WipSocket[0].state, -1);
-    const std::pair<const char *, const char *> cases[] = {{"12345NO CARRIER", "12345"},
-                                                           {"ERROR\r\n", ""},
-                                                           {"ab\r\n\r\nSHUTDOWN\r\n", "ab\r\n"},
-                                                           {"line\r\n\r\n+WIPPEERCLOSE: 1\r\n", "line\r\n"},
-                                                           {"xy\r\nNO CARRIER\r\n", "xy"}};
-    for (auto [sent, payload] : cases) {
+    // Each with the payload before its end and the socket's state after it;
+    // the modem's lines after its end text are its own.
+    const std::tuple<const char *, const char *, int> cases[] = {
+        {"12345NO CARRIER", "12345", -1},
+        {"ERROR\r\n", "", -1},
+        {"ab\r\n\r\nSHUTDOWN\r\n", "ab\r\n", -1},
+        {"line\r\n\r\n+WIPPEERCLOSE: 1\r\n\r\nNO CARRIER\r\n", "line\r\n", 1},
+        {"xy\r\nNO CARRIER\r\n", "xy", -1},
+        {"pay\r\nNO CARRIER\r\n\r\nRING\r\n", "pay", -1},
+        {"\r\nNO CARRIER\r\n+WIPPEERCLOSE: 1\r\n", "", 1}};
+    for (auto [sent, payload, state] : cases) {
         int result = API_ERR_NONE;
         modem.SendPayload(sent);
+        ASSERT_TRUE(Eventually([] { return b_ExitDataMode == 1; })) << sent;
         EXPECT_EQ(Read(64, &result), payload) << sent;
         EXPECT_EQ(result, API_ERR_GSM_CONNEXION) << sent;
         EXPECT_EQ(b_PSD_ConnectionStatus + b_CSD_ConnectionStatus, 0) << sent;
+        EXPECT_EQ(WipSocket[0].state + 10 * bCheckStatus, state + 10 * !strstr(sent, "RING")) << sent;
+        WipSocket[0].state = -1;
         ConnectFromModem();
     }
-    EXPECT_EQ(WipSocket[0].state, 1);
+}
+
+// An escape pauses a call or a socket, whatever the remote sends around it:
+// an "OK" in its payload before "+++" is payload, and a reader that took the
+// bytes which came with the escape's "OK" waits for more.
+TEST_F(Modes, AnEscapeLosesNoPayloadAndKeepsTheConnection)
+{
+    for (int protocol : {0, 1}) {
+        GSMprotocol = protocol;
+        ConnectFromModem();
+        bool spoke = false;
+        OnSleep([&](long ms) {
+            if (ms == 1000 && b_switchToCommandModeRequested == 1 && !spoke)
+                spoke = modem.SendPayload("OK?\r\nOK\r\n") && modem.WaitCaughtUp(1000);
+        });
+        modem.SendBeforeEscapeAnswer("last");
+        ASSERT_EQ(s_GsmCmdMode(), API_ERR_NONE);
+        auto reader = std::async(std::launch::async, [] { return Read(18); });  // until the end
+        EXPECT_TRUE(Eventually([] { return b_PSD_WaitForData == 1; })) << protocol;
+        ASSERT_EQ(s_GsmDataMode(), API_ERR_NONE);
+        modem.SendPayload("more");
+        modem.NoCarrier();
+        EXPECT_EQ(reader.get(), "OK?\r\nOK\r\nlastmore") << protocol;
+        EXPECT_EQ(CountSent(protocol ? "AT+WIPDATA=1,1,1" : "ATO"), 1);
+    }
+    OnSleep();
+    // A socket or a call that ends during the pause ends the reader's wait.
+    for (const char *end : {"+WIPPEERCLOSE: 1", "NO CARRIER"}) {
+        ConnectFromModem();
+        ASSERT_EQ(s_GsmCmdMode(), API_ERR_NONE);
+        auto reader = std::async(std::launch::async, [] {
+            int result = 0;
+            Read(1, &result);
+            return result;
+        });
+        ASSERT_TRUE(Eventually([] { return b_PSD_WaitForData == 1; }));
+        modem.SendLines(end);
+        const bool told = Eventually(
+            [&] { return reader.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+        if (!told)
+            API_GSM_Cleanup();  // lets go of a reader left waiting
+        ASSERT_TRUE(told) << end;
+        EXPECT_EQ(reader.get(), API_ERR_GSM_CONNEXION);
+    }
 }
 
 // A call back in data mode is answered only "OK": the call's first bytes

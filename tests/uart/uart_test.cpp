@@ -8,12 +8,15 @@
 
 #include <deque>
 #include <filesystem>
+#include <thread>
 
 #include "API.h"
 #include "internal/API_Init.h"
 #include "internal/API_Uart.h"
+#include "sim/device.h"
 #include "sim/pty_line.h"
 #include "sim_test.h"
+#include "threads.h"
 
 namespace {
 
@@ -181,6 +184,48 @@ TEST_F(UartTest, LogsHoldExactlyTheBytesThatPassed)
     EXPECT_EQ((Codes{API_Debug_GetSerialDump(indexes, values), values[1], API_Debug_GetSerialDump(indexes, nullptr),
                      API_Debug_GetSerialLog(nullptr, values), API_Debug_SetSerialLog(0, 1)}),
               (Codes{0, 0, API_ERR_INVALID_PARAMETERS, API_ERR_INVALID_PARAMETERS, API_ERR_INVALID_TTY_NUMBER}));
+}
+
+// A debug port that takes one byte per write and holds the first write until
+// the thread switching the dump off has closed the port (and opened another
+// file in its place), or waits to.
+struct SlowConsole : sim::Device {
+    ssize_t Write(const void *, size_t) override
+    {
+        if (writes++ == 0)
+            simtest::Eventually([this] { return switched || WaitsIn(switcher, SYS_futex); });
+        return 1;
+    }
+    std::atomic<int> writes{0};
+    std::atomic<bool> switched{false};
+    long switcher = ThreadId();
+};
+
+// A copy in flight when its switch goes off must not reach the descriptor
+// closed under it, nor the file that takes its number next; and a link
+// planted where the log is to be created is not followed.
+TEST_F(UartTest, CopiesLandOnlyInTheirPlaceAndLogsFollowNoLink)
+{
+    auto console = std::make_shared<SlowConsole>();
+    receiver.AddDevice("/var/console", console);
+    for (int number : {0, 4})
+        snprintf(a_devnames[number].path, sizeof a_devnames[number].path, number ? "/var/line" : "/var/console");
+    const std::string victim = receiver.Root() + "/var/victim";
+    ASSERT_EQ(API_UartOpen(4, O_RDWR | O_CREAT) + API_Debug_SetSerialDump(4, 1), API_ERR_NONE);
+    std::thread traffic([] { API_UartWrite(4, "44", 2); });
+    ASSERT_TRUE(simtest::Eventually([&] { return console->writes > 0; }));
+    ASSERT_EQ(API_Debug_SetSerialDump(4, 0), API_ERR_NONE);
+    int reused = open(victim.c_str(), O_WRONLY | O_CREAT, 0600);
+    console->switched = true;
+    traffic.join();
+    close(reused);
+    EXPECT_EQ((Codes{console->writes, int(receiver.ReadFile("/var/victim").size())}), (Codes{2, 0}));
+
+    for (long now = time(nullptr), second = now; second < now + 3; ++second)
+        symlink(victim.c_str(), (receiver.Root() + "/tmp/log_" + std::to_string(second)).c_str());
+    EXPECT_EQ((Codes{API_Debug_SetSerialLog(4, 1), API_UartWrite(4, "x", 1), ab_logEnabled[4]}),
+              (Codes{API_ERR_OPEN_FILE, 1, 0}));
+    EXPECT_EQ(receiver.ReadFile("/var/victim"), "");
 }
 
 }  // namespace

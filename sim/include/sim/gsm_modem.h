@@ -158,6 +158,9 @@ public:
     // The connection ends without a word (the host's ATH).
     void HangUp();
     bool SendPayload(const std::string &bytes);
+    // Far-end bytes that reach the line in the same write as the next
+    // escape's "OK", in front of it.
+    void SendBeforeEscapeAnswer(const std::string &bytes);
 
     // Payload the host sent in data mode while no handler took it.
     std::string Payload() const;
@@ -221,6 +224,7 @@ private:
     std::string m_lineBuffer;
     Clock::time_point m_lastRx;
     int m_plusCount = 0;
+    std::string m_beforeEscapeAnswer;
     Clock::time_point m_escapeDue;
     std::vector<std::string> m_commands;
     std::string m_payload;

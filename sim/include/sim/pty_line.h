@@ -6,11 +6,20 @@
 
 #include <termios.h>
 
+#include <atomic>
 #include <string>
 
 namespace sim {
 
 class Receiver;
+
+// What the program under test wrote to and read from a line, counted at the
+// board: bytes on their way through the kernel's pty buffers are unseen by
+// either end, these counts are not.
+struct LineTraffic {
+    std::atomic<long long> written{0};
+    std::atomic<long long> read{0};
+};
 
 class PtyLine {
 public:
@@ -39,8 +48,11 @@ public:
     // Waits up to `timeoutMs` for bytes from the host; returns the count (0 on
     // time-out, -1 on error).
     long Receive(void *buffer, size_t size, int timeoutMs);
+    const LineTraffic &HostTraffic() const { return m_traffic; }
 
 private:
+    Receiver &m_receiver;
+    LineTraffic m_traffic;
     std::string m_boardPath;
     std::string m_linkPath;
     std::string m_slaveName;

@@ -19,6 +19,8 @@
 
 namespace sim {
 
+struct LineTraffic;
+
 struct ReceiverOptions {
     // Sandbox directory; empty: a fresh directory under $TMPDIR (or /tmp),
     // removed again with the receiver unless keepSandbox is set.
@@ -99,6 +101,15 @@ public:
 
     // Sleeps requested by the program under test, unscaled.
     std::vector<timespec> Sleeps() const;
+    // Called on the sleeping thread before each sleep of the program, with its
+    // length in ms (unscaled): a test acts at a known point of the program's
+    // waits instead of guessing when they run.  The hook must not sleep
+    // through the board itself.
+    void SetSleepHook(std::function<void(long ms)> hook);
+
+    // The descriptors the program opens on a board path count their bytes in
+    // `traffic` (null: no longer).
+    void WatchLine(const std::string &boardPath, LineTraffic *traffic);
 
     // Used by the board backend.
     int Open(const char *path, int flags, mode_t mode);
@@ -109,6 +120,7 @@ public:
     int Mknod(const char *path, mode_t mode, dev_t device);
     int System(const char *command);
     int Nanosleep(const timespec *request, timespec *remaining);
+    void NoteTransfer(int fd, ssize_t count, bool written);
 
 private:
     void NoteOpen(int fd, const char *path, bool file);
@@ -129,6 +141,8 @@ private:
     std::vector<std::string> m_shellCommands;
     std::vector<MknodRecord> m_mknods;
     std::vector<timespec> m_sleeps;
+    std::function<void(long)> m_sleepHook;
+    std::map<std::string, LineTraffic *> m_lines;
 };
 
 }  // namespace sim

@@ -57,6 +57,13 @@ public:
     // hardware handshake would hold them: once the line is full the host's
     // writes wait too.  Any thread.
     void HoldInput(bool hold);
+    // Waits until the device has heard all the host wrote, has no work due
+    // and the host has read all it was sent; false after `timeoutMs` (host
+    // time), after which bytes still missing (discarded by a flush, or left
+    // unread) are no longer waited for.  Hooked before the program's sleeps
+    // (Receiver::SetSleepHook), it has its waits start once the line is
+    // quiet instead of counting on a window of time.
+    bool WaitCaughtUp(int timeoutMs);
 
 protected:
     explicit SerialPeer(std::string name) : m_name(std::move(name)) {}
@@ -87,6 +94,7 @@ private:
     };
 
     void Run();
+    void SetHearing(bool hearing, long long heard = 0);
     Time WriteDue(Time now, bool *blocked);
 
     const std::string m_name;
@@ -98,6 +106,13 @@ private:
     bool m_stopping = false;
     bool m_inputHeld = false;
     Time m_lastWrite{};
+    bool m_hearing = false;
+    // Bytes read from and written to the master, and those of the host's
+    // counts given up on.
+    long long m_heard = 0;
+    long long m_sent = 0;
+    long long m_lost = 0;
+    long long m_unread = 0;
 };
 
 }  // namespace sim
