@@ -66,6 +66,8 @@ def parser():
     p.add_argument("--json", type=Path, metavar="FILE", help="write every result to FILE")
     p.add_argument("--fail-under", type=float, metavar="PCT",
                    help="exit 1 when a mutant survives (or its kill is unconfirmed) and the score is below PCT")
+    p.add_argument("--min-judged", type=int, default=0, metavar="N",
+                   help="with --fail-under, a score over fewer than N judged mutants does not fail (it is told)")
     p.add_argument("--table-from", type=Path, metavar="FILE", nargs="+",
                    help="print the table of an earlier --json result under the current allow-list; of several, "
                         "one line each")
@@ -172,10 +174,10 @@ def main(argv=None):
         report.write_json(args.json, tree, done, total, run.timing, extra)
     if run.interrupted:
         return 130
-    failing = total["survived"] + total["unconfirmed"]
-    if args.fail_under is not None and failing and (report.score(total) or 0.0) < args.fail_under:
-        return 1
-    return 0
+    if args.fail_under is not None and report.judged(total) < args.min_judged:
+        print("the budget judged %d mutants, fewer than the %d a score needs: not gated" %
+              (report.judged(total), args.min_judged))
+    return 1 if report.fails(total, args.fail_under, args.min_judged) else 0
 
 
 def list_mutants(selected, every, files, by_file, judges):

@@ -20,8 +20,20 @@ def score(c):
     """Killed and timed out over the mutants that were judged: not those
     that did not build, are allowed, or were not run.  An unconfirmed kill
     counts as none."""
-    judged = c["mutants"] - c["nobuild"] - c["allowed"] - c["notrun"]
-    return None if judged <= 0 else 100.0 * (c["killed"] + c["timeout"]) / judged
+    return None if judged(c) <= 0 else 100.0 * (c["killed"] + c["timeout"]) / judged(c)
+
+
+def judged(c):
+    return c["mutants"] - c["nobuild"] - c["allowed"] - c["notrun"]
+
+
+def fails(c, fail_under, min_judged=0):
+    """Whether a run fails its --fail-under gate: something got through, the
+    score is below the gate, and enough mutants were judged for a score (a
+    budget that reached a handful says little either way)."""
+    failing = c["survived"] + c["unconfirmed"]
+    return (fail_under is not None and failing > 0 and judged(c) >= min_judged
+            and (score(c) or 0.0) < fail_under)
 
 
 def score_text(c):

@@ -21,6 +21,9 @@ class Reporting(unittest.TestCase):
         c = report.counts(ms)
         self.assertEqual(report.score_text(c), "50.0%")  # 3 of the 6 judged
         self.assertIsNone(report.score(report.counts([m for m in ms if m.status == "notrun"])))
+        # The gate: below 90 % fails, unless too few were judged to say.
+        self.assertEqual([report.fails(c, 90), report.fails(c, 50), report.fails(c, 90, 6), report.fails(c, 90, 7),
+                          report.fails(c, None)], [True, False, True, False, False])
         with tempfile.TemporaryDirectory() as d:
             path = Path(d) / "run.json"
             report.write_json(path, report.head_commit(ROOT), ms, c, {"total_seconds": 600}, {"base": None})
