@@ -16,9 +16,11 @@ class Receiver;
 // What the program under test wrote to and read from a line, counted at the
 // board: bytes on their way through the kernel's pty buffers are unseen by
 // either end, these counts are not.
+// The word size: the receiver's ARM has no lock-free 64-bit atomics without
+// libatomic, and no test moves gigabytes over a line.
 struct LineTraffic {
-    std::atomic<long long> written{0};
-    std::atomic<long long> read{0};
+    std::atomic<long> written{0};
+    std::atomic<long> read{0};
 };
 
 class PtyLine {
