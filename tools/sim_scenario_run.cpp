@@ -211,8 +211,18 @@ void ScenarioRunner::Start()
 
 int ScenarioRunner::Verdict()
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    return m_changed.wait_for(lock, kVerdictGrace, [this] { return m_verdict >= 0; }) ? m_verdict : 1;
+    bool reached;
+    int verdict;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        reached = m_changed.wait_for(lock, kVerdictGrace, [this] { return m_verdict >= 0; });
+        verdict = reached ? m_verdict : 1;
+    }
+    // The run ends right after its verdict; joined, it is no thread left
+    // behind by the process's end (unless it is the one ending it).
+    if (reached && m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
+        m_thread.join();
+    return verdict;
 }
 
 void ScenarioRunner::Say(const std::string &line) { m_hooks.say("scenario " + m_scenario.path + ": " + line); }
