@@ -77,7 +77,8 @@ void FrameRecorder::End()
 // A flush followed by a pause is over.
 void FrameRecorder::Watch()
 {
-    const std::chrono::milliseconds kPause{2};
+    // Long enough for a flush slowed by the sanitizers to stay one frame.
+    const std::chrono::milliseconds kPause{20};
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stopping) {
         if (m_lastPage < 0)
