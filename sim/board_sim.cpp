@@ -39,6 +39,8 @@ ssize_t Board_Read(int fd, void *buffer, size_t size)
     sim::Receiver &receiver = Current();
     if (sim::Device *device = receiver.DeviceForFd(fd))
         return device->Read(buffer, size);
+    receiver.NoteWaiting(fd);
+    receiver.AwaitFarEnd(fd);
     ssize_t count = read(fd, buffer, size);
     receiver.NoteTransfer(fd, count, false);
     return count;
@@ -85,6 +87,8 @@ int Board_Poll(struct pollfd *fds, nfds_t count, int timeout_ms)
             fds[i].revents = static_cast<short>(fds[i].events & (POLLIN | POLLOUT | POLLRDNORM | POLLWRNORM));
             real[i].fd = -1;
             models += fds[i].revents != 0;
+        } else {
+            receiver.NoteWaiting(fds[i].fd);
         }
     }
     int ready = poll(real.data(), count, models > 0 ? 0 : timeout_ms);

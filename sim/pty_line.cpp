@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -101,8 +102,47 @@ bool PtyLine::Send(const void *data, size_t size)
         }
         bytes += written;
         size -= static_cast<size_t>(written);
+        m_traffic.NoteSent(written);
     }
     return true;
+}
+
+namespace {
+
+long long SteadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+void LineTraffic::NoteSent(long count)
+{
+    sentAt = SteadyNs();
+    sent += count;
+}
+
+void LineTraffic::AwaitFarEnd(int fd)
+{
+    constexpr long long kAnswerNs = 1000000000, kDeliveryNs = 250000000;
+    const long long start = SteadyNs();
+    for (;;) {
+        pollfd line{fd, POLLIN, 0};
+        if (poll(&line, 1, 0) != 0)
+            return;
+        // Heard before quiet: the far end clears quiet before it reads.
+        long heardNow = heard;
+        bool answered = !listening || (heardNow >= written && quiet);
+        long long now = SteadyNs();
+        long onTheirWay = sent - read - dropped;
+        bool delivering = onTheirWay > 0 && now - sentAt < kDeliveryNs;
+        if (onTheirWay > 0 && !delivering)
+            dropped += onTheirWay;
+        if ((answered && !delivering) || now - start > kAnswerNs)
+            return;
+        poll(&line, 1, 1);
+    }
 }
 
 long PtyLine::Receive(void *buffer, size_t size, int timeoutMs)

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -327,8 +328,25 @@ void Receiver::WatchLine(const std::string &boardPath, LineTraffic *traffic)
 void Receiver::NoteTransfer(int fd, ssize_t count, bool written)
 {
     LineTraffic *traffic = fd >= 0 && fd < kMaxFd && count > 0 ? g_fdTraffic[fd].load() : nullptr;
+    if (traffic == nullptr)
+        return;
+    if (!written)
+        traffic->reader.store(static_cast<long>(syscall(SYS_gettid)));
+    (written ? traffic->written : traffic->read) += count;
+}
+
+void Receiver::NoteWaiting(int fd)
+{
+    LineTraffic *traffic = fd >= 0 && fd < kMaxFd ? g_fdTraffic[fd].load() : nullptr;
     if (traffic != nullptr)
-        (written ? traffic->written : traffic->read) += count;
+        traffic->settled.store(traffic->read.load());
+}
+
+void Receiver::AwaitFarEnd(int fd)
+{
+    LineTraffic *traffic = fd >= 0 && fd < kMaxFd ? g_fdTraffic[fd].load() : nullptr;
+    if (traffic != nullptr)
+        traffic->AwaitFarEnd(fd);
 }
 
 int Receiver::Close(int fd)

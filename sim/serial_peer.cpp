@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -141,14 +142,17 @@ bool SerialPeer::WaitCaughtUp(int timeoutMs)
         {
             std::lock_guard<std::mutex> lock(m_peerMutex);
             // What was given up on and has come since is waited for again.
-            long long toPeer = host.written - m_heard, toHost = m_sent - host.read;
+            long settled = host.settled, read = host.read;
+            long long toPeer = host.written - m_heard, toHost = m_sent - read;
             m_lost = std::min(m_lost, toPeer);
             m_unread = std::min(m_unread, toHost);
             busy = busy || m_hearing || (!m_output.empty() && m_output.front().due <= now) || toPeer > m_lost ||
-                   toHost > m_unread;
+                   toHost > m_unread ||
+                   (settled != read && read != m_unsettled && host.reader != static_cast<long>(syscall(SYS_gettid)));
             if (busy && now > until) {
                 m_lost = toPeer;
                 m_unread = toHost;
+                m_unsettled = read;
                 return false;
             }
         }
@@ -182,6 +186,7 @@ SerialPeer::Time SerialPeer::WriteDue(Time now, bool *blocked)
         m_lastWrite = now;
         front.ownRead = false;
         m_sent += written;
+        m_line->Traffic().NoteSent(written);
         front.bytes.erase(0, static_cast<size_t>(written));
         if (front.bytes.empty())
             m_output.pop_front();
@@ -202,8 +207,11 @@ void SerialPeer::Run()
         bool held;
         {
             std::lock_guard<std::mutex> lock(m_peerMutex);
-            if (m_stopping)
+            if (m_stopping) {
+                m_line->Traffic().listening = false;
+                m_line->Traffic().quiet = true;
                 return;
+            }
             held = m_inputHeld;
         }
         Serve(Clock::now());
@@ -211,6 +219,9 @@ void SerialPeer::Run()
         Time next = std::min(WriteDue(Clock::now(), &blocked), NextWakeup(Clock::now()));
 
         short events = static_cast<short>((held ? 0 : POLLIN) | (blocked ? POLLOUT : 0));
+        LineTraffic &traffic = m_line->Traffic();
+        traffic.listening = !held;
+        traffic.quiet = next > Clock::now();
         pollfd fds[2] = {{fd, events, 0}, {wake, POLLIN, 0}};
         timespec timeout{};
         timespec *until = nullptr;
@@ -221,7 +232,9 @@ void SerialPeer::Run()
             timeout.tv_nsec = static_cast<long>(ns % 1000000000);
             until = &timeout;
         }
-        if (ppoll(fds, 2, until, nullptr) <= 0)
+        int woken = ppoll(fds, 2, until, nullptr);
+        traffic.quiet = false;
+        if (woken <= 0)
             continue;
         if (fds[1].revents & POLLIN) {
             char drain[64];
@@ -235,6 +248,7 @@ void SerialPeer::Run()
             if (count > 0)
                 Heard(buffer, static_cast<size_t>(count), Clock::now());
             SetHearing(false, std::max<ssize_t>(count, 0));
+            traffic.heard += std::max<ssize_t>(count, 0);
         } else if (fds[0].revents & (POLLHUP | POLLERR)) {
             // Nobody holds the slave: nothing to hear until someone does.
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -9,12 +9,15 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <future>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "board.h"
 #include "sim/bluetooth_module.h"
 #include "sim/gsm_modem.h"
 #include "sim/gsm_services.h"
@@ -369,6 +372,66 @@ TEST(RadioBootloader, NaksBrokenFramesFlagsStrayBytesAndFollowsSpeedChanges)
         ++n;
     }
     EXPECT_EQ(bench.radio.Report().blocksReceived, 0u);
+}
+
+// A peer whose thread is held off the processor while it takes in what it
+// heard, as a loaded machine holds it: it answers "ok" once let go.
+struct HeldPeer : sim::SerialPeer {
+    explicit HeldPeer(sim::PtyLine &line) : SerialPeer("held") { Start(line); }
+    ~HeldPeer() override { Stop(); }
+    void Heard(const unsigned char *, size_t, Time) override
+    {
+        letGo.wait();
+        Queue("ok");
+    }
+    std::shared_future<void> letGo;
+};
+
+// However late the peer's thread runs, the program's receive window starts
+// once the peer has taken in and answered what it was sent; and the line is
+// caught up only once the program's reader is back on the line after a read.
+TEST(SerialPeer, TheProgramsWindowsStartOnceThePeerHasCaughtUp)
+{
+    sim::Receiver receiver(simtest::Scaled(0.05));
+    sim::PtyLine line(receiver, "/dev/ttyS7");
+    HeldPeer peer(line);
+    std::promise<void> letGo;
+    peer.letGo = letGo.get_future().share();
+    int fd = Board_Open("/dev/ttyS7", O_RDWR | O_NOCTTY, 0);
+    ASSERT_GE(fd, 0);
+    termios settings;
+    tcgetattr(fd, &settings);
+    cfmakeraw(&settings);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 1;  // the program's idle read: 100 ms
+    tcsetattr(fd, TCSANOW, &settings);
+    char answer[8] = {};
+    std::thread program([&] {
+        Board_Write(fd, "?", 1);
+        EXPECT_EQ(Board_Read(fd, answer, 2), 2);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the peer held past three idle reads
+    letGo.set_value();
+    program.join();
+    EXPECT_STREQ(answer, "ok");
+
+    std::promise<void> stored, read;
+    program = std::thread([&] {
+        pollfd waiting{fd, POLLIN, 0};
+        Board_Poll(&waiting, 1, 5000);
+        EXPECT_EQ(Board_Read(fd, answer, 2), 2);
+        EXPECT_TRUE(peer.WaitCaughtUp(0)) << "its own read is kept";
+        read.set_value();
+        stored.get_future().wait();
+        Board_Poll(&waiting, 1, 0);
+    });
+    peer.Queue("ab");
+    read.get_future().wait();
+    EXPECT_FALSE(peer.WaitCaughtUp(50)) << "read but not yet kept";
+    stored.set_value();
+    program.join();
+    EXPECT_TRUE(peer.WaitCaughtUp(5000));
+    Board_Close(fd);
 }
 
 }  // namespace

@@ -21,6 +21,34 @@ class Receiver;
 struct LineTraffic {
     std::atomic<long> written{0};
     std::atomic<long> read{0};
+    // `read` as it stood when the program last came back to wait on or read
+    // the line: until then, bytes it read may still be on their way to where
+    // it keeps them.
+    std::atomic<long> settled{0};
+    // The thread that read last: for itself, it has kept what it read.
+    std::atomic<long> reader{0};
+
+    // The far end's side.  A pty hands bytes on a scheduling delay after
+    // they were written, and a loaded machine can stretch that delay past a
+    // receive time-out the real line would never miss; a read of the program
+    // waits for the far end to catch up first (AwaitFarEnd).
+    // Bytes the far end wrote, and when it last wrote (steady clock, ns).
+    std::atomic<long> sent{0};
+    std::atomic<long long> sentAt{0};
+    // Bytes its thread read, and whether it reads at all (none while its
+    // input is held) and has nothing due.
+    std::atomic<long> heard{0};
+    std::atomic<bool> listening{false};
+    std::atomic<bool> quiet{true};
+    // Sent bytes no longer waited for (the program flushed them).
+    std::atomic<long> dropped{0};
+
+    void NoteSent(long count);
+    // Before a read of the program on `fd`, its end of the line: returns at
+    // once when a byte is there; otherwise waits (up to a second) while the
+    // far end has not heard or answered all the program wrote, and (up to
+    // a quarter second after the write) while bytes it wrote are on their way.
+    void AwaitFarEnd(int fd);
 };
 
 class PtyLine {
@@ -51,6 +79,7 @@ public:
     // time-out, -1 on error).
     long Receive(void *buffer, size_t size, int timeoutMs);
     const LineTraffic &HostTraffic() const { return m_traffic; }
+    LineTraffic &Traffic() { return m_traffic; }
 
 private:
     Receiver &m_receiver;

@@ -121,6 +121,10 @@ public:
     int System(const char *command);
     int Nanosleep(const timespec *request, timespec *remaining);
     void NoteTransfer(int fd, ssize_t count, bool written);
+    // The program is back to wait on or read `fd`.
+    void NoteWaiting(int fd);
+    // Before the program reads `fd`: see LineTraffic::AwaitFarEnd.
+    void AwaitFarEnd(int fd);
 
 private:
     void NoteOpen(int fd, const char *path, bool file);

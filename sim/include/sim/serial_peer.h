@@ -58,7 +58,7 @@ public:
     // writes wait too.  Any thread.
     void HoldInput(bool hold);
     // Waits until the device has heard all the host wrote, has no work due
-    // and the host has read all it was sent; false after `timeoutMs` (host
+    // and the host has read all it was sent and come back to the line; false after `timeoutMs` (host
     // time), after which bytes still missing (discarded by a flush, or left
     // unread) are no longer waited for.  Hooked before the program's sleeps
     // (Receiver::SetSleepHook), it has its waits start once the line is
@@ -113,6 +113,8 @@ private:
     long long m_sent = 0;
     long long m_lost = 0;
     long long m_unread = 0;
+    // The host's read count at which its holding on to what it read was given up on.
+    long m_unsettled = -1;
 };
 
 }  // namespace sim
