@@ -36,6 +36,8 @@ void SerialPeer::Start(PtyLine &line, bool blockingWrites)
     if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::runtime_error(m_name + ": cannot create its wake-up pipe");
     m_stopping = false;
+    // Listening from here on: the host may write before the thread first runs.
+    line.Traffic().listening = !m_inputHeld;
     m_thread = std::thread([this] { Run(); });
 }
 
