@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "board_descriptor.h"
 #include "sim/pty_line.h"
 
 namespace fs = std::filesystem;
@@ -61,19 +62,6 @@ std::string MakeTempRoot()
     if (!mkdtemp(name.data()))
         throw std::system_error(errno, std::generic_category(), "cannot create the simulated receiver's sandbox");
     return name.data();
-}
-
-// The board never hands out 0, 1 or 2: the units keep 0 for "closed".
-int AboveStandardStreams(int fd)
-{
-    if (fd < 0 || fd > STDERR_FILENO)
-        return fd;
-    const int keep = fcntl(fd, F_GETFD) & FD_CLOEXEC ? F_DUPFD_CLOEXEC : F_DUPFD;
-    const int moved = fcntl(fd, keep, STDERR_FILENO + 1);
-    const int error = errno;
-    close(fd);
-    errno = error;
-    return moved;
 }
 
 }  // namespace
@@ -272,7 +260,7 @@ int Receiver::Open(const char *path, int flags, mode_t mode)
     }
     std::string host = HostPath(path);
     if (!device) {
-        int fd = AboveStandardStreams(open(host.c_str(), flags, mode));
+        int fd = Board_AboveStandardStreams(open(host.c_str(), flags, mode));
         if (fd >= 0)
             NoteOpen(fd, path, true);
         return fd;
@@ -280,7 +268,7 @@ int Receiver::Open(const char *path, int flags, mode_t mode)
 
     // The descriptor is a real one on the stand-in file, so numbers stay
     // unique; its operations are served by the model.
-    int fd = AboveStandardStreams(open(host.c_str(), O_RDONLY | O_CLOEXEC));
+    int fd = Board_AboveStandardStreams(open(host.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd < 0)
         return -1;
     if (fd >= kMaxFd) {

@@ -1,5 +1,6 @@
 // The receiver itself: every call goes straight to the kernel on the real path.
 #include "board.h"
+#include "board_descriptor.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -9,29 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-// A process started without its standard streams (a service, `prog <&-`) gets
-// 0, 1 or 2 for the next file it opens.  The units keep 0 for "closed", and
-// output for a closed standard stream would land in a device, so no
-// descriptor below 3 leaves the board.
-int s_AboveStandardStreams(int fd)
-{
-    if (fd < 0 || fd > STDERR_FILENO)
-        return fd;
-    const int keep = fcntl(fd, F_GETFD) & FD_CLOEXEC ? F_DUPFD_CLOEXEC : F_DUPFD;
-    const int moved = fcntl(fd, keep, STDERR_FILENO + 1);
-    const int error = errno;
-    close(fd);
-    errno = error;
-    return moved;
-}
-
-}  // namespace
-
 extern "C" {
 
-int Board_Open(const char *path, int flags, mode_t mode) { return s_AboveStandardStreams(open(path, flags, mode)); }
+int Board_Open(const char *path, int flags, mode_t mode) { return Board_AboveStandardStreams(open(path, flags, mode)); }
 
 int Board_Close(int fd) { return close(fd); }
 
