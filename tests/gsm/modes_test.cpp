@@ -108,6 +108,16 @@ TEST_F(Modes, AnEscapedCallTakesItsPayloadUpAgainAfterOk)
     modem.SendPayload("after");
     EXPECT_EQ(Read(18), "unread first after");
 
+    // A call that ended while it was paused: its resume brings no "OK".
+    ASSERT_EQ(s_GsmCmdMode(), API_ERR_NONE);
+    modem.SetHandler("ATO", [](sim::GsmModem &line, const std::string &) {
+        line.SendRaw("\r\nNO CARRIER\r\n");
+        return sim::GsmReply{};
+    });
+    EXPECT_NE(s_GsmDataMode(), API_ERR_NONE);
+    EXPECT_EQ(b_CSD_ConnectionStatus + 10 * b_CommandMode, 10);
+    ConnectFromModem();
+
     modem.SetPowerProbe([] { return sim::GsmModem::Supply{false, 0}; });  // hears nothing any more
     const int polls = SleepsOf(100);
     EXPECT_EQ(s_GsmCmdMode(), API_ERR_TIME_OUT);
