@@ -109,37 +109,58 @@ bool PtyLine::Send(const void *data, size_t size)
 
 namespace {
 
-long long SteadyNs()
+unsigned SteadyMs()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+// Bytes counted as sent and not yet taken: waited for while they may still
+// be on their way, then given up (`given` grows); shrinks `given` again when
+// the bytes came after all.
+bool OnTheirWay(long sent, long taken, std::atomic<long> &given, unsigned sentAt, unsigned now)
+{
+    constexpr unsigned kDeliveryMs = 250;
+    long missing = sent - taken - given;
+    if (missing < 0)
+        given += missing;
+    if (missing <= 0)
+        return false;
+    if (now - sentAt < kDeliveryMs)
+        return true;
+    given += missing;
+    return false;
 }
 
 }  // namespace
 
+void LineTraffic::NoteWritten(long count)
+{
+    writtenAt = SteadyMs();
+    written += count;
+}
+
 void LineTraffic::NoteSent(long count)
 {
-    sentAt = SteadyNs();
+    sentAt = SteadyMs();
     sent += count;
 }
 
 void LineTraffic::AwaitFarEnd(int fd)
 {
-    constexpr long long kAnswerNs = 1000000000, kDeliveryNs = 250000000;
-    const long long start = SteadyNs();
+    constexpr unsigned kAnswerMs = 1000;
+    const unsigned start = SteadyMs();
     for (;;) {
         pollfd line{fd, POLLIN, 0};
         if (poll(&line, 1, 0) != 0)
             return;
         // Heard before quiet: the far end clears quiet before it reads.
         long heardNow = heard;
-        bool answered = !listening || (heardNow >= written && quiet);
-        long long now = SteadyNs();
-        long onTheirWay = sent - read - dropped;
-        bool delivering = onTheirWay > 0 && now - sentAt < kDeliveryNs;
-        if (onTheirWay > 0 && !delivering)
-            dropped += onTheirWay;
-        if ((answered && !delivering) || now - start > kAnswerNs)
+        bool answering = listening && !quiet;
+        unsigned now = SteadyMs();
+        bool toFarEnd = listening && OnTheirWay(written, heardNow, unheard, writtenAt, now);
+        bool toProgram = OnTheirWay(sent, read, dropped, sentAt, now);
+        if (!(toFarEnd || toProgram || answering) || now - start > kAnswerMs)
             return;
         poll(&line, 1, 1);
     }

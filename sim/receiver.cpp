@@ -318,9 +318,12 @@ void Receiver::NoteTransfer(int fd, ssize_t count, bool written)
     LineTraffic *traffic = fd >= 0 && fd < kMaxFd && count > 0 ? g_fdTraffic[fd].load() : nullptr;
     if (traffic == nullptr)
         return;
-    if (!written)
-        traffic->reader.store(static_cast<long>(syscall(SYS_gettid)));
-    (written ? traffic->written : traffic->read) += count;
+    if (written) {
+        traffic->NoteWritten(count);
+        return;
+    }
+    traffic->reader.store(static_cast<long>(syscall(SYS_gettid)));
+    traffic->read += count;
 }
 
 void Receiver::NoteWaiting(int fd)

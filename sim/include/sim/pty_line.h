@@ -32,22 +32,24 @@ struct LineTraffic {
     // they were written, and a loaded machine can stretch that delay past a
     // receive time-out the real line would never miss; a read of the program
     // waits for the far end to catch up first (AwaitFarEnd).
-    // Bytes the far end wrote, and when it last wrote (steady clock, ns).
+    // Bytes the far end wrote and read, and whether it reads at all (not
+    // while its input is held) and has nothing due.
     std::atomic<long> sent{0};
-    std::atomic<long long> sentAt{0};
-    // Bytes its thread read, and whether it reads at all (none while its
-    // input is held) and has nothing due.
     std::atomic<long> heard{0};
     std::atomic<bool> listening{false};
     std::atomic<bool> quiet{true};
-    // Sent bytes no longer waited for (the program flushed them).
-    std::atomic<long> dropped{0};
+    // When each side last wrote, in ms of the steady clock, wrapping (the
+    // receiver's ARM holds no 64-bit atomics); bytes either way no longer
+    // waited for, as a flush of the program's may have dropped them.
+    std::atomic<unsigned> writtenAt{0}, sentAt{0};
+    std::atomic<long> unheard{0}, dropped{0};
 
+    void NoteWritten(long count);
     void NoteSent(long count);
     // Before a read of the program on `fd`, its end of the line: returns at
-    // once when a byte is there; otherwise waits (up to a second) while the
-    // far end has not heard or answered all the program wrote, and (up to
-    // a quarter second after the write) while bytes it wrote are on their way.
+    // once when a byte is there; otherwise waits while bytes either way are
+    // on their way (up to a quarter second after they were written) and
+    // while the far end has work due (up to a second).
     void AwaitFarEnd(int fd);
 };
 
