@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <vector>
@@ -99,6 +100,17 @@ int Board_Poll(struct pollfd *fds, nfds_t count, int timeout_ms)
             fds[i].revents = real[i].revents;
     }
     return ready + models;
+}
+
+// The units flush their lines with the C library's tcflush, past the board;
+// the simulated line must know what a flush dropped, or the program's next
+// read would wait for it.
+int tcflush(int fd, int queue)
+{
+    int result = ioctl(fd, TCFLSH, queue);
+    if (sim::Receiver *receiver = sim::Receiver::Current(); receiver && result == 0)
+        receiver->NoteFlush(fd, queue);
+    return result;
 }
 
 int Board_Mknod(const char *path, mode_t mode, dev_t device) { return Current().Mknod(path, mode, device); }

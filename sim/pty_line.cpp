@@ -146,6 +146,14 @@ void LineTraffic::NoteSent(long count)
     sent += count;
 }
 
+void LineTraffic::NoteFlush(bool input, bool output)
+{
+    if (input)
+        dropped = sent - read;
+    if (output)
+        unheard = written - heard;
+}
+
 void LineTraffic::AwaitFarEnd(int fd)
 {
     constexpr unsigned kAnswerMs = 1000;

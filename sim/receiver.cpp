@@ -7,6 +7,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -338,6 +339,13 @@ void Receiver::AwaitFarEnd(int fd)
     LineTraffic *traffic = fd >= 0 && fd < kMaxFd ? g_fdTraffic[fd].load() : nullptr;
     if (traffic != nullptr)
         traffic->AwaitFarEnd(fd);
+}
+
+void Receiver::NoteFlush(int fd, int queue)
+{
+    LineTraffic *traffic = fd >= 0 && fd < kMaxFd ? g_fdTraffic[fd].load() : nullptr;
+    if (traffic != nullptr)
+        traffic->NoteFlush(queue == TCIFLUSH || queue == TCIOFLUSH, queue == TCOFLUSH || queue == TCIOFLUSH);
 }
 
 int Receiver::Close(int fd)

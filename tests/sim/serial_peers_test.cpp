@@ -431,6 +431,13 @@ TEST(SerialPeer, TheProgramsWindowsStartOnceThePeerHasCaughtUp)
     stored.set_value();
     program.join();
     EXPECT_TRUE(peer.WaitCaughtUp(5000));
+
+    // What a flush dropped is no longer waited for.
+    peer.Queue("zz");
+    pollfd waiting{fd, POLLIN, 0};
+    ASSERT_EQ(Board_Poll(&waiting, 1, 5000), 1);
+    tcflush(fd, TCIFLUSH);
+    EXPECT_EQ(line.HostTraffic().sent - line.HostTraffic().read - line.HostTraffic().dropped, 0);
     Board_Close(fd);
 }
 

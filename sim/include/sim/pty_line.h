@@ -40,12 +40,16 @@ struct LineTraffic {
     std::atomic<bool> quiet{true};
     // When each side last wrote, in ms of the steady clock, wrapping (the
     // receiver's ARM holds no 64-bit atomics); bytes either way no longer
-    // waited for, as a flush of the program's may have dropped them.
+    // waited for: a flush of the program's dropped them.
     std::atomic<unsigned> writtenAt{0}, sentAt{0};
     std::atomic<long> unheard{0}, dropped{0};
 
     void NoteWritten(long count);
     void NoteSent(long count);
+    // The program flushed its input (what the far end sent and it had not
+    // read is gone) or its output (what it wrote and the far end had not
+    // heard).
+    void NoteFlush(bool input, bool output);
     // Before a read of the program on `fd`, its end of the line: returns at
     // once when a byte is there; otherwise waits while bytes either way are
     // on their way (up to a quarter second after they were written) and

@@ -125,6 +125,8 @@ public:
     void NoteWaiting(int fd);
     // Before the program reads `fd`: see LineTraffic::AwaitFarEnd.
     void AwaitFarEnd(int fd);
+    // The program flushed `fd` (tcflush's `queue`).
+    void NoteFlush(int fd, int queue);
 
 private:
     void NoteOpen(int fd, const char *path, bool file);
