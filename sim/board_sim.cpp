@@ -83,7 +83,6 @@ int Board_Poll(struct pollfd *fds, nfds_t count, int timeout_ms)
     std::vector<pollfd> real(fds, fds + count);
     int models = 0;
     for (nfds_t i = 0; i < count; ++i) {
-        fds[i].revents = 0;
         if (receiver.DeviceForFd(fds[i].fd) != nullptr) {
             fds[i].revents = static_cast<short>(fds[i].events & (POLLIN | POLLOUT | POLLRDNORM | POLLWRNORM));
             real[i].fd = -1;
