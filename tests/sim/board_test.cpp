@@ -67,7 +67,7 @@ TEST(SimBoardAlone, ReachesNothingOfTheHost)
     ASSERT_EQ(sim::Receiver::Current(), nullptr);
     EXPECT_EQ(Board_Exists("/"), 0);
     EXPECT_EXIT(Board_Open("/dev/null", O_RDONLY, 0), ::testing::KilledBySignal(SIGABRT),
-                "^simulated board used without a simulated receiver\n$");
+                "^simulated board used without a simulated receiver\n");
     // The C library's flush, which the simulator notes for its lines, still works.
     const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
     EXPECT_EQ(tcflush(terminal, TCIOFLUSH), 0);
