@@ -377,7 +377,10 @@ TEST(RadioBootloader, NaksBrokenFramesFlagsStrayBytesAndFollowsSpeedChanges)
 // A peer whose thread is held off the processor while it takes in what it
 // heard, as a loaded machine holds it: it answers "ok" once let go.
 struct HeldPeer : sim::SerialPeer {
-    explicit HeldPeer(sim::PtyLine &line) : SerialPeer("held") { Start(line); }
+    HeldPeer(sim::PtyLine &line, std::shared_future<void> letGo) : SerialPeer("held"), letGo(std::move(letGo))
+    {
+        Start(line);
+    }
     ~HeldPeer() override { Stop(); }
     void Heard(const unsigned char *, size_t, Time) override
     {
@@ -394,9 +397,8 @@ TEST(SerialPeer, TheProgramsWindowsStartOnceThePeerHasCaughtUp)
 {
     sim::Receiver receiver(simtest::Scaled(0.05));
     sim::PtyLine line(receiver, "/dev/ttyS7");
-    HeldPeer peer(line);
     std::promise<void> letGo;
-    peer.letGo = letGo.get_future().share();
+    HeldPeer peer(line, letGo.get_future().share());
     int fd = Board_Open("/dev/ttyS7", O_RDWR | O_NOCTTY, 0);
     ASSERT_GE(fd, 0);
     termios settings;
