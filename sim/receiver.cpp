@@ -65,6 +65,9 @@ std::string MakeTempRoot()
     return name.data();
 }
 
+// The watched line a descriptor of the program is open on, if any.
+LineTraffic *LineOf(int fd) { return fd >= 0 && fd < kMaxFd ? g_fdTraffic[fd].load() : nullptr; }
+
 }  // namespace
 
 Receiver::Receiver(ReceiverOptions options) : m_options(std::move(options))
@@ -316,7 +319,7 @@ void Receiver::WatchLine(const std::string &boardPath, LineTraffic *traffic)
 
 void Receiver::NoteTransfer(int fd, ssize_t count, bool written)
 {
-    LineTraffic *traffic = fd >= 0 && fd < kMaxFd && count > 0 ? g_fdTraffic[fd].load() : nullptr;
+    LineTraffic *traffic = count > 0 ? LineOf(fd) : nullptr;
     if (traffic == nullptr)
         return;
     if (written) {
@@ -329,21 +332,21 @@ void Receiver::NoteTransfer(int fd, ssize_t count, bool written)
 
 void Receiver::NoteWaiting(int fd)
 {
-    LineTraffic *traffic = fd >= 0 && fd < kMaxFd ? g_fdTraffic[fd].load() : nullptr;
+    LineTraffic *traffic = LineOf(fd);
     if (traffic != nullptr)
         traffic->settled.store(traffic->read.load());
 }
 
 void Receiver::AwaitFarEnd(int fd)
 {
-    LineTraffic *traffic = fd >= 0 && fd < kMaxFd ? g_fdTraffic[fd].load() : nullptr;
+    LineTraffic *traffic = LineOf(fd);
     if (traffic != nullptr)
         traffic->AwaitFarEnd(fd);
 }
 
 void Receiver::NoteFlush(int fd, int queue)
 {
-    LineTraffic *traffic = fd >= 0 && fd < kMaxFd ? g_fdTraffic[fd].load() : nullptr;
+    LineTraffic *traffic = LineOf(fd);
     if (traffic != nullptr)
         traffic->NoteFlush(queue == TCIFLUSH || queue == TCIOFLUSH, queue == TCOFLUSH || queue == TCIOFLUSH);
 }
